@@ -1,0 +1,42 @@
+# Entry points: `make demo` and `make test` (see README.md).
+JOBS ?= 2
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_FLAGS ?=
+
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+
+.PHONY: all deps build build-asan test test-fast test-asan demo install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DOSTREL_SANITIZE=address,undefined -DOSTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+# The whole suite, then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test: build build-asan
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+
+test-fast: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
+
+demo: build
+	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
+	else echo "make demo: the daemon is not built yet"; exit 1; fi
+
+install: build
+	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,82 @@
+# Shared rules for every Ostrel library and program: warnings, output places,
+# installation and the exported CMake package.
+
+set_property(GLOBAL PROPERTY OSTREL_LIBRARIES "")
+
+function(ostrel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# ostrel_add_library(NAME
+#   SOURCES ...            sources of the library
+#   HEADERS ...            public headers, installed under include/<HEADER_DIR>
+#   HEADER_DIR dir         folder name under include/ (default: NAME)
+#   INCLUDE_ROOT dir       directory that holds HEADER_DIR (default: the repository root)
+#   PUBLIC_LIBS ...        libraries whose headers the public headers include
+#   PRIVATE_LIBS ...       everything else)
+function(ostrel_add_library name)
+  cmake_parse_arguments(A "" "HEADER_DIR;INCLUDE_ROOT" "SOURCES;HEADERS;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  if(NOT A_HEADER_DIR)
+    set(A_HEADER_DIR ${name})
+  endif()
+  if(NOT A_INCLUDE_ROOT)
+    set(A_INCLUDE_ROOT ${PROJECT_SOURCE_DIR})
+  endif()
+  add_library(${name} SHARED ${A_SOURCES})
+  add_library(Ostrel::${name} ALIAS ${name})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${A_INCLUDE_ROOT}>
+    $<INSTALL_INTERFACE:include>)
+  target_link_libraries(${name} PUBLIC ${A_PUBLIC_LIBS} PRIVATE ${A_PRIVATE_LIBS})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  ostrel_warnings(${name})
+  install(TARGETS ${name} EXPORT OstrelTargets
+    LIBRARY DESTINATION lib ARCHIVE DESTINATION lib RUNTIME DESTINATION bin)
+  if(A_HEADERS)
+    install(FILES ${A_HEADERS} DESTINATION include/${A_HEADER_DIR})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY OSTREL_LIBRARIES ${name})
+endfunction()
+
+# A module loaded with the dynamic loader at run time (driver or plug-in): not
+# linked by anybody, installed next to the libraries when INSTALL is given.
+function(ostrel_add_module name)
+  cmake_parse_arguments(A "INSTALL" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} MODULE ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  ostrel_warnings(${name})
+  if(A_INSTALL)
+    install(TARGETS ${name} LIBRARY DESTINATION lib)
+  endif()
+endfunction()
+
+function(ostrel_add_program name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  ostrel_warnings(${name})
+  install(TARGETS ${name} RUNTIME DESTINATION bin)
+endfunction()
+
+function(ostrel_install_package)
+  include(CMakePackageConfigHelpers)
+  install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION lib/cmake/Ostrel)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/OstrelConfig.cmake INSTALL_DESTINATION lib/cmake/Ostrel)
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/OstrelConfig.cmake ${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
+    DESTINATION lib/cmake/Ostrel)
+
+  # pkg-config: the public libraries, the ones that depend on others first.
+  get_property(libs GLOBAL PROPERTY OSTREL_LIBRARIES)
+  file(WRITE ${PROJECT_BINARY_DIR}/ostrel-libraries.txt "${libs}")
+  list(REVERSE libs)
+  set(OSTREL_PC_LIBS "")
+  foreach(lib ${libs})
+    string(APPEND OSTREL_PC_LIBS " -l${lib}")
+  endforeach()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in ${PROJECT_BINARY_DIR}/ostrel.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/ostrel.pc DESTINATION lib/pkgconfig)
+endfunction()

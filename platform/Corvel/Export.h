@@ -1,0 +1,6 @@
+#ifndef CORVEL_EXPORT_H
+#define CORVEL_EXPORT_H
+
+#define CORVEL_API __attribute__((visibility("default")))
+
+#endif
