@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace Vesk {
 
@@ -74,18 +75,35 @@ bool isText(pugi::xml_node node)
     return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-class DepthWalker : public pugi::xml_tree_walker {
+// Checks what the parser lets through but a reader must not have to guess
+// about: nesting beyond XMLDoc::nMaxDepth, and an attribute given twice on one
+// element (which of the two would a reader believe?).
+class ShapeWalker : public pugi::xml_tree_walker {
 public:
     bool for_each(pugi::xml_node& node) override
     {
+        if (node.type() != pugi::node_element)
+            return true;
         // depth() counts from 0 for the document's own children, so the root is 1 deep.
-        if (node.type() == pugi::node_element && depth() + 1 > XMLDoc::nMaxDepth) {
-            _nOffset = node.offset_debug();
-            return false;
-        }
+        if (depth() + 1 > XMLDoc::nMaxDepth)
+            return fail(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
+        _nameS.clear();
+        for (pugi::xml_attribute attr = node.first_attribute(); attr; attr = attr.next_attribute())
+            if (!_nameS.insert(attr.name()).second)
+                return fail(node, std::string("attribute '") + attr.name() + "' given twice");
         return true;
     }
+    std::string _strProblem;
     long _nOffset = -1;
+
+private:
+    bool fail(const pugi::xml_node& node, const std::string& strProblem)
+    {
+        _nOffset = static_cast<long>(node.offset_debug());
+        _strProblem = strProblem;
+        return false;
+    }
+    std::unordered_set<std::string> _nameS;
 };
 
 class StringWriter : public pugi::xml_writer {
@@ -322,10 +340,9 @@ void XMLDoc::fromStream(const String& strText)
             throw XMLException("Malformed XML at offset " + std::to_string(child.offset_debug()) +
                                    ": more than one root element",
                                static_cast<long>(child.offset_debug()));
-    DepthWalker walker;
+    ShapeWalker walker;
     if (!pimpl->doc.traverse(walker))
-        throw XMLException("XML elements nested deeper than " + std::to_string(nMaxDepth) + " (offset " +
-                               std::to_string(walker._nOffset) + ")",
+        throw XMLException("Malformed XML at offset " + std::to_string(walker._nOffset) + ": " + walker._strProblem,
                            walker._nOffset);
     _pimpl.swap(pimpl);
 }
