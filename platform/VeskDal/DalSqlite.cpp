@@ -1,0 +1,300 @@
+// The SQLite engine: one database file per handle.
+
+#include <sqlite3.h>
+
+#include "VeskDal/DalDatabase.h"
+#include "VeskDal/DalDynamic.h"
+#include "VeskDal/DriverSupport.h"
+
+namespace VeskDal {
+
+namespace {
+
+class DalSqlite : public DalDatabase {
+public:
+    DalSqlite()
+        : DalDatabase(langSQLite), _statementS(64, [](sqlite3_stmt* pstmt) { sqlite3_finalize(pstmt); })
+    {
+    }
+
+    ~DalSqlite() override { closeQuietly(); }
+
+    void open(const ConnectionParameterMap& parameterS) override
+    {
+        checkParameterNames(parameterS, {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys"},
+                            "sqlite");
+        std::string strFile = parameter(parameterS, "file", parameter(parameterS, "database", ""));
+        if (strFile.empty()) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                       "SQLite needs the parameter \"file\" or \"database\" naming the database file");
+        }
+        std::string strMode = parameter(parameterS, "mode", "rwc");
+        int nFlags = SQLITE_OPEN_FULLMUTEX;
+        if (strMode == "ro") {
+            nFlags |= SQLITE_OPEN_READONLY;
+        } else if (strMode == "rw") {
+            nFlags |= SQLITE_OPEN_READWRITE;
+        } else if (strMode == "rwc") {
+            nFlags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+        } else {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                       "SQLite parameter \"mode\" must be ro, rw or rwc");
+        }
+        int nBusyTimeout = integerParameter(parameterS, "busy_timeout", 5000, 0, 3600000);
+        std::string strForeignKeys = parameter(parameterS, "foreign_keys", "on");
+        if (strForeignKeys != "on" && strForeignKeys != "off") {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                       "SQLite parameter \"foreign_keys\" must be on or off");
+        }
+
+        closeQuietly();
+        sqlite3* pdb = nullptr;
+        int nResult = sqlite3_open_v2(strFile.c_str(), &pdb, nFlags, nullptr);
+        if (nResult != SQLITE_OK) {
+            std::string strMessage = pdb ? sqlite3_errmsg(pdb) : sqlite3_errstr(nResult);
+            sqlite3_close_v2(pdb);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                       "Cannot open SQLite database " + strFile + ": " + strMessage);
+        }
+        _pdb = pdb;
+        sqlite3_extended_result_codes(_pdb, 1);
+        sqlite3_busy_timeout(_pdb, nBusyTimeout);
+        try {
+            // Foreign keys are enforced as by the server engines.
+            executeScript(strForeignKeys == "on" ? "PRAGMA foreign_keys = ON" : "PRAGMA foreign_keys = OFF");
+        } catch (...) {
+            closeQuietly();
+            throw;
+        }
+    }
+
+    void close() override { closeQuietly(); }
+
+    bool isOpen() const override { return _pdb != nullptr; }
+
+    std::string engine() const override { return "sqlite"; }
+
+    int execute(const SqlStatement& statement) override
+    {
+        if (statement.kind() == SqlStatement::kindSelect) {
+            throw SqlException(__FILE__, __LINE__, SQLERR_WRONGSTATEMENT, "execute() takes no select; use query()");
+        }
+        SqlRendering rendering = statement.render(language());
+        Running running(*this, rendering);
+        while (running.step()) {
+        }
+        return sqlite3_changes(_pdb);
+    }
+
+    int query(Result& result, const SqlSelectStatement& statement, int nMaxRows) override
+    {
+        SqlRendering rendering = statement.render(language());
+        Running running(*this, rendering);
+        result.clear();
+        sqlite3_stmt* pstmt = running.statement();
+        const int nColumns = sqlite3_column_count(pstmt);
+        while ((nMaxRows <= 0 || static_cast<int>(result.size()) < nMaxRows) && running.step()) {
+            Row& row = result.emplace_back();
+            for (int n = 0; n < nColumns; ++n) {
+                int nType = sqlite3_column_type(pstmt, n);
+                if (nType == SQLITE_NULL) {
+                    continue;
+                }
+                const char* pszName = sqlite3_column_name(pstmt, n);
+                std::string strName = pszName ? pszName : std::string();
+                if (nType == SQLITE_INTEGER) {
+                    row.insert_or_assign(std::move(strName), SqlInteger(sqlite3_column_int64(pstmt, n)));
+                } else {
+                    // Text, floats and blobs are read as their bytes.
+                    const unsigned char* pbText = sqlite3_column_text(pstmt, n);
+                    int nBytes = sqlite3_column_bytes(pstmt, n);
+                    row.insert_or_assign(std::move(strName),
+                                         SqlText(std::string(reinterpret_cast<const char*>(pbText), nBytes)));
+                }
+            }
+        }
+        return static_cast<int>(result.size());
+    }
+
+    void executeScript(const std::string& strSql) override
+    {
+        requireOpen();
+        char* pszError = nullptr;
+        if (sqlite3_exec(_pdb, strSql.c_str(), nullptr, nullptr, &pszError) != SQLITE_OK) {
+            std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
+            sqlite3_free(pszError);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1,
+                                       statementFailure(strMessage, strSql.substr(0, 200)));
+        }
+    }
+
+    void begin() override
+    {
+        requireOpen();
+        if (_bTransaction) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "A transaction is open already");
+        }
+        // IMMEDIATE takes the write lock now, so two handles cannot both read and then deadlock on
+        // upgrading; the busy timeout makes the second one wait instead.
+        control("BEGIN IMMEDIATE");
+        _bTransaction = true;
+    }
+
+    void commit() override
+    {
+        requireTransaction();
+        _bTransaction = false;
+        if (sqlite3_get_autocommit(_pdb)) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1,
+                                       "SQLite rolled the transaction back after an error; nothing was committed");
+        }
+        try {
+            control("COMMIT");
+        } catch (...) {
+            if (!sqlite3_get_autocommit(_pdb)) {
+                sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            throw;
+        }
+    }
+
+    void rollback() override
+    {
+        requireTransaction();
+        _bTransaction = false;
+        if (!sqlite3_get_autocommit(_pdb)) {
+            control("ROLLBACK");
+        }
+    }
+
+    bool inTransaction() const override { return _bTransaction; }
+
+private:
+    // One run of a prepared statement: bound on construction, reset and unbound on destruction.
+    class Running {
+    public:
+        Running(DalSqlite& database, const SqlRendering& rendering) : _database(database), _strSql(rendering.strSql)
+        {
+            database.requireOpen();
+            _pstmt = database.prepared(rendering.strSql);
+            for (size_t n = 0; n < rendering.parameterS.size(); ++n) {
+                const SqlValue& value = rendering.parameterS[n];
+                int nResult;
+                if (value.type() == SqlValue::typeInteger) {
+                    nResult = sqlite3_bind_int64(_pstmt, static_cast<int>(n + 1), value.asInt64());
+                } else {
+                    std::string strText = value.string();
+                    if (strText.size() > static_cast<size_t>(sqlite3_limit(database._pdb, SQLITE_LIMIT_LENGTH, -1))) {
+                        throw DalDatabaseException(__FILE__, __LINE__, DDBERR_VALUE, 1,
+                                                   statementFailure("A text value is too long for SQLite", _strSql));
+                    }
+                    nResult = sqlite3_bind_text(_pstmt, static_cast<int>(n + 1), strText.data(),
+                                                static_cast<int>(strText.size()), SQLITE_TRANSIENT);
+                }
+                if (nResult != SQLITE_OK) {
+                    fail();
+                }
+            }
+        }
+        ~Running()
+        {
+            sqlite3_reset(_pstmt);
+            sqlite3_clear_bindings(_pstmt);
+        }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+        // True while a row is ready.
+        bool step()
+        {
+            int nResult = sqlite3_step(_pstmt);
+            if (nResult == SQLITE_ROW) {
+                return true;
+            }
+            if (nResult != SQLITE_DONE) {
+                fail();
+            }
+            return false;
+        }
+        sqlite3_stmt* statement() const { return _pstmt; }
+
+    private:
+        [[noreturn]] void fail()
+        {
+            std::string strMessage = sqlite3_errmsg(_database._pdb);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, _strSql));
+        }
+
+        DalSqlite& _database;
+        const std::string& _strSql;
+        sqlite3_stmt* _pstmt = nullptr;
+    };
+
+    sqlite3_stmt* prepared(const std::string& strSql)
+    {
+        if (sqlite3_stmt** ppstmt = _statementS.find(strSql)) {
+            return *ppstmt;
+        }
+        sqlite3_stmt* pstmt = nullptr;
+        const char* pszTail = nullptr;
+        int nResult = sqlite3_prepare_v3(_pdb, strSql.c_str(), static_cast<int>(strSql.size() + 1),
+                                         SQLITE_PREPARE_PERSISTENT, &pstmt, &pszTail);
+        if (nResult != SQLITE_OK || !pstmt) {
+            std::string strMessage = sqlite3_errmsg(_pdb);
+            sqlite3_finalize(pstmt);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, strSql));
+        }
+        return _statementS.insert(strSql, pstmt);
+    }
+
+    void control(const char* pszSql)
+    {
+        char* pszError = nullptr;
+        if (sqlite3_exec(_pdb, pszSql, nullptr, nullptr, &pszError) != SQLITE_OK) {
+            std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
+            sqlite3_free(pszError);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, statementFailure(strMessage, pszSql));
+        }
+    }
+
+    void requireOpen() const
+    {
+        if (!_pdb) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_NOTOPEN, 1, "The SQLite database is not open");
+        }
+    }
+
+    void requireTransaction()
+    {
+        requireOpen();
+        if (!_bTransaction) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "No transaction is open");
+        }
+    }
+
+    void closeQuietly() noexcept
+    {
+        _statementS.clear();
+        if (_pdb) {
+            if (!sqlite3_get_autocommit(_pdb)) {
+                sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            sqlite3_close_v2(_pdb);
+            _pdb = nullptr;
+        }
+        _bTransaction = false;
+    }
+
+    sqlite3* _pdb = nullptr;
+    bool _bTransaction = false;
+    StatementCache<sqlite3_stmt*> _statementS;
+};
+
+} // namespace
+
+} // namespace VeskDal
+
+extern "C" __attribute__((visibility("default"))) VeskDal::DalDatabase* veskDalCreateDatabase()
+{
+    return new VeskDal::DalSqlite();
+}

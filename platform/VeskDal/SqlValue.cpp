@@ -1,0 +1,90 @@
+#include "VeskDal/SqlValue.h"
+
+#include <charconv>
+#include <limits>
+
+#include "VeskDal/SqlException.h"
+
+namespace VeskDal {
+
+SqlValue::SqlValue() : _type(typeInvalid), _nValue(0) {}
+
+SqlValue::SqlValue(Type type, std::int64_t nValue, std::string strValue, std::string strAlias)
+    : _type(type), _nValue(nValue), _strValue(std::move(strValue)), _strAlias(std::move(strAlias))
+{
+}
+
+std::int64_t SqlValue::asInt64() const
+{
+    if (_type == typeInteger) {
+        return _nValue;
+    }
+    if (_type == typeInvalid) {
+        throw SqlException(__FILE__, __LINE__, SQLERR_NOTANINTEGER, "(no value)");
+    }
+    // Only plain decimal text counts: "12abc" or " 12" is data we do not understand.
+    const char* pszBegin = _strValue.data();
+    const char* pszEnd = pszBegin + _strValue.size();
+    if (pszBegin != pszEnd && *pszBegin == '+') {
+        ++pszBegin;
+    }
+    std::int64_t n = 0;
+    auto [ptr, ec] = std::from_chars(pszBegin, pszEnd, n);
+    if (pszBegin == pszEnd || ec != std::errc() || ptr != pszEnd) {
+        throw SqlException(__FILE__, __LINE__, SQLERR_NOTANINTEGER, "\"" + _strValue.substr(0, 64) + "\"");
+    }
+    return n;
+}
+
+int SqlValue::asInt() const
+{
+    std::int64_t n = asInt64();
+    if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
+        throw SqlException(__FILE__, __LINE__, SQLERR_NOTANINTEGER, std::to_string(n) + " is beyond int");
+    }
+    return static_cast<int>(n);
+}
+
+std::string SqlValue::string() const
+{
+    switch (_type) {
+    case typeInteger:
+        return std::to_string(_nValue);
+    case typeText:
+        return _strValue;
+    default:
+        return std::string();
+    }
+}
+
+bool SqlValue::operator==(const SqlValue& other) const
+{
+    if (_type != other._type) {
+        return false;
+    }
+    switch (_type) {
+    case typeInteger:
+        return _nValue == other._nValue;
+    case typeText:
+        return _strValue == other._strValue;
+    default:
+        return true;
+    }
+}
+
+SqlText::SqlText(const std::string& strValue, const std::string& strAlias)
+    : SqlValue(typeText, 0, strValue, strAlias)
+{
+}
+
+SqlText::SqlText(const char* pszValue, const std::string& strAlias)
+    : SqlValue(pszValue ? typeText : typeInvalid, 0, pszValue ? pszValue : "", strAlias)
+{
+}
+
+SqlInteger::SqlInteger(std::int64_t nValue, const std::string& strAlias)
+    : SqlValue(typeInteger, nValue, std::string(), strAlias)
+{
+}
+
+} // namespace VeskDal
