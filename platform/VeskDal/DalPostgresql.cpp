@@ -1,0 +1,346 @@
+// The PostgreSQL engine, over libpq.
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cstring>
+
+#include "VeskDal/DalDatabase.h"
+#include "VeskDal/DalDynamic.h"
+#include "VeskDal/DriverSupport.h"
+
+namespace VeskDal {
+
+namespace {
+
+// Type numbers of the integer types (pg_type.h is a server header).
+constexpr Oid g_oidInt8 = 20;
+constexpr Oid g_oidInt2 = 21;
+constexpr Oid g_oidInt4 = 23;
+
+void ignoreNotice(void*, const char*) {}
+
+struct ResultDeleter {
+    void operator()(PGresult* presult) const { PQclear(presult); }
+};
+using ResultPtr = std::unique_ptr<PGresult, ResultDeleter>;
+
+class DalPostgresql : public DalDatabase {
+public:
+    DalPostgresql() : DalDatabase(langPostgreSQL), _statementS(64, [this](std::string strName) { deallocate(strName); })
+    {
+    }
+
+    ~DalPostgresql() override { closeQuietly(); }
+
+    void open(const ConnectionParameterMap& parameterS) override
+    {
+        closeQuietly();
+        // Everything but our own names goes to libpq, which refuses what it does not know.
+        std::vector<std::pair<std::string, std::string>> keywordS;
+        bool bTimeout = false;
+        bool bEncoding = false;
+        for (const auto& parameter : parameterS) {
+            if (parameter.first == "engine") {
+                continue;
+            }
+            if (parameter.first == "dbname") {
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                           "PostgreSQL takes the database name as \"database\", not \"dbname\"");
+            }
+            if (parameter.first == "connect_timeout") {
+                integerParameter(parameterS, "connect_timeout", 10, 0, 3600);
+                bTimeout = true;
+            }
+            bEncoding = bEncoding || parameter.first == "client_encoding";
+            keywordS.emplace_back(parameter.first == "database" ? "dbname" : parameter.first, parameter.second);
+        }
+        // A server that does not answer must not hang the caller.
+        if (!bTimeout) {
+            keywordS.emplace_back("connect_timeout", "10");
+        }
+        if (!bEncoding) {
+            keywordS.emplace_back("client_encoding", "UTF8");
+        }
+        std::vector<const char*> keyS;
+        std::vector<const char*> valueS;
+        for (const auto& keyword : keywordS) {
+            keyS.push_back(keyword.first.c_str());
+            valueS.push_back(keyword.second.c_str());
+        }
+        keyS.push_back(nullptr);
+        valueS.push_back(nullptr);
+        // expand_dbname 0: a database name is a name, never a whole connection string.
+        PGconn* pconn = PQconnectdbParams(keyS.data(), valueS.data(), 0);
+        if (!pconn) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1, "Cannot connect to PostgreSQL: out of memory");
+        }
+        if (PQstatus(pconn) != CONNECTION_OK) {
+            std::string strMessage = trimmed(PQerrorMessage(pconn));
+            PQfinish(pconn);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1, "Cannot connect to PostgreSQL: " + strMessage);
+        }
+        PQsetNoticeProcessor(pconn, ignoreNotice, nullptr);
+        _pconn = pconn;
+    }
+
+    void close() override { closeQuietly(); }
+
+    bool isOpen() const override { return _pconn != nullptr; }
+
+    std::string engine() const override { return "postgresql"; }
+
+    int execute(const SqlStatement& statement) override
+    {
+        if (statement.kind() == SqlStatement::kindSelect) {
+            throw SqlException(__FILE__, __LINE__, SQLERR_WRONGSTATEMENT, "execute() takes no select; use query()");
+        }
+        SqlRendering rendering = statement.render(language());
+        ResultPtr presult = run(rendering);
+        const char* pszTuples = PQcmdTuples(presult.get());
+        int nRows = 0;
+        std::from_chars(pszTuples, pszTuples + std::strlen(pszTuples), nRows);
+        return nRows;
+    }
+
+    int query(Result& result, const SqlSelectStatement& statement, int nMaxRows) override
+    {
+        SqlRendering rendering = statement.render(language());
+        ResultPtr presult = run(rendering);
+        PGresult* pres = presult.get();
+        result.clear();
+        int nRows = PQntuples(pres);
+        if (nMaxRows > 0 && nRows > nMaxRows) {
+            nRows = nMaxRows;
+        }
+        const int nColumns = PQnfields(pres);
+        std::vector<std::string> nameS;
+        std::vector<bool> integerS;
+        for (int n = 0; n < nColumns; ++n) {
+            nameS.emplace_back(PQfname(pres, n));
+            Oid oid = PQftype(pres, n);
+            integerS.push_back(oid == g_oidInt2 || oid == g_oidInt4 || oid == g_oidInt8);
+        }
+        result.reserve(nRows);
+        for (int nRow = 0; nRow < nRows; ++nRow) {
+            Row& row = result.emplace_back();
+            for (int n = 0; n < nColumns; ++n) {
+                if (PQgetisnull(pres, nRow, n)) {
+                    continue;
+                }
+                const char* pszValue = PQgetvalue(pres, nRow, n);
+                int nLength = PQgetlength(pres, nRow, n);
+                std::int64_t nValue = 0;
+                if (integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
+                    row.insert_or_assign(nameS[n], SqlInteger(nValue));
+                } else {
+                    row.insert_or_assign(nameS[n], SqlText(std::string(pszValue, nLength)));
+                }
+            }
+        }
+        return nRows;
+    }
+
+    void executeScript(const std::string& strSql) override
+    {
+        prepareToRun();
+        ResultPtr presult(PQexec(_pconn, strSql.c_str()));
+        if (!succeeded(presult.get())) {
+            throw failure(presult.get(), strSql.substr(0, 200));
+        }
+    }
+
+    void begin() override
+    {
+        if (_bTransaction) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "A transaction is open already");
+        }
+        prepareToRun();
+        control("BEGIN");
+        _bTransaction = true;
+    }
+
+    void commit() override
+    {
+        requireTransaction();
+        _bTransaction = false;
+        ResultPtr presult = control("COMMIT");
+        // After a failed statement PostgreSQL answers COMMIT with ROLLBACK and no error.
+        if (std::strcmp(PQcmdStatus(presult.get()), "ROLLBACK") == 0) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1,
+                                       "PostgreSQL rolled the transaction back after a failed statement; nothing "
+                                       "was committed");
+        }
+    }
+
+    void rollback() override
+    {
+        requireTransaction();
+        _bTransaction = false;
+        // On a broken connection the server has rolled back already: that is what was asked.
+        if (PQstatus(_pconn) == CONNECTION_OK) {
+            control("ROLLBACK");
+        }
+    }
+
+    bool inTransaction() const override { return _bTransaction; }
+
+private:
+    static std::string trimmed(const char* psz)
+    {
+        std::string str = psz ? psz : "";
+        while (!str.empty() && (str.back() == '\n' || str.back() == ' ')) {
+            str.pop_back();
+        }
+        return str;
+    }
+
+    static bool succeeded(const PGresult* presult)
+    {
+        ExecStatusType status = PQresultStatus(presult);
+        return presult && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY);
+    }
+
+    DalDatabaseException failure(const PGresult* presult, const std::string& strSql) const
+    {
+        const char* pszMessage = presult ? PQresultErrorMessage(presult) : nullptr;
+        std::string strMessage = pszMessage && *pszMessage ? pszMessage : PQerrorMessage(_pconn);
+        return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, strSql));
+    }
+
+    bool broken() const { return PQstatus(_pconn) == CONNECTION_BAD; }
+
+    // Before a statement: the handle must be open; a connection that broke since is made again,
+    // unless a transaction was open on it.
+    void prepareToRun()
+    {
+        if (!_pconn) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_NOTOPEN, 1, "The PostgreSQL handle is not open");
+        }
+        if (broken()) {
+            reconnect();
+        }
+    }
+
+    void reconnect()
+    {
+        if (_bTransaction) {
+            _bTransaction = false;
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
+                                       "The connection to PostgreSQL broke inside a transaction; its statements "
+                                       "are lost: " + trimmed(PQerrorMessage(_pconn)));
+        }
+        // Prepared statements died with the old session.
+        _statementS.forget();
+        PQreset(_pconn);
+        if (PQstatus(_pconn) != CONNECTION_OK) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                       "Cannot reconnect to PostgreSQL: " + trimmed(PQerrorMessage(_pconn)));
+        }
+    }
+
+    ResultPtr run(const SqlRendering& rendering)
+    {
+        prepareToRun();
+        std::vector<std::string> textS;
+        textS.reserve(rendering.parameterS.size());
+        for (const SqlValue& value : rendering.parameterS) {
+            textS.push_back(value.string());
+            // libpq takes parameters as C strings: a NUL would cut the text short unseen.
+            if (textS.back().find('\0') != std::string::npos) {
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_VALUE, 1,
+                                           statementFailure("PostgreSQL text cannot hold a NUL character",
+                                                            rendering.strSql));
+            }
+        }
+        std::vector<const char*> valueS;
+        for (const std::string& strText : textS) {
+            valueS.push_back(strText.c_str());
+        }
+        for (int nAttempt = 0;; ++nAttempt) {
+            ResultPtr presult;
+            const std::string* pstrName = _statementS.find(rendering.strSql);
+            if (!pstrName) {
+                std::string strName = "vd" + std::to_string(++_nStatement);
+                presult.reset(PQprepare(_pconn, strName.c_str(), rendering.strSql.c_str(),
+                                        static_cast<int>(valueS.size()), nullptr));
+                if (succeeded(presult.get())) {
+                    pstrName = &_statementS.insert(rendering.strSql, strName);
+                }
+            }
+            if (pstrName) {
+                presult.reset(PQexecPrepared(_pconn, pstrName->c_str(), static_cast<int>(valueS.size()),
+                                             valueS.data(), nullptr, nullptr, 0));
+                if (succeeded(presult.get())) {
+                    return presult;
+                }
+            }
+            // The server went away (restarted, or this session was ended): once more on a new one.
+            if (broken() && nAttempt == 0 && !_bTransaction) {
+                reconnect();
+                continue;
+            }
+            if (broken() && _bTransaction) {
+                _bTransaction = false;
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
+                                           "The connection to PostgreSQL broke inside a transaction; its statements "
+                                           "are lost: " + trimmed(PQresultErrorMessage(presult.get())));
+            }
+            throw failure(presult.get(), rendering.strSql);
+        }
+    }
+
+    ResultPtr control(const char* pszSql)
+    {
+        ResultPtr presult(PQexec(_pconn, pszSql));
+        if (!succeeded(presult.get())) {
+            DalDatabaseException e = failure(presult.get(), pszSql);
+            throw DalDatabaseException(__FILE__, __LINE__, broken() ? DDBERR_CONNECTIONLOST : DDBERR_TRANSACTION, 1,
+                                       e.nativeExplanation());
+        }
+        return presult;
+    }
+
+    void requireTransaction() const
+    {
+        if (!_pconn) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_NOTOPEN, 1, "The PostgreSQL handle is not open");
+        }
+        if (!_bTransaction) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "No transaction is open");
+        }
+    }
+
+    void deallocate(const std::string& strName)
+    {
+        // Names are ours ("vd" and digits), so the text is safe to build.
+        if (_pconn && !broken()) {
+            PQclear(PQexec(_pconn, ("DEALLOCATE " + strName).c_str()));
+        }
+    }
+
+    void closeQuietly() noexcept
+    {
+        if (_pconn) {
+            // The session ends with the connection, and so do its prepared statements.
+            _statementS.forget();
+            PQfinish(_pconn);
+            _pconn = nullptr;
+        }
+        _bTransaction = false;
+    }
+
+    PGconn* _pconn = nullptr;
+    bool _bTransaction = false;
+    int _nStatement = 0;
+    StatementCache<std::string> _statementS;
+};
+
+} // namespace
+
+} // namespace VeskDal
+
+extern "C" __attribute__((visibility("default"))) VeskDal::DalDatabase* veskDalCreateDatabase()
+{
+    return new VeskDal::DalPostgresql();
+}
