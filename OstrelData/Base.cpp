@@ -1,0 +1,7 @@
+#include "OstrelData/Base.h"
+
+namespace OstrelData {
+
+Base::~Base() = default;
+
+} // namespace OstrelData

@@ -1,0 +1,221 @@
+#include "TestSupport.h"
+
+using namespace OstrelData;
+
+namespace {
+
+const PRStatus revoked(PRStatus::statusRevoked);
+const PRStatus denied(PRStatus::statusDenied);
+const PRStatus granted(PRStatus::statusGranted);
+
+} // namespace
+
+TEST(PRStatus, FromIntMapsUnknownNumbersToDenied)
+{
+    EXPECT_EQ(PRStatus::statusGranted, PRStatus::fromInt(1));
+    EXPECT_EQ(PRStatus::statusRevoked, PRStatus::fromInt(-1));
+    EXPECT_EQ(PRStatus::statusDenied, PRStatus::fromInt(0));
+    EXPECT_EQ(PRStatus::statusDenied, PRStatus::fromInt(7));
+    EXPECT_EQ(PRStatus::statusDenied, PRStatus::fromInt(-2));
+    EXPECT_EQ(PRStatus::statusDenied, PRStatus());
+}
+
+TEST(PRStatus, CombinationFollowsTheTable)
+{
+    const PRStatus aStatus[] = {revoked, denied, granted};
+    // Rows: this; columns: other.
+    const PRStatus::PRStatusRaw aaExpected[3][3] = {
+        {PRStatus::statusRevoked, PRStatus::statusRevoked, PRStatus::statusRevoked},
+        {PRStatus::statusRevoked, PRStatus::statusDenied, PRStatus::statusGranted},
+        {PRStatus::statusRevoked, PRStatus::statusGranted, PRStatus::statusGranted},
+    };
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            PRStatus s = aStatus[i];
+            s += aStatus[j];
+            EXPECT_EQ(aaExpected[i][j], s) << i << "," << j;
+            EXPECT_EQ(aaExpected[i][j], aStatus[i] + aStatus[j]) << i << "," << j;
+        }
+    }
+}
+
+TEST(PRStatus, PlusLeavesItsOperandsAlone)
+{
+    PRStatus left(granted);
+    PRStatus sum = left + revoked;
+    EXPECT_EQ(PRStatus::statusRevoked, sum);
+    EXPECT_EQ(PRStatus::statusGranted, left);
+}
+
+TEST(PRStatus, UnknownRawValueIsLeftUnchanged)
+{
+    PRStatus odd(static_cast<PRStatus::PRStatusRaw>(5));
+    odd += granted;
+    EXPECT_EQ(5, static_cast<int>(static_cast<PRStatus::PRStatusRaw>(odd)));
+    PRStatus s(denied);
+    s += PRStatus(static_cast<PRStatus::PRStatusRaw>(5));
+    EXPECT_EQ(PRStatus::statusDenied, s);
+}
+
+class ProductTest : public ::testing::Test {
+protected:
+    // Product 5 with role 1 (granted, carrying permission 7) and 2 (denied),
+    // permissions 7 (granted) and 8 (revoked).
+    void SetUp() override
+    {
+        product = Product(5, InitMapMap(), "Five");
+        product.roles().emplace(1, Role(product, 1, "One", granted));
+        product.roles().emplace(2, Role(product, 2, "Two", denied));
+        product.permissions().emplace(7, Permission(product, 7, "Seven", granted));
+        product.permissions().emplace(8, Permission(product, 8, "Eight", revoked));
+        Role& role = product.roles().at(1);
+        role.permissions().emplace(7, Permission(role, 7, "Seven", granted));
+    }
+
+    static void expectOwnedBy(const Product& owner)
+    {
+        for (const auto& entry : owner.roles())
+            EXPECT_EQ(&owner, &entry.second.product());
+        for (const auto& entry : owner.permissions())
+            EXPECT_EQ(&owner, &entry.second.product());
+    }
+
+    Product product;
+};
+
+TEST_F(ProductTest, DefaultProductHasNumberMinusOne)
+{
+    EXPECT_EQ(-1, Product().product());
+    EXPECT_EQ(3, Product(3).product());
+    EXPECT_TRUE(Product(3).roles().empty());
+}
+
+TEST_F(ProductTest, CopiedProductsRolesAndPermissionsPointAtTheCopy)
+{
+    Product copy(product);
+    expectOwnedBy(copy);
+    Product assigned;
+    assigned = product;
+    expectOwnedBy(assigned);
+    expectOwnedBy(product);
+    ProductMap productS;
+    productS.emplace(5, product);
+    ProductMap copyS(productS);
+    expectOwnedBy(copyS.at(5));
+}
+
+TEST_F(ProductTest, CopiedRoleKeepsItsPermissionsLinkedToItself)
+{
+    Product copy(product);
+    const Role& role = copy.roles().at(1);
+    EXPECT_EQ(&role, &role.permissions().at(7).role());
+    Role standalone(product.roles().at(1));
+    EXPECT_EQ(&standalone, &standalone.permissions().at(7).role());
+}
+
+TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)
+{
+    EXPECT_TRUE(product.hasRole(Role(product, 1, "", revoked)));
+    EXPECT_FALSE(product.hasRole(Role(product, 2, "", granted)));
+    EXPECT_FALSE(product.hasRole(Role(product, 3, "", granted)));
+    EXPECT_TRUE(product.hasPermission(Permission(product, 7, "", denied)));
+    EXPECT_FALSE(product.hasPermission(Permission(product, 8, "", granted)));
+    EXPECT_FALSE(product.hasPermission(Permission(product, 9, "", granted)));
+}
+
+TEST_F(ProductTest, UpdateInitMapAddsRenamesAndRemoves)
+{
+    product.updateInitMap("dev", "", "host", "h1", false);
+    EXPECT_TRUE(product.productInit().empty());
+
+    product.updateInitMap("dev", "", "host", "h1", true);
+    ASSERT_EQ(1u, product.productInit().count("dev"));
+    EXPECT_EQ("h1", product.productInit().at("dev").at("host"));
+
+    product.updateInitMap("dev", "host", "server", "h2", true);
+    EXPECT_EQ(0u, product.productInit().at("dev").count("host"));
+    EXPECT_EQ("h2", product.productInit().at("dev").at("server"));
+
+    product.updateInitMap("dev", "server", "server", "h3", true);
+    EXPECT_EQ("h3", product.productInit().at("dev").at("server"));
+
+    // Without bAddNew only removal happens, and only of a differently named parameter.
+    product.updateInitMap("dev", "server", "server", "ignored", false);
+    EXPECT_EQ("h3", product.productInit().at("dev").at("server"));
+    product.updateInitMap("dev", "server", "", "ignored", false);
+    EXPECT_TRUE(product.productInit().at("dev").empty());
+}
+
+TEST(RoleAndPermission, WithoutProductFailWithTheirLegend)
+{
+    Role role(4, "Auditor", granted);
+    EXPECT_OSTREL_THROW(role.product(), nNAX_NOPRODUCTSET, "Role 4 - Auditor");
+    EXPECT_EQ(-1, Role().role());
+    EXPECT_EQ(PRStatus::statusDenied, Role().status());
+
+    Permission permission(9, "Read", granted);
+    EXPECT_OSTREL_THROW(permission.product(), nNAX_NOPRODUCTSET, "Permission 9 - Read");
+    EXPECT_OSTREL_THROW(permission.role(), nNAX_NOROLESET, "Permission 9 - Read");
+    EXPECT_FALSE(permission.hasRole());
+    EXPECT_EQ(-1, Permission().permission());
+
+    Permission fromRole(role, 3, "Write", denied);
+    EXPECT_TRUE(fromRole.hasRole());
+    EXPECT_EQ(&role, &fromRole.role());
+    EXPECT_OSTREL_THROW(fromRole.product(), nNAX_NOPRODUCTSET, "Permission 3 - Write");
+    Product product(1);
+    fromRole.resetProduct(product);
+    EXPECT_EQ(&product, &fromRole.product());
+}
+
+TEST(RoleAndPermission, HeldExactlyWhenGranted)
+{
+    EXPECT_TRUE(Role(1, "", granted).hasRole());
+    EXPECT_FALSE(Role(1, "", denied).hasRole());
+    EXPECT_FALSE(Role(1, "", revoked).hasRole());
+    EXPECT_TRUE(Permission(1, "", granted).hasPermission());
+    EXPECT_FALSE(Permission(1, "", denied).hasPermission());
+    EXPECT_FALSE(Permission(1, "", revoked).hasPermission());
+}
+
+TEST(Merge, ChangesOnlyWhatTheTargetHolds)
+{
+    PermissionMap target;
+    target.emplace(7, Permission(7, "", denied));
+    target.emplace(8, Permission(8, "", granted));
+    PermissionMap source;
+    source.emplace(7, Permission(7, "", granted));
+    source.emplace(8, Permission(8, "", revoked));
+    source.emplace(9, Permission(9, "", granted));
+    target.merge(source);
+    EXPECT_EQ(PRStatus::statusGranted, target.at(7).status());
+    EXPECT_EQ(PRStatus::statusRevoked, target.at(8).status());
+    EXPECT_EQ(0u, target.count(9));
+
+    RoleMap roleS;
+    roleS.emplace(1, Role(1, "", granted));
+    roleS.merge(Role(1, "", denied));
+    EXPECT_EQ(PRStatus::statusGranted, roleS.at(1).status());
+    roleS.merge(Role(1, "", revoked));
+    EXPECT_EQ(PRStatus::statusRevoked, roleS.at(1).status());
+    roleS.merge(Role(2, "", granted));
+    EXPECT_EQ(1u, roleS.size());
+    RoleMap grantS;
+    grantS.emplace(1, Role(1, "", granted));
+    roleS.merge(grantS);
+    EXPECT_EQ(PRStatus::statusRevoked, roleS.at(1).status());
+}
+
+TEST(Profile, KeepsNameDefaultFlagAndParameters)
+{
+    Profile profile("dev", true);
+    ProductInitMap productS;
+    productS[3]["host"] = "h";
+    profile.setProducts(productS);
+    Profile copy(profile);
+    EXPECT_EQ("dev", copy.profile());
+    EXPECT_TRUE(copy.isDefault());
+    EXPECT_EQ("h", copy.products().at(3).at("host"));
+    EXPECT_FALSE(Profile().isDefault());
+    EXPECT_EQ("", Profile().profile());
+}

@@ -1,0 +1,1 @@
+extern "C" __attribute__((visibility("default"))) int ostrel_not_a_library() { return 0; }
