@@ -1,0 +1,184 @@
+#ifndef OSTREL_TESTS_TESTDATABASES_H
+#define OSTREL_TESTS_TESTDATABASES_H
+
+// Databases for suites that run on every engine. SQLite always works (a temporary file); the
+// PostgreSQL and MariaDB servers are those the harness (dbservers.sh, ctest fixture DbServers)
+// started, found through the connect strings it wrote. Each test takes a ScratchDatabase of its
+// own, so tests may run in parallel on one server.
+//
+//   class MySuite : public ::testing::TestWithParam<std::string> { ... ScratchDatabase _db{GetParam()}; };
+//   INSTANTIATE_TEST_SUITE_P(Engines, MySuite, ::testing::ValuesIn(OstrelTest::testEngines()),
+//                            OstrelTest::engineTestName);
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "VeskDal/DalDatabase.h"
+#include "VeskDal/DalDynamic.h"
+
+namespace OstrelTest {
+
+// Where the harness writes pg.conn and mysql.conn.
+inline std::string dbserversDirectory()
+{
+#ifdef OSTREL_DBSERVERS_DIR
+    return OSTREL_DBSERVERS_DIR;
+#else
+    const char* psz = std::getenv("OSTREL_DBSERVERS_DIR");
+    return psz ? psz : "";
+#endif
+}
+
+// "sqlite", "postgresql", "mysql"; OSTREL_TEST_ENGINES (comma-separated) narrows the list for a
+// quick run by hand. The list does not depend on the servers, so a missing server fails loudly.
+inline std::vector<std::string> testEngines()
+{
+    std::vector<std::string> engineS{"sqlite", "postgresql", "mysql"};
+    const char* pszOnly = std::getenv("OSTREL_TEST_ENGINES");
+    if (!pszOnly || !*pszOnly) {
+        return engineS;
+    }
+    std::vector<std::string> chosenS;
+    std::string strOnly = std::string(",") + pszOnly + ",";
+    for (const std::string& strEngine : engineS) {
+        if (strOnly.find("," + strEngine + ",") != std::string::npos) {
+            chosenS.push_back(strEngine);
+        }
+    }
+    return chosenS;
+}
+
+inline std::string engineTestName(const ::testing::TestParamInfo<std::string>& info)
+{
+    return info.param;
+}
+
+// The harness's connect string for a server engine; throws std::runtime_error when there is none.
+inline std::string serverConnectString(const std::string& strEngine)
+{
+    std::string strFile = dbserversDirectory() + (strEngine == "postgresql" ? "/pg.conn" : "/mysql.conn");
+    std::ifstream in(strFile);
+    std::string strConnect;
+    if (!in || !std::getline(in, strConnect) || strConnect.empty()) {
+        throw std::runtime_error("No " + strEngine + " server: " + strFile +
+                                 " is missing. Run the suite through ctest, whose fixture DbServers starts "
+                                 "the servers, or run tests/harness/dbservers.sh start " + dbserversDirectory());
+    }
+    return strConnect;
+}
+
+// An empty database of its own for one test, removed by the destructor: a temporary file for
+// SQLite, a database for MariaDB, a schema (first on the search path) for PostgreSQL.
+class ScratchDatabase {
+public:
+    explicit ScratchDatabase(const std::string& strEngine) : _strEngine(strEngine)
+    {
+        static std::atomic<int> s_nCounter{0};
+        _strName = "ostrel_t" + std::to_string(getpid()) + "_" + std::to_string(++s_nCounter);
+        VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+        if (strEngine == "sqlite") {
+            char szPath[] = "/tmp/ostrel-sqlite-XXXXXX";
+            int fd = mkstemp(szPath);
+            if (fd < 0) {
+                throw std::runtime_error("cannot make a temporary SQLite file");
+            }
+            close(fd);
+            _strFile = szPath;
+            parameterS = {{"engine", "sqlite"}, {"database", "ostrel_test"}, {"file", _strFile}};
+        } else if (strEngine == "postgresql" || strEngine == "mysql") {
+            _strServer = serverConnectString(strEngine);
+            VeskDal::DalDatabase::connectStringToMap(parameterS, _strServer, 0);
+            admin("CREATE " + container() + " " + _strName + extra());
+            if (strEngine == "postgresql") {
+                parameterS["options"] = "-c search_path=" + _strName;
+            } else {
+                parameterS["database"] = _strName;
+            }
+        } else {
+            throw std::runtime_error("unknown test engine " + strEngine);
+        }
+        _strConnect = VeskDal::DalDatabase::mapToConnectString(parameterS);
+    }
+
+    ~ScratchDatabase()
+    {
+        try {
+            if (!_strFile.empty()) {
+                for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"}) {
+                    std::remove((_strFile + pszSuffix).c_str());
+                }
+            } else if (!_strServer.empty()) {
+                admin("DROP " + container() + " " + _strName + (_strEngine == "postgresql" ? " CASCADE" : ""));
+            }
+        } catch (...) {
+            // Leftovers go with the server when the harness stops it.
+        }
+    }
+
+    ScratchDatabase(const ScratchDatabase&) = delete;
+    ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+
+    const std::string& engine() const { return _strEngine; }
+    // Connect string of the scratch database, "engine" and "database" included.
+    const std::string& connectString() const { return _strConnect; }
+    VeskDal::DalDatabase::ConnectionParameterMap parameters() const
+    {
+        VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+        VeskDal::DalDatabase::connectStringToMap(parameterS, _strConnect, 0);
+        return parameterS;
+    }
+    // A new handle, opened on the scratch database.
+    std::unique_ptr<VeskDal::DalDatabase> open() const
+    {
+        std::unique_ptr<VeskDal::DalDatabase> pdatabase(VeskDal::DalDynamic::dalDatabase(_strEngine));
+        pdatabase->open(parameters());
+        return pdatabase;
+    }
+    // Runs a file of SQL statements (a schema) on the scratch database.
+    void runScriptFile(const std::string& strPath) const
+    {
+        std::ifstream in(strPath);
+        if (!in) {
+            throw std::runtime_error("cannot read " + strPath);
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        open()->executeScript(text.str());
+    }
+
+private:
+    std::string container() const { return _strEngine == "postgresql" ? "SCHEMA" : "DATABASE"; }
+    std::string extra() const
+    {
+        return _strEngine == "mysql" ? " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin" : "";
+    }
+    // Names are made above from digits, so the text is safe to run.
+    void admin(const std::string& strSql) const
+    {
+        VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+        VeskDal::DalDatabase::connectStringToMap(parameterS, _strServer, 0);
+        std::unique_ptr<VeskDal::DalDatabase> pdatabase(VeskDal::DalDynamic::dalDatabase(_strEngine));
+        pdatabase->open(parameterS);
+        pdatabase->executeScript(strSql);
+    }
+
+    std::string _strEngine;
+    std::string _strName;
+    std::string _strFile;
+    std::string _strServer;
+    std::string _strConnect;
+};
+
+} // namespace OstrelTest
+
+#endif
