@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <dlfcn.h>
+
 namespace ostreltest {
 
 namespace {
@@ -50,6 +52,29 @@ void RegistryTest::SetUp()
 void RegistryTest::TearDown()
 {
     clearRegistries();
+}
+
+OstrelData::AuthenticationLibrary& registerTemplate(int nLibrary, const std::string& strPath,
+                                                    const OstrelData::InitMap& initLibrary)
+{
+    using namespace OstrelData;
+    Platform& platform = Factory::platforms().try_emplace("LNX", "LNX", "Linux").first->second;
+    AuthenticationLibrary& library = Factory::authenticationLibraryTemplates()[nLibrary] =
+        AuthenticationLibrary(nLibrary, "Library " + std::to_string(nLibrary), initLibrary,
+                              AuthenticationLibrary::dispositionClearPassword, true);
+    SharedObject& sharedObject = Factory::sharedObjects()[SharedObject::Key("LNX", nLibrary)] =
+        SharedObject(platform, library, strPath);
+    library.sharedObjects()["LNX"] = &sharedObject;
+    return library;
+}
+
+bool isLoaded(const std::string& strPath)
+{
+    void* handle = dlopen(strPath.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr)
+        return false;
+    dlclose(handle);
+    return true;
 }
 
 } // namespace ostreltest

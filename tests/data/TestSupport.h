@@ -103,6 +103,14 @@ protected:
     static void clearRegistries();
 };
 
+// Registers the platform "LNX" (once) and the library template nLibrary whose
+// file for "LNX" is strPath; returns the registered template.
+OstrelData::AuthenticationLibrary& registerTemplate(int nLibrary, const std::string& strPath,
+                                                    const OstrelData::InitMap& initLibrary = OstrelData::InitMap());
+
+// Whether the dynamic loader still holds the file open.
+bool isLoaded(const std::string& strPath);
+
 } // namespace ostreltest
 
 #endif
