@@ -1,0 +1,376 @@
+#include "Corvel/DaemonComm.h"
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Corvel/EventLogger.h"
+#include "Corvel/Exception.h"
+#include "Corvel/Framing.h"
+#include "Corvel/Net.h"
+
+namespace Corvel {
+
+using namespace framing;
+
+namespace {
+
+[[noreturn]] void fail(int nLine, const std::string& strLegend)
+{
+    throw Exception(__FILE__, nLine, CVLX_SEELEGEND, false, strLegend);
+}
+
+// One connection and everything its receive thread touches. The thread holds
+// its own reference, so a handler that disconnects (or destroys) the DaemonComm
+// from the receive thread leaves the link alive until the thread is done.
+struct Link {
+    int fd = -1;
+    int afdWake[2] = {-1, -1};  // written by disconnect() to stop the receive thread
+    DaemonComm::Callback callback;
+    std::string strTarget;
+    DaemonCommTiming timing;
+
+    std::atomic<bool> bStopping{false};   // disconnect() has begun: deliver nothing more
+    std::atomic<bool> bBroken{false};     // the connection failed; strBrokenReason says why
+    std::atomic<uint32_t> uAwaitedId{0};  // identifier of the last request sent, until answered
+
+    std::mutex mxSend;  // serialises writes to fd; guards nLastSendMs
+    int64_t nLastSendMs = 0;
+
+    std::mutex mxReason;  // guards strBrokenReason
+    std::string strBrokenReason;
+
+    ~Link()
+    {
+        net::closeFd(fd);
+        net::closeFd(afdWake[0]);
+        net::closeFd(afdWake[1]);
+    }
+
+    // Marks the link broken, keeping the first reason. Only the receive thread
+    // tells the handler (when it ends), so the handler hears of a break once.
+    void breakWith(const std::string& strReason)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mxReason);
+            if (bBroken) return;
+            strBrokenReason = strReason;
+            bBroken = true;
+        }
+        // Wakes a sender blocked on a daemon that does not read, wakes the
+        // receive thread, and tells the daemon we are gone.
+        shutdown(fd, SHUT_RDWR);
+    }
+
+    std::string brokenReason()
+    {
+        std::lock_guard<std::mutex> lock(mxReason);
+        return strBrokenReason;
+    }
+
+    // Writes one frame; on failure the link is broken (a partial frame leaves the
+    // stream unusable) and the reason returned. Caller holds mxSend.
+    bool writeFrame(FrameKind kind, uint32_t uId, const std::string& strPayload, std::string& strWhy)
+    {
+        std::string strHeader = encodeHeader(kind, uId, uint32_t(strPayload.size()));
+        iovec aVector[2] = {{const_cast<char*>(strHeader.data()), strHeader.size()},
+                            {const_cast<char*>(strPayload.data()), strPayload.size()}};
+        nLastSendMs = net::nowMs();
+        if (net::writeAll(fd, aVector, 2, timing.nSendMs, strWhy)) return true;
+        breakWith("Cannot send to '" + strTarget + "': " + strWhy);
+        return false;
+    }
+
+    void deliver(DaemonComm::Status status, const std::string& strMessage)
+    {
+        if (bStopping) return;
+        try {
+            callback(status, strMessage);
+        } catch (const std::exception& e) {
+            // The handler runs on our thread; letting this escape would end the process.
+            EventLogger::theLogger().logError(
+                "Message handler for '" + strTarget + "' threw: " + std::string(e.what()), layerService);
+        } catch (...) {
+            EventLogger::theLogger().logError("Message handler for '" + strTarget + "' threw", layerService);
+        }
+    }
+
+    void dispatch(Frame& frame)
+    {
+        switch (frame.kind) {
+        case kindReply: {
+            uint32_t uExpected = frame.uId;
+            // Only the answer to the request still awaited gets through; a reply
+            // that comes after its request was given up would otherwise be taken
+            // as the answer to the next one.
+            if (uAwaitedId.compare_exchange_strong(uExpected, 0))
+                deliver(DaemonComm::response, frame.strPayload);
+            else
+                EventLogger::theLogger().logDebug("Dropped a late reply to request " + std::to_string(frame.uId) +
+                                                      " from '" + strTarget + "'",
+                                                  layerService);
+            return;
+        }
+        case kindPush: deliver(DaemonComm::unsolicited, frame.strPayload); return;
+        default:
+            breakWith("Unexpected " + std::string(kindName(frame.kind)) + " frame from '" + strTarget + "'");
+            return;
+        }
+    }
+
+    // Sends a ping when nothing has gone out for the keep-alive interval. Skipped
+    // when a send is under way: that send keeps the connection alive anyway, and
+    // waiting for it here would stop us reading.
+    void keepAlive()
+    {
+        std::unique_lock<std::mutex> lock(mxSend, std::try_to_lock);
+        if (!lock.owns_lock() || net::nowMs() - nLastSendMs < timing.nKeepAliveMs) return;
+        std::string strWhy;
+        writeFrame(kindPing, 0, std::string(), strWhy);
+    }
+
+    long pollTimeout(const FrameReader& reader, int64_t nFrameStartMs)
+    {
+        int64_t nNow = net::nowMs();
+        int64_t nWait = 3600 * 1000;
+        if (reader.inFrame()) nWait = nFrameStartMs + timing.nFrameMs - nNow;
+        if (timing.nKeepAliveMs > 0) {
+            int64_t nLastSend;
+            {
+                std::lock_guard<std::mutex> lock(mxSend);
+                nLastSend = nLastSendMs;
+            }
+            int64_t nPing = nLastSend + timing.nKeepAliveMs - nNow;
+            if (nPing < nWait) nWait = nPing;
+        }
+        return nWait < 0 ? 0 : long(nWait);
+    }
+
+    void receive()
+    {
+        readFrames();
+        if (!bStopping) {
+            breakWith("Connection to '" + strTarget + "' ended");
+            deliver(DaemonComm::error, brokenReason());
+        }
+    }
+
+    void readFrames()
+    {
+        FrameReader reader;
+        int64_t nFrameStartMs = 0;
+        std::vector<char> buffer(65536);
+        while (!bStopping && !bBroken) {
+            pollfd apfd[2] = {{fd, POLLIN, 0}, {afdWake[0], POLLIN, 0}};
+            long nTimeout = pollTimeout(reader, nFrameStartMs);
+            int nRc = poll(apfd, 2, nTimeout > 1000000 ? 1000000 : int(nTimeout));
+            if (nRc < 0) {
+                if (errno == EINTR) continue;
+                breakWith("Lost '" + strTarget + "': " + net::errnoText(errno));
+                return;
+            }
+            if (bStopping || apfd[1].revents) return;
+            if (nRc == 0) {
+                if (reader.inFrame() && net::nowMs() - nFrameStartMs >= timing.nFrameMs) {
+                    breakWith("Frame from '" + strTarget + "' stalled");
+                    return;
+                }
+                if (timing.nKeepAliveMs > 0) keepAlive();
+                continue;
+            }
+            ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n == 0) {
+                breakWith("Connection closed by '" + strTarget + "'");
+                return;
+            }
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+                breakWith("Lost '" + strTarget + "': " + net::errnoText(errno));
+                return;
+            }
+            size_t nUsed = 0;
+            while (nUsed < size_t(n) && !bStopping) {
+                bool bWasInFrame = reader.inFrame();
+                nUsed += reader.feed(buffer.data() + nUsed, size_t(n) - nUsed);
+                if (!bWasInFrame) nFrameStartMs = net::nowMs();
+                if (reader.state() == FrameReader::complete) {
+                    Frame frame = reader.take();
+                    dispatch(frame);
+                    if (bBroken) return;
+                } else if (reader.state() != FrameReader::partial) {
+                    breakWith("Bad frame from '" + strTarget + "': " + reader.error());
+                    return;
+                }
+            }
+        }
+    }
+};
+
+} // namespace
+
+struct DaemonComm::Impl {
+    Callback callback;
+
+    mutable std::mutex mx;  // guards everything below
+    std::string strService;
+    std::vector<net::Endpoint> endpointS;
+    bool bLocated = false;
+    DaemonCommTiming timing;
+    std::shared_ptr<Link> plink;
+    std::thread receiver;
+
+    std::atomic<uint32_t> uLastId{0};
+
+    uint32_t nextId()
+    {
+        uint32_t uId = ++uLastId;
+        while (uId == 0)  // 0 belongs to unsolicited messages
+            uId = ++uLastId;
+        return uId;
+    }
+
+    std::shared_ptr<Link> link() const
+    {
+        std::lock_guard<std::mutex> lock(mx);
+        return plink;
+    }
+};
+
+DaemonComm::DaemonComm(Handler handler) : _pimpl(new Impl)
+{
+    if (handler) _pimpl->callback = handler;
+}
+
+DaemonComm::DaemonComm(Callback callback) : _pimpl(new Impl)
+{
+    _pimpl->callback = std::move(callback);
+}
+
+DaemonComm::~DaemonComm()
+{
+    disconnect();
+}
+
+void DaemonComm::locateService(std::string& strScratch1, std::string& strScratch2, std::string& strHost,
+                               int& nScratch, const std::string& strService, const std::string& strDaemon)
+{
+    net::ServiceName name = net::parseServiceName(strService, false);
+    std::vector<net::Endpoint> endpointS;
+    try {
+        endpointS = net::resolve(name, false);
+    } catch (const Exception& e) {
+        fail(__LINE__, "Cannot locate " + (strDaemon.empty() ? std::string("the service") : strDaemon) + " at '" +
+                           strService + "': " + e.legend());
+    }
+    strHost = name.bUnix ? name.strPath : name.strHost;
+    strScratch1 = name.bUnix ? "unix" : "tcp";
+    strScratch2 = endpointS.front().strText;
+    nScratch = name.bUnix ? 0 : name.nPort;
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    _pimpl->strService = strService;
+    _pimpl->endpointS = std::move(endpointS);
+    _pimpl->bLocated = true;
+}
+
+void DaemonComm::connect()
+{
+    std::vector<net::Endpoint> endpointS;
+    std::string strService;
+    DaemonCommTiming timing;
+    {
+        std::lock_guard<std::mutex> lock(_pimpl->mx);
+        if (!_pimpl->bLocated) fail(__LINE__, "connect() called before the service was located");
+        endpointS = _pimpl->endpointS;
+        strService = _pimpl->strService;
+        timing = _pimpl->timing;
+    }
+    disconnect();
+    auto plink = std::make_shared<Link>();
+    plink->callback = _pimpl->callback;
+    plink->strTarget = strService;
+    plink->timing = timing;
+    net::makeWakePipe(plink->afdWake);
+    plink->fd = net::connectBounded(endpointS, timing.nConnectMs, strService);
+    plink->nLastSendMs = net::nowMs();
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    try {
+        _pimpl->receiver = std::thread([plink] { plink->receive(); });
+    } catch (const std::system_error& e) {
+        fail(__LINE__, "Cannot start the receive thread for '" + strService + "': " + e.what());
+    }
+    _pimpl->plink = plink;
+}
+
+void DaemonComm::disconnect()
+{
+    std::shared_ptr<Link> plink;
+    std::thread receiver;
+    {
+        std::lock_guard<std::mutex> lock(_pimpl->mx);
+        plink = std::move(_pimpl->plink);
+        receiver = std::move(_pimpl->receiver);
+        _pimpl->plink.reset();
+    }
+    if (!plink) return;
+    plink->bStopping = true;
+    char c = 0;
+    ssize_t nIgnored = write(plink->afdWake[1], &c, 1);
+    (void)nIgnored;
+    // Also wakes a sender blocked on a daemon that does not read.
+    shutdown(plink->fd, SHUT_RDWR);
+    if (receiver.joinable()) {
+        if (receiver.get_id() == std::this_thread::get_id())
+            receiver.detach();  // the handler disconnected us: the thread ends when it returns
+        else
+            receiver.join();
+    }
+}
+
+void DaemonComm::send(const std::string& strMessage)
+{
+    std::shared_ptr<Link> plink = _pimpl->link();
+    if (!plink) fail(__LINE__, "Not connected to any service");
+    if (strMessage.size() > nFRM_MaxPayload)
+        fail(__LINE__, "Message of " + std::to_string(strMessage.size()) + " bytes for '" + plink->strTarget +
+                           "' is over the bound of " + std::to_string(nFRM_MaxPayload) + " bytes");
+    std::lock_guard<std::mutex> lock(plink->mxSend);
+    if (plink->bStopping) fail(__LINE__, "Not connected to any service");
+    if (plink->bBroken) fail(__LINE__, plink->brokenReason());
+    uint32_t uId = _pimpl->nextId();
+    // Set before writing: the reply may arrive before the write returns.
+    plink->uAwaitedId = uId;
+    std::string strWhy;
+    if (!plink->writeFrame(kindRequest, uId, strMessage, strWhy)) fail(__LINE__, plink->brokenReason());
+}
+
+bool DaemonComm::isConnected() const
+{
+    std::shared_ptr<Link> plink = _pimpl->link();
+    return plink && !plink->bBroken;
+}
+
+std::string DaemonComm::target() const
+{
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    return _pimpl->strService;
+}
+
+void DaemonComm::setTiming(const DaemonCommTiming& timing)
+{
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    _pimpl->timing = timing;
+}
+
+DaemonCommTiming DaemonComm::timing() const
+{
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    return _pimpl->timing;
+}
+
+} // namespace Corvel

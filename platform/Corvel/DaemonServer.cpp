@@ -1,0 +1,550 @@
+#include "Corvel/DaemonServer.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "Corvel/EventLogger.h"
+#include "Corvel/Exception.h"
+#include "Corvel/Framing.h"
+#include "Corvel/Net.h"
+
+namespace Corvel {
+
+using namespace framing;
+
+namespace {
+
+[[noreturn]] void fail(int nLine, const std::string& strLegend)
+{
+    throw Exception(__FILE__, nLine, CVLX_SEELEGEND, false, strLegend);
+}
+
+EventLogger& logger()
+{
+    return EventLogger::theLogger();
+}
+
+// The server whose handler runs on this thread, so that stop() from a handler
+// is caught instead of waiting for itself.
+thread_local const DaemonServer* t_pServing = nullptr;
+
+std::atomic<uint64_t> g_uNextConnectionId{0};
+
+// Waits up to nMilliseconds (-1: for ever) for fd to become readable.
+bool readableWithin(int fd, long nMilliseconds)
+{
+    int64_t nDeadline = nMilliseconds < 0 ? 0 : net::nowMs() + nMilliseconds;
+    for (;;) {
+        long nWait = -1;
+        if (nMilliseconds >= 0) {
+            int64_t nLeft = nDeadline - net::nowMs();
+            nWait = nLeft < 0 ? 0 : long(nLeft);
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        int nRc = poll(&pfd, 1, nWait > 1000000 ? 1000000 : int(nWait));
+        if (nRc > 0) return true;
+        if (nRc < 0 && errno != EINTR) return false;
+        if (nRc == 0 && nMilliseconds >= 0 && net::nowMs() >= nDeadline) return false;
+    }
+}
+
+std::string unixPeerText(int fd, int& nUid)
+{
+    ucred cred{};
+    socklen_t nLen = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &nLen) != 0) {
+        nUid = -1;
+        return "unix:unknown";
+    }
+    nUid = int(cred.uid);
+    return "unix:uid=" + std::to_string(cred.uid) + ",pid=" + std::to_string(cred.pid);
+}
+
+} // namespace
+
+// ---- ConnectionContext -----------------------------------------------------
+
+ConnectionContext::ConnectionContext(uint64_t uId, int fd, const std::string& strPeer, int nPeerUid, long nSendMs)
+    : _uId(uId), _strPeer(strPeer), _nPeerUid(nPeerUid), _nSendMs(nSendMs), _fd(fd)
+{
+}
+
+ConnectionContext::~ConnectionContext()
+{
+    closeSocket();
+}
+
+bool ConnectionContext::push(const std::string& strMessage)
+{
+    if (strMessage.size() > nFRM_MaxPayload)
+        fail(__LINE__, "Message of " + std::to_string(strMessage.size()) + " bytes for " + _strPeer +
+                           " is over the bound of " + std::to_string(nFRM_MaxPayload) + " bytes");
+    return sendFrame(kindPush, 0, strMessage);
+}
+
+void ConnectionContext::close()
+{
+    _bCloseRequested = true;
+    // Wakes the connection's thread when it waits for the next request; only the
+    // reading side, so that a reply being made can still go out.
+    std::lock_guard<std::mutex> lock(_mxSend);
+    if (_fd >= 0) shutdown(_fd, SHUT_RD);
+}
+
+bool ConnectionContext::isOpen() const
+{
+    return _bOpen;
+}
+
+bool ConnectionContext::sendFrame(unsigned char nKind, uint32_t uRequestId, const std::string& strPayload)
+{
+    std::string strHeader = encodeHeader(FrameKind(nKind), uRequestId, uint32_t(strPayload.size()));
+    iovec aVector[2] = {{const_cast<char*>(strHeader.data()), strHeader.size()},
+                        {const_cast<char*>(strPayload.data()), strPayload.size()}};
+    std::string strWhy;
+    {
+        std::lock_guard<std::mutex> lock(_mxSend);
+        if (_fd < 0 || !_bOpen) return false;
+        if (net::writeAll(_fd, aVector, 2, _nSendMs, strWhy)) return true;
+        // A partial frame leaves the stream unusable.
+        _bOpen = false;
+        shutdown(_fd, SHUT_RDWR);
+    }
+    logger().logWarning("Closed connection from " + _strPeer + ": cannot send: " + strWhy, layerService);
+    return false;
+}
+
+void ConnectionContext::shutdownSocket()
+{
+    std::lock_guard<std::mutex> lock(_mxSend);
+    if (_fd >= 0) shutdown(_fd, SHUT_RDWR);
+}
+
+void ConnectionContext::closeSocket()
+{
+    // Shutting down first makes a writer blocked on a full socket give up and
+    // release the lock.
+    shutdownSocket();
+    std::lock_guard<std::mutex> lock(_mxSend);
+    _bOpen = false;
+    net::closeFd(_fd);
+}
+
+// ---- DaemonServer ----------------------------------------------------------
+
+struct DaemonServer::Listener {
+    int fd = -1;
+    std::string strText;
+    std::string strPath;  // unix socket file, removed at the end if still ours
+    dev_t nDevice = 0;
+    ino_t nInode = 0;
+
+    ~Listener()
+    {
+        net::closeFd(fd);
+        if (strPath.empty()) return;
+        struct stat st;
+        if (lstat(strPath.c_str(), &st) == 0 && st.st_dev == nDevice && st.st_ino == nInode)
+            unlink(strPath.c_str());
+    }
+};
+
+struct DaemonServer::Connection {
+    std::shared_ptr<ConnectionContext> pcontext;
+    std::thread thread;
+    std::atomic<bool> bDone{false};  // the thread has finished its work and may be joined
+};
+
+DaemonServer::DaemonServer(Handler handler, DaemonServerOptions options)
+    : _handler(std::move(handler)), _options(options)
+{
+    int afd[2];
+    net::makeWakePipe(afd);
+    _fdStopRead = afd[0];
+    _fdStopWrite = afd[1];
+}
+
+DaemonServer::~DaemonServer()
+{
+    try {
+        stop();
+    } catch (...) {
+        // Destroyed from its own handler: nothing sane is left to do.
+    }
+    closeListeners();
+    int fd = _fdStopWrite.exchange(-1);
+    net::closeFd(fd);
+    net::closeFd(_fdStopRead);
+}
+
+void DaemonServer::setCloseHandler(CloseHandler closeHandler)
+{
+    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    if (_bRunning) fail(__LINE__, "setCloseHandler() called on a running server");
+    _closeHandler = std::move(closeHandler);
+}
+
+void DaemonServer::listen(const std::string& strAddress)
+{
+    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    if (_bRunning) fail(__LINE__, "listen() called on a running server");
+    net::ServiceName name = net::parseServiceName(strAddress, true);
+    std::vector<net::Endpoint> endpointS = net::resolve(name, true);
+
+    if (name.bUnix) {
+        struct stat st;
+        if (lstat(name.strPath.c_str(), &st) == 0) {
+            if (!S_ISSOCK(st.st_mode))
+                fail(__LINE__, "Cannot listen on '" + strAddress + "': the path exists and is not a socket");
+            // Only a socket nobody answers on is leftover; a live one belongs to a running server.
+            int fdProbe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            int nRc = fdProbe < 0 ? -1
+                                  : ::connect(fdProbe, reinterpret_cast<const sockaddr*>(&endpointS[0].addr),
+                                              endpointS[0].nLength);
+            int nErrno = errno;
+            net::closeFd(fdProbe);
+            if (nRc == 0 || nErrno != ECONNREFUSED)
+                fail(__LINE__, "Cannot listen on '" + strAddress + "': the socket is in use");
+            unlink(name.strPath.c_str());
+        }
+    }
+
+    std::vector<std::unique_ptr<Listener>> newS;
+    std::string strWhy;
+    for (const net::Endpoint& ep : endpointS) {
+        int nFamily = reinterpret_cast<const sockaddr*>(&ep.addr)->sa_family;
+        auto plistener = std::make_unique<Listener>();
+        plistener->fd = socket(nFamily, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (plistener->fd < 0) {
+            strWhy = net::errnoText(errno);
+            continue;
+        }
+        int nOne = 1;
+        if (nFamily != AF_UNIX) setsockopt(plistener->fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
+        // Each address gets its own socket; without this an IPv6 wildcard would
+        // also claim the IPv4 port and the IPv4 bind would fail.
+        if (nFamily == AF_INET6) setsockopt(plistener->fd, IPPROTO_IPV6, IPV6_V6ONLY, &nOne, sizeof nOne);
+        if (bind(plistener->fd, reinterpret_cast<const sockaddr*>(&ep.addr), ep.nLength) != 0) {
+            strWhy = ep.strText + ": " + net::errnoText(errno);
+            // A name that resolves to several addresses may include one this
+            // machine does not have (::1 without IPv6); the others still serve.
+            if (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT) continue;
+            fail(__LINE__, "Cannot listen on '" + strAddress + "': " + strWhy);
+        }
+        if (nFamily == AF_UNIX) {
+            plistener->strPath = name.strPath;
+            struct stat st;
+            if (stat(name.strPath.c_str(), &st) == 0) {
+                plistener->nDevice = st.st_dev;
+                plistener->nInode = st.st_ino;
+            }
+            if (chmod(name.strPath.c_str(), mode_t(_options.nUnixMode)) != 0)
+                fail(__LINE__, "Cannot set the mode of '" + name.strPath + "': " + net::errnoText(errno));
+        }
+        if (::listen(plistener->fd, _options.nBacklog) != 0)
+            fail(__LINE__, "Cannot listen on '" + strAddress + "': " + net::errnoText(errno));
+        sockaddr_storage addr{};
+        socklen_t nLen = sizeof addr;
+        getsockname(plistener->fd, reinterpret_cast<sockaddr*>(&addr), &nLen);
+        plistener->strText = nFamily == AF_UNIX ? ep.strText : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
+        newS.push_back(std::move(plistener));
+    }
+    if (newS.empty()) fail(__LINE__, "Cannot listen on '" + strAddress + "': " + strWhy);
+    for (auto& plistener : newS)
+        _listenerS.push_back(std::move(plistener));
+}
+
+std::vector<std::string> DaemonServer::addresses() const
+{
+    std::vector<std::string> textS;
+    for (const auto& plistener : _listenerS)
+        textS.push_back(plistener->strText);
+    return textS;
+}
+
+void DaemonServer::start()
+{
+    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    if (_bRunning) fail(__LINE__, "The server is running already");
+    if (_listenerS.empty()) fail(__LINE__, "The server listens on no address");
+    try {
+        _acceptor = std::thread([this] { acceptLoop(); });
+    } catch (const std::system_error& e) {
+        fail(__LINE__, std::string("Cannot start the accept thread: ") + e.what());
+    }
+    _bRunning = true;
+    std::string strList;
+    for (const auto& plistener : _listenerS)
+        strList += (strList.empty() ? "" : ", ") + plistener->strText;
+    logger().logInfo("Listening on " + strList, layerService);
+}
+
+void DaemonServer::requestStop()
+{
+    // Only async-signal-safe calls: this may run in a signal handler.
+    int fd = _fdStopWrite.load();
+    if (fd < 0) return;
+    int nSavedErrno = errno;
+    char c = 1;
+    ssize_t nIgnored = write(fd, &c, 1);
+    (void)nIgnored;
+    errno = nSavedErrno;
+}
+
+bool DaemonServer::waitForStopRequest(long nMilliseconds)
+{
+    return readableWithin(_fdStopRead, nMilliseconds);
+}
+
+void DaemonServer::stop()
+{
+    if (t_pServing == this) fail(__LINE__, "stop() called from a connection handler; use requestStop()");
+    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    if (!_bRunning) return;
+    requestStop();
+    if (_acceptor.joinable()) _acceptor.join();
+    std::vector<std::shared_ptr<Connection>> connectionS;
+    {
+        std::lock_guard<std::mutex> lockConnections(_mxConnections);
+        connectionS.swap(_connectionS);
+    }
+    // Each connection thread sees the stop request once its handler (if any)
+    // has returned and the reply is out, then closes its connection.
+    for (auto& pconnection : connectionS)
+        if (pconnection->thread.joinable()) pconnection->thread.join();
+    closeListeners();
+    // Forget the request, so that the server can be started again.
+    char ab[64];
+    while (read(_fdStopRead, ab, sizeof ab) > 0) {
+    }
+    _bRunning = false;
+    logger().logInfo("Stopped", layerService);
+}
+
+void DaemonServer::run()
+{
+    start();
+    waitForStopRequest(-1);
+    stop();
+}
+
+bool DaemonServer::isRunning() const
+{
+    return _bRunning;
+}
+
+std::vector<std::shared_ptr<ConnectionContext>> DaemonServer::connections() const
+{
+    std::vector<std::shared_ptr<ConnectionContext>> contextS;
+    std::lock_guard<std::mutex> lock(_mxConnections);
+    for (const auto& pconnection : _connectionS)
+        if (!pconnection->bDone && pconnection->pcontext->isOpen()) contextS.push_back(pconnection->pcontext);
+    return contextS;
+}
+
+void DaemonServer::closeListeners()
+{
+    _listenerS.clear();
+}
+
+void DaemonServer::reapLocked()
+{
+    for (size_t i = 0; i < _connectionS.size();) {
+        if (_connectionS[i]->bDone) {
+            if (_connectionS[i]->thread.joinable()) _connectionS[i]->thread.join();
+            _connectionS.erase(_connectionS.begin() + long(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+void DaemonServer::acceptLoop()
+{
+    std::vector<pollfd> pfdS;
+    for (const auto& plistener : _listenerS)
+        pfdS.push_back(pollfd{plistener->fd, POLLIN, 0});
+    pfdS.push_back(pollfd{_fdStopRead, POLLIN, 0});
+    for (;;) {
+        // The time-out only serves to join finished connection threads now and then.
+        int nRc = poll(pfdS.data(), pfdS.size(), 1000);
+        if (nRc < 0 && errno != EINTR) {
+            logger().logError("Accept loop failed: " + net::errnoText(errno), layerService);
+            return;
+        }
+        if (pfdS.back().revents) return;
+        for (size_t i = 0; i + 1 < pfdS.size(); ++i)
+            if (pfdS[i].revents) accept(*_listenerS[i]);
+        std::lock_guard<std::mutex> lock(_mxConnections);
+        reapLocked();
+    }
+}
+
+void DaemonServer::accept(const Listener& listener)
+{
+    sockaddr_storage addr{};
+    socklen_t nLen = sizeof addr;
+    int fd = accept4(listener.fd, reinterpret_cast<sockaddr*>(&addr), &nLen, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        int nErrno = errno;
+        if (nErrno == EAGAIN || nErrno == EWOULDBLOCK || nErrno == EINTR || nErrno == ECONNABORTED) return;
+        logger().logError("Cannot accept on " + listener.strText + ": " + net::errnoText(nErrno), layerService);
+        // Out of descriptors or memory: pause rather than spin on a listener that stays readable.
+        readableWithin(_fdStopRead, 100);
+        return;
+    }
+    int nUid = -1;
+    std::string strPeer = addr.ss_family == AF_UNIX ? unixPeerText(fd, nUid)
+                                                    : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
+    std::lock_guard<std::mutex> lock(_mxConnections);
+    reapLocked();
+    if (_connectionS.size() >= _options.nMaxConnections) {
+        ::close(fd);
+        logger().logWarning("Refused connection from " + strPeer + " on " + listener.strText + ": limit of " +
+                                std::to_string(_options.nMaxConnections) + " connections reached",
+                            layerService);
+        return;
+    }
+    auto pconnection = std::make_shared<Connection>();
+    pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _options.nSendMs));
+    try {
+        pconnection->thread = std::thread([this, pconnection] { serve(pconnection); });
+    } catch (const std::system_error& e) {
+        logger().logError("Refused connection from " + strPeer + ": cannot start its thread: " + e.what(),
+                          layerService);
+        return;  // the context closes the socket
+    }
+    _connectionS.push_back(pconnection);
+    logger().logDebug("Accepted connection from " + strPeer + " on " + listener.strText, layerService);
+}
+
+void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
+{
+    t_pServing = this;
+    ConnectionContext& context = *pconnection->pcontext;
+    try {
+        serveFrames(context);
+    } catch (const std::exception& e) {
+        logger().logError("Closed connection from " + context.peer() + ": " + e.what(), layerService);
+    }
+    context.closeSocket();
+    if (_closeHandler) {
+        try {
+            _closeHandler(context);
+        } catch (...) {
+            logger().logError("Close handler threw for the connection from " + context.peer(), layerService);
+        }
+    }
+    t_pServing = nullptr;
+    pconnection->bDone = true;
+}
+
+void DaemonServer::serveFrames(ConnectionContext& context)
+{
+    const std::string& strPeer = context.peer();
+    const int fd = context._fd;  // closed only by this thread, after we return
+    FrameReader reader;
+    std::vector<char> buffer(65536);
+    int64_t nLastActivityMs = net::nowMs();
+    int64_t nFrameStartMs = 0;
+    for (;;) {
+        if (context._bCloseRequested || !context._bOpen) return;
+        int64_t nNow = net::nowMs();
+        int64_t nWait = 1000000;
+        if (_options.nIdleMs > 0) nWait = nLastActivityMs + _options.nIdleMs - nNow;
+        if (reader.inFrame() && _options.nFrameMs > 0 && nFrameStartMs + _options.nFrameMs - nNow < nWait)
+            nWait = nFrameStartMs + _options.nFrameMs - nNow;
+        if (nWait < 0) nWait = 0;
+        if (nWait > 1000000) nWait = 1000000;
+        pollfd apfd[2] = {{fd, POLLIN, 0}, {_fdStopRead, POLLIN, 0}};
+        int nRc = poll(apfd, 2, int(nWait));
+        if (nRc < 0) {
+            if (errno == EINTR) continue;
+            logger().logError("Closed connection from " + strPeer + ": " + net::errnoText(errno), layerService);
+            return;
+        }
+        if (apfd[1].revents) return;  // stop requested; no request of ours is in progress
+        if (nRc == 0) {
+            nNow = net::nowMs();
+            if (reader.inFrame() && _options.nFrameMs > 0 && nNow - nFrameStartMs >= _options.nFrameMs) {
+                logger().logWarning("Closed connection from " + strPeer + ": frame stalled after " +
+                                        std::to_string(nNow - nFrameStartMs) + " ms",
+                                    layerService);
+                return;
+            }
+            if (_options.nIdleMs > 0 && nNow - nLastActivityMs >= _options.nIdleMs) {
+                logger().logInfo("Closed idle connection from " + strPeer + " after " +
+                                     std::to_string(nNow - nLastActivityMs) + " ms",
+                                 layerService);
+                return;
+            }
+            continue;
+        }
+        ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n == 0) {
+            logger().logDebug("Connection from " + strPeer + " closed by the peer", layerService);
+            return;
+        }
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            if (!context._bCloseRequested)
+                logger().logInfo("Closed connection from " + strPeer + ": " + net::errnoText(errno), layerService);
+            return;
+        }
+        nLastActivityMs = net::nowMs();
+        size_t nUsed = 0;
+        while (nUsed < size_t(n)) {
+            bool bWasInFrame = reader.inFrame();
+            nUsed += reader.feed(buffer.data() + nUsed, size_t(n) - nUsed);
+            if (!bWasInFrame) nFrameStartMs = net::nowMs();
+            if (reader.state() == FrameReader::oversized) {
+                logger().logWarning("Closed connection from " + strPeer + ": " + reader.error(), layerService);
+                return;
+            }
+            if (reader.state() == FrameReader::malformed) {
+                logger().logWarning("Closed connection from " + strPeer + ": bad frame: " + reader.error(),
+                                    layerService);
+                return;
+            }
+            if (reader.state() != FrameReader::complete) continue;
+            Frame frame = reader.take();
+            if (frame.kind == kindPing) continue;
+            if (frame.kind != kindRequest) {
+                logger().logWarning("Closed connection from " + strPeer + ": unexpected " + kindName(frame.kind) +
+                                        " frame",
+                                    layerService);
+                return;
+            }
+            std::string strReply;
+            try {
+                strReply = _handler(context, frame.strPayload);
+            } catch (const std::exception& e) {
+                logger().logError("Closed connection from " + strPeer + ": the request handler failed: " + e.what(),
+                                  layerService);
+                return;
+            } catch (...) {
+                logger().logError("Closed connection from " + strPeer + ": the request handler failed", layerService);
+                return;
+            }
+            if (strReply.size() > nFRM_MaxPayload) {
+                logger().logError("Closed connection from " + strPeer + ": reply of " +
+                                      std::to_string(strReply.size()) + " bytes is over the bound",
+                                  layerService);
+                return;
+            }
+            if (!strReply.empty() && !context.sendFrame(kindReply, frame.uId, strReply)) return;
+            nLastActivityMs = net::nowMs();
+            // Requests already queued behind this one are left unanswered at a stop.
+            if (readableWithin(_fdStopRead, 0) || context._bCloseRequested) return;
+        }
+    }
+}
+
+} // namespace Corvel

@@ -1,0 +1,167 @@
+#ifndef CORVEL_DAEMONSERVER_H
+#define CORVEL_DAEMONSERVER_H
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Corvel/Export.h"
+
+namespace Corvel {
+
+class DaemonServer;
+
+// Limits and time-outs of a DaemonServer; times in milliseconds, 0 = none.
+struct CORVEL_API DaemonServerOptions {
+    size_t nMaxConnections = 256;  // connections beyond this are closed at once
+    long nIdleMs = 300000;         // a connection that sends nothing for this long is closed
+    long nFrameMs = 30000;         // a frame begun must be complete within this
+    long nSendMs = 30000;          // a client that takes no bytes for this long is closed
+    int nUnixMode = 0666;          // mode of unix socket files (who may connect)
+    int nBacklog = 128;
+};
+
+// One client connection as the application sees it. The server owns it; the
+// application may keep a shared_ptr (e.g. to push to it later), and a context
+// outlives its connection harmlessly: push() then returns false.
+class CORVEL_API ConnectionContext {
+public:
+    ConnectionContext(const ConnectionContext&) = delete;
+    ConnectionContext& operator=(const ConnectionContext&) = delete;
+    ~ConnectionContext();
+
+    // "1.2.3.4:5678", "[::1]:5678", or "unix:uid=1000,pid=4242" for a unix peer.
+    const std::string& peer() const { return _strPeer; }
+    // The peer's user id on a unix socket, -1 over TCP.
+    int peerUid() const { return _nPeerUid; }
+    // A serial number, unique within the process.
+    uint64_t id() const { return _uId; }
+
+    // The application's per-connection state: set and read by the handler, which
+    // for one connection always runs on one thread at a time. Freed with the context.
+    void setState(std::shared_ptr<void> pstate) { _pstate = std::move(pstate); }
+    const std::shared_ptr<void>& state() const { return _pstate; }
+    template <class T> T* stateAs() const { return static_cast<T*>(_pstate.get()); }
+
+    // Sends strMessage to this client on the server's own initiative (delivered
+    // there as unsolicited). Safe from any thread. False when the connection is
+    // closed or the client does not take the bytes in time (the connection is
+    // then closed); throws Corvel::Exception for a message over 16 MiB.
+    bool push(const std::string& strMessage);
+    // Closes the connection after the current request (its reply still goes out).
+    void close();
+    bool isOpen() const;
+
+private:
+    friend class DaemonServer;
+    ConnectionContext(uint64_t uId, int fd, const std::string& strPeer, int nPeerUid, long nSendMs);
+    // Writes one frame; false (and the connection shut down) on failure.
+    bool sendFrame(unsigned char nKind, uint32_t uRequestId, const std::string& strPayload);
+    // Shuts the socket down so that blocked readers and writers return.
+    void shutdownSocket();
+    void closeSocket();
+
+    const uint64_t _uId;
+    const std::string _strPeer;
+    const int _nPeerUid;
+    const long _nSendMs;
+    std::shared_ptr<void> _pstate;       // touched by the connection's thread only
+    std::atomic<bool> _bCloseRequested{false};
+    std::atomic<bool> _bOpen{true};
+    mutable std::mutex _mxSend;          // serialises writes; guards _fd against closing mid-write
+    int _fd;
+};
+
+// Listens on one or more addresses and answers request frames with the
+// application's handler.
+//
+// Threads: one accept thread, and one thread per connection that reads the
+// connection's frames and runs the handler for each request in turn; the number
+// of connections (and so of threads) is capped by nMaxConnections. The handler
+// runs outside every server-wide lock, so requests of different connections run
+// concurrently and a slow or stalled client holds up only its own thread. The
+// application serialises whatever its handler shares.
+//
+// Robustness: a frame over 16 MiB, a malformed frame (bad magic, version, kind
+// or identifier), a frame that stalls half way, an idle connection, and a handler
+// that throws each close that one connection, with a line in the event log
+// naming the peer. Nothing a client sends stops the server.
+class CORVEL_API DaemonServer {
+public:
+    // Returns the reply to strRequest; an empty text sends no reply.
+    typedef std::function<std::string(ConnectionContext& context, const std::string& strRequest)> Handler;
+    // Told once when a connection ends (after its last request); optional.
+    typedef std::function<void(ConnectionContext& context)> CloseHandler;
+
+    explicit DaemonServer(Handler handler, DaemonServerOptions options = DaemonServerOptions());
+    // Stops.
+    ~DaemonServer();
+    DaemonServer(const DaemonServer&) = delete;
+    DaemonServer& operator=(const DaemonServer&) = delete;
+
+    void setCloseHandler(CloseHandler closeHandler);
+
+    // Binds and listens on strAddress: "host:port", "[v6addr]:port", "*:port"
+    // (every local address), "host" (port 7420) or "unix:/path". Port 0 lets the
+    // system choose (see addresses()). A leftover unix socket file nobody listens
+    // on is replaced; a live one or any other file is left alone and refused.
+    // Only before start(); throws Corvel::Exception.
+    void listen(const std::string& strAddress);
+    // The addresses listened on, in the forms above, with the actual ports.
+    std::vector<std::string> addresses() const;
+
+    // Starts accepting on another thread and returns. Throws when nothing is
+    // listened on or the server runs already.
+    void start();
+    // Asks the server to stop; returns at once. Async-signal-safe: it only
+    // writes to a pipe, so a signal handler may call it.
+    void requestStop();
+    // Waits up to nMilliseconds (-1: for ever) for a stop request; true when one came.
+    bool waitForStopRequest(long nMilliseconds);
+    // Stops accepting, lets handlers in progress finish and send their replies,
+    // closes every connection and joins every thread; unix socket files are
+    // removed. Callable from any thread but a handler's (use requestStop()
+    // there); throws Corvel::Exception when called from a handler.
+    void stop();
+    // start(), then waitForStopRequest(-1), then stop().
+    void run();
+    bool isRunning() const;
+
+    // The connections open now.
+    std::vector<std::shared_ptr<ConnectionContext>> connections() const;
+
+private:
+    struct Listener;
+    struct Connection;
+
+    void acceptLoop();
+    void accept(const Listener& listener);
+    void serve(const std::shared_ptr<Connection>& pconnection);
+    void serveFrames(ConnectionContext& context);
+    // Joins connection threads that have ended. Caller holds _mxConnections.
+    void reapLocked();
+    void closeListeners();
+
+    Handler _handler;
+    CloseHandler _closeHandler;
+    const DaemonServerOptions _options;
+
+    std::vector<std::unique_ptr<Listener>> _listenerS;  // changed only while not running
+    std::atomic<int> _fdStopWrite{-1};  // write end of the stop pipe; read by requestStop()
+    int _fdStopRead = -1;
+    std::thread _acceptor;
+    std::atomic<bool> _bRunning{false};
+    std::mutex _mxLifecycle;  // serialises start() and stop()
+
+    mutable std::mutex _mxConnections;  // guards _connectionS
+    std::vector<std::shared_ptr<Connection>> _connectionS;
+};
+
+} // namespace Corvel
+
+#endif
