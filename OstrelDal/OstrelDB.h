@@ -1,0 +1,101 @@
+#ifndef OSTRELDAL_OSTRELDB_H
+#define OSTRELDAL_OSTRELDB_H
+
+#include <atomic>
+#include <list>
+#include <string>
+
+#include "Corvel/Mutex.h"
+#include "OstrelDal/Export.h"
+#include "VeskDal/DalDatabase.h"
+#include "VeskDal/SqlTable.h"
+
+namespace OstrelDal {
+
+class Connection;
+
+// One pooled database handle and the number of Connection objects on it.
+class OSTRELDAL_API OstrelDB {
+public:
+    // Count 0; the handle is not owned (the pool frees it in disconnect).
+    explicit OstrelDB(VeskDal::DalDatabase* pdb);
+    // Same handle and count; the copy has a mutex of its own.
+    OstrelDB(const OstrelDB& other);
+    // Same handle and count; the target keeps its mutex.
+    OstrelDB& operator=(const OstrelDB& other);
+    virtual ~OstrelDB();
+
+    // Whether a Connection holds this entry. Read without the entry's lock: a stale answer at worst
+    // makes the pool open one more handle.
+    bool inUse() const { return _nUsageCount.load(std::memory_order_acquire) != 0; }
+    // The number of live Connection objects on this entry.
+    int usageCount() const { return _nUsageCount.load(std::memory_order_acquire); }
+    // The handle (not owned).
+    VeskDal::DalDatabase* database() const { return _pdb; }
+
+protected:
+    friend class Connection;
+    void ucInc();
+    void ucDec();
+
+    VeskDal::DalDatabase* _pdb;  // not owned
+    // Changed under _mx; atomic because inUse() reads it without the lock from other threads.
+    std::atomic<int> _nUsageCount;
+    Corvel::Mutex _mx;  // guards changes of _nUsageCount
+};
+
+// The pool, in creation order. A list, so entries keep their address while the pool grows.
+class OstrelDBList : public std::list<OstrelDB> {
+public:
+    using std::list<OstrelDB>::list;
+};
+
+// A counted hold on one pool entry for one unit of work; the entry is idle again when every
+// Connection on it is gone. May be empty (no entry).
+class OSTRELDAL_API Connection {
+public:
+    explicit Connection(OstrelDB* pdb);
+    Connection(const Connection& connection);
+    // Moves the hold to the source's entry; assigning a Connection to itself changes nothing.
+    Connection& operator=(const Connection& connection);
+    virtual ~Connection();
+
+    // The entry's database handle. Throws VeskDal::DalDatabaseException (DDBERR_NOTOPEN) when
+    // the Connection holds no entry.
+    VeskDal::DalDatabase& db() const;
+    operator VeskDal::DalDatabase&() const { return db(); }
+    // The entry held, or null.
+    OstrelDB* entry() const { return _pdb; }
+
+private:
+    OstrelDB* _pdb;  // not owned; a pool entry
+};
+
+// Empties the pool, parses the connect string ("name=value;..." as VeskDal::DalDatabase reads it),
+// sets the schema from "database" and opens ten handles of the engine named by "engine" (default
+// "mysql"). Throws VeskDal::DalDatabaseException: DDBERR_USER "No Schema/Database specified" when
+// there is no "database" (the pool stays empty), or what parsing, loading the driver or opening a
+// handle threw (handles opened before stay pooled). Not to be called while a Connection is alive.
+OSTRELDAL_API void connect(const std::string& strConnect);
+
+// An idle pooled handle, the earliest one first, or a newly opened one when all are in use.
+// Throws what creating or opening the new handle threw; the pool is then unchanged.
+// Safe to call from several threads at once.
+OSTRELDAL_API Connection connection();
+
+// Empties the pool, closing and freeing its handles. Not to be called while a Connection is alive.
+OSTRELDAL_API void disconnect();
+
+// The schema named by the last connect's "database" parameter.
+OSTRELDAL_API const VeskDal::SqlSchema& schema();
+
+// Module state, exposed for diagnostics. g_databaseS and g_map change only in connect, connection
+// (under g_mxDatabase) and disconnect.
+extern OSTRELDAL_API VeskDal::SqlSchema g_schema;
+extern OSTRELDAL_API OstrelDBList g_databaseS;
+extern OSTRELDAL_API Corvel::Mutex g_mxDatabase;  // serialises connection()
+extern OSTRELDAL_API VeskDal::DalDatabase::ConnectionParameterMap g_map;
+
+} // namespace OstrelDal
+
+#endif

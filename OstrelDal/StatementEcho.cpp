@@ -1,0 +1,46 @@
+#include "OstrelDal/StatementEcho.h"
+
+#include <atomic>
+#include <iostream>
+#include <mutex>
+
+#include "Corvel/EventLogger.h"
+
+namespace OstrelDal {
+
+namespace {
+
+std::atomic<int> g_nEchoMode{echoStdout};
+
+// Keeps each line whole when several threads trace at once.
+std::mutex g_mxStdout;
+
+} // namespace
+
+void setStatementEcho(EchoMode mode)
+{
+    g_nEchoMode.store(mode, std::memory_order_relaxed);
+}
+
+EchoMode statementEcho()
+{
+    return static_cast<EchoMode>(g_nEchoMode.load(std::memory_order_relaxed));
+}
+
+void trace(const std::string& strLine)
+{
+    switch (statementEcho()) {
+    case echoStdout: {
+        std::lock_guard<std::mutex> lock(g_mxStdout);
+        std::cout << strLine << std::endl;
+        break;
+    }
+    case echoLogger:
+        Corvel::EventLogger::theLogger().logInfo(strLine, Corvel::layerDatabase);
+        break;
+    case echoOff:
+        break;
+    }
+}
+
+} // namespace OstrelDal
