@@ -1,0 +1,251 @@
+-- Ostrel schema for MySQL and MariaDB.
+-- Load with: mariadb ostrel < mysql.sql   (or: mysql ostrel < mysql.sql)
+-- Texts compare by their bytes (utf8mb4_bin), as on the other engines.
+-- One statement per block ending in a semicolon at the end of a line, so that the administration
+-- tool can split the file. Safe to load twice.
+--
+-- Grants are read by customer, by team and by domain plus user id: the primary keys of the grant
+-- tables lead with those columns and serve these look-ups. The secondary keys serve the other
+-- look-ups and the checks of the foreign keys.
+
+CREATE TABLE IF NOT EXISTS `Customer` (
+    `Customer` VARCHAR(128) NOT NULL,
+    `Name` VARCHAR(255),
+    PRIMARY KEY (`Customer`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `Platform` (
+    `Platform` VARCHAR(128) NOT NULL,
+    `Description` VARCHAR(255),
+    PRIMARY KEY (`Platform`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- AuthenticationTokenDisposition: one of C, H, N, P, X. Flags hold Y for true.
+CREATE TABLE IF NOT EXISTS `AuthenticationLibrary` (
+    `AuthenticationLibrary` INTEGER NOT NULL,
+    `Description` VARCHAR(255),
+    `AuthenticationTokenDisposition` CHAR(1),
+    `UserTools` CHAR(1),
+    PRIMARY KEY (`AuthenticationLibrary`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `Domain` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `Description` VARCHAR(255),
+    `Customer` VARCHAR(128),
+    `AuthenticationLibrary` INTEGER,
+    `UserTools` CHAR(1),
+    PRIMARY KEY (`Domain`),
+    FOREIGN KEY (`Customer`) REFERENCES `Customer` (`Customer`),
+    FOREIGN KEY (`AuthenticationLibrary`) REFERENCES `AuthenticationLibrary` (`AuthenticationLibrary`),
+    KEY `IX_Domain_Customer` (`Customer`),
+    KEY `IX_Domain_AuthenticationLibrary` (`AuthenticationLibrary`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- Status: 0 active, anything else locked. BadLoginCount: failed logins in a row.
+-- LockedUntil: seconds since the epoch, or NULL.
+CREATE TABLE IF NOT EXISTS `User` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `UserId` VARCHAR(128) NOT NULL,
+    `Name` VARCHAR(255),
+    `AuthenticationToken` VARCHAR(512),
+    `Contact` VARCHAR(255),
+    `Status` INTEGER NOT NULL DEFAULT 0,
+    `BadLoginCount` INTEGER NOT NULL DEFAULT 0,
+    `LockedUntil` BIGINT,
+    PRIMARY KEY (`Domain`, `UserId`),
+    FOREIGN KEY (`Domain`) REFERENCES `Domain` (`Domain`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `Team` (
+    `Team` INTEGER NOT NULL,
+    `Customer` VARCHAR(128),
+    `Name` VARCHAR(255),
+    PRIMARY KEY (`Team`),
+    FOREIGN KEY (`Customer`) REFERENCES `Customer` (`Customer`),
+    KEY `IX_Team_Customer` (`Customer`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `UserTeam` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `UserId` VARCHAR(128) NOT NULL,
+    `Team` INTEGER NOT NULL,
+    `IsLead` CHAR(1),
+    PRIMARY KEY (`Domain`, `UserId`, `Team`),
+    FOREIGN KEY (`Domain`, `UserId`) REFERENCES `User` (`Domain`, `UserId`),
+    FOREIGN KEY (`Team`) REFERENCES `Team` (`Team`),
+    KEY `IX_UserTeam_Team` (`Team`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `TeamMap` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `AlienGroup` VARCHAR(128),
+    `AlienGroupLeadGroup` VARCHAR(128),
+    `Team` INTEGER NOT NULL,
+    PRIMARY KEY (`Domain`, `Team`),
+    FOREIGN KEY (`Domain`) REFERENCES `Domain` (`Domain`),
+    FOREIGN KEY (`Team`) REFERENCES `Team` (`Team`),
+    KEY `IX_TeamMap_Team` (`Team`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- Status in the product tables: -1 revoked, 0 denied, 1 granted.
+CREATE TABLE IF NOT EXISTS `Product` (
+    `Product` INTEGER NOT NULL,
+    `Description` VARCHAR(255),
+    PRIMARY KEY (`Product`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `ProductRole` (
+    `Product` INTEGER NOT NULL,
+    `Role` INTEGER NOT NULL,
+    `Description` VARCHAR(255),
+    `Status` INTEGER,
+    PRIMARY KEY (`Product`, `Role`),
+    FOREIGN KEY (`Product`) REFERENCES `Product` (`Product`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `ProductPermission` (
+    `Product` INTEGER NOT NULL,
+    `Permission` INTEGER NOT NULL,
+    `Description` VARCHAR(255),
+    `Status` INTEGER,
+    PRIMARY KEY (`Product`, `Permission`),
+    FOREIGN KEY (`Product`) REFERENCES `Product` (`Product`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `ProductRolePermission` (
+    `Product` INTEGER NOT NULL,
+    `Role` INTEGER NOT NULL,
+    `Permission` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Product`, `Role`, `Permission`),
+    FOREIGN KEY (`Product`, `Role`) REFERENCES `ProductRole` (`Product`, `Role`),
+    FOREIGN KEY (`Product`, `Permission`) REFERENCES `ProductPermission` (`Product`, `Permission`),
+    KEY `IX_ProductRolePermission_Permission` (`Product`, `Permission`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `TeamProductRole` (
+    `Team` INTEGER NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Role` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Team`, `Product`, `Role`),
+    FOREIGN KEY (`Team`) REFERENCES `Team` (`Team`),
+    FOREIGN KEY (`Product`, `Role`) REFERENCES `ProductRole` (`Product`, `Role`),
+    KEY `IX_TeamProductRole_Role` (`Product`, `Role`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `TeamProductPermission` (
+    `Team` INTEGER NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Permission` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Team`, `Product`, `Permission`),
+    FOREIGN KEY (`Team`) REFERENCES `Team` (`Team`),
+    FOREIGN KEY (`Product`, `Permission`) REFERENCES `ProductPermission` (`Product`, `Permission`),
+    KEY `IX_TeamProductPermission_Permission` (`Product`, `Permission`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `UserProductRole` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `UserId` VARCHAR(128) NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Role` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Domain`, `UserId`, `Product`, `Role`),
+    FOREIGN KEY (`Domain`, `UserId`) REFERENCES `User` (`Domain`, `UserId`),
+    FOREIGN KEY (`Product`, `Role`) REFERENCES `ProductRole` (`Product`, `Role`),
+    KEY `IX_UserProductRole_Role` (`Product`, `Role`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `UserProductPermission` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `UserId` VARCHAR(128) NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Permission` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Domain`, `UserId`, `Product`, `Permission`),
+    FOREIGN KEY (`Domain`, `UserId`) REFERENCES `User` (`Domain`, `UserId`),
+    FOREIGN KEY (`Product`, `Permission`) REFERENCES `ProductPermission` (`Product`, `Permission`),
+    KEY `IX_UserProductPermission_Permission` (`Product`, `Permission`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `CustomerProductRole` (
+    `Customer` VARCHAR(128) NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Role` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Customer`, `Product`, `Role`),
+    FOREIGN KEY (`Customer`) REFERENCES `Customer` (`Customer`),
+    FOREIGN KEY (`Product`, `Role`) REFERENCES `ProductRole` (`Product`, `Role`),
+    KEY `IX_CustomerProductRole_Role` (`Product`, `Role`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `CustomerProductPermission` (
+    `Customer` VARCHAR(128) NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Permission` INTEGER NOT NULL,
+    `Status` INTEGER,
+    PRIMARY KEY (`Customer`, `Product`, `Permission`),
+    FOREIGN KEY (`Customer`) REFERENCES `Customer` (`Customer`),
+    FOREIGN KEY (`Product`, `Permission`) REFERENCES `ProductPermission` (`Product`, `Permission`),
+    KEY `IX_CustomerProductPermission_Permission` (`Product`, `Permission`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- SharedObject: the file that implements a library on a platform.
+CREATE TABLE IF NOT EXISTS `SharedObject` (
+    `Platform` VARCHAR(128) NOT NULL,
+    `AuthenticationLibrary` INTEGER NOT NULL,
+    `SharedObject` VARCHAR(1024),
+    PRIMARY KEY (`Platform`, `AuthenticationLibrary`),
+    FOREIGN KEY (`Platform`) REFERENCES `Platform` (`Platform`),
+    FOREIGN KEY (`AuthenticationLibrary`) REFERENCES `AuthenticationLibrary` (`AuthenticationLibrary`),
+    KEY `IX_SharedObject_AuthenticationLibrary` (`AuthenticationLibrary`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `AuthenticationLibraryParam` (
+    `AuthenticationLibrary` INTEGER NOT NULL,
+    `Param` VARCHAR(128) NOT NULL,
+    `Value` VARCHAR(2000),
+    PRIMARY KEY (`AuthenticationLibrary`, `Param`),
+    FOREIGN KEY (`AuthenticationLibrary`) REFERENCES `AuthenticationLibrary` (`AuthenticationLibrary`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `AuthenticatorParam` (
+    `Domain` VARCHAR(128) NOT NULL,
+    `Param` VARCHAR(128) NOT NULL,
+    `Value` VARCHAR(2000),
+    PRIMARY KEY (`Domain`, `Param`),
+    FOREIGN KEY (`Domain`) REFERENCES `Domain` (`Domain`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `Profile` (
+    `Profile` VARCHAR(128) NOT NULL,
+    `IsDefault` CHAR(1),
+    PRIMARY KEY (`Profile`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `ProfileHost` (
+    `Profile` VARCHAR(128) NOT NULL,
+    `Host` VARCHAR(255) NOT NULL,
+    PRIMARY KEY (`Profile`, `Host`),
+    FOREIGN KEY (`Profile`) REFERENCES `Profile` (`Profile`),
+    KEY `IX_ProfileHost_Host` (`Host`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `ProductParam` (
+    `Profile` VARCHAR(128) NOT NULL,
+    `Product` INTEGER NOT NULL,
+    `Param` VARCHAR(128) NOT NULL,
+    `Value` VARCHAR(2000),
+    PRIMARY KEY (`Profile`, `Product`, `Param`),
+    FOREIGN KEY (`Profile`) REFERENCES `Profile` (`Profile`),
+    FOREIGN KEY (`Product`) REFERENCES `Product` (`Product`),
+    KEY `IX_ProductParam_Product` (`Product`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+CREATE TABLE IF NOT EXISTS `DBProfile` (
+    `PName` VARCHAR(128) NOT NULL,
+    `PValue` VARCHAR(2000),
+    PRIMARY KEY (`PName`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
