@@ -40,8 +40,10 @@ struct Link {
     std::atomic<bool> bBroken{false};     // the connection failed; strBrokenReason says why
     std::atomic<uint32_t> uAwaitedId{0};  // identifier of the last request sent, until answered
 
-    std::mutex mxSend;  // serialises writes to fd; guards nLastSendMs
-    int64_t nLastSendMs = 0;
+    std::mutex mxSend;  // serialises writes to fd
+    // When the last frame went out; atomic so that the receive thread never
+    // waits for a sender to learn it.
+    std::atomic<int64_t> nLastSendMs{0};
 
     std::mutex mxReason;  // guards strBrokenReason
     std::string strBrokenReason;
@@ -89,7 +91,7 @@ struct Link {
 
     void deliver(DaemonComm::Status status, const std::string& strMessage)
     {
-        if (bStopping) return;
+        if (bStopping || !callback) return;
         try {
             callback(status, strMessage);
         } catch (const std::exception& e) {
@@ -141,12 +143,7 @@ struct Link {
         int64_t nWait = 3600 * 1000;
         if (reader.inFrame()) nWait = nFrameStartMs + timing.nFrameMs - nNow;
         if (timing.nKeepAliveMs > 0) {
-            int64_t nLastSend;
-            {
-                std::lock_guard<std::mutex> lock(mxSend);
-                nLastSend = nLastSendMs;
-            }
-            int64_t nPing = nLastSend + timing.nKeepAliveMs - nNow;
+            int64_t nPing = nLastSendMs + timing.nKeepAliveMs - nNow;
             if (nPing < nWait) nWait = nPing;
         }
         return nWait < 0 ? 0 : long(nWait);

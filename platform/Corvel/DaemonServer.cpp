@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -400,6 +401,11 @@ void DaemonServer::accept(const Listener& listener)
         readableWithin(_fdStopRead, 100);
         return;
     }
+    if (addr.ss_family != AF_UNIX) {
+        // Replies go out in one write; waiting to coalesce them only adds latency.
+        int nOne = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
+    }
     int nUid = -1;
     std::string strPeer = addr.ss_family == AF_UNIX ? unixPeerText(fd, nUid)
                                                     : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
@@ -450,7 +456,7 @@ void DaemonServer::serveFrames(ConnectionContext& context)
 {
     const std::string& strPeer = context.peer();
     const int fd = context._fd;  // closed only by this thread, after we return
-    FrameReader reader;
+    FrameReader reader(_options.nMaxRequest);
     std::vector<char> buffer(65536);
     int64_t nLastActivityMs = net::nowMs();
     int64_t nFrameStartMs = 0;

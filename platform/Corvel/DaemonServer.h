@@ -22,6 +22,8 @@ struct CORVEL_API DaemonServerOptions {
     long nIdleMs = 300000;         // a connection that sends nothing for this long is closed
     long nFrameMs = 30000;         // a frame begun must be complete within this
     long nSendMs = 30000;          // a client that takes no bytes for this long is closed
+    uint32_t nMaxRequest = 16u * 1024u * 1024u;  // longest request accepted, in bytes (at most 16 MiB);
+                                                  // bounds the memory a client can claim
     int nUnixMode = 0666;          // mode of unix socket files (who may connect)
     int nBacklog = 128;
 };

@@ -98,6 +98,12 @@ class FrameReader {
 public:
     enum State { partial, complete, malformed, oversized };
 
+    // uMaxPayload: a receiver may accept less than the wire allows, never more.
+    explicit FrameReader(uint32_t uMaxPayload = nFRM_MaxPayload)
+        : _uMaxPayload(uMaxPayload < nFRM_MaxPayload ? uMaxPayload : nFRM_MaxPayload)
+    {
+    }
+
     // Returns how many bytes of [pData, pData + nSize) were used. Once the state
     // is malformed or oversized the reader takes nothing more.
     size_t feed(const char* pData, size_t nSize)
@@ -157,9 +163,9 @@ private:
         _frame.kind = static_cast<FrameKind>(nKind);
         _uLength = getBigEndian32(_abHeader + 4);
         _frame.uId = getBigEndian32(_abHeader + 8);
-        if (_uLength > nFRM_MaxPayload)
+        if (_uLength > _uMaxPayload)
             return fail(oversized, "frame of " + std::to_string(_uLength) + " bytes is over the bound of " +
-                                       std::to_string(nFRM_MaxPayload) + " bytes");
+                                       std::to_string(_uMaxPayload) + " bytes");
         bool bIdRequired = _frame.kind == kindRequest || _frame.kind == kindReply;
         if (bIdRequired != (_frame.uId != 0))
             return fail(malformed, std::string(kindName(_frame.kind)) + " frame with identifier " +
@@ -176,6 +182,7 @@ private:
         return false;
     }
 
+    uint32_t _uMaxPayload;
     unsigned char _abHeader[nFRM_HeaderSize] = {};
     size_t _nHeaderHave = 0;
     uint32_t _uLength = 0;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -213,6 +214,10 @@ int connectOne(const Endpoint& ep, int64_t nDeadline, std::string& strWhy)
         return fd;
     }
     setNonBlocking(fd);
+    // Each request goes out in one write and waits for its reply: coalescing
+    // writes would only add latency.
+    int nOne = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&ep.addr), ep.nLength) == 0) return fd;
     if (errno != EINPROGRESS && errno != EINTR) {
         strWhy = errnoText(errno);

@@ -81,6 +81,18 @@ TEST_F(ServerRobustness, FrameOverTheBoundClosesThatConnection)
     expectServed("after oversize");
 }
 
+TEST_F(ServerRobustness, LowerRequestBoundIsHeldToo)
+{
+    DaemonServerOptions options;
+    options.nMaxRequest = 1024;
+    startWith(options);
+    expectServed(std::string(1000, 'r'));
+    RawPeer peer(_strAddress);
+    ASSERT_TRUE(peer.write(encodeHeader(kindRequest, 1, 1025)));
+    EXPECT_TRUE(peer.closedWithin(2000));
+    EXPECT_TRUE(_log.waitFor({"over the bound of 1024 bytes"}));
+}
+
 TEST_F(ServerRobustness, BadMagicClosesThatConnection)
 {
     RawPeer peer(_strAddress);
