@@ -168,6 +168,10 @@ public:
     {
         prepareToRun();
         int nStatus = mysql_real_query(_pmysql, strSql.data(), strSql.size());
+        if (nStatus && connectionLost(mysql_errno(_pmysql)) && !_bTransaction) {
+            reconnect();
+            nStatus = mysql_real_query(_pmysql, strSql.data(), strSql.size());
+        }
         // Every statement of the script has a result to take, whether it failed or not.
         for (;;) {
             if (nStatus) {

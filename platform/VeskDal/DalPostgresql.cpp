@@ -145,6 +145,10 @@ public:
     {
         prepareToRun();
         ResultPtr presult(PQexec(_pconn, strSql.c_str()));
+        if (!succeeded(presult.get()) && broken() && !_bTransaction) {
+            reconnect();
+            presult.reset(PQexec(_pconn, strSql.c_str()));
+        }
         if (!succeeded(presult.get())) {
             throw failure(presult.get(), strSql.substr(0, 200));
         }
@@ -156,7 +160,15 @@ public:
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "A transaction is open already");
         }
         prepareToRun();
-        control("BEGIN");
+        ResultPtr presult(PQexec(_pconn, "BEGIN"));
+        if (!succeeded(presult.get()) && broken()) {
+            // The session ended since the last statement: nothing was lost, start on a new one.
+            reconnect();
+            presult = control("BEGIN");
+        } else if (!succeeded(presult.get())) {
+            DalDatabaseException e = failure(presult.get(), "BEGIN");
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, e.nativeExplanation());
+        }
         _bTransaction = true;
     }
 
@@ -178,8 +190,13 @@ public:
         requireTransaction();
         _bTransaction = false;
         // On a broken connection the server has rolled back already: that is what was asked.
-        if (PQstatus(_pconn) == CONNECTION_OK) {
-            control("ROLLBACK");
+        if (broken()) {
+            return;
+        }
+        ResultPtr presult(PQexec(_pconn, "ROLLBACK"));
+        if (!succeeded(presult.get()) && !broken()) {
+            DalDatabaseException e = failure(presult.get(), "ROLLBACK");
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, e.nativeExplanation());
         }
     }
 

@@ -85,7 +85,7 @@ private:
     SqlColumnPtr _value;
 };
 
-// A function call over columns (MAX, MIN, COUNT, ...). With no argument it is written NAME(*).
+// A function call over columns (MAX, MIN, COUNT, ...). COUNT without an argument is COUNT(*).
 class VESKDAL_API SqlFunction {
 public:
     // The name must be a plain SQL word (letters, digits, underscores); checked when rendered.

@@ -24,9 +24,10 @@ enum Condition {
     condNotLike = 12
 };
 
-// How the value of a LIKE condition becomes its pattern. likeAsIs uses the value unchanged as the
-// pattern, with % and _ as wildcards and no escape character on any engine. The others match the
-// value literally (its % and _ lose their meaning) inside, at the start or at the end of the text.
+// How the value of a LIKE condition becomes its pattern. likeAsIs uses the value as the pattern,
+// with % and _ as wildcards and every other character (backslash included) standing for itself on
+// every engine. The others match the value literally (its % and _ lose their meaning) inside, at
+// the start or at the end of the text.
 enum LikeModifier { likeAsIs = 0, likeContains = 1, likeStartsWith = 2, likeEndsWith = 3 };
 
 // How two or more conditions combine.

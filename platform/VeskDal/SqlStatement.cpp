@@ -23,8 +23,10 @@ std::string likePattern(const std::string& strValue, LikeModifier like)
     if (like == likeContains || like == likeEndsWith) {
         strPattern += '%';
     }
+    // As is, the value's wildcards keep their meaning and only the escape itself is escaped.
+    const bool bLiteral = like != likeAsIs;
     for (char c : strValue) {
-        if (c == '%' || c == '_' || c == g_cLikeEscape) {
+        if (c == g_cLikeEscape || (bLiteral && (c == '%' || c == '_'))) {
             strPattern += g_cLikeEscape;
         }
         strPattern += c;
@@ -218,7 +220,8 @@ private:
         }
         text(strName);
         text("(");
-        if (expression.argumentS.empty()) {
+        // COUNT() means nothing on its own; every other function is called with no arguments.
+        if (expression.argumentS.empty() && (strName == "COUNT" || strName == "count")) {
             text("*");
         }
         for (size_t n = 0; n < expression.argumentS.size(); ++n) {
@@ -260,12 +263,16 @@ private:
         }
         LikeModifier like = condition.modifier().like();
         if (like == likeAsIs) {
-            expression(condition.rhs());
-            // PostgreSQL and MySQL take a backslash as escape by default, SQLite nothing: make the
-            // pattern mean the same everywhere.
-            if (_language != langSQLite) {
-                text(" ESCAPE ''");
+            if (condition.rhs().kind() != SqlColumnPtr::kindValue) {
+                expression(condition.rhs());
+                return;
             }
+            // PostgreSQL and MySQL take a backslash as escape by default, SQLite nothing: with an
+            // escape of our own the pattern means the same everywhere.
+            placeholder(SqlText(likePattern(condition.rhs().value().string(), likeAsIs)));
+            text(" ESCAPE '");
+            text(std::string(1, g_cLikeEscape));
+            text("'");
             return;
         }
         if (like != likeContains && like != likeStartsWith && like != likeEndsWith) {
