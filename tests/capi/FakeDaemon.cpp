@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -65,6 +66,14 @@ struct Service {
     std::map<std::string, int> countS;
     std::map<std::string, OstrelData::User::Key> sessionS;  // persisted session id -> user
     int nNextSession = 1;
+
+    ~Service()
+    {
+        pserver.reset();  // no connection thread may use the key any more
+        rsa_free(&key);
+        if (!strDir.empty())
+            ::rmdir(strDir.c_str());
+    }
 };
 
 Service* g_pservice = nullptr;
@@ -179,11 +188,7 @@ std::string answer(Service& service, const std::string& strRequest)
     return failure(OstrelData::nNAX_NOTIMPLEMENTED, "Not scripted: " + strName);
 }
 
-} // namespace
-
-extern "C" {
-
-const char* fake_daemon_start(const char* pszSocket)
+const char* startService(const char* pszSocket)
 {
     auto pservice = std::make_unique<Service>();
     if (rsa_make_key(512, &pservice->key) != CRYPT_OK)
@@ -208,14 +213,24 @@ const char* fake_daemon_start(const char* pszSocket)
     return g_pservice->strAddress.c_str();
 }
 
+} // namespace
+
+extern "C" {
+
+const char* fake_daemon_start(const char* pszSocket)
+{
+    try {
+        return startService(pszSocket);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "scripted service: %s\n", e.what());
+        return nullptr;
+    }
+}
+
 void fake_daemon_stop(void)
 {
     if (!g_pservice)
         return;
-    g_pservice->pserver->stop();
-    rsa_free(&g_pservice->key);
-    if (!g_pservice->strDir.empty())
-        ::rmdir(g_pservice->strDir.c_str());
     delete g_pservice;
     g_pservice = nullptr;
 }

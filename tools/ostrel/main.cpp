@@ -1,0 +1,446 @@
+// ostrel: log in to the Ostrel service, test what a session holds, and keep
+// the client settings; built on the C interface and the settings library.
+
+#include <unistd.h>
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Arguments.h"
+#include "OstrelCData/OstrelFactory.h"
+#include "OstrelClientConfig/Settings.h"
+#include "OstrelData/Exception.h"
+#include "Password.h"
+
+using OstrelClientConfig::Settings;
+using namespace ostreltool;
+
+namespace {
+
+// Exit statuses; "check" uses the first two for its answer.
+constexpr int nExitOk = 0;
+constexpr int nExitNotHeld = 1;
+constexpr int nExitUsage = 2;
+constexpr int nExitFailure = 3;
+
+// A failure to be told to the user as it is, exit status 3.
+class Failure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The settings files named on the command line (or the usual ones), loaded
+// on first use.
+class SettingsFiles {
+public:
+    explicit SettingsFiles(const Arguments& args)
+    {
+        const Settings defaults;
+        _strHKLM = args.value("system-config", defaults.hklmPath());
+        _strHKCU = args.value("user-config", defaults.hkcuPath());
+    }
+
+    // The loaded settings, or null (error() says why).
+    Settings* tryLoad(bool bAdmin)
+    {
+        if (_psettings && _bAdmin == bAdmin)
+            return _psettings.get();
+        _psettings = std::make_unique<Settings>(_strHKLM, _strHKCU);
+        _bAdmin = bAdmin;
+        try {
+            _psettings->load(bAdmin);
+            _strError.clear();
+        } catch (const OstrelData::Exception& e) {
+            _strError = e.legend();
+            _psettings.reset();
+        }
+        return _psettings.get();
+    }
+    Settings& load(bool bAdmin)
+    {
+        if (Settings* p = tryLoad(bAdmin))
+            return *p;
+        throw Failure("cannot use the settings: " + _strError);
+    }
+    const std::string& error() const { return _strError; }
+
+private:
+    std::string _strHKLM;
+    std::string _strHKCU;
+    std::unique_ptr<Settings> _psettings;
+    bool _bAdmin = false;
+    std::string _strError;
+};
+
+std::string serviceHost(const Arguments& args, SettingsFiles& files)
+{
+    if (args.has("service")) {
+        if (args.value("service").empty())
+            throw UsageError("--service needs a host");
+        return args.value("service");
+    }
+    Settings* psettings = files.tryLoad(false);
+    if (psettings && !psettings->ostrelLocal().empty())
+        return psettings->ostrelLocal();
+    std::string strWhy = "no service host: give --service HOST, or set one with 'ostrel config --set-service HOST'";
+    if (!psettings)
+        strWhy += " (the settings could not be read: " + files.error() + ")";
+    throw Failure(strWhy);
+}
+
+void connect(const std::string& strHost)
+{
+    const int nCode = ostrel_init(strHost.c_str());
+    if (nCode != 0)
+        throw Failure("cannot reach the service at " + strHost + " (error " + std::to_string(nCode) +
+                      "); is ostreld running?");
+}
+
+std::string requireOption(const Arguments& args, const char* pszName)
+{
+    std::string strValue = args.value(pszName);
+    if (strValue.empty())
+        throw UsageError(std::string("--") + pszName + " is required");
+    return strValue;
+}
+
+// The user of a session the service keeps.
+USER sessionUser(const std::string& strSession)
+{
+    USER user = ostrel_retrieveSession(strSession.c_str());
+    if (!user)
+        throw Failure("the service does not know session " + strSession + " (ended, timed out or never kept)");
+    return user;
+}
+
+std::string textOf(int (*accessor)(char*, int, USER), USER user, const char* pszWhat)
+{
+    char szBuffer[4096];
+    if (accessor(szBuffer, sizeof szBuffer, user) < 0)
+        throw Failure(std::string("cannot read the ") + pszWhat + " of the user");
+    return szBuffer;
+}
+
+// --- Commands --------------------------------------------------------------
+
+int runLogin(const Arguments& args)
+{
+    SettingsFiles files(args);
+    const std::vector<std::string>& wordS = args.positionals();
+    if (wordS.size() > 1)
+        throw UsageError("login takes one DOMAIN/USER at most");
+    const std::string strTarget = wordS.empty() ? std::string() : wordS[0];
+    const bool bText = strTarget.find_first_of("/\\@") != std::string::npos;
+
+    Settings* psettings = files.tryLoad(false);
+    std::string strDomain, strUserId, strShown;
+    if (bText) {
+        strShown = strTarget;
+    } else {
+        strUserId = !strTarget.empty() ? strTarget : (psettings ? psettings->userId() : std::string());
+        strDomain = psettings ? psettings->defaultDomain() : std::string();
+        if (strUserId.empty() || strDomain.empty()) {
+            std::string strWhy = "give DOMAIN/USER, or set a default domain and user id with 'ostrel config'";
+            if (!psettings)
+                strWhy += " (the settings could not be read: " + files.error() + ")";
+            throw UsageError(strWhy);
+        }
+        strShown = strDomain + "/" + strUserId;
+    }
+    const std::string strProfile =
+        args.value("profile", psettings ? psettings->defaultProfile() : std::string());
+    const std::string strHost = serviceHost(args, files);
+    connect(strHost);
+
+    Secret password;
+    std::string strError;
+    const bool bRead = args.has("password-stdin")
+                           ? readPasswordLine(STDIN_FILENO, password, strError)
+                           : readPasswordFromTerminal("Password for " + strShown + ": ", password, strError);
+    if (!bRead)
+        throw Failure(strError);
+
+    USER user = bText ? ostrel_authenticate(strTarget.c_str(), password.c_str(), strProfile.c_str())
+                      : ostrel_authenticateD(strDomain.c_str(), strUserId.c_str(), password.c_str(),
+                                             strProfile.c_str());
+    if (!user)
+        throw Failure("login failed for " + strShown + " (wrong user or password, or unknown domain)");
+    if (ostrel_persistSession(user) != 0)
+        throw Failure("logged in, but the service would not keep the session");
+    std::cout << textOf(ostrel_session, user, "session id") << "\n";
+    return nExitOk;
+}
+
+int runWhoami(const Arguments& args)
+{
+    SettingsFiles files(args);
+    const std::string strSession = requireOption(args, "session");
+    connect(serviceHost(args, files));
+    USER user = sessionUser(strSession);
+    std::cout << "user:     " << textOf(ostrel_domain, user, "domain") << "/"
+              << textOf(ostrel_userId, user, "user id") << "\n"
+              << "name:     " << textOf(ostrel_userName, user, "name") << "\n"
+              << "contact:  " << textOf(ostrel_userContact, user, "contact") << "\n"
+              << "customer: " << textOf(ostrel_customer, user, "customer") << "\n"
+              << "session:  " << textOf(ostrel_session, user, "session id") << "\n";
+    return nExitOk;
+}
+
+int runCheck(const Arguments& args)
+{
+    SettingsFiles files(args);
+    const std::string strSession = requireOption(args, "session");
+    const int nAsked = args.has("team") + args.has("role") + args.has("permission");
+    if (nAsked != 1)
+        throw UsageError("give exactly one of --team, --role and --permission");
+    int nTeam = 0;
+    std::pair<int, int> pair(0, 0);
+    if (args.has("team"))
+        nTeam = parseNumber(args.value("team"), "--team");
+    else if (args.has("role"))
+        pair = parsePair(args.value("role"), "--role");
+    else
+        pair = parsePair(args.value("permission"), "--permission");
+
+    connect(serviceHost(args, files));
+    USER user = sessionUser(strSession);
+    const int nHeld = args.has("team")   ? ostrel_isMemberOf(nTeam, user)
+                      : args.has("role") ? ostrel_hasRole(pair.first, pair.second, user)
+                                         : ostrel_hasPermission(pair.first, pair.second, user);
+    std::cout << (nHeld ? "held" : "not held") << "\n";
+    return nHeld ? nExitOk : nExitNotHeld;
+}
+
+int killSession(const Arguments& args)
+{
+    SettingsFiles files(args);
+    const std::string strSession = requireOption(args, "session");
+    connect(serviceHost(args, files));
+    const int nCode = ostrel_killSession(strSession.c_str());
+    if (nCode != 0)
+        throw Failure("could not end session " + strSession + " (error " + std::to_string(nCode) + ")");
+    return nExitOk;
+}
+
+int runSession(const Arguments& args)
+{
+    const std::vector<std::string>& wordS = args.positionals();
+    if (wordS.size() != 1)
+        throw UsageError("say what to do with the session: persist, retrieve or kill");
+    const std::string& strAction = wordS[0];
+    if (strAction == "kill")
+        return killSession(args);
+    if (strAction != "persist" && strAction != "retrieve")
+        throw UsageError("unknown session action '" + strAction + "'");
+
+    SettingsFiles files(args);
+    const std::string strSession = requireOption(args, "session");
+    connect(serviceHost(args, files));
+    USER user = sessionUser(strSession);
+    if (strAction == "persist" && ostrel_persistSession(user) != 0)
+        throw Failure("the service would not keep session " + strSession);
+    std::cout << textOf(ostrel_session, user, "session id") << "\t" << textOf(ostrel_domain, user, "domain") << "/"
+              << textOf(ostrel_userId, user, "user id") << "\n";
+    return nExitOk;
+}
+
+std::string joinedNames(const Settings::DomainMap& domainS)
+{
+    std::string str;
+    for (const auto& entry : domainS)
+        str += (str.empty() ? "" : " ") + entry.first;
+    return str;
+}
+
+std::string joinedNames(const Settings::ProfileMap& profileS)
+{
+    std::string str;
+    for (const auto& entry : profileS)
+        str += (str.empty() ? "" : " ") + entry.first;
+    return str;
+}
+
+int runConfig(const Arguments& args)
+{
+    SettingsFiles files(args);
+    static const char* const apszSetters[] = {"set-service", "set-master", "set-domain", "set-profile", "set-user"};
+    bool bChanging = false;
+    for (const char* pszName : apszSetters) {
+        if (args.has(pszName)) {
+            bChanging = true;
+            if (args.value(pszName).empty())
+                throw UsageError(std::string("--") + pszName + " needs a value");
+        }
+    }
+    if (!args.positionals().empty())
+        throw UsageError("config takes options only");
+
+    // Hosts live in the machine-wide file, which only an administrator writes.
+    const bool bAdmin = args.has("set-service") || args.has("set-master");
+    Settings& settings = files.load(bAdmin);
+    if (args.has("set-service"))
+        settings.setOstrelLocal(args.value("set-service"));
+    if (args.has("set-master"))
+        settings.setOstrelMaster(args.value("set-master"));
+    if (args.has("set-domain"))
+        settings.setDefaultDomain(Settings::Domain(args.value("set-domain")));
+    if (args.has("set-profile"))
+        settings.setDefaultProfile(Settings::Profile(args.value("set-profile")));
+    if (args.has("set-user"))
+        settings.setUserId(args.value("set-user"));
+    if (bChanging)
+        settings.load(bAdmin);  // the hosts read back only on a new load
+
+    std::cout << "service host:    " << settings.ostrelLocal() << "\n"
+              << "master host:     " << settings.ostrelMaster() << "\n"
+              << "default domain:  " << settings.defaultDomain() << "\n"
+              << "default profile: " << settings.defaultProfile() << "\n"
+              << "user id:         " << settings.userId() << "\n"
+              << "known domains:   " << joinedNames(settings.domains()) << "\n"
+              << "known profiles:  " << joinedNames(settings.profiles()) << "\n"
+              << "machine file:    " << settings.hklmPath() << "\n"
+              << "user file:       " << settings.hkcuPath() << "\n";
+    return nExitOk;
+}
+
+// --- The command table -------------------------------------------------------
+
+struct Command {
+    const char* pszName;
+    const char* pszSynopsis;
+    const char* pszHelp;
+    std::vector<OptionSpec> optionS;
+    int (*run)(const Arguments& args);
+};
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> s_commandS = {
+        {"login", "login [DOMAIN/USER] [--profile NAME] [--password-stdin]",
+         "Logs in and prints the session id; the service keeps the session for the\n"
+         "other commands. Without DOMAIN/USER (or \"USER@DOMAIN\"), the default domain and\n"
+         "user id of the settings are used; a bare USER takes the default domain. The\n"
+         "password is read from the terminal without echo, or as the first line of\n"
+         "standard input with --password-stdin.\n",
+         {{"profile", true}, {"password-stdin", false}}, runLogin},
+        {"whoami", "whoami --session ID", "Shows the user of a session.\n", {{"session", true}}, runWhoami},
+        {"check", "check --session ID (--team N | --role PRODUCT:ROLE | --permission PRODUCT:PERMISSION)",
+         "Tests whether the user of a session belongs to the team or holds the role or\n"
+         "permission. Exit status 0 when held, 1 when not, 2 or more on errors.\n",
+         {{"session", true}, {"team", true}, {"role", true}, {"permission", true}}, runCheck},
+        {"session", "session persist|retrieve|kill --session ID",
+         "persist: has the service keep the session again; retrieve: shows its id and\n"
+         "user; kill: ends it.\n",
+         {{"session", true}}, runSession},
+        {"logout", "logout --session ID", "Ends the session (as 'session kill').\n", {{"session", true}},
+         killSession},
+        {"config",
+         "config [--set-service HOST] [--set-master HOST] [--set-domain DOMAIN] [--set-profile NAME] "
+         "[--set-user ID]",
+         "Shows the settings, after making the changes asked for. The service hosts are\n"
+         "machine-wide (only an administrator may set them); the rest is per user.\n",
+         {{"set-service", true}, {"set-master", true}, {"set-domain", true}, {"set-profile", true},
+          {"set-user", true}},
+         runConfig},
+    };
+    return s_commandS;
+}
+
+const std::vector<OptionSpec> g_globalOptionS = {
+    {"service", true}, {"system-config", true}, {"user-config", true}, {"help", false}};
+
+const char* const pszGlobalHelp =
+    "Options of every command:\n"
+    "  --service HOST        the service to use, instead of the one in the settings\n"
+    "                        (\"host\", \"host:port\" or \"unix:/path\")\n"
+    "  --system-config PATH  the machine-wide settings file (default /etc/ostreld/rcostrel)\n"
+    "  --user-config PATH    the per-user settings file (default $HOME/.rcostrel)\n"
+    "  --help                this help, or the command's\n"
+    "Exit status: 0 success, 1 not held (check), 2 bad command line, 3 failure.\n";
+
+void printUsage(std::ostream& os)
+{
+    os << "usage: ostrel [OPTIONS] COMMAND [ARGS]\n\nCommands:\n";
+    for (const Command& command : commands())
+        os << "  ostrel " << command.pszSynopsis << "\n";
+    os << "\n" << pszGlobalHelp << "Use 'ostrel COMMAND --help' for one command.\n";
+}
+
+void printCommandHelp(const Command& command, std::ostream& os)
+{
+    os << "usage: ostrel " << command.pszSynopsis << "\n\n" << command.pszHelp << "\n" << pszGlobalHelp;
+}
+
+const Command* findCommand(const std::string& strName)
+{
+    for (const Command& command : commands()) {
+        if (strName == command.pszName)
+            return &command;
+    }
+    return nullptr;
+}
+
+int run(const std::vector<std::string>& wordS)
+{
+    // The command is the first word that is neither an option nor its value.
+    const Command* pcommand = nullptr;
+    std::vector<std::string> restS;
+    bool bHelp = false;
+    for (size_t i = 0; i < wordS.size(); ++i) {
+        const std::string& strWord = wordS[i];
+        if (pcommand) {
+            restS.push_back(strWord);
+        } else if (strWord == "--help" || strWord == "-h" || strWord == "help") {
+            bHelp = true;
+        } else if (strWord.compare(0, 2, "--") == 0) {
+            restS.push_back(strWord);
+            const bool bValueFollows = strWord == "--service" || strWord == "--system-config" ||
+                                       strWord == "--user-config";
+            if (bValueFollows && i + 1 < wordS.size())
+                restS.push_back(wordS[++i]);
+        } else if (!(pcommand = findCommand(strWord))) {
+            throw UsageError("unknown command '" + strWord + "'");
+        }
+    }
+    if (!pcommand) {
+        if (!bHelp)
+            throw UsageError("no command given");
+        printUsage(std::cout);
+        return nExitOk;
+    }
+    std::vector<OptionSpec> optionS = g_globalOptionS;
+    optionS.insert(optionS.end(), pcommand->optionS.begin(), pcommand->optionS.end());
+    const Arguments args(restS, optionS);
+    if (bHelp || args.has("help")) {
+        printCommandHelp(*pcommand, std::cout);
+        return nExitOk;
+    }
+    return pcommand->run(args);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> wordS(argv + 1, argv + argc);
+    try {
+        return run(wordS);
+    } catch (const UsageError& e) {
+        std::cerr << "ostrel: " << e.what() << "\n";
+        std::cerr << "Try 'ostrel --help'.\n";
+        return nExitUsage;
+    } catch (const Failure& e) {
+        std::cerr << "ostrel: " << e.what() << "\n";
+        return nExitFailure;
+    } catch (const OstrelData::Exception& e) {
+        std::cerr << "ostrel: " << e.legend() << " (error " << e.errorCode() << ")\n";
+        return nExitFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "ostrel: " << e.what() << "\n";
+        return nExitFailure;
+    }
+}
