@@ -64,7 +64,8 @@ struct Service {
 
     std::mutex mx;  // guards the two maps below
     std::map<std::string, int> countS;
-    std::map<std::string, OstrelData::User::Key> sessionS;  // persisted session id -> user
+    // Persisted session id -> the user and the profile he logged in with.
+    std::map<std::string, std::pair<OstrelData::User::Key, std::string>> sessionS;
     int nNextSession = 1;
 
     ~Service()
@@ -167,10 +168,11 @@ std::string answer(Service& service, const std::string& strRequest)
         const std::string strSession = childText(puser, "sessionstring", "session", "sessionid");
         const std::string strDomain = childText(puser, "user", "domain", "domain");
         const std::string strUserId = childText(puser, "user", "userid");
+        const std::string strProfile = childText(puser, "profile", "profile");
         if (strSession.empty())
             return failure(OstrelData::nNAX_BADSESSION, "Null session.");
         std::lock_guard<std::mutex> lock(service.mx);
-        service.sessionS[strSession] = OstrelData::User::Key(strDomain, strUserId);
+        service.sessionS[strSession] = {OstrelData::User::Key(strDomain, strUserId), strProfile};
         return Factory::Envelope::response("persistsession").stream().str();
     }
     if (strName == "retrievesession" || strName == "killsession") {
@@ -183,7 +185,7 @@ std::string answer(Service& service, const std::string& strRequest)
             service.sessionS.erase(it);
             return Factory::Envelope::response("killsession").stream().str();
         }
-        return userReply(service.model.userS.at(it->second), strSession, "");
+        return userReply(service.model.userS.at(it->second.first), strSession, it->second.second);
     }
     return failure(OstrelData::nNAX_NOTIMPLEMENTED, "Not scripted: " + strName);
 }
