@@ -105,6 +105,7 @@ public:
             integerS.push_back(integerType(pfieldS[n].type));
         }
         mysql_free_result(pmeta);
+        RowFiller filler(nameS);
 
         std::vector<Cell> cellS(nColumns);
         std::vector<MYSQL_BIND> bindS(nColumns);
@@ -128,8 +129,9 @@ public:
             if (nFetch == 1) {
                 throw statementFailure(pstmt, rendering.strSql);
             }
-            Row& row = result.emplace_back();
-            for (unsigned int n = 0; n < nColumns; ++n) {
+            filler.start(result.emplace_back());
+            for (size_t k = 0; k < filler.size(); ++k) {
+                const unsigned int n = static_cast<unsigned int>(filler.column(k));
                 Cell& cell = cellS[n];
                 if (cell.bNull) {
                     continue;
@@ -155,9 +157,9 @@ public:
                 std::int64_t nValue = 0;
                 auto [ptr, ec] = std::from_chars(strValue.data(), strValue.data() + strValue.size(), nValue);
                 if (integerS[n] && ec == std::errc() && ptr == strValue.data() + strValue.size()) {
-                    row.insert_or_assign(nameS[n], SqlInteger(nValue));
+                    filler.put(static_cast<int>(n), SqlInteger(nValue));
                 } else {
-                    row.insert_or_assign(nameS[n], SqlText(strValue));
+                    filler.put(static_cast<int>(n), SqlText(std::move(strValue)));
                 }
             }
         }

@@ -121,10 +121,12 @@ public:
             Oid oid = PQftype(pres, n);
             integerS.push_back(oid == g_oidInt2 || oid == g_oidInt4 || oid == g_oidInt8);
         }
+        RowFiller filler(std::move(nameS));
         result.reserve(nRows);
         for (int nRow = 0; nRow < nRows; ++nRow) {
-            Row& row = result.emplace_back();
-            for (int n = 0; n < nColumns; ++n) {
+            filler.start(result.emplace_back());
+            for (size_t k = 0; k < filler.size(); ++k) {
+                const int n = filler.column(k);
                 if (PQgetisnull(pres, nRow, n)) {
                     continue;
                 }
@@ -132,9 +134,9 @@ public:
                 int nLength = PQgetlength(pres, nRow, n);
                 std::int64_t nValue = 0;
                 if (integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
-                    row.insert_or_assign(nameS[n], SqlInteger(nValue));
+                    filler.put(n, SqlInteger(nValue));
                 } else {
-                    row.insert_or_assign(nameS[n], SqlText(std::string(pszValue, nLength)));
+                    filler.put(n, SqlText(std::string(pszValue, nLength)));
                 }
             }
         }

@@ -29,7 +29,8 @@ public:
                                        "SQLite needs the parameter \"file\" or \"database\" naming the database file");
         }
         std::string strMode = parameter(parameterS, "mode", "rwc");
-        int nFlags = SQLITE_OPEN_FULLMUTEX;
+        // A handle is used by one thread at a time, so SQLite need not lock each call.
+        int nFlags = SQLITE_OPEN_NOMUTEX;
         if (strMode == "ro") {
             nFlags |= SQLITE_OPEN_READONLY;
         } else if (strMode == "rw") {
@@ -93,23 +94,27 @@ public:
         result.clear();
         sqlite3_stmt* pstmt = running.statement();
         const int nColumns = sqlite3_column_count(pstmt);
+        std::vector<std::string> nameS;
+        for (int n = 0; n < nColumns; ++n) {
+            const char* pszName = sqlite3_column_name(pstmt, n);
+            nameS.emplace_back(pszName ? pszName : "");
+        }
+        RowFiller filler(std::move(nameS));
         while ((nMaxRows <= 0 || static_cast<int>(result.size()) < nMaxRows) && running.step()) {
-            Row& row = result.emplace_back();
-            for (int n = 0; n < nColumns; ++n) {
+            filler.start(result.emplace_back());
+            for (size_t k = 0; k < filler.size(); ++k) {
+                const int n = filler.column(k);
                 int nType = sqlite3_column_type(pstmt, n);
                 if (nType == SQLITE_NULL) {
                     continue;
                 }
-                const char* pszName = sqlite3_column_name(pstmt, n);
-                std::string strName = pszName ? pszName : std::string();
                 if (nType == SQLITE_INTEGER) {
-                    row.insert_or_assign(std::move(strName), SqlInteger(sqlite3_column_int64(pstmt, n)));
+                    filler.put(n, SqlInteger(sqlite3_column_int64(pstmt, n)));
                 } else {
                     // Text, floats and blobs are read as their bytes.
                     const unsigned char* pbText = sqlite3_column_text(pstmt, n);
                     int nBytes = sqlite3_column_bytes(pstmt, n);
-                    row.insert_or_assign(std::move(strName),
-                                         SqlText(std::string(reinterpret_cast<const char*>(pbText), nBytes)));
+                    filler.put(n, SqlText(std::string(reinterpret_cast<const char*>(pbText), nBytes)));
                 }
             }
         }
@@ -177,19 +182,22 @@ private:
         {
             database.requireOpen();
             _pstmt = database.prepared(rendering.strSql);
+            _textS.reserve(rendering.parameterS.size());
             for (size_t n = 0; n < rendering.parameterS.size(); ++n) {
                 const SqlValue& value = rendering.parameterS[n];
                 int nResult;
                 if (value.type() == SqlValue::typeInteger) {
                     nResult = sqlite3_bind_int64(_pstmt, static_cast<int>(n + 1), value.asInt64());
                 } else {
-                    std::string strText = value.string();
+                    _textS.push_back(value.string());
+                    const std::string& strText = _textS.back();
                     if (strText.size() > static_cast<size_t>(sqlite3_limit(database._pdb, SQLITE_LIMIT_LENGTH, -1))) {
                         throw DalDatabaseException(__FILE__, __LINE__, DDBERR_VALUE, 1,
                                                    statementFailure("A text value is too long for SQLite", _strSql));
                     }
+                    // The texts stay in place until the run ends (reserved, never moved).
                     nResult = sqlite3_bind_text(_pstmt, static_cast<int>(n + 1), strText.data(),
-                                                static_cast<int>(strText.size()), SQLITE_TRANSIENT);
+                                                static_cast<int>(strText.size()), SQLITE_STATIC);
                 }
                 if (nResult != SQLITE_OK) {
                     fail();
@@ -228,6 +236,7 @@ private:
         DalSqlite& _database;
         const std::string& _strSql;
         sqlite3_stmt* _pstmt = nullptr;
+        std::vector<std::string> _textS;
     };
 
     sqlite3_stmt* prepared(const std::string& strSql)

@@ -3,12 +3,14 @@
 
 // What the driver modules share (not installed).
 
+#include <algorithm>
 #include <functional>
 #include <list>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "VeskDal/DalDatabase.h"
 #include "VeskDal/SqlException.h"
@@ -89,6 +91,46 @@ private:
     Finalizer _finalize;
     std::list<std::pair<std::string, Handle>> _entryS;
     std::unordered_map<std::string, typename std::list<std::pair<std::string, Handle>>::iterator> _indexS;
+};
+
+// Fills result rows column by column in the order of the column names, so that every value lands
+// at the end of the row's map instead of being searched for. Of two columns reported under one
+// name the later one wins.
+class RowFiller {
+public:
+    explicit RowFiller(std::vector<std::string> nameS) : _nameS(std::move(nameS))
+    {
+        for (size_t n = 0; n < _nameS.size(); ++n) {
+            _orderS.push_back(static_cast<int>(n));
+        }
+        std::stable_sort(_orderS.begin(), _orderS.end(), [this](int a, int b) { return _nameS[a] < _nameS[b]; });
+    }
+
+    size_t size() const { return _orderS.size(); }
+    // The column to put k-th.
+    int column(size_t k) const { return _orderS[k]; }
+
+    void start(DalDatabase::Row& row)
+    {
+        _prow = &row;
+        _last = row.end();
+    }
+    // Puts the value of a column; columns must come in the order column(0), column(1), ...
+    void put(int nColumn, SqlValue&& value)
+    {
+        const std::string& strName = _nameS[nColumn];
+        if (_last != _prow->end() && _last->first == strName) {
+            _last->second = std::move(value);
+            return;
+        }
+        _last = _prow->emplace_hint(_prow->end(), strName, std::move(value));
+    }
+
+private:
+    std::vector<std::string> _nameS;
+    std::vector<int> _orderS;
+    DalDatabase::Row* _prow = nullptr;
+    DalDatabase::Row::iterator _last;
 };
 
 // Refuses parameters a driver does not know, so a misspelt name is not silently ignored.

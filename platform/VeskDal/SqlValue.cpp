@@ -77,6 +77,11 @@ SqlText::SqlText(const std::string& strValue, const std::string& strAlias)
 {
 }
 
+SqlText::SqlText(std::string&& strValue, const std::string& strAlias)
+    : SqlValue(typeText, 0, std::move(strValue), strAlias)
+{
+}
+
 SqlText::SqlText(const char* pszValue, const std::string& strAlias)
     : SqlValue(pszValue ? typeText : typeInvalid, 0, pszValue ? pszValue : "", strAlias)
 {

@@ -47,6 +47,7 @@ private:
 class VESKDAL_API SqlText : public SqlValue {
 public:
     explicit SqlText(const std::string& strValue, const std::string& strAlias = std::string());
+    explicit SqlText(std::string&& strValue, const std::string& strAlias = std::string());
     explicit SqlText(const char* pszValue, const std::string& strAlias = std::string());
 };
 

@@ -15,7 +15,7 @@ using namespace VeskDal;
 
 namespace {
 
-class Engine : public ::testing::TestWithParam<std::string> {
+class DalEngine : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override
     {
@@ -85,7 +85,7 @@ protected:
     SqlTable _tbItem{_schema, "Item"};
 };
 
-TEST_P(Engine, InsertSelectUpdateDeleteRoundTrip)
+TEST_P(DalEngine, InsertSelectUpdateDeleteRoundTrip)
 {
     EXPECT_EQ(1, insertItem(1, SqlText("one")));
     EXPECT_EQ(1, insertItem(2, SqlText("two")));
@@ -110,7 +110,7 @@ TEST_P(Engine, InsertSelectUpdateDeleteRoundTrip)
     EXPECT_EQ(2, countItems());
 }
 
-TEST_P(Engine, HostileTextRoundTripsUnchanged)
+TEST_P(DalEngine, HostileTextRoundTripsUnchanged)
 {
     const std::vector<std::string> textS = {
         "O'Brien",           "say \"hi\"",          "x'; DROP TABLE Item; --", "/* comment */ -- more",
@@ -134,7 +134,7 @@ TEST_P(Engine, HostileTextRoundTripsUnchanged)
     EXPECT_EQ(static_cast<int>(textS.size()), countItems());
 }
 
-TEST_P(Engine, LongTextRoundTripsWhole)
+TEST_P(DalEngine, LongTextRoundTripsWhole)
 {
     std::string strLong;
     for (int n = 0; n < 20000; ++n) {
@@ -145,7 +145,7 @@ TEST_P(Engine, LongTextRoundTripsWhole)
     EXPECT_EQ(strLong, items()[0]["Note"].string());
 }
 
-TEST_P(Engine, NullColumnsAreLeftOutOfTheRow)
+TEST_P(DalEngine, NullColumnsAreLeftOutOfTheRow)
 {
     insertItem(1, SqlText("named"));
     DalDatabase::Result result = items();
@@ -164,7 +164,7 @@ TEST_P(Engine, NullColumnsAreLeftOutOfTheRow)
     EXPECT_EQ(1, _pdb->query(result2, select, 0));
 }
 
-TEST_P(Engine, RowsHoldColumnsUnderTheirResultNames)
+TEST_P(DalEngine, RowsHoldColumnsUnderTheirResultNames)
 {
     insertItem(4, SqlText("four"));
     SqlColumn colId(_tbItem, "Id");
@@ -199,7 +199,7 @@ TEST_P(Engine, RowsHoldColumnsUnderTheirResultNames)
     EXPECT_EQ("four", result[0]["Name"].string());
 }
 
-TEST_P(Engine, MaxOfNothingHoldsNoColumn)
+TEST_P(DalEngine, MaxOfNothingHoldsNoColumn)
 {
     SqlFunction max("MAX", "");
     max.addColumn(SqlColumn(_tbItem, "Id"));
@@ -215,7 +215,7 @@ TEST_P(Engine, MaxOfNothingHoldsNoColumn)
     EXPECT_EQ(9, result[0][max.resultName()].asInt());
 }
 
-TEST_P(Engine, IntegersReadFromTextColumnsThatHoldDigits)
+TEST_P(DalEngine, IntegersReadFromTextColumnsThatHoldDigits)
 {
     SqlColumn colId(_tbItem, "Id");
     SqlColumn colDigits(_tbItem, "Digits");
@@ -232,7 +232,7 @@ TEST_P(Engine, IntegersReadFromTextColumnsThatHoldDigits)
     EXPECT_EQ("1", result[0]["Id"].string());
 }
 
-TEST_P(Engine, ReservedWordTableIsUsable)
+TEST_P(DalEngine, ReservedWordTableIsUsable)
 {
     SqlTable tbUser(_schema, "User");
     SqlColumn colDomain(tbUser, "Domain");
@@ -258,7 +258,7 @@ TEST_P(Engine, ReservedWordTableIsUsable)
     EXPECT_EQ("Bob", result[0]["Name"].string());
 }
 
-TEST_P(Engine, LikePatternsMeanTheSameOnEveryEngine)
+TEST_P(DalEngine, LikePatternsMeanTheSameOnEveryEngine)
 {
     int nId = 0;
     for (const char* pszName : {"a%b", "axb", "a\\b", "ab", "xa_bx"}) {
@@ -287,7 +287,7 @@ TEST_P(Engine, LikePatternsMeanTheSameOnEveryEngine)
     EXPECT_EQ((std::vector<std::string>{"xa_bx"}), matches("x", likeStartsWith));
 }
 
-TEST_P(Engine, InnerJoinDeliversColumnsOfBothTables)
+TEST_P(DalEngine, InnerJoinDeliversColumnsOfBothTables)
 {
     insertItem(1, SqlText("one"));
     insertItem(2, SqlText("two"));
@@ -316,7 +316,7 @@ TEST_P(Engine, InnerJoinDeliversColumnsOfBothTables)
     EXPECT_EQ("two", result[1]["Name"].string());
 }
 
-TEST_P(Engine, QueryDeliversAtMostTheRowsAsked)
+TEST_P(DalEngine, QueryDeliversAtMostTheRowsAsked)
 {
     for (int n = 1; n <= 5; ++n) {
         insertItem(n, SqlText("n"));
@@ -330,7 +330,7 @@ TEST_P(Engine, QueryDeliversAtMostTheRowsAsked)
     EXPECT_EQ(5, _pdb->query(result, select, 0));
 }
 
-TEST_P(Engine, UpdateCountsMatchedRowsEvenWhenNothingChanges)
+TEST_P(DalEngine, UpdateCountsMatchedRowsEvenWhenNothingChanges)
 {
     insertItem(1, SqlText("same"));
     SqlColumn colName(_tbItem, "Name");
@@ -341,7 +341,7 @@ TEST_P(Engine, UpdateCountsMatchedRowsEvenWhenNothingChanges)
     EXPECT_EQ(1, _pdb->execute(update));
 }
 
-TEST_P(Engine, RollbackUndoesEverythingSinceBegin)
+TEST_P(DalEngine, RollbackUndoesEverythingSinceBegin)
 {
     insertItem(1, SqlText("before"));
     _pdb->begin();
@@ -358,7 +358,7 @@ TEST_P(Engine, RollbackUndoesEverythingSinceBegin)
     EXPECT_EQ("before", result[0]["Name"].string());
 }
 
-TEST_P(Engine, CommitKeepsTheWorkForOtherHandles)
+TEST_P(DalEngine, CommitKeepsTheWorkForOtherHandles)
 {
     std::unique_ptr<DalDatabase> pother = _pscratch->open();
     _pdb->begin();
@@ -367,7 +367,7 @@ TEST_P(Engine, CommitKeepsTheWorkForOtherHandles)
     EXPECT_EQ(1u, items("", SqlValue(), pother.get()).size());
 }
 
-TEST_P(Engine, TransactionsOutOfOrderAreRefused)
+TEST_P(DalEngine, TransactionsOutOfOrderAreRefused)
 {
     EXPECT_THROW(_pdb->commit(), DalDatabaseException);
     EXPECT_THROW(_pdb->rollback(), DalDatabaseException);
@@ -381,7 +381,7 @@ TEST_P(Engine, TransactionsOutOfOrderAreRefused)
     _pdb->rollback();
 }
 
-TEST_P(Engine, FailedStatementCarriesTheServersMessage)
+TEST_P(DalEngine, FailedStatementCarriesTheServersMessage)
 {
     insertItem(1, SqlText("first"));
     try {
@@ -412,7 +412,7 @@ TEST_P(Engine, FailedStatementCarriesTheServersMessage)
     EXPECT_EQ(1, countItems());
 }
 
-TEST_P(Engine, CommitAfterAFailedStatementNeverReportsLostWorkAsSaved)
+TEST_P(DalEngine, CommitAfterAFailedStatementNeverReportsLostWorkAsSaved)
 {
     _pdb->begin();
     insertItem(1, SqlText("first"));
@@ -433,14 +433,14 @@ TEST_P(Engine, CommitAfterAFailedStatementNeverReportsLostWorkAsSaved)
     EXPECT_FALSE(_pdb->inTransaction());
 }
 
-TEST_P(Engine, SelectIsRefusedByExecute)
+TEST_P(DalEngine, SelectIsRefusedByExecute)
 {
     SqlSelectStatement select(_tbItem);
     select.addColumn(SqlColumn(_tbItem, "Id"));
     EXPECT_THROW(_pdb->execute(select), SqlException);
 }
 
-TEST_P(Engine, ManyDistinctStatementsOutgrowTheCacheSafely)
+TEST_P(DalEngine, ManyDistinctStatementsOutgrowTheCacheSafely)
 {
     insertItem(1, SqlText("a"));
     insertItem(2, SqlText("b"));
@@ -455,7 +455,7 @@ TEST_P(Engine, ManyDistinctStatementsOutgrowTheCacheSafely)
     }
 }
 
-TEST_P(Engine, HandlesWorkFromSeveralThreadsAtOnce)
+TEST_P(DalEngine, HandlesWorkFromSeveralThreadsAtOnce)
 {
     constexpr int nThreads = 4;
     constexpr int nRowsEach = 20;
@@ -485,14 +485,14 @@ TEST_P(Engine, HandlesWorkFromSeveralThreadsAtOnce)
 
 // ---- broken connections (servers only)
 
-class ServerEngine : public Engine {
+class DalServerEngine : public DalEngine {
 protected:
     void SetUp() override
     {
         if (GetParam() == "sqlite") {
             GTEST_SKIP() << "SQLite has no server connection to break";
         }
-        Engine::SetUp();
+        DalEngine::SetUp();
     }
 
     // The server's id of the handle's session.
@@ -532,7 +532,7 @@ protected:
     }
 };
 
-TEST_P(ServerEngine, HandleReachesTheServerAgainAfterItsSessionEnded)
+TEST_P(DalServerEngine, HandleReachesTheServerAgainAfterItsSessionEnded)
 {
     insertItem(1, SqlText("one"));
     int nSession = sessionId(*_pdb);
@@ -550,7 +550,7 @@ TEST_P(ServerEngine, HandleReachesTheServerAgainAfterItsSessionEnded)
     EXPECT_EQ(3, countItems());
 }
 
-TEST_P(ServerEngine, BrokenConnectionInsideATransactionReportsTheLostWork)
+TEST_P(DalServerEngine, BrokenConnectionInsideATransactionReportsTheLostWork)
 {
     insertItem(1, SqlText("one"));
     _pdb->begin();
@@ -568,7 +568,7 @@ TEST_P(ServerEngine, BrokenConnectionInsideATransactionReportsTheLostWork)
     EXPECT_EQ("one", result[0]["Name"].string());
 }
 
-TEST_P(ServerEngine, RollbackOnABrokenConnectionIsWhatWasAsked)
+TEST_P(DalServerEngine, RollbackOnABrokenConnectionIsWhatWasAsked)
 {
     _pdb->begin();
     insertItem(1, SqlText("x"));
@@ -578,8 +578,8 @@ TEST_P(ServerEngine, RollbackOnABrokenConnectionIsWhatWasAsked)
     EXPECT_EQ(0, countItems());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Engine, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
-INSTANTIATE_TEST_SUITE_P(Engines, ServerEngine, ::testing::ValuesIn(OstrelTest::testEngines()),
+INSTANTIATE_TEST_SUITE_P(Engines, DalEngine, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, DalServerEngine, ::testing::ValuesIn(OstrelTest::testEngines()),
                          OstrelTest::engineTestName);
 
 } // namespace

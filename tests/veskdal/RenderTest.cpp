@@ -25,7 +25,7 @@ public:
     SqlColumn _colName;
 };
 
-class Render : public ::testing::Test {
+class SqlRender : public ::testing::Test {
 protected:
     SqlSchema _schema{"ostrel_test"};
     SqlTable _tbUser{_schema, "User"};
@@ -34,7 +34,7 @@ protected:
     SqlColumn _colName{_tbUser, "Name"};
 };
 
-TEST_F(Render, IdentifiersAreQuotedPerDialect)
+TEST_F(SqlRender, IdentifiersAreQuotedPerDialect)
 {
     SqlSelectStatement select(_tbUser);
     select.addColumn(_colDomain);
@@ -44,7 +44,7 @@ TEST_F(Render, IdentifiersAreQuotedPerDialect)
     EXPECT_EQ("SELECT `Domain`, `UserId` FROM `User`", select.toSql(langMySQL));
 }
 
-TEST_F(Render, QuoteCharactersInsideNamesAreDoubled)
+TEST_F(SqlRender, QuoteCharactersInsideNamesAreDoubled)
 {
     SqlTable table(_schema, "we\"ird`name");
     SqlSelectStatement select(table);
@@ -53,7 +53,7 @@ TEST_F(Render, QuoteCharactersInsideNamesAreDoubled)
     EXPECT_EQ("SELECT `c\"1` FROM `we\"ird``name`", select.toSql(langMySQL));
 }
 
-TEST_F(Render, ValuesBecomePlaceholdersAndTravelAlongInOrder)
+TEST_F(SqlRender, ValuesBecomePlaceholdersAndTravelAlongInOrder)
 {
     const std::string strHostile = "x'; DROP TABLE \"User\"; --";
     SqlSelectStatement select(_tbUser);
@@ -74,7 +74,7 @@ TEST_F(Render, ValuesBecomePlaceholdersAndTravelAlongInOrder)
     EXPECT_EQ("SELECT \"Name\" FROM \"User\" WHERE \"Domain\" = ? AND \"UserId\" = ?", select.toSql(langSQLite));
 }
 
-TEST_F(Render, AliasesQualifyColumnsAndNameTheResult)
+TEST_F(SqlRender, AliasesQualifyColumnsAndNameTheResult)
 {
     SqlTable tbParam(_schema, "AuthenticatorParam", "AP");
     SqlSelectStatement select(tbParam);
@@ -86,7 +86,7 @@ TEST_F(Render, AliasesQualifyColumnsAndNameTheResult)
               select.toSql(langSQLite));
 }
 
-TEST_F(Render, NestedCompoundsAreParenthesised)
+TEST_F(SqlRender, NestedCompoundsAreParenthesised)
 {
     SqlCompoundCondition search(compOr);
     search.addCondition(SqlCondition(_colUserId, SqlText("b%"), condLike, SqlConditionModifier(likeAsIs)));
@@ -106,7 +106,7 @@ TEST_F(Render, NestedCompoundsAreParenthesised)
     EXPECT_EQ("b%", rendering.parameterS[1].string());
 }
 
-TEST_F(Render, LikeModifiersMatchTheValueLiterally)
+TEST_F(SqlRender, LikeModifiersMatchTheValueLiterally)
 {
     SqlSelectStatement select(_tbUser);
     select.addColumn(_colUserId);
@@ -125,7 +125,7 @@ TEST_F(Render, LikeModifiersMatchTheValueLiterally)
     EXPECT_EQ("a%b_!!\\", select.render(langSQLite).parameterS[0].string());
 }
 
-TEST_F(Render, MaxFunctionIsSelectedUnderItsResultName)
+TEST_F(SqlRender, MaxFunctionIsSelectedUnderItsResultName)
 {
     SqlTable tbRole(_schema, "ProductRole");
     SqlColumn colRole(tbRole, "Role");
@@ -143,7 +143,7 @@ TEST_F(Render, MaxFunctionIsSelectedUnderItsResultName)
     EXPECT_EQ("SELECT COUNT(*) AS `n` FROM `ProductRole`", count.toSql(langMySQL));
 }
 
-TEST_F(Render, InnerJoinQualifiesEveryColumn)
+TEST_F(SqlRender, InnerJoinQualifiesEveryColumn)
 {
     SqlTable tbLibrary(_schema, "AuthenticationLibrary");
     SqlTable tbShared(_schema, "SharedObject");
@@ -161,7 +161,7 @@ TEST_F(Render, InnerJoinQualifiesEveryColumn)
               select.toSql(langMySQL));
 }
 
-TEST_F(Render, InsertUpdateDeleteTakeColumnsWithTheirValues)
+TEST_F(SqlRender, InsertUpdateDeleteTakeColumnsWithTheirValues)
 {
     _colDomain.setValue(SqlText("acme"));
     _colName.setValue(SqlText("Bob"));
@@ -184,7 +184,7 @@ TEST_F(Render, InsertUpdateDeleteTakeColumnsWithTheirValues)
     EXPECT_THROW(remove.addColumn(_colName), SqlException);
 }
 
-TEST_F(Render, TableAliasIsDroppedWhereEnginesDisagreeOnIt)
+TEST_F(SqlRender, TableAliasIsDroppedWhereEnginesDisagreeOnIt)
 {
     SqlTable tbAliased(_schema, "User", "U");
     SqlColumn colName(tbAliased, "Name", "Name");
@@ -195,7 +195,7 @@ TEST_F(Render, TableAliasIsDroppedWhereEnginesDisagreeOnIt)
     EXPECT_EQ("UPDATE \"User\" SET \"Name\" = $1 WHERE \"UserId\" = $2", update.toSql(langPostgreSQL));
 }
 
-TEST_F(Render, SchemaQualifiesOnlyWhenAsked)
+TEST_F(SqlRender, SchemaQualifiesOnlyWhenAsked)
 {
     SqlTable table(SqlSchema("other", true), "User");
     SqlSelectStatement select(table);
@@ -205,7 +205,7 @@ TEST_F(Render, SchemaQualifiesOnlyWhenAsked)
 
 // ---- refusals
 
-class RenderRefusal : public Render {
+class SqlRenderRefusal : public SqlRender {
 protected:
     static int codeOf(const SqlStatement& statement, SqlAliasSet aliasS = SqlAliasSet())
     {
@@ -218,7 +218,7 @@ protected:
     }
 };
 
-TEST_F(RenderRefusal, StatementsWithoutColumnsOrValues)
+TEST_F(SqlRenderRefusal, StatementsWithoutColumnsOrValues)
 {
     EXPECT_EQ(SQLERR_NOCOLUMNS, codeOf(SqlSelectStatement(_tbUser)));
     EXPECT_EQ(SQLERR_NOCOLUMNS, codeOf(SqlInsertStatement(_tbUser)));
@@ -227,7 +227,7 @@ TEST_F(RenderRefusal, StatementsWithoutColumnsOrValues)
     EXPECT_EQ(SQLERR_NOVALUE, codeOf(insert));
 }
 
-TEST_F(RenderRefusal, EmptyWhereClauseIsNotWidenedToEveryRow)
+TEST_F(SqlRenderRefusal, EmptyWhereClauseIsNotWidenedToEveryRow)
 {
     SqlDeleteStatement remove(_tbUser);
     remove.setWhere(SqlCompoundCondition(compAnd));
@@ -240,7 +240,7 @@ TEST_F(RenderRefusal, EmptyWhereClauseIsNotWidenedToEveryRow)
     EXPECT_EQ("DELETE FROM \"User\" WHERE \"UserId\" = ? AND 1 = 0", remove.toSql(langSQLite));
 }
 
-TEST_F(RenderRefusal, ColumnsOfTablesTheStatementDoesNotName)
+TEST_F(SqlRenderRefusal, ColumnsOfTablesTheStatementDoesNotName)
 {
     SqlTable tbOther(_schema, "Other");
     SqlSelectStatement select(_tbUser);
@@ -248,7 +248,7 @@ TEST_F(RenderRefusal, ColumnsOfTablesTheStatementDoesNotName)
     EXPECT_EQ(SQLERR_FOREIGNCOLUMN, codeOf(select));
 }
 
-TEST_F(RenderRefusal, TwoTablesUnderOneName)
+TEST_F(SqlRenderRefusal, TwoTablesUnderOneName)
 {
     SqlSelectStatement select(_tbUser);
     select.addColumn(_colName);
@@ -259,7 +259,7 @@ TEST_F(RenderRefusal, TwoTablesUnderOneName)
     EXPECT_EQ(SQLERR_DUPLICATEALIAS, codeOf(lone, SqlAliasSet{"User"}));
 }
 
-TEST_F(RenderRefusal, MalformedNamesAndOperands)
+TEST_F(SqlRenderRefusal, MalformedNamesAndOperands)
 {
     SqlSelectStatement badFunction(_tbUser);
     badFunction.addColumn(SqlFunction("MAX(1);DROP", ""));
@@ -286,7 +286,7 @@ TEST_F(RenderRefusal, MalformedNamesAndOperands)
     EXPECT_THROW(badCondition.toSql(static_cast<SqlLanguage>(9)), SqlException);
 }
 
-TEST_F(RenderRefusal, RunawayNestingIsRefusedNotOverflowed)
+TEST_F(SqlRenderRefusal, RunawayNestingIsRefusedNotOverflowed)
 {
     SqlCompoundCondition where(compAnd);
     where.addCondition(SqlCondition(_colName, SqlText("a"), condEqual));

@@ -1,0 +1,65 @@
+// A server restarted between two statements is reached again. Restarting drops every session of
+// the server, so these tests run alone (RUN_SERIAL).
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "VeskDal/VeskDal.h"
+#include "harness/TestDatabases.h"
+
+using namespace VeskDal;
+
+namespace {
+
+class DalRestart : public ::testing::TestWithParam<std::string> {
+protected:
+    void restartServer()
+    {
+        std::string strCommand = std::string("bash '") + OSTREL_DBSERVERS_SCRIPT + "' restart '" +
+                                 OstrelTest::dbserversDirectory() + "' " + GetParam() + " >/dev/null";
+        ASSERT_EQ(0, std::system(strCommand.c_str())) << strCommand;
+    }
+
+    int count(DalDatabase& db)
+    {
+        SqlSelectStatement select(_tbNote);
+        select.addColumn(SqlFunction("COUNT", "n"));
+        DalDatabase::Result result;
+        db.query(result, select, 0);
+        return result.at(0)["n"].asInt();
+    }
+
+    void insert(DalDatabase& db, int nId)
+    {
+        SqlColumn colId(_tbNote, "Id");
+        colId.setValue(SqlInteger(nId));
+        SqlInsertStatement statement(_tbNote);
+        statement.addColumn(colId);
+        EXPECT_EQ(1, db.execute(statement));
+    }
+
+    SqlTable _tbNote{SqlSchema("ostrel_test"), "Note"};
+};
+
+TEST_P(DalRestart, HandleReachesARestartedServer)
+{
+    OstrelTest::ScratchDatabase scratch(GetParam());
+    std::unique_ptr<DalDatabase> pdb = scratch.open();
+    pdb->executeScript(GetParam() == "mysql" ? "CREATE TABLE `Note` (`Id` INTEGER PRIMARY KEY)"
+                                             : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
+    insert(*pdb, 1);
+
+    restartServer();
+    EXPECT_EQ(1, count(*pdb));
+    insert(*pdb, 2);
+
+    restartServer();
+    insert(*pdb, 3);  // a write is the first statement after this restart
+    EXPECT_EQ(3, count(*pdb));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DalRestart, ::testing::Values("postgresql", "mysql"), OstrelTest::engineTestName);
+
+} // namespace
