@@ -281,7 +281,9 @@ void Factory::AuthenticatedUser::toXML(XMLNode* pnode, const OstrelData::Authent
     XMLNode* pmy = addElement(pnode, "authenticateduser");
     User::toXML(pmy, in, false);
     SessionString::toXML(pmy, in.session(), false);
-    Profile::toXML(pmy, in.profile(), false);
+    // A profile without a name could not be read back (its name is required);
+    // left out, it reads as the empty profile it is.
+    if (!in.profile().profile().empty()) Profile::toXML(pmy, in.profile(), false);
 }
 
 OstrelData::AuthenticatedUser Factory::AuthenticatedUser::fromXML(const XMLNode* pnode)
