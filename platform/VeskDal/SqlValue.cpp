@@ -27,6 +27,9 @@ std::int64_t SqlValue::asInt64() const
     const char* pszEnd = pszBegin + _strValue.size();
     if (pszBegin != pszEnd && *pszBegin == '+') {
         ++pszBegin;
+        if (pszBegin != pszEnd && *pszBegin == '-') {
+            pszBegin = pszEnd;  // "+-5" is no number
+        }
     }
     std::int64_t n = 0;
     auto [ptr, ec] = std::from_chars(pszBegin, pszEnd, n);

@@ -58,6 +58,18 @@ inline std::vector<std::string> testEngines()
     return chosenS;
 }
 
+// The engines of testEngines() that run on a server (all but SQLite).
+inline std::vector<std::string> serverEngines()
+{
+    std::vector<std::string> engineS;
+    for (const std::string& strEngine : testEngines()) {
+        if (strEngine != "sqlite") {
+            engineS.push_back(strEngine);
+        }
+    }
+    return engineS;
+}
+
 inline std::string engineTestName(const ::testing::TestParamInfo<std::string>& info)
 {
     return info.param;

@@ -313,7 +313,7 @@ TEST(SqlValueTest, IntegersReadFromTextOnlyWhenItIsAnInteger)
     EXPECT_EQ(-7, SqlText("-7").asInt());
     EXPECT_EQ(5, SqlText("+5").asInt());
     EXPECT_EQ("12", SqlInteger(12).string());
-    for (const char* psz : {"", " 1", "1 ", "12abc", "0x10", "1.5", "99999999999"}) {
+    for (const char* psz : {"", " 1", "1 ", "12abc", "0x10", "1.5", "99999999999", "+", "+-5", "-"}) {
         EXPECT_THROW(SqlText(psz).asInt(), SqlException) << psz;
     }
     EXPECT_EQ(99999999999LL, SqlText("99999999999").asInt64());

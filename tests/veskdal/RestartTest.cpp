@@ -60,6 +60,6 @@ TEST_P(DalRestart, HandleReachesARestartedServer)
     EXPECT_EQ(3, count(*pdb));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, DalRestart, ::testing::Values("postgresql", "mysql"), OstrelTest::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Servers, DalRestart, ::testing::ValuesIn(OstrelTest::serverEngines()), OstrelTest::engineTestName);
 
 } // namespace
