@@ -16,7 +16,7 @@ namespace OstrelData {
 //
 // Like a user's maps, the member and product maps are shared between copies
 // until one side asks for a modifiable map; read through a const team to avoid
-// cloning.
+// cloning. As with a user, take a modifiable reference again after copying.
 class OSTRELDATA_API Team : public Base {
 public:
     // A placeholder to be assigned over (number -1).

@@ -22,7 +22,8 @@ class TeamMap;
 // map of its source until either side asks for a modifiable map (products(),
 // teams() on a non-const user). Read through a const user (or a const
 // reference) to avoid cloning; hasRole, hasPermission and isMemberOf never
-// clone.
+// clone. A modifiable reference taken from products() or teams() is this
+// user's own only until the user is next copied: take it again after copying.
 class OSTRELDATA_API User : public Base {
 public:
     // (domain name, user id).
