@@ -1,0 +1,487 @@
+// Administration: customers and domains written with the registries kept in step, and the product
+// catalogue written inside transactions, guarded by the product-maintenance permission.
+
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "OstrelDal/OstrelDal.h"
+#include "OstrelData/OSROstrel.h"
+#include "OstrelDataDB/OstrelFactory.h"
+#include "FactorySupport.h"
+
+namespace OstrelDataDB {
+
+using OstrelData::Customer;
+using OstrelData::Domain;
+using OstrelData::Permission;
+using OstrelData::PRStatus;
+using OstrelData::Product;
+using OstrelData::Role;
+using VeskDal::DalDatabase;
+using VeskDal::SqlInteger;
+using VeskDal::SqlText;
+
+namespace {
+
+// ---- customers and domains
+
+// Runs one organisation statement on a pooled connection; the database's failures become 1021.
+template <class TStatement>
+void organisationStatement(TStatement statement)
+{
+    try {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        statement(connection.db());
+    } catch (const VeskDal::DalDatabaseException& e) {
+        OSTREL_RAISE_REMOTE(OstrelData::nNAX_DATABASE, e.nativeExplanation());
+    } catch (const VeskDal::SqlException& e) {
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, detail::describe(e));
+    }
+}
+
+// The id of the domain's customer; empty when it has none.
+std::string customerIdOf(const Domain& domain)
+{
+    try {
+        return domain.customer()->customer();
+    } catch (const OstrelData::Exception&) {
+        return std::string();
+    }
+}
+
+// The customer's row holds only its name; a registered customer keeps its domains and teams.
+void fileCustomer(const Customer& customer)
+{
+    OstrelData::CustomerMap& customerS = OstrelData::Factory::customers();
+    OstrelData::CustomerMap::iterator it = customerS.find(customer.customer());
+    if (it == customerS.end())
+        customerS.emplace(customer.customer(), customer);
+    else if (&it->second != &customer)
+        it->second.setName(customer.name());
+}
+
+// Files the domain under its name. A registered customer of the same id is the one the entry
+// points at (the caller's customer may be a temporary) and lists the entry; an authenticator the
+// entry has stays unless the domain given brings its own.
+void fileDomain(const Domain& domain)
+{
+    OstrelData::CustomerMap& customerS = OstrelData::Factory::customers();
+    const std::string& strCustomer = domain.customer()->customer();
+    OstrelData::CustomerMap::iterator itCustomer = customerS.find(strCustomer);
+
+    Domain value = itCustomer != customerS.end() ? Domain(itCustomer->second, domain.domain()) : domain;
+    value.setDescription(domain.description());
+
+    Domain& entry = OstrelData::Factory::domains()[domain.domain()];
+    if (domain.hasAuthenticator())
+        value.setAuthenticator(*domain.authenticator());
+    else if (entry.hasAuthenticator())
+        value.setAuthenticator(*entry.authenticator());
+    // An entry that moves to another customer leaves the old one's list.
+    const std::string strOldCustomer = customerIdOf(entry);
+    if (!strOldCustomer.empty() && strOldCustomer != strCustomer) {
+        OstrelData::CustomerMap::iterator itOld = customerS.find(strOldCustomer);
+        if (itOld != customerS.end())
+            itOld->second.domains().erase(entry.domain());
+    }
+    entry = value;
+    if (itCustomer != customerS.end())
+        itCustomer->second.domains()[entry.domain()] = &entry;
+}
+
+// ---- the catalogue
+
+void requireProductPermission()
+{
+    if (!OstrelData::Factory::hasProductPermission())
+        OSTREL_RAISE(OstrelData::nNAX_PERMISSIONDENIED, "unauthorized action");
+}
+
+// The failures of a catalogue operation, as its caller sees them.
+template <class TOperation>
+void catalogueOperation(TOperation operation)
+{
+    try {
+        operation();
+    } catch (const OstrelData::Exception&) {
+        throw;
+    } catch (const VeskDal::SqlException& e) {
+        throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE,
+                                    VeskDal::SqlException::explainErrorCode(e.errorCode()), false);
+    } catch (const VeskDal::DalDatabaseException& e) {
+        throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, e.nativeExplanation(), false);
+    } catch (...) {
+        throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_UNKNOWN, "unknown", false);
+    }
+}
+
+// Runs statements in a transaction on one pooled handle: committed when they return, rolled back
+// when they throw. Operations a catalogue operation calls are never run while this is open: they
+// take handles of their own, and an open write transaction here would make them wait on it (SQLite
+// locks the database for the writer; a server checks a foreign key against our uncommitted row).
+template <class TStatements>
+void inTransaction(TStatements statements)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    DalDatabase& database = connection.db();
+    database.begin();
+    try {
+        statements(database);
+        database.commit();
+    } catch (...) {
+        // A commit that failed has ended the transaction already.
+        if (database.inTransaction()) {
+            try {
+                database.rollback();
+            } catch (...) {
+                // The first failure is the one to report.
+            }
+        }
+        throw;
+    }
+}
+
+void removeExactlyOne(int nRemoved)
+{
+    if (nRemoved != 1)
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, "Did not select exactly one row");
+}
+
+// Updates the row the query's key constraints address when the select finds it, else inserts it.
+template <class TQuery>
+void upsert(TQuery& query, DalDatabase& database)
+{
+    Factory::Result result;
+    if (query.select(result, database, VeskDal::SqlQueryBase::full) >= 1)
+        query.update(database);
+    else
+        query.insert(database);
+}
+
+SqlInteger statusValue(const PRStatus& status)
+{
+    return SqlInteger(static_cast<int>(static_cast<PRStatus::PRStatusRaw>(status)));
+}
+
+// One more than the maximum the query selects; 1 when there is none.
+template <class TQuery>
+int nextNumber(TQuery& query)
+{
+    Factory::Result result;
+    {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        query.select(result, connection.db(), VeskDal::SqlQueryBase::max);
+    }
+    if (result.empty() || result.front().empty())
+        return 1;
+    const std::int64_t nMax = result.front().begin()->second.asInt64();
+    if (nMax >= INT_MAX)
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, "No number is free above " + std::to_string(nMax));
+    return static_cast<int>(nMax < 0 ? 0 : nMax) + 1;
+}
+
+} // namespace
+
+// ---- customers and domains
+
+void Factory::createCustomer(Customer& customer)
+{
+    organisationStatement([&customer](DalDatabase& database) {
+        OstrelDal::CustomerQuery query(OstrelDal::schema());
+        query.columnCustomer().setValue(SqlText(customer.customer()));
+        query.columnName().setValue(SqlText(customer.name()));
+        query.insert(database);
+    });
+    fileCustomer(customer);
+}
+
+void Factory::updateCustomer(Customer& customer)
+{
+    organisationStatement([&customer](DalDatabase& database) {
+        OstrelDal::CustomerQuery query(OstrelDal::schema());
+        query.constrainCustomer(SqlText(customer.customer()));
+        query.columnName().setValue(SqlText(customer.name()));
+        query.update(database);
+    });
+    fileCustomer(customer);
+}
+
+void Factory::deleteCustomer(Customer& customer)
+{
+    const std::string strCustomer = customer.customer();
+    organisationStatement([&strCustomer](DalDatabase& database) {
+        OstrelDal::CustomerQuery query(OstrelDal::schema());
+        query.constrainCustomer(SqlText(strCustomer));
+        query.remove(database);
+    });
+    OstrelData::CustomerMap::iterator it = customers().find(strCustomer);
+    if (it != customers().end())
+        detail::retireEntry(customers(), it);
+}
+
+void Factory::createDomain(Domain& domain)
+{
+    const std::string strCustomer = domain.customer()->customer();
+    organisationStatement([&](DalDatabase& database) {
+        OstrelDal::DomainQuery query(OstrelDal::schema());
+        query.columnCustomer().setValue(SqlText(strCustomer));
+        query.columnDomain().setValue(SqlText(domain.domain()));
+        query.columnDescription().setValue(SqlText(domain.description()));
+        query.insert(database);
+    });
+    fileDomain(domain);
+}
+
+void Factory::updateDomain(Domain& domain)
+{
+    // A domain without customer (502) is refused before anything is written.
+    static_cast<void>(domain.customer());
+    organisationStatement([&domain](DalDatabase& database) {
+        OstrelDal::DomainQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(domain.domain()));
+        query.columnDescription().setValue(SqlText(domain.description()));
+        query.update(database);
+    });
+    fileDomain(domain);
+}
+
+void Factory::deleteDomain(Domain& domain)
+{
+    const std::string strDomain = domain.domain();
+    const std::string strCustomer = domain.customer()->customer();
+    organisationStatement([&strDomain](DalDatabase& database) {
+        OstrelDal::DomainQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(strDomain));
+        query.remove(database);
+    });
+    OstrelData::CustomerMap::iterator itCustomer = customers().find(strCustomer);
+    if (itCustomer != customers().end())
+        itCustomer->second.domains().erase(strDomain);
+    OstrelData::DomainMap::iterator it = domains().find(strDomain);
+    if (it != domains().end()) {
+        it->second.users(false).clear();
+        detail::retireEntry(domains(), it);
+    }
+}
+
+// ---- the catalogue
+
+void Factory::insertProduct(const Product& product)
+{
+    requireProductPermission();
+    catalogueOperation([&product]() {
+        // The product row comes first and is committed before the rest: parameters, permissions
+        // and roles refer to it, and they are written by operations with transactions of their own.
+        OstrelDal::ProductQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        query.columnProduct().setValue(SqlInteger(product.product()));
+        query.columnDescription().setValue(SqlText(product.description()));
+        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
+
+        deleteProductParam(product, "", "", true);
+        for (const auto& entryProfile : product.productInit()) {
+            for (const auto& entryParam : entryProfile.second)
+                insertProductParam(product, entryProfile.first, entryParam.first, entryParam.second);
+        }
+        for (const auto& entry : product.permissions())
+            insertPermission(entry.second, product);
+        for (const auto& entry : product.roles())
+            insertRole(entry.second, product);
+    });
+}
+
+void Factory::insertProductParam(const Product& product, const std::string& strProfile, const std::string& strName,
+                                 const std::string& strValue)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        OstrelDal::ProductParamQuery query(OstrelDal::schema());
+        query.columnProduct().setValue(SqlInteger(product.product()));
+        query.columnProfile().setValue(SqlText(strProfile));
+        query.columnParam().setValue(SqlText(strName));
+        query.columnValue().setValue(SqlText(strValue));
+        inTransaction([&query](DalDatabase& database) { query.insert(database); });
+    });
+}
+
+void Factory::insertPermission(const Permission& permission, const Product& product)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        query.constrainPermission(SqlInteger(permission.permission()));
+        query.columnProduct().setValue(SqlInteger(product.product()));
+        query.columnPermission().setValue(SqlInteger(permission.permission()));
+        query.columnDescription().setValue(SqlText(permission.description()));
+        query.columnStatus().setValue(statusValue(permission.status()));
+        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
+    });
+}
+
+void Factory::insertRole(const Role& role, const Product& product)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        // The role's old role permissions go first; they are addressed through the product given,
+        // which the role need not carry itself.
+        Role roleOfProduct(role);
+        roleOfProduct.resetProduct(product);
+        deleteRolePermission(Permission(roleOfProduct, 0, std::string(), PRStatus(PRStatus::statusDenied)), true);
+
+        OstrelDal::ProductRoleQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        query.constrainRole(SqlInteger(role.role()));
+        query.columnProduct().setValue(SqlInteger(product.product()));
+        query.columnRole().setValue(SqlInteger(role.role()));
+        query.columnDescription().setValue(SqlText(role.description()));
+        query.columnStatus().setValue(statusValue(role.status()));
+        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
+
+        for (const auto& entry : role.permissions())
+            insertRolePermission(entry.second, role, product);
+    });
+}
+
+void Factory::insertRolePermission(const Permission& permission, const Role& role, const Product& product)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
+        query.columnProduct().setValue(SqlInteger(product.product()));
+        query.columnRole().setValue(SqlInteger(role.role()));
+        query.columnPermission().setValue(SqlInteger(permission.permission()));
+        query.columnStatus().setValue(statusValue(permission.status()));
+        inTransaction([&query](DalDatabase& database) { query.insert(database); });
+    });
+}
+
+void Factory::deleteProduct(const Product& product, bool bCascade)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        if (bCascade) {
+            // Permissions before roles: a permission's cascade removes exactly the role-permission
+            // row each role holds, which a role's own cascade would already have removed.
+            for (const auto& entry : product.permissions())
+                deletePermission(entry.second, true);
+            for (const auto& entry : product.roles())
+                deleteRole(entry.second, true);
+        }
+        OstrelDal::ProductQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        inTransaction([&](DalDatabase& database) {
+            if (bCascade) {
+                OstrelDal::ProductParamQuery queryParam(OstrelDal::schema());
+                queryParam.constrainProduct(SqlInteger(product.product()));
+                queryParam.remove(database);
+            }
+            removeExactlyOne(query.remove(database));
+        });
+    });
+}
+
+void Factory::deleteProductParam(const Product& product, const std::string& strProfile, const std::string& strName,
+                                 bool bCascade)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        OstrelDal::ProductParamQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        if (!bCascade) {
+            query.constrainProfile(SqlText(strProfile));
+            query.constrainParam(SqlText(strName));
+        }
+        inTransaction([&](DalDatabase& database) {
+            const int nRemoved = query.remove(database);
+            if (!bCascade)
+                removeExactlyOne(nRemoved);
+        });
+    });
+}
+
+void Factory::deletePermission(const Permission& permission, bool bCascade)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        const Product& product = permission.product();
+        if (bCascade) {
+            for (const auto& entry : product.roles()) {
+                const OstrelData::PermissionMap& permissionS = entry.second.permissions();
+                OstrelData::PermissionMap::const_iterator it = permissionS.find(permission.permission());
+                if (it != permissionS.end())
+                    deleteRolePermission(it->second, false);
+            }
+        }
+        OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        query.constrainPermission(SqlInteger(permission.permission()));
+        inTransaction([&query](DalDatabase& database) { removeExactlyOne(query.remove(database)); });
+    });
+}
+
+void Factory::deleteRole(const Role& role, bool bCascade)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        const Product& product = role.product();
+        if (bCascade) {
+            for (const auto& entry : role.permissions())
+                deleteRolePermission(entry.second, true);
+        }
+        OstrelDal::ProductRoleQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(product.product()));
+        query.constrainRole(SqlInteger(role.role()));
+        inTransaction([&](DalDatabase& database) {
+            if (bCascade) {
+                // Team grants of the role go with it; customer and user grants are left alone.
+                OstrelDal::TeamProductRoleQuery queryGrant(OstrelDal::schema());
+                queryGrant.constrainProduct(SqlInteger(product.product()));
+                queryGrant.constrainRole(SqlInteger(role.role()));
+                queryGrant.remove(database);
+            }
+            removeExactlyOne(query.remove(database));
+        });
+    });
+}
+
+void Factory::deleteRolePermission(const Permission& permission, bool bCascade)
+{
+    requireProductPermission();
+    catalogueOperation([&]() {
+        const Role& role = permission.role();
+        OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
+        query.constrainProduct(SqlInteger(role.product().product()));
+        query.constrainRole(SqlInteger(role.role()));
+        if (!bCascade)
+            query.constrainPermission(SqlInteger(permission.permission()));
+        inTransaction([&](DalDatabase& database) {
+            const int nRemoved = query.remove(database);
+            if (!bCascade)
+                removeExactlyOne(nRemoved);
+        });
+    });
+}
+
+int Factory::nextProduct()
+{
+    OstrelDal::ProductQuery query(OstrelDal::schema());
+    return nextNumber(query);
+}
+
+int Factory::nextRole(Product& product)
+{
+    OstrelDal::ProductRoleQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    return nextNumber(query);
+}
+
+int Factory::nextPermission(Product& product)
+{
+    OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    return nextNumber(query);
+}
+
+} // namespace OstrelDataDB
