@@ -34,44 +34,62 @@ const XMLNode* required(const XMLNode* pnode, const char* pszChild, const char* 
     return pchild;
 }
 
-bool hasValue(const XMLNode* pnode)
-{
-    return pnode != nullptr && !pnode->value().isNull();
-}
-
-const XMLNode* requiredValue(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
-{
-    const XMLNode* pchild = pnode->findChild(pszChild);
-    if (!hasValue(pchild)) malformed(pszMessage);
-    return pchild;
-}
-
-// The element's text; empty when it has none.
-std::string textOf(const XMLNode* pnode)
-{
-    return hasValue(pnode) ? pnode->value().str() : std::string();
-}
-
-// The text read as atoi reads it (leading blanks, an optional sign, the digits
-// up to the first other character; no digits read as 0), except that a number
-// outside the range of int is refused rather than left undefined.
-int intOf(const XMLNode* pnode)
-{
-    std::string strText = textOf(pnode);
-    const char* psz = strText.c_str();
-    while (std::isspace(static_cast<unsigned char>(*psz)))
-        ++psz;
-    bool bNegative = *psz == '-';
-    if (*psz == '-' || *psz == '+') ++psz;
-    long long nValue = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*psz)); ++psz) {
-        nValue = nValue * 10 + (*psz - '0');
-        if (nValue > static_cast<long long>(INT_MAX) + 1)
-            malformed("Number out of range in " + pnode->qualifiedName().str() + " node.");
+// A child that carries text, looked up and read once.
+class TextChild {
+public:
+    TextChild(const XMLNode* pparent, const char* pszName) : _pszName(pszName), _pnode(pparent->findChild(pszName))
+    {
+        if (_pnode != nullptr) _strValue = _pnode->value();
     }
-    if (bNegative) nValue = -nValue;
-    if (nValue > INT_MAX) malformed("Number out of range in " + pnode->qualifiedName().str() + " node.");
-    return static_cast<int>(nValue);
+
+    bool present() const { return _pnode != nullptr; }
+    // Present, and its text is not null.
+    bool hasValue() const { return !_strValue.isNull(); }
+    // The text; empty when it has none.
+    const std::string& text() const { return _strValue.str(); }
+
+    // The text read as atoi reads it (leading blanks, an optional sign, the
+    // digits up to the first other character; no digits read as 0), except that
+    // a number outside the range of int is refused rather than left undefined.
+    int number() const
+    {
+        const char* psz = _strValue.c_str();
+        while (std::isspace(static_cast<unsigned char>(*psz)))
+            ++psz;
+        bool bNegative = *psz == '-';
+        if (*psz == '-' || *psz == '+') ++psz;
+        long long nValue = 0;
+        for (; std::isdigit(static_cast<unsigned char>(*psz)); ++psz) {
+            nValue = nValue * 10 + (*psz - '0');
+            if (nValue > static_cast<long long>(INT_MAX) + 1) outOfRange();
+        }
+        if (bNegative) nValue = -nValue;
+        if (nValue > INT_MAX) outOfRange();
+        return static_cast<int>(nValue);
+    }
+
+private:
+    [[noreturn]] void outOfRange() const { malformed("Number out of range in " + std::string(_pszName) + " node."); }
+
+    const char* _pszName;
+    const XMLNode* _pnode;
+    Vesk::String _strValue;
+};
+
+// A text child that must be present with a value.
+TextChild requiredValue(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
+{
+    TextChild child(pnode, pszChild);
+    if (!child.hasValue()) malformed(pszMessage);
+    return child;
+}
+
+// A text child that must be present, with or without a value.
+TextChild requiredText(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
+{
+    TextChild child(pnode, pszChild);
+    if (!child.present()) malformed(pszMessage);
+    return child;
 }
 
 XMLNode* addText(XMLNode* pnode, const char* pszName, const std::string& strValue)
@@ -79,11 +97,10 @@ XMLNode* addText(XMLNode* pnode, const char* pszName, const std::string& strValu
     return pnode->addNode(pszName, Vesk::String(strValue));
 }
 
+// Decimal, as "%i" writes it.
 XMLNode* addInt(XMLNode* pnode, const char* pszName, int nValue)
 {
-    Vesk::String strValue;
-    strValue.format("%i", nValue);
-    return pnode->addNode(pszName, strValue);
+    return pnode->addNode(pszName, Vesk::String(std::to_string(nValue)));
 }
 
 // An element that only holds children.
@@ -193,10 +210,10 @@ struct PairMapRule {
     {
         Map out;
         forEachEntry(pnode, Traits::pszMap, Traits::pszEntry, Traits::pszNotMap, [&out](const XMLNode* pentry) {
-            const XMLNode* pkey = pentry->findChild(Traits::pszKey);
+            TextChild key(pentry, Traits::pszKey);
             const XMLNode* pvalue = pentry->findChild(Traits::pszValue);
-            if (hasValue(pkey) && Traits::usableValue(pvalue))
-                out.insert_or_assign(Traits::readKey(pkey), Traits::readValue(pvalue));
+            if (!key.hasValue() || !Traits::usableValue(pvalue)) return;
+            out.insert_or_assign(Traits::readKey(key), Traits::readValue(pvalue));
         });
         return out;
     }
@@ -211,9 +228,9 @@ struct InitMapTraits {
     static constexpr const char* pszNotMap = "Not a initmap node.";
     static void writeKey(XMLNode* pentry, const std::string& strParam) { addText(pentry, pszKey, strParam); }
     static void writeValue(XMLNode* pentry, const std::string& strValue) { addText(pentry, pszValue, strValue); }
-    static bool usableValue(const XMLNode* pvalue) { return hasValue(pvalue); }
-    static std::string readKey(const XMLNode* pkey) { return textOf(pkey); }
-    static std::string readValue(const XMLNode* pvalue) { return textOf(pvalue); }
+    static bool usableValue(const XMLNode* pvalue) { return pvalue != nullptr && !pvalue->value().isNull(); }
+    static std::string readKey(const TextChild& key) { return key.text(); }
+    static std::string readValue(const XMLNode* pvalue) { return pvalue->value().str(); }
 };
 
 // Maps of parameter maps: the value is a whole "initmap" element.
@@ -234,7 +251,7 @@ struct InitMapMapTraits : InitMapValue {
     static constexpr const char* pszKey = "profile";
     static constexpr const char* pszNotMap = "Not a initmapmap node.";
     static void writeKey(XMLNode* pentry, const std::string& strProfile) { addText(pentry, pszKey, strProfile); }
-    static std::string readKey(const XMLNode* pkey) { return textOf(pkey); }
+    static std::string readKey(const TextChild& key) { return key.text(); }
 };
 
 struct ProductInitMapTraits : InitMapValue {
@@ -243,7 +260,7 @@ struct ProductInitMapTraits : InitMapValue {
     static constexpr const char* pszKey = "product";
     static constexpr const char* pszNotMap = "Not a productinitmap node.";
     static void writeKey(XMLNode* pentry, int nProduct) { addInt(pentry, pszKey, nProduct); }
-    static int readKey(const XMLNode* pkey) { return intOf(pkey); }
+    static int readKey(const TextChild& key) { return key.number(); }
 };
 
 } // namespace
@@ -263,15 +280,17 @@ void Factory::Exception::toXML(XMLNode* pnode, const OstrelData::Exception& in, 
 OstrelData::Exception Factory::Exception::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "exception", "Not an exception node.");
-    const XMLNode* pfile = requiredValue(pnode, "file", "No file node in Exception.");
-    const XMLNode* pline = requiredValue(pnode, "line", "No line node in Exception.");
-    if (intOf(pline) == 0) malformed("No line node in Exception.");
-    const XMLNode* perrorcode = requiredValue(pnode, "errorcode", "No errorcode node in Exception.");
-    if (intOf(perrorcode) == 0) malformed("No errorcode node in Exception.");
+    TextChild file = requiredValue(pnode, "file", "No file node in Exception.");
+    TextChild line = requiredValue(pnode, "line", "No line node in Exception.");
+    int nLine = line.number();
+    if (nLine == 0) malformed("No line node in Exception.");
+    TextChild errorcode = requiredValue(pnode, "errorcode", "No errorcode node in Exception.");
+    int nErrorCode = errorcode.number();
+    if (nErrorCode == 0) malformed("No errorcode node in Exception.");
     // Many failures carry no details, and an empty legend travels as an empty
     // element: refusing it would report malformed XML instead of the failure.
-    const XMLNode* plegend = required(pnode, "legend", "No legend node in Exception.");
-    return OstrelData::Exception(textOf(pfile), intOf(pline), intOf(perrorcode), textOf(plegend), true);
+    TextChild legend = requiredText(pnode, "legend", "No legend node in Exception.");
+    return OstrelData::Exception(file.text(), nLine, nErrorCode, legend.text(), true);
 }
 
 // ---- Users and sessions ------------------------------------------------------
@@ -331,19 +350,19 @@ OstrelData::User Factory::User::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "user", "Not a user node.");
     const XMLNode* pdomain = required(pnode, "domain", "No domain node in User.");
-    const XMLNode* puserid = requiredValue(pnode, "userid", "No userid node in User.");
-    const XMLNode* pname = required(pnode, "name", "No name node in User.");
-    const XMLNode* ptoken = pnode->findChild("authenticationtoken");
-    const XMLNode* pcontact = required(pnode, "contact", "No contact node in User.");
+    TextChild userid = requiredValue(pnode, "userid", "No userid node in User.");
+    TextChild name = requiredText(pnode, "name", "No name node in User.");
+    TextChild token(pnode, "authenticationtoken");
+    TextChild contact = requiredText(pnode, "contact", "No contact node in User.");
     const XMLNode* pteams = pnode->findChild("teams");
     const XMLNode* pproducts = pnode->findChild("products");
 
     OstrelData::Domain domain = Domain::fromXML(pdomain);
     const OstrelData::Domain& domainCached = storeInPlace(_domainS, domain.domain(), domain);
-    OstrelData::User user(domainCached, textOf(puserid), "", "", "");
-    if (hasValue(pname)) user.setName(textOf(pname));
-    if (hasValue(ptoken)) user.setAuthenticationToken(textOf(ptoken));
-    if (hasValue(pcontact)) user.setContact(textOf(pcontact));
+    OstrelData::User user(domainCached, userid.text(), "", "", "");
+    if (name.hasValue()) user.setName(name.text());
+    if (token.hasValue()) user.setAuthenticationToken(token.text());
+    if (contact.hasValue()) user.setContact(contact.text());
     if (pteams != nullptr) user.teams() = TeamMap::fromXML(pteams);
     if (pproducts != nullptr) user.products() = ProductMap::fromXML(pproducts);
     return user;
@@ -368,8 +387,8 @@ void Factory::Session::toXML(XMLNode* pnode, const OstrelData::Session& in, bool
 OstrelData::Session Factory::Session::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "session", "Not a sessionstring node.");
-    const XMLNode* psessionid = requiredValue(pnode, "sessionid", "No sessionid node in SessionString.");
-    return OstrelData::Session(textOf(psessionid));
+    TextChild sessionid = requiredValue(pnode, "sessionid", "No sessionid node in SessionString.");
+    return OstrelData::Session(sessionid.text());
 }
 
 void Factory::SessionString::toXML(XMLNode* pnode, const OstrelData::Session& in, bool)
@@ -397,10 +416,10 @@ void Factory::Profile::toXML(XMLNode* pnode, const OstrelData::Profile& in, bool
 OstrelData::Profile Factory::Profile::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "profile", "Not a profile node.");
-    const XMLNode* pname = requiredValue(pnode, "profile", "No profile node in Profile.");
+    TextChild name = requiredValue(pnode, "profile", "No profile node in Profile.");
     const XMLNode* pproducts = pnode->findChild("productinitmap");
 
-    OstrelData::Profile profile(textOf(pname), false);
+    OstrelData::Profile profile(name.text(), false);
     if (pproducts != nullptr) profile.setProducts(ProductInitMap::fromXML(pproducts));
     return profile;
 }
@@ -429,13 +448,13 @@ OstrelData::Domain Factory::Domain::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "domain", "Not a domain node.");
     const XMLNode* pcustomer = required(pnode, "customer", "No customer node in Domain.");
-    const XMLNode* pname = requiredValue(pnode, "domain", "No domain node in Domain.");
-    const XMLNode* pdescription = pnode->findChild("description");
+    TextChild name = requiredValue(pnode, "domain", "No domain node in Domain.");
+    TextChild description(pnode, "description");
 
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
     const OstrelData::Customer& customerCached = storeInPlace(_customerS, customer.customer(), customer);
-    OstrelData::Domain domain(customerCached, textOf(pname));
-    domain.setDescription(textOf(pdescription));
+    OstrelData::Domain domain(customerCached, name.text());
+    domain.setDescription(description.text());
     return domain;
 }
 
@@ -474,12 +493,12 @@ void Factory::Customer::toXML(XMLNode* pnode, const OstrelData::Customer& in, bo
 OstrelData::Customer Factory::Customer::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "customer", "Not a customer node.");
-    const XMLNode* pid = requiredValue(pnode, "customer", "No customer node in Customer.");
-    const XMLNode* pname = pnode->findChild("name");
+    TextChild id = requiredValue(pnode, "customer", "No customer node in Customer.");
+    TextChild name(pnode, "name");
     const XMLNode* pdomains = pnode->findChild("domainptrs");
     const XMLNode* pteams = pnode->findChild("teamptrs");
 
-    OstrelData::Customer customer(textOf(pid), textOf(pname));
+    OstrelData::Customer customer(id.text(), name.text());
     if (pdomains != nullptr) customer.domains() = DomainPtrMap::fromXML(pdomains);
     if (pteams != nullptr) customer.teams() = TeamPtrMap::fromXML(pteams);
     return customer;
@@ -510,17 +529,17 @@ void Factory::Team::toXML(XMLNode* pnode, const OstrelData::Team& in, bool bRecu
 OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "team", "Not a team node.");
-    const XMLNode* pnumber = requiredValue(pnode, "team", "No team node in Team.");
+    TextChild number = requiredValue(pnode, "team", "No team node in Team.");
     const XMLNode* pcustomer = required(pnode, "customer", "No customer node in Team.");
-    const XMLNode* pname = requiredValue(pnode, "name", "No name node in Team.");
+    TextChild name = requiredValue(pnode, "name", "No name node in Team.");
     const XMLNode* pmembers = pnode->findChild("teammembers");
     const XMLNode* pproducts = pnode->findChild("products");
 
-    int nTeam = intOf(pnumber);
+    int nTeam = number.number();
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
     const OstrelData::Customer& customerCached = storeInPlace(_customerS, customer.customer(), customer);
     OstrelData::Team team(customerCached, nTeam, "");
-    team.setName(textOf(pname));
+    team.setName(name.text());
     if (pmembers != nullptr) team.members() = TeamMemberMap::fromXML(pmembers);
     if (pproducts != nullptr) team.products() = ProductMap::fromXML(pproducts);
     storeInPlace(_teamS, nTeam, team);
@@ -559,8 +578,8 @@ OstrelData::TeamMember Factory::TeamMember::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "teammember", "Not a team member node.");
     const XMLNode* puser = required(pnode, "user", "No user node in TeamMember.");
-    const XMLNode* plead = requiredValue(pnode, "islead", "No islead node in TeamMember.");
-    return OstrelData::TeamMember(User::fromXML(puser), textOf(plead) == "Y");
+    TextChild lead = requiredValue(pnode, "islead", "No islead node in TeamMember.");
+    return OstrelData::TeamMember(User::fromXML(puser), lead.text() == "Y");
 }
 
 void Factory::TeamMemberMap::toXML(XMLNode* pnode, const OstrelData::TeamMemberMap& in, bool)
@@ -586,13 +605,13 @@ void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in
 OstrelData::Permission Factory::Permission::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "permission", "Not a permission node.");
-    const XMLNode* pnumber = requiredValue(pnode, "permission", "No permission node in Permission.");
-    const XMLNode* pstatus = requiredValue(pnode, "status", "No status node in Permission.");
-    const XMLNode* pdescription = pnode->findChild("description");
+    TextChild number = requiredValue(pnode, "permission", "No permission node in Permission.");
+    TextChild status = requiredValue(pnode, "status", "No status node in Permission.");
+    TextChild description(pnode, "description");
 
-    OstrelData::Permission permission(intOf(pnumber), "", OstrelData::PRStatus());
-    if (hasValue(pdescription)) permission.setDescription(textOf(pdescription));
-    permission.setStatus(OstrelData::PRStatus::fromInt(intOf(pstatus)));
+    OstrelData::Permission permission(number.number(), "", OstrelData::PRStatus());
+    if (description.hasValue()) permission.setDescription(description.text());
+    permission.setStatus(OstrelData::PRStatus::fromInt(status.number()));
     return permission;
 }
 
@@ -619,14 +638,14 @@ void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool
 OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "product", "Not a product node.");
-    const XMLNode* pnumber = requiredValue(pnode, "product", "No product node in Product.");
-    const XMLNode* pdescription = required(pnode, "description", "No description node in Product.");
+    TextChild number = requiredValue(pnode, "product", "No product node in Product.");
+    TextChild description = requiredText(pnode, "description", "No description node in Product.");
     const XMLNode* pinit = pnode->findChild("initmapmap");
     const XMLNode* proles = pnode->findChild("roles");
     const XMLNode* ppermissions = pnode->findChild("permissions");
 
-    OstrelData::Product product(intOf(pnumber));
-    if (hasValue(pdescription)) product.setDescription(textOf(pdescription));
+    OstrelData::Product product(number.number());
+    if (description.hasValue()) product.setDescription(description.text());
     if (pinit != nullptr) product.setProductInit(InitMapMap::fromXML(pinit));
     if (ppermissions != nullptr) product.permissions() = PermissionMap::fromXML(ppermissions);
     if (proles != nullptr) product.roles() = RoleMap::fromXML(proles);
@@ -667,14 +686,14 @@ void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
 OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
 {
     expectElement(pnode, "role", "Not a role node.");
-    const XMLNode* pnumber = requiredValue(pnode, "role", "No role node in Role.");
-    const XMLNode* pdescription = required(pnode, "description", "No description node in Role.");
-    const XMLNode* pstatus = requiredValue(pnode, "status", "No status node in Role.");
+    TextChild number = requiredValue(pnode, "role", "No role node in Role.");
+    TextChild description = requiredText(pnode, "description", "No description node in Role.");
+    TextChild status = requiredValue(pnode, "status", "No status node in Role.");
     const XMLNode* ppermissions = pnode->findChild("permissions");
 
-    OstrelData::Role role(intOf(pnumber), "", OstrelData::PRStatus());
-    if (hasValue(pdescription)) role.setDescription(textOf(pdescription));
-    role.setStatus(OstrelData::PRStatus::fromInt(intOf(pstatus)));
+    OstrelData::Role role(number.number(), "", OstrelData::PRStatus());
+    if (description.hasValue()) role.setDescription(description.text());
+    role.setStatus(OstrelData::PRStatus::fromInt(status.number()));
     if (ppermissions != nullptr) role.permissions() = PermissionMap::fromXML(ppermissions);
     return role;
 }
