@@ -1,0 +1,347 @@
+#include "AuthSql/SqlAuthenticator.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <mutex>
+
+#include "Corvel/EventLogger.h"
+#include "OstrelData/Exception.h"
+#include "OstrelData/Factory.h"
+#include "OstrelData/SessionString.h"
+#include "OstrelData/TeamMember.h"
+
+namespace AuthSql {
+
+using OstrelData::nNAX_AUTHENTICATIONFAILED;
+
+namespace {
+
+// The legend of every refused login: it must not tell an unknown user from a wrong password or a
+// locked account.
+const char* const pszRefused = "Bad user id or password.";
+
+constexpr size_t nMaxUserIdLength = 255;
+
+// The failure counter of a user is read, changed and written under one of these, chosen by the
+// user, so that logins racing each other cannot undercount and slip past the lockout. Within one
+// process only: daemons sharing a database each count for themselves.
+std::mutex& stripeOf(const std::string& strDomain, const std::string& strUserId)
+{
+    static std::mutex s_mxStripeS[64];
+    size_t nHash = std::hash<std::string>()(strDomain + '\n' + strUserId);
+    return s_mxStripeS[nHash % 64];
+}
+
+long lockoutNumber(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator,
+                   const char* pszName, long nDefault, long nMax)
+{
+    OstrelData::InitMap::const_iterator it = initAuthenticator.find(pszName);
+    if (it == initAuthenticator.end()) {
+        it = initLibrary.find(pszName);
+        if (it == initLibrary.end()) return nDefault;
+    }
+    const std::string& strValue = it->second;
+    char* pszEnd = nullptr;
+    errno = 0;
+    long n = std::strtol(strValue.c_str(), &pszEnd, 10);
+    if (strValue.empty() || *pszEnd != '\0' || errno == ERANGE || n < 0 || n > nMax)
+        OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATORINITFAILED, std::string(pszName) +
+                                                                 " must be a whole number from 0 to " +
+                                                                 std::to_string(nMax) + ", not '" + strValue + "'");
+    return n;
+}
+
+void logSecurity(const std::string& strText)
+{
+    Corvel::EventLogger::theLogger().logWarning(strText, Corvel::layerSecurity);
+}
+
+void checkUserId(const std::string& strUserId)
+{
+    bool bBad = strUserId.empty() || strUserId.size() > nMaxUserIdLength;
+    for (unsigned char ch : strUserId)
+        bBad = bBad || ch < 0x20 || ch == 0x7f || ch == '/' || ch == '\\' || ch == '@';
+    if (bBad)
+        OSTREL_RAISE(OstrelData::nNAX_BADUSERFORMAT,
+                     "A user id is 1 to 255 characters without control characters, '/', '\\' or '@'.");
+}
+
+} // namespace
+
+LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator)
+{
+    LockoutPolicy policy;
+    policy.nThreshold =
+        static_cast<int>(lockoutNumber(initLibrary, initAuthenticator, pszParamLockoutThreshold, 5, 1000000));
+    policy.nSeconds = lockoutNumber(initLibrary, initAuthenticator, pszParamLockoutSeconds, 900, 366L * 24 * 3600);
+    return policy;
+}
+
+std::string newSessionId()
+{
+    unsigned char abRandom[16];
+    size_t nHave = 0;
+    while (nHave < sizeof abRandom) {
+        ssize_t nGot = getrandom(abRandom + nHave, sizeof abRandom - nHave, 0);
+        if (nGot < 0) {
+            if (errno == EINTR) continue;
+            OSTREL_RAISE(nNAX_AUTHENTICATIONFAILED, std::string("No random session id: ") + std::strerror(errno));
+        }
+        nHave += static_cast<size_t>(nGot);
+    }
+    static const char s_achHex[] = "0123456789abcdef";
+    std::string strId;
+    strId.reserve(2 * sizeof abRandom);
+    for (unsigned char ch : abRandom) {
+        strId += s_achHex[ch >> 4];
+        strId += s_achHex[ch & 0x0f];
+    }
+    return strId;
+}
+
+SqlAuthenticator::SqlAuthenticator(const OstrelData::InitMap& initLibrary,
+                                   const OstrelData::InitMap& initAuthenticator, const OstrelData::Domain& domain,
+                                   const std::string& strDescription, int nAuthenticationLibrary)
+    : OstrelData::Authenticator(initAuthenticator, domain, strDescription, nAuthenticationLibrary),
+      _store(domain.domain()),
+      _cost(costFrom(initLibrary, initAuthenticator)),
+      _lockout(lockoutFrom(initLibrary, initAuthenticator)),
+      _strDummyHash(hashPassword(newSessionId(), _cost))
+{
+    setUserTools(true);
+}
+
+OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::User& user,
+                                                             const OstrelData::AuthenticationToken& authToken,
+                                                             const OstrelData::Profile& profile)
+{
+    const std::string& strPassword = authToken.str();
+    UserRecord record = checkLogin(user.userId(), strPassword);
+    if (needsRehash(record.strHash, _cost)) {
+        // The cost was changed since the password was set: store it at the new one. The login
+        // stands even when that fails.
+        try {
+            _store.writeHash(record.strUserId, hashPassword(strPassword, _cost));
+        } catch (const OstrelData::Exception& e) {
+            logSecurity("Could not store a new hash for " + _store.domain() + "/" + record.strUserId + ": " +
+                        e.legend());
+        }
+    }
+    OstrelData::User found = userOf(record);
+    addTeams(found);
+    return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(newSessionId()), profile);
+}
+
+void SqlAuthenticator::user(OstrelData::User& user, bool)
+{
+    UserRecord record;
+    if (!_store.read(user.userId(), record))
+        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + user.userId());
+    user.setName(record.strName);
+    user.setContact(record.strContact);
+    // The teams decide the user's team grants, so they are always completed.
+    user.teams().clear();
+    addTeams(user);
+}
+
+void SqlAuthenticator::team(OstrelData::Team& team)
+{
+    for (const std::pair<std::string, bool>& member : _store.members(team.team())) {
+        UserRecord record;
+        if (!_store.read(member.first, record)) continue;
+        OstrelData::User user = userOf(record);
+        team.members().insert_or_assign(user.key(), OstrelData::TeamMember(user, member.second));
+    }
+}
+
+void SqlAuthenticator::findUsers(OstrelData::UserMap& userS, const std::string& strText)
+{
+    const bool bPattern = strText.find_first_of("%_") != std::string::npos;
+    for (const UserRecord& record : _store.find(bPattern ? strText : "%" + strText + "%")) {
+        OstrelData::User user = userOf(record);
+        userS.insert_or_assign(user.key(), user);
+    }
+}
+
+void SqlAuthenticator::users(OstrelData::UserMap& userS)
+{
+    for (const UserRecord& record : _store.find("")) {
+        OstrelData::User user = userOf(record);
+        userS.insert_or_assign(user.key(), user);
+    }
+}
+
+bool SqlAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
+                              OstrelData::AuthenticationToken& authTokenCurrent,
+                              OstrelData::AuthenticationToken& authTokenNew)
+{
+    const std::string& strNew = authTokenNew.str();
+    if (strNew.empty()) OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED, "The new password is empty.");
+    if (strNew.size() > nMaxPasswordLength)
+        OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
+                     "The new password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
+    UserRecord record = checkLogin(user.userId(), authTokenCurrent.str());
+    if (!_store.writeHash(record.strUserId, hashPassword(strNew, _cost)))
+        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + record.strUserId);
+    logSecurity("Password changed for " + _store.domain() + "/" + record.strUserId);
+    return true;
+}
+
+void SqlAuthenticator::createUser(const OstrelData::User& user)
+{
+    checkUserId(user.userId());
+    UserRecord record;
+    record.strUserId = user.userId();
+    record.strName = user.name();
+    record.strContact = user.contact();
+    record.strHash = user.authenticationToken().empty() ? std::string() : hashNewPassword(user.authenticationToken());
+    _store.insert(record);
+}
+
+void SqlAuthenticator::updateUser(const OstrelData::User& user)
+{
+    UserRecord record;
+    record.strUserId = user.userId();
+    record.strName = user.name();
+    record.strContact = user.contact();
+    record.strHash = user.authenticationToken().empty() ? std::string() : hashNewPassword(user.authenticationToken());
+    if (!_store.update(record)) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + user.userId());
+}
+
+void SqlAuthenticator::deleteUser(const OstrelData::User& user)
+{
+    if (!_store.remove(user.userId()))
+        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + user.userId());
+}
+
+void SqlAuthenticator::createTeamMember(OstrelData::Team& team, OstrelData::User& user)
+{
+    const OstrelData::TeamMember* pmember = dynamic_cast<const OstrelData::TeamMember*>(&user);
+    const bool bIsLead = pmember != nullptr && pmember->isLead();
+    _store.addMember(user.userId(), team.team(), bIsLead);
+    team.members().insert_or_assign(user.key(), OstrelData::TeamMember(user, bIsLead));
+}
+
+void SqlAuthenticator::deleteTeamMember(OstrelData::Team& team, OstrelData::User& user)
+{
+    if (!_store.removeMember(user.userId(), team.team()))
+        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND,
+                     _store.domain() + "/" + user.userId() + " is no member of team " + std::to_string(team.team()));
+    team.members().erase(user.key());
+}
+
+UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std::string& strPassword)
+{
+    UserRecord record;
+    const bool bFound = _store.read(strUserId, record);
+    const bool bHasPassword = bFound && !record.strHash.empty();
+    // Exactly one verification at the current cost on every path, the dummy hash standing in for
+    // a user without one, so that the time taken tells nothing.
+    const bool bMatch = verifyPassword(bHasPassword ? record.strHash : _strDummyHash, strPassword) && bHasPassword;
+    if (!bMatch || !bFound || record.isLocked(std::time(nullptr))) {
+        // Failures are recorded for every refusal, so that all of them cost the same statements.
+        recordFailure(strUserId);
+        if (!bFound) refuse(strUserId, "no such user");
+        if (record.isLocked(std::time(nullptr))) refuse(strUserId, "account locked");
+        refuse(strUserId, bHasPassword ? "wrong password" : "no password set");
+    }
+    if (!recordSuccess(strUserId)) refuse(strUserId, "account locked");
+    return record;
+}
+
+void SqlAuthenticator::recordFailure(const std::string& strUserId)
+{
+    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), strUserId));
+    UserRecord record;
+    if (!_store.read(strUserId, record)) {
+        _store.writeLockStateOfNobody(strUserId);
+        return;
+    }
+    const time_t tNow = std::time(nullptr);
+    if (record.lockRanOut(tNow)) {
+        record.nStatus = nStatusActive;
+        record.nBadLoginCount = 0;
+        record.nLockedUntil = 0;
+    }
+    // A locked account is written back unchanged: attempts while it is locked neither count nor
+    // prolong the lock.
+    if (!record.isLocked(tNow)) {
+        ++record.nBadLoginCount;
+        if (_lockout.nThreshold > 0 && record.nBadLoginCount >= _lockout.nThreshold) {
+            record.nStatus = nStatusLockedOut;
+            record.nLockedUntil = _lockout.nSeconds > 0 ? static_cast<std::int64_t>(tNow) + _lockout.nSeconds : 0;
+            std::string strUntil = _lockout.nSeconds > 0 && UserStore::hasLockedUntil()
+                                       ? "for " + std::to_string(_lockout.nSeconds) + " seconds"
+                                       : "until an administrator unlocks it";
+            logSecurity("Account " + _store.domain() + "/" + strUserId + " locked after " +
+                        std::to_string(record.nBadLoginCount) + " failed logins, " + strUntil);
+        }
+    }
+    _store.writeLockState(record);
+}
+
+bool SqlAuthenticator::recordSuccess(const std::string& strUserId)
+{
+    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), strUserId));
+    UserRecord record;
+    if (!_store.read(strUserId, record) || record.isLocked(std::time(nullptr))) return false;
+    if (record.nStatus != nStatusActive || record.nBadLoginCount != 0 || record.nLockedUntil != 0) {
+        record.nStatus = nStatusActive;
+        record.nBadLoginCount = 0;
+        record.nLockedUntil = 0;
+        _store.writeLockState(record);
+    }
+    return true;
+}
+
+void SqlAuthenticator::refuse(const std::string& strUserId, const std::string& strReason) const
+{
+    logSecurity("Login refused for " + _store.domain() + "/" + strUserId + ": " + strReason);
+    OSTREL_RAISE(nNAX_AUTHENTICATIONFAILED, pszRefused);
+}
+
+std::string SqlAuthenticator::hashNewPassword(const std::string& strPassword) const
+{
+    if (strPassword.size() > nMaxPasswordLength)
+        OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
+                     "The password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
+    return hashPassword(strPassword, _cost);
+}
+
+const OstrelData::Domain& SqlAuthenticator::servedDomain() const
+{
+    OstrelData::DomainMap::const_iterator it = OstrelData::Factory::domains().find(domain().domain());
+    return it != OstrelData::Factory::domains().end() ? it->second : domain();
+}
+
+OstrelData::User SqlAuthenticator::userOf(const UserRecord& record) const
+{
+    return OstrelData::User(servedDomain(), record.strUserId, record.strName, "", record.strContact);
+}
+
+void SqlAuthenticator::addTeams(OstrelData::User& user) const
+{
+    const OstrelData::TeamMap& teamS = OstrelData::Factory::teams();
+    for (const Membership& membership : _store.memberships(user.userId())) {
+        OstrelData::TeamMap::const_iterator it = teamS.find(membership.nTeam);
+        if (it != teamS.end()) user.teams().insert_or_assign(membership.nTeam, it->second);
+    }
+}
+
+SqlLibrary::SqlLibrary(const OstrelData::AuthenticationLibrary* ptemplate) : OstrelData::AuthenticationLibrary(ptemplate)
+{
+}
+
+OstrelData::Authenticator* SqlLibrary::authenticator(const OstrelData::Domain& domain,
+                                                     const std::string& strDescription,
+                                                     const OstrelData::InitMap& initAuthenticator)
+{
+    return new SqlAuthenticator(libraryInit(), initAuthenticator, domain, strDescription, authenticationLibrary());
+}
+
+} // namespace AuthSql

@@ -1,0 +1,323 @@
+#include "AuthSql/UserStore.h"
+
+#include <atomic>
+#include <utility>
+
+#include "OstrelData/Exception.h"
+#include "OstrelDal/OstrelDal.h"
+#include "VeskDal/SqlException.h"
+
+namespace AuthSql {
+
+namespace {
+
+using VeskDal::SqlInteger;
+using VeskDal::SqlText;
+using Result = VeskDal::DalDatabase::Result;
+using Row = VeskDal::DalDatabase::Row;
+
+// The user query with the lock time, which the schema may or may not have: the pattern's
+// statements pick the extra column up like the others.
+class UserLockQuery : public OstrelDal::UserQuery {
+public:
+    explicit UserLockQuery(const VeskDal::SqlSchema& schema)
+        : OstrelDal::UserQuery(schema), _colLockedUntil(this, table(), "LockedUntil", "")
+    {
+    }
+    VeskDal::SqlColumn& columnLockedUntil() { return _colLockedUntil; }
+
+private:
+    VeskDal::SqlColumn _colLockedUntil;
+};
+
+// Runs one unit of work; the SQL library's failures become 1021 naming what was being done.
+template <class F>
+auto guarded(const std::string& strWhat, F work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const VeskDal::DalDatabaseException& e) {
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, strWhat + ": " + e.nativeExplanation());
+    } catch (const VeskDal::SqlException& e) {
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, strWhat + ": " + e.what());
+    }
+}
+
+std::string textOf(const Row& row, const std::string& strColumn)
+{
+    Row::const_iterator it = row.find(strColumn);
+    return it == row.end() ? std::string() : it->second.string();
+}
+
+// An integer column; NULL reads as nAbsent, anything that is no integer as nUnreadable.
+std::int64_t integerOf(const Row& row, const std::string& strColumn, std::int64_t nAbsent, std::int64_t nUnreadable)
+{
+    Row::const_iterator it = row.find(strColumn);
+    if (it == row.end()) return nAbsent;
+    try {
+        return it->second.asInt64();
+    } catch (const VeskDal::SqlException&) {
+        return nUnreadable;
+    }
+}
+
+UserRecord recordOf(const Row& row)
+{
+    UserRecord record;
+    record.strUserId = textOf(row, "UserId");
+    record.strName = textOf(row, "Name");
+    record.strHash = textOf(row, "AuthenticationToken");
+    record.strContact = textOf(row, "Contact");
+    // A status nobody can read keeps the account shut rather than open.
+    record.nStatus = static_cast<int>(integerOf(row, "Status", nStatusActive, nStatusDisabled));
+    record.nBadLoginCount = static_cast<int>(integerOf(row, "BadLoginCount", 0, 0));
+    record.nLockedUntil = integerOf(row, "LockedUntil", 0, 0);
+    return record;
+}
+
+// Selects the rows of the user query, with the lock time when the schema has it.
+int selectUsers(OstrelDal::UserQuery& query, Result& result)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    return query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+}
+
+template <class TQuery>
+void constrainUser(TQuery& query, const std::string& strDomain, const std::string& strUserId)
+{
+    query.constrainDomain(SqlText(strDomain));
+    query.constrainUserId(SqlText(strUserId));
+}
+
+// 0: not known yet, 1: the column is there, 2: it is not.
+std::atomic<int> g_nLockedUntil{0};
+
+} // namespace
+
+bool UserRecord::lockRanOut(time_t tNow) const
+{
+    return nStatus == nStatusLockedOut && nLockedUntil > 0 && static_cast<std::int64_t>(tNow) >= nLockedUntil;
+}
+
+bool UserRecord::isLocked(time_t tNow) const
+{
+    return nStatus != nStatusActive && !lockRanOut(tNow);
+}
+
+UserStore::UserStore(const std::string& strDomain) : _strDomain(strDomain) {}
+
+bool UserStore::hasLockedUntil()
+{
+    int nState = g_nLockedUntil.load();
+    if (nState != 0) return nState == 1;
+    // A select of nobody with the column tells whether it exists; a failure counts only when the
+    // select without it succeeds, so that a passing database fault decides nothing.
+    Result result;
+    try {
+        UserLockQuery query(OstrelDal::schema());
+        constrainUser(query, "", "");
+        selectUsers(query, result);
+        g_nLockedUntil.store(1);
+        return true;
+    } catch (const VeskDal::DalDatabaseException&) {
+    }
+    guarded("Reading users", [&] {
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        constrainUser(query, "", "");
+        return selectUsers(query, result);
+    });
+    g_nLockedUntil.store(2);
+    return false;
+}
+
+bool UserStore::read(const std::string& strUserId, UserRecord& record) const
+{
+    Result result;
+    guarded("Reading user " + _strDomain + "/" + strUserId, [&] {
+        if (hasLockedUntil()) {
+            UserLockQuery query(OstrelDal::schema());
+            constrainUser(query, _strDomain, strUserId);
+            return selectUsers(query, result);
+        }
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, strUserId);
+        return selectUsers(query, result);
+    });
+    if (result.empty()) return false;
+    record = recordOf(result.front());
+    return true;
+}
+
+std::vector<UserRecord> UserStore::find(const std::string& strPattern) const
+{
+    Result result;
+    guarded("Finding users of " + _strDomain, [&] {
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(_strDomain));
+        if (!strPattern.empty()) query.constrainSearch(SqlText(strPattern));
+        return selectUsers(query, result);
+    });
+    std::vector<UserRecord> recordS;
+    recordS.reserve(result.size());
+    for (const Row& row : result)
+        recordS.push_back(recordOf(row));
+    return recordS;
+}
+
+bool UserStore::writeLockState(const UserRecord& record) const
+{
+    return guarded("Recording the logins of " + _strDomain + "/" + record.strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        if (hasLockedUntil()) {
+            UserLockQuery query(OstrelDal::schema());
+            constrainUser(query, _strDomain, record.strUserId);
+            query.columnStatus().setValue(SqlInteger(record.nStatus));
+            query.columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
+            query.columnLockedUntil().setValue(SqlInteger(record.nLockedUntil));
+            return query.update(connection.db()) > 0;
+        }
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, record.strUserId);
+        query.columnStatus().setValue(SqlInteger(record.nStatus));
+        query.columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
+        return query.update(connection.db()) > 0;
+    });
+}
+
+void UserStore::writeLockStateOfNobody(const std::string& strUserId) const
+{
+    UserRecord nobody;
+    nobody.strUserId = strUserId;
+    writeLockState(nobody);
+}
+
+bool UserStore::writeHash(const std::string& strUserId, const std::string& strHash) const
+{
+    return guarded("Storing the password of " + _strDomain + "/" + strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, strUserId);
+        query.columnAuthenticationToken().setValue(SqlText(strHash));
+        return query.update(connection.db()) > 0;
+    });
+}
+
+void UserStore::insert(const UserRecord& record) const
+{
+    guarded("Creating user " + _strDomain + "/" + record.strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        query.columnDomain().setValue(SqlText(_strDomain));
+        query.columnUserId().setValue(SqlText(record.strUserId));
+        query.columnName().setValue(SqlText(record.strName));
+        query.columnAuthenticationToken().setValue(SqlText(record.strHash));
+        query.columnContact().setValue(SqlText(record.strContact));
+        query.columnStatus().setValue(SqlInteger(nStatusActive));
+        query.columnBadLoginCount().setValue(SqlInteger(0));
+        return query.insert(connection.db());
+    });
+}
+
+bool UserStore::update(const UserRecord& record) const
+{
+    return guarded("Updating user " + _strDomain + "/" + record.strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, record.strUserId);
+        query.columnName().setValue(SqlText(record.strName));
+        query.columnContact().setValue(SqlText(record.strContact));
+        if (!record.strHash.empty()) query.columnAuthenticationToken().setValue(SqlText(record.strHash));
+        return query.update(connection.db()) > 0;
+    });
+}
+
+bool UserStore::remove(const std::string& strUserId) const
+{
+    return guarded("Deleting user " + _strDomain + "/" + strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        VeskDal::DalDatabase& db = connection.db();
+        db.begin();
+        try {
+            OstrelDal::UserTeamQuery teamQuery(OstrelDal::schema());
+            constrainUser(teamQuery, _strDomain, strUserId);
+            teamQuery.remove(db);
+            OstrelDal::UserProductRoleQuery roleQuery(OstrelDal::schema());
+            constrainUser(roleQuery, _strDomain, strUserId);
+            roleQuery.remove(db);
+            OstrelDal::UserProductPermissionQuery permissionQuery(OstrelDal::schema());
+            constrainUser(permissionQuery, _strDomain, strUserId);
+            permissionQuery.remove(db);
+            OstrelDal::UserQuery userQuery(OstrelDal::schema());
+            constrainUser(userQuery, _strDomain, strUserId);
+            if (userQuery.remove(db) == 0) {
+                db.rollback();
+                return false;
+            }
+            db.commit();
+            return true;
+        } catch (...) {
+            if (db.inTransaction()) db.rollback();
+            throw;
+        }
+    });
+}
+
+std::vector<Membership> UserStore::memberships(const std::string& strUserId) const
+{
+    Result result;
+    guarded("Reading the teams of " + _strDomain + "/" + strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserTeamQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, strUserId);
+        return query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+    });
+    std::vector<Membership> membershipS;
+    for (const Row& row : result) {
+        std::int64_t nTeam = integerOf(row, "Team", -1, -1);
+        if (nTeam < 0 || nTeam > INT32_MAX) continue;
+        membershipS.push_back(Membership{static_cast<int>(nTeam), textOf(row, "IsLead") == "Y"});
+    }
+    return membershipS;
+}
+
+std::vector<std::pair<std::string, bool>> UserStore::members(int nTeam) const
+{
+    Result result;
+    guarded("Reading the members of team " + std::to_string(nTeam), [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserTeamQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(_strDomain));
+        query.constrainTeam(SqlInteger(nTeam));
+        return query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+    });
+    std::vector<std::pair<std::string, bool>> memberS;
+    for (const Row& row : result)
+        memberS.emplace_back(textOf(row, "UserId"), textOf(row, "IsLead") == "Y");
+    return memberS;
+}
+
+void UserStore::addMember(const std::string& strUserId, int nTeam, bool bIsLead) const
+{
+    guarded("Adding " + _strDomain + "/" + strUserId + " to team " + std::to_string(nTeam), [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserTeamQuery query(OstrelDal::schema());
+        query.columnDomain().setValue(SqlText(_strDomain));
+        query.columnUserId().setValue(SqlText(strUserId));
+        query.columnTeam().setValue(SqlInteger(nTeam));
+        query.columnIsLead().setValue(SqlText(bIsLead ? "Y" : "N"));
+        return query.insert(connection.db());
+    });
+}
+
+bool UserStore::removeMember(const std::string& strUserId, int nTeam) const
+{
+    return guarded("Removing " + _strDomain + "/" + strUserId + " from team " + std::to_string(nTeam), [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::UserTeamQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, strUserId);
+        query.constrainTeam(SqlInteger(nTeam));
+        return query.remove(connection.db()) > 0;
+    });
+}
+
+} // namespace AuthSql
