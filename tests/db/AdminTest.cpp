@@ -1,0 +1,312 @@
+// Customers and domains written with the registries in step; the catalogue written in
+// transactions behind the product-maintenance permission; number allocation.
+
+#include <functional>
+
+#include "DbFactoryFixture.h"
+
+namespace OstrelDbTest {
+namespace {
+
+using namespace OstrelData;
+
+// ---- customers and domains
+
+class Organisation : public EngineFixture {};
+
+TEST_P(Organisation, CustomersAreWrittenAndTheRegistryFollows)
+{
+    initialize(Factory::modeSimple);
+    Customer initech("initech", "Initech");
+    Factory::createCustomer(initech);
+    EXPECT_EQ(1, count("Customer", {{"Customer", "initech"}, {"Name", "Initech"}}));
+    EXPECT_EQ("Initech", Factory::customers().at("initech").name());
+
+    // The row holds only the name; the registered customer keeps its teams.
+    Customer renamed("acme", "Acme Group");
+    Factory::updateCustomer(renamed);
+    EXPECT_EQ(1, count("Customer", {{"Customer", "acme"}, {"Name", "Acme Group"}}));
+    EXPECT_EQ("Acme Group", Factory::customers().at("acme").name());
+    EXPECT_EQ(2u, Factory::customers().at("acme").teams().size());
+
+    Factory::deleteCustomer(initech);
+    EXPECT_EQ(0, count("Customer", {{"Customer", "initech"}}));
+    EXPECT_EQ(0u, Factory::customers().count("initech"));
+}
+
+TEST_P(Organisation, DatabaseRefusalIsReportedAndLeavesTheRegistryAlone)
+{
+    initialize(Factory::modeSimple);
+    Customer duplicate("acme", "Impostor");
+    try {
+        Factory::createCustomer(duplicate);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(nNAX_DATABASE, e.errorCode());
+        EXPECT_TRUE(e.remote());
+    }
+    EXPECT_EQ("Acme Ltd", Factory::customers().at("acme").name());
+
+    // Domains and teams still refer to the customer.
+    Customer acme("acme", "");
+    EXPECT_THROW(Factory::deleteCustomer(acme), Exception);
+    EXPECT_EQ(1u, Factory::customers().count("acme"));
+}
+
+TEST_P(Organisation, CreatedDomainPointsAtTheRegisteredCustomer)
+{
+    initialize(Factory::modeSimple);
+    const Customer temporary("acme", "a copy");
+    Domain domain(temporary, "new.local");
+    domain.setDescription("New");
+    Factory::createDomain(domain);
+
+    EXPECT_EQ(1, count("Domain", {{"Domain", "new.local"}, {"Customer", "acme"}, {"Description", "New"}}));
+    const Domain& entry = Factory::domains().at("new.local");
+    EXPECT_EQ(&Factory::customers().at("acme"), entry.customer());
+    EXPECT_EQ(&entry, Factory::customers().at("acme").domains().at("new.local"));
+}
+
+TEST_P(Organisation, DomainOfAnUnregisteredCustomerIsInNoCustomersMap)
+{
+    initialize(Factory::modeSimple);
+    insert("Customer", {{"Customer", "initech"}, {"Name", "Initech"}});
+    const Customer initech("initech", "Initech");
+    Domain domain(initech, "initech.local");
+    Factory::createDomain(domain);
+    EXPECT_EQ(1u, Factory::domains().count("initech.local"));
+    for (const auto& entry : Factory::customers())
+        EXPECT_EQ(0u, entry.second.domains().count("initech.local")) << entry.first;
+}
+
+TEST_P(Organisation, UpdatedDomainKeepsItsAuthenticatorAndDeletedOneLeavesEverywhere)
+{
+    insert("Domain", {{"Domain", "spare.local"}, {"Description", "Spare"}, {"Customer", "acme"},
+                      {"AuthenticationLibrary", 1}, {"UserTools", "N"}});
+    initialize(Factory::modeAuthenticator);
+    Authenticator* pauthenticator = Factory::domains().at("acme.local").authenticator();
+
+    Domain changed(Factory::customers().at("acme"), "acme.local");
+    changed.setDescription("Acme people");
+    Factory::updateDomain(changed);
+    EXPECT_EQ(1, count("Domain", {{"Domain", "acme.local"}, {"Description", "Acme people"}}));
+    const Domain& acme = Factory::domains().at("acme.local");
+    EXPECT_EQ("Acme people", acme.description());
+    EXPECT_EQ(pauthenticator, acme.authenticator());
+    EXPECT_EQ(&acme, Factory::customers().at("acme").domains().at("acme.local"));
+
+    Factory::deleteDomain(Factory::domains().at("spare.local"));
+    EXPECT_EQ(0, count("Domain", {{"Domain", "spare.local"}}));
+    EXPECT_EQ(0u, Factory::domains().count("spare.local"));
+    EXPECT_EQ(0u, Factory::customers().at("acme").domains().count("spare.local"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Organisation, ::testing::ValuesIn(OstrelTest::testEngines()),
+                         OstrelTest::engineTestName);
+
+// ---- the catalogue
+
+class Catalogue : public EngineFixture {
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        initialize(Factory::modeSimple);
+        actAsMaintainer(true);
+    }
+
+    const Product& ledger() { return Factory::products().at(5); }
+
+    // Rows of every catalogue table, to see that nothing was written.
+    int catalogueRows()
+    {
+        int n = 0;
+        for (const char* pszTable : {"Product", "ProductParam", "ProductPermission", "ProductRole",
+                                     "ProductRolePermission", "TeamProductRole"})
+            n += count(pszTable);
+        return n;
+    }
+};
+
+TEST_P(Catalogue, EveryOperationIsRefusedWithoutThePermissionAndWritesNothing)
+{
+    const Product& product = ledger();
+    const Role& role = product.roles().at(1);
+    const Permission& permission = product.permissions().at(7);
+    const Permission& rolePermission = role.permissions().at(7);
+    const std::vector<std::function<void()>> operationS = {
+        [&]() { Factory::insertProduct(product); },
+        [&]() { Factory::insertProductParam(product, "home", "k", "v"); },
+        [&]() { Factory::insertPermission(permission, product); },
+        [&]() { Factory::insertRole(role, product); },
+        [&]() { Factory::insertRolePermission(permission, role, product); },
+        [&]() { Factory::deleteProduct(product, true); },
+        [&]() { Factory::deleteProductParam(product, "", "", true); },
+        [&]() { Factory::deletePermission(permission, true); },
+        [&]() { Factory::deleteRole(role, true); },
+        [&]() { Factory::deleteRolePermission(rolePermission, true); },
+    };
+    const int nRows = catalogueRows();
+    for (bool bWithUser : {false, true}) {
+        if (bWithUser)
+            actAsMaintainer(false);
+        else
+            Factory::setAuthenticatedUser(AuthenticatedUser());
+        for (size_t n = 0; n < operationS.size(); ++n) {
+            SCOPED_TRACE("operation " + std::to_string(n));
+            EXPECT_OSTREL_THROW(operationS[n](), nNAX_PERMISSIONDENIED, "unauthorized action");
+        }
+    }
+    EXPECT_EQ(nRows, catalogueRows());
+}
+
+TEST_P(Catalogue, InsertProductWritesANewProductWithEverythingItHolds)
+{
+    Product wiki(9, InitMapMap{{"office", InitMap{{"theme", "dark"}}}}, "Wiki");
+    wiki.permissions().emplace(1, Permission(wiki, 1, "view", PRStatus(PRStatus::statusDenied)));
+    Role reader(wiki, 1, "Reader", PRStatus(PRStatus::statusDenied));
+    reader.permissions().emplace(1, Permission(reader, 1, "view", PRStatus(PRStatus::statusGranted)));
+    wiki.roles().emplace(1, reader);
+
+    Factory::insertProduct(wiki);
+    EXPECT_EQ(1, count("Product", {{"Product", 9}, {"Description", "Wiki"}}));
+    EXPECT_EQ(1, count("ProductParam", {{"Product", 9}, {"Profile", "office"}, {"Param", "theme"}, {"Value", "dark"}}));
+    EXPECT_EQ(1, count("ProductPermission", {{"Product", 9}, {"Permission", 1}, {"Description", "view"}, {"Status", 0}}));
+    EXPECT_EQ(1, count("ProductRole", {{"Product", 9}, {"Role", 1}, {"Description", "Reader"}}));
+    EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 9}, {"Role", 1}, {"Permission", 1}, {"Status", 1}}));
+    // The registry is not touched.
+    EXPECT_EQ(0u, Factory::products().count(9));
+
+    // Again, renamed and without parameters: the row is updated and the parameters go.
+    Product renamed(wiki);
+    renamed.setDescription("Knowledge");
+    renamed.setProductInit(InitMapMap());
+    Factory::insertProduct(renamed);
+    EXPECT_EQ(1, count("Product", {{"Product", 9}, {"Description", "Knowledge"}}));
+    EXPECT_EQ(0, count("ProductParam", {{"Product", 9}}));
+    EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 9}}));
+}
+
+TEST_P(Catalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
+{
+    Permission permission(ledger().permissions().at(7));
+    permission.setDescription("read all");
+    permission.setStatus(PRStatus(PRStatus::statusGranted));
+    Factory::insertPermission(permission, ledger());
+    Factory::insertPermission(permission, ledger());
+    EXPECT_EQ(1, count("ProductPermission", {{"Product", 5}, {"Permission", 7}}));
+    EXPECT_EQ(1, count("ProductPermission", {{"Product", 5}, {"Permission", 7}, {"Description", "read all"},
+                                             {"Status", 1}}));
+
+    // A role's role permissions become exactly those it holds.
+    Role clerk(ledger().roles().at(1));
+    clerk.setDescription("Senior clerk");
+    clerk.permissions().clear();
+    clerk.permissions().emplace(9, Permission(clerk, 9, "audit", PRStatus(PRStatus::statusRevoked)));
+    Factory::insertRole(clerk, ledger());
+    EXPECT_EQ(1, count("ProductRole", {{"Product", 5}, {"Role", 1}, {"Description", "Senior clerk"}}));
+    EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 1}}));
+    EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 1}, {"Permission", 9}, {"Status", -1}}));
+    EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 2}}));
+}
+
+TEST_P(Catalogue, DeleteWithoutCascadeRemovesOnlyTheRowTheDatabaseAllows)
+{
+    // Roles and permissions still refer to product 6.
+    EXPECT_THROW(Factory::deleteProduct(Factory::products().at(6), false), Exception);
+    EXPECT_EQ(1, count("Product", {{"Product", 6}}));
+
+    EXPECT_OSTREL_THROW(Factory::deleteProduct(Product(42), false), nNAX_DATABASE, "Did not select exactly one row");
+
+    insert("Product", {{"Product", 8}, {"Description", "Bare"}});
+    Factory::deleteProduct(Product(8), false);
+    EXPECT_EQ(0, count("Product", {{"Product", 8}}));
+
+    // A role permission still refers to permission 9.
+    EXPECT_THROW(Factory::deletePermission(ledger().permissions().at(9), false), Exception);
+    Factory::deletePermission(ledger().permissions().at(9), true);
+    EXPECT_EQ(0, count("ProductPermission", {{"Product", 5}, {"Permission", 9}}));
+    EXPECT_EQ(0, count("ProductRolePermission", {{"Product", 5}, {"Permission", 9}}));
+}
+
+TEST_P(Catalogue, DeleteProductWithCascadeRemovesEverythingOfIt)
+{
+    Factory::deleteProduct(ledger(), true);
+    for (const char* pszTable : {"Product", "ProductParam", "ProductPermission", "ProductRole",
+                                 "ProductRolePermission", "TeamProductRole"})
+        EXPECT_EQ(0, count(pszTable, {{"Product", 5}})) << pszTable;
+    EXPECT_EQ(1, count("Product", {{"Product", 6}}));
+}
+
+TEST_P(Catalogue, RolePermissionDeletesCountTheirRows)
+{
+    const Role& sender = Factory::products().at(6).roles().at(1);
+    Factory::deleteRolePermission(Permission(sender, 0, "", PRStatus(PRStatus::statusDenied)), true);
+
+    const Role& auditor = ledger().roles().at(2);
+    EXPECT_OSTREL_THROW(Factory::deleteRolePermission(Permission(auditor, 7, "", PRStatus(PRStatus::statusDenied)), false),
+                        nNAX_DATABASE, "Did not select exactly one row");
+    Factory::deleteRolePermission(auditor.permissions().at(9), false);
+    EXPECT_EQ(0, count("ProductRolePermission", {{"Product", 5}, {"Role", 2}}));
+}
+
+TEST_P(Catalogue, WrongRowCountRollsBackWhatTheOperationWrote)
+{
+    // Grants and parameters left behind by rows that are gone.
+    insertUnchecked("TeamProductRole", {{"Team", 10}, {"Product", 5}, {"Role", 3}, {"Status", 1}});
+    insertUnchecked("ProductParam", {{"Profile", "office"}, {"Product", 42}, {"Param", "p"}, {"Value", "v"}});
+
+    Product product(ledger());
+    const Role ghost(product, 3, "", PRStatus(PRStatus::statusDenied));
+    EXPECT_OSTREL_THROW(Factory::deleteRole(ghost, true), nNAX_DATABASE, "Did not select exactly one row");
+    EXPECT_EQ(1, count("TeamProductRole", {{"Team", 10}, {"Product", 5}, {"Role", 3}}));
+
+    EXPECT_OSTREL_THROW(Factory::deleteProduct(Product(42), true), nNAX_DATABASE, "Did not select exactly one row");
+    EXPECT_EQ(1, count("ProductParam", {{"Product", 42}}));
+
+    EXPECT_OSTREL_THROW(Factory::deleteProductParam(ledger(), "office", "absent", false), nNAX_DATABASE,
+                        "Did not select exactly one row");
+    Factory::deleteProductParam(ledger(), "office", "url", false);
+    EXPECT_EQ(1, count("ProductParam", {{"Product", 5}}));
+}
+
+TEST_P(Catalogue, StatementFailureIsConvertedAndRolledBack)
+{
+    const Role& clerk = ledger().roles().at(1);
+    const Permission undefined(99, "", PRStatus(PRStatus::statusGranted));
+    try {
+        Factory::insertRolePermission(undefined, clerk, ledger());
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(nNAX_DATABASE, e.errorCode());
+        EXPECT_FALSE(e.remote());
+        EXPECT_FALSE(e.legend().empty());
+    }
+    EXPECT_EQ(0, count("ProductRolePermission", {{"Permission", 99}}));
+    // The handle is usable again afterwards.
+    Factory::insertProductParam(ledger(), "home", "k", "v");
+    EXPECT_EQ(1, count("ProductParam", {{"Product", 5}, {"Profile", "home"}}));
+}
+
+TEST_P(Catalogue, NextNumbersFollowTheHighestNumberOrStartAtOne)
+{
+    EXPECT_EQ(7, Factory::nextProduct());
+    Product ledgerCopy(ledger());
+    EXPECT_EQ(3, Factory::nextRole(ledgerCopy));
+    EXPECT_EQ(10, Factory::nextPermission(ledgerCopy));
+    Product unknown(8);
+    EXPECT_EQ(1, Factory::nextRole(unknown));
+    EXPECT_EQ(1, Factory::nextPermission(unknown));
+
+    for (const char* pszTable : {"ProductRolePermission", "TeamProductRole", "ProductRole", "ProductPermission",
+                                 "ProductParam", "Product"})
+        script("DELETE FROM " + quoted(pszTable));
+    EXPECT_EQ(1, Factory::nextProduct());
+    EXPECT_EQ(1, Factory::nextRole(ledgerCopy));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Catalogue, ::testing::ValuesIn(OstrelTest::testEngines()),
+                         OstrelTest::engineTestName);
+
+} // namespace
+} // namespace OstrelDbTest
