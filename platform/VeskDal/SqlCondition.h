@@ -10,8 +10,9 @@
 
 namespace VeskDal {
 
-// Comparison of a condition. IS NULL and IS NOT NULL take no right-hand side.
-enum Condition {
+// Comparison of a condition. IS NULL and IS NOT NULL take no right-hand side. The enumerations
+// have int underneath, so a value from outside them is refused when rendered, not undefined.
+enum Condition : int {
     condLess = 1,
     condLessEqual = 2,
     condGreater = 3,
@@ -28,10 +29,10 @@ enum Condition {
 // with % and _ as wildcards and every other character (backslash included) standing for itself on
 // every engine. The others match the value literally (its % and _ lose their meaning) inside, at
 // the start or at the end of the text.
-enum LikeModifier { likeAsIs = 0, likeContains = 1, likeStartsWith = 2, likeEndsWith = 3 };
+enum LikeModifier : int { likeAsIs = 0, likeContains = 1, likeStartsWith = 2, likeEndsWith = 3 };
 
 // How two or more conditions combine.
-enum Compound { compAnd = 0, compOr = 1 };
+enum Compound : int { compAnd = 0, compOr = 1 };
 
 // Modifies a condition; only LIKE conditions look at it.
 class VESKDAL_API SqlConditionModifier {

@@ -14,8 +14,8 @@ namespace VeskDal {
 // order they are built. Not copyable, since the registration points at the object's own members.
 class VESKDAL_API SqlQueryBase {
 public:
-    enum QueryType { brief = 0, full = 1, min = 2, max = 3, count = 4 };
-    enum ValueValidity { validOnly = 0, invalidToo = 1 };
+    enum QueryType : int { brief = 0, full = 1, min = 2, max = 3, count = 4 };
+    enum ValueValidity : int { validOnly = 0, invalidToo = 1 };
 
     SqlQueryBase() = default;
     SqlQueryBase(const SqlQueryBase&) = delete;

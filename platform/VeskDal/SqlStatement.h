@@ -16,10 +16,10 @@ namespace VeskDal {
 
 // The SQL dialect a statement is written in. Identifiers are quoted "like this" for SQLite and
 // PostgreSQL and `like this` for MySQL/MariaDB; values become placeholders (? or $n), never text.
-enum SqlLanguage { langSQLite = 0, langPostgreSQL = 1, langMySQL = 2 };
+enum SqlLanguage : int { langSQLite = 0, langPostgreSQL = 1, langMySQL = 2 };
 
 // The place a statement is written for; statements are always written whole.
-enum SqlContext { ctxDefault = 0 };
+enum SqlContext : int { ctxDefault = 0 };
 
 // Table names and aliases that an enclosing statement already uses; a statement whose own tables
 // take one of them is refused (SQLERR_DUPLICATEALIAS). Usually empty.
@@ -35,7 +35,7 @@ public:
     std::vector<SqlValue> parameterS;
 };
 
-enum Join { joinInner = 0, joinLeft = 1 };
+enum Join : int { joinInner = 0, joinLeft = 1 };
 
 // A table joined to a select on a condition.
 class VESKDAL_API SqlJoin {

@@ -571,6 +571,7 @@ TEST_P(DalServerEngine, RollbackOnABrokenConnectionIsWhatWasAsked)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DalEngine, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DalServerEngine);
 INSTANTIATE_TEST_SUITE_P(Servers, DalServerEngine, ::testing::ValuesIn(OstrelTest::serverEngines()),
                          OstrelTest::engineTestName);
 

@@ -60,6 +60,7 @@ TEST_P(DalRestart, HandleReachesARestartedServer)
     EXPECT_EQ(3, count(*pdb));
 }
 
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DalRestart);
 INSTANTIATE_TEST_SUITE_P(Servers, DalRestart, ::testing::ValuesIn(OstrelTest::serverEngines()), OstrelTest::engineTestName);
 
 } // namespace
