@@ -1,0 +1,538 @@
+// Customers, domains, users, teams and their members, plug-in libraries and parameters.
+
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "Admin.h"
+#include "OstrelDal/OstrelDal.h"
+#include "OstrelDataDB/OstrelFactory.h"
+
+namespace OstrelAdmin {
+
+namespace {
+
+using DBFactory = OstrelDataDB::Factory;
+using OstrelData::Factory;
+using VeskDal::SqlInteger;
+using VeskDal::SqlText;
+using Result = VeskDal::DalDatabase::Result;
+using Row = VeskDal::DalDatabase::Row;
+
+const std::string& word(const Context& context, size_t n)
+{
+    return context.args.words().at(n);
+}
+
+std::string columnText(const Row& row, const char* pszColumn)
+{
+    Row::const_iterator it = row.find(pszColumn);
+    return it == row.end() ? std::string() : it->second.string();
+}
+
+// Runs one statement of a query class on a pooled connection.
+template <class TQuery>
+int select(TQuery& query, Result& result)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    return query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+}
+template <class TQuery>
+int update(TQuery& query)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    return query.update(connection.db());
+}
+template <class TQuery>
+int insert(TQuery& query)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    return query.insert(connection.db());
+}
+template <class TQuery>
+int remove(TQuery& query)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    return query.remove(connection.db());
+}
+
+// ---- customers
+
+void listCustomers(Context& context)
+{
+    for (const auto& entry : Factory::customers())
+        context.out() << entry.first << "\t" << entry.second.name() << "\n";
+}
+
+void addCustomer(Context& context)
+{
+    if (Factory::customers().count(word(context, 0)) != 0) throw Failure("customer '" + word(context, 0) + "' exists");
+    OstrelData::Customer customer(word(context, 0), word(context, 1));
+    DBFactory::createCustomer(customer);
+}
+
+void changeCustomer(Context& context)
+{
+    OstrelData::Customer customer = registeredCustomer(word(context, 0));
+    customer.setName(word(context, 1));
+    DBFactory::updateCustomer(customer);
+}
+
+void removeCustomer(Context& context)
+{
+    OstrelData::Customer customer = registeredCustomer(word(context, 0));
+    DBFactory::deleteCustomer(customer);
+}
+
+// ---- domains
+
+// The library and user-tools columns, which the factory's domain operations leave alone.
+void writeDomainLibrary(const Context& context, const std::string& strDomain, bool bCreating)
+{
+    if (!bCreating && !context.args.has("library") && !context.args.has("user-tools")) return;
+    OstrelDal::DomainQuery query(OstrelDal::schema());
+    query.constrainDomain(SqlText(strDomain));
+    if (bCreating || context.args.has("library"))
+        query.columnAuthenticationLibrary().setValue(SqlInteger(
+            integerArgument(context.args.value("library", std::to_string(nSqlPasswordLibrary)), "--library")));
+    if (bCreating || context.args.has("user-tools"))
+        query.columnUserTools().setValue(
+            SqlText(yesNoArgument(context.args.value("user-tools", "yes"), "--user-tools") ? "Y" : "N"));
+    update(query);
+}
+
+void listDomains(Context& context)
+{
+    for (const auto& entry : Factory::domains()) {
+        const OstrelData::Domain& domain = entry.second;
+        OstrelData::AuthenticatorPtrMap::const_iterator it = Factory::authenticators().find(entry.first);
+        std::string strAuthenticator = it == Factory::authenticators().end() || it->second == nullptr
+                                           ? "no authenticator"
+                                           : "library " + std::to_string(it->second->authenticationLibrary());
+        context.out() << entry.first << "\t" << domain.customer()->customer() << "\t" << domain.description() << "\t"
+                      << strAuthenticator << "\n";
+    }
+}
+
+void addDomain(Context& context)
+{
+    if (Factory::domains().count(word(context, 0)) != 0) throw Failure("domain '" + word(context, 0) + "' exists");
+    // Checked before anything is written, so a bad value leaves no half-made domain.
+    integerArgument(context.args.value("library", "1"), "--library");
+    yesNoArgument(context.args.value("user-tools", "yes"), "--user-tools");
+    OstrelData::Domain domain(registeredCustomer(word(context, 1)), word(context, 0));
+    domain.setDescription(context.args.value("description"));
+    DBFactory::createDomain(domain);
+    writeDomainLibrary(context, domain.domain(), true);
+}
+
+void changeDomain(Context& context)
+{
+    OstrelData::Domain domain = registeredDomain(word(context, 0));
+    if (context.args.has("description")) {
+        domain.setDescription(context.args.value("description"));
+        DBFactory::updateDomain(domain);
+    }
+    writeDomainLibrary(context, domain.domain(), false);
+}
+
+void removeDomain(Context& context)
+{
+    OstrelData::Domain domain = registeredDomain(word(context, 0));
+    OstrelDal::AuthenticatorParamQuery params(OstrelDal::schema());
+    params.constrainDomain(SqlText(domain.domain()));
+    remove(params);
+    DBFactory::deleteDomain(domain);
+}
+
+// ---- users
+
+// Status and failure count of the users of a domain, by user id.
+std::map<std::string, std::string> lockStates(const std::string& strDomain)
+{
+    OstrelDal::UserQuery query(OstrelDal::schema());
+    query.constrainDomain(SqlText(strDomain));
+    Result result;
+    select(query, result);
+    std::map<std::string, std::string> stateS;
+    for (const Row& row : result) {
+        std::string strStatus = columnText(row, "Status");
+        std::string strState = strStatus.empty() || strStatus == "0" ? "active"
+                               : strStatus == "1"                   ? "locked after failed logins"
+                                                                    : "locked";
+        std::string strCount = columnText(row, "BadLoginCount");
+        if (!strCount.empty() && strCount != "0") strState += ", " + strCount + " failed logins";
+        stateS[columnText(row, "UserId")] = strState;
+    }
+    return stateS;
+}
+
+void listUsers(Context& context)
+{
+    OstrelData::Domain& domain = registeredDomain(word(context, 0));
+    OstrelData::UserMap userS;
+    if (context.args.words().size() > 1)
+        authenticatorOf(domain).findUsers(userS, word(context, 1));
+    else
+        authenticatorOf(domain).users(userS);
+    std::map<std::string, std::string> stateS = lockStates(domain.domain());
+    for (const auto& entry : userS)
+        context.out() << entry.first.first << "/" << entry.first.second << "\t" << entry.second.name() << "\t"
+                      << entry.second.contact() << "\t" << stateS[entry.first.second] << "\n";
+}
+
+void showUser(Context& context)
+{
+    OstrelData::User user = userArgument(word(context, 0));
+    DBFactory::user(user, true);
+    const OstrelData::User& shown = user;
+    context.out() << "user:    " << shown.domain().domain() << "/" << shown.userId() << "\n"
+                  << "name:    " << shown.name() << "\n"
+                  << "contact: " << shown.contact() << "\n"
+                  << "state:   " << lockStates(shown.domain().domain())[shown.userId()] << "\n";
+    for (const auto& team : shown.teams())
+        context.out() << "team:    " << team.first << " " << team.second.name() << "\n";
+    for (const auto& product : shown.products()) {
+        for (const auto& role : product.second.roles())
+            context.out() << "role:    " << product.first << ":" << role.first << " " << statusText(role.second.status())
+                          << " " << role.second.description() << "\n";
+        for (const auto& permission : product.second.permissions())
+            context.out() << "permission: " << product.first << ":" << permission.first << " "
+                          << statusText(permission.second.status()) << " " << permission.second.description() << "\n";
+    }
+}
+
+void addUser(Context& context)
+{
+    OstrelData::User user = userArgument(word(context, 0));
+    user.setName(context.args.value("name"));
+    user.setContact(context.args.value("contact"));
+    if (!context.args.has("no-password")) user.setAuthenticationToken(readNewPassword(context, word(context, 0)));
+    authenticatorOf(user.domain());
+    user.domain().createUser(user);
+}
+
+void changeUser(Context& context)
+{
+    OstrelData::User user = userArgument(word(context, 0));
+    OstrelData::Authenticator& authenticator = authenticatorOf(user.domain());
+    authenticator.user(user, false);
+    if (context.args.has("name")) user.setName(context.args.value("name"));
+    if (context.args.has("contact")) user.setContact(context.args.value("contact"));
+    if (context.args.has("password") || context.args.has("password-stdin"))
+        user.setAuthenticationToken(readNewPassword(context, word(context, 0)));
+    authenticator.updateUser(user);
+}
+
+void removeUser(Context& context)
+{
+    OstrelData::User user = userArgument(word(context, 0));
+    authenticatorOf(user.domain());
+    user.domain().deleteUser(user);
+}
+
+// Lock state is the plug-in's column, with no factory operation: written directly.
+void writeUserStatus(const std::string& strUser, int nStatus)
+{
+    OstrelData::User user = userArgument(strUser);
+    OstrelDal::UserQuery query(OstrelDal::schema());
+    query.constrainDomain(SqlText(user.domain().domain()));
+    query.constrainUserId(SqlText(user.userId()));
+    query.columnStatus().setValue(SqlInteger(nStatus));
+    query.columnBadLoginCount().setValue(SqlInteger(0));
+    if (update(query) == 0) throw Failure("no user '" + strUser + "'");
+}
+
+void lockUser(Context& context)
+{
+    writeUserStatus(word(context, 0), 2);
+}
+
+void unlockUser(Context& context)
+{
+    writeUserStatus(word(context, 0), 0);
+}
+
+// ---- teams and members
+
+void listTeams(Context& context)
+{
+    for (const auto& entry : Factory::teams())
+        context.out() << entry.first << "\t" << entry.second.customer().customer() << "\t" << entry.second.name()
+                      << "\n";
+}
+
+void addTeam(Context& context)
+{
+    int nTeam = integerArgument(word(context, 0), "the team number");
+    if (Factory::teams().count(nTeam) != 0) throw Failure("team " + word(context, 0) + " exists");
+    registeredCustomer(word(context, 1));
+    OstrelDal::TeamQuery query(OstrelDal::schema());
+    query.columnTeam().setValue(SqlInteger(nTeam));
+    query.columnCustomer().setValue(SqlText(word(context, 1)));
+    query.columnName().setValue(SqlText(word(context, 2)));
+    insert(query);
+}
+
+void changeTeam(Context& context)
+{
+    int nTeam = integerArgument(word(context, 0), "the team number");
+    registeredTeam(nTeam);
+    if (!context.args.has("name") && !context.args.has("customer")) throw UsageError("say what to change");
+    OstrelDal::TeamQuery query(OstrelDal::schema());
+    query.constrainTeam(SqlInteger(nTeam));
+    if (context.args.has("name")) query.columnName().setValue(SqlText(context.args.value("name")));
+    if (context.args.has("customer")) {
+        registeredCustomer(context.args.value("customer"));
+        query.columnCustomer().setValue(SqlText(context.args.value("customer")));
+    }
+    update(query);
+}
+
+void removeTeam(Context& context)
+{
+    int nTeam = integerArgument(word(context, 0), "the team number");
+    registeredTeam(nTeam);
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& db = connection.db();
+    db.begin();
+    try {
+        if (context.args.has("cascade")) {
+            OstrelDal::UserTeamQuery members(OstrelDal::schema());
+            members.constrainTeam(SqlInteger(nTeam));
+            members.remove(db);
+            OstrelDal::TeamProductRoleQuery roles(OstrelDal::schema());
+            roles.constrainTeam(SqlInteger(nTeam));
+            roles.remove(db);
+            OstrelDal::TeamProductPermissionQuery permissions(OstrelDal::schema());
+            permissions.constrainTeam(SqlInteger(nTeam));
+            permissions.remove(db);
+            OstrelDal::TeamMapQuery maps(OstrelDal::schema());
+            maps.constrainTeam(SqlInteger(nTeam));
+            maps.remove(db);
+        }
+        OstrelDal::TeamQuery query(OstrelDal::schema());
+        query.constrainTeam(SqlInteger(nTeam));
+        query.remove(db);
+        db.commit();
+    } catch (...) {
+        if (db.inTransaction()) db.rollback();
+        throw;
+    }
+}
+
+void listMembers(Context& context)
+{
+    OstrelData::Team team = registeredTeam(integerArgument(word(context, 0), "the team number"));
+    Factory::team(team, true);
+    const OstrelData::Team& shown = team;
+    for (const auto& entry : shown.members())
+        context.out() << entry.first.first << "/" << entry.first.second << "\t" << entry.second.name() << "\t"
+                      << (entry.second.isLead() ? "lead" : "member") << "\n";
+}
+
+void addMember(Context& context)
+{
+    OstrelData::Team team = registeredTeam(integerArgument(word(context, 0), "the team number"));
+    OstrelData::User user = userArgument(word(context, 1));
+    OstrelData::Authenticator& authenticator = authenticatorOf(user.domain());
+    authenticator.user(user, false);
+    OstrelData::TeamMember member(user, context.args.has("lead"));
+    authenticator.createTeamMember(team, member);
+}
+
+void removeMember(Context& context)
+{
+    OstrelData::Team team = registeredTeam(integerArgument(word(context, 0), "the team number"));
+    OstrelData::User user = userArgument(word(context, 1));
+    authenticatorOf(user.domain()).deleteTeamMember(team, user);
+}
+
+// ---- libraries and parameters
+
+void listLibraries(Context& context)
+{
+    for (const auto& entry : Factory::authenticationLibraryTemplates()) {
+        const OstrelData::AuthenticationLibrary& library = entry.second;
+        std::string strFile;
+        try {
+            strFile = library.sharedObject("").sharedObject();
+        } catch (const OstrelData::Exception&) {
+            strFile = "(no file for LNX)";
+        }
+        context.out() << entry.first << "\t" << library.description() << "\t"
+                      << static_cast<char>(library.authenticationTokenDisposition()) << "\t" << strFile << "\t"
+                      << (Factory::authenticationLibraries().count(entry.first) ? "loaded" : "not loaded") << "\n";
+    }
+}
+
+// "library N" or "domain NAME": the parameter table, as the first two words say.
+bool isLibraryOwner(const Context& context)
+{
+    const std::string& strOwner = word(context, 0);
+    if (strOwner == "library") return true;
+    if (strOwner == "domain") return false;
+    throw UsageError("parameters belong to a 'library N' or a 'domain NAME', not a '" + strOwner + "'");
+}
+
+void listParams(Context& context)
+{
+    Result result;
+    if (isLibraryOwner(context)) {
+        OstrelDal::AuthenticationLibraryParamQuery query(OstrelDal::schema());
+        query.constrainAuthenticationLibrary(SqlInteger(integerArgument(word(context, 1), "the library number")));
+        select(query, result);
+    } else {
+        OstrelDal::AuthenticatorParamQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(word(context, 1)));
+        select(query, result);
+    }
+    for (const Row& row : result)
+        context.out() << columnText(row, "Param") << "\t" << columnText(row, "Value") << "\n";
+}
+
+template <class TQuery>
+void writeParam(TQuery& query, bool bRemove, const std::string& strValue)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& db = connection.db();
+    Result result;
+    bool bThere = query.select(result, db, VeskDal::SqlQueryBase::full) > 0;
+    if (bRemove) {
+        if (!bThere) throw Failure("no such parameter");
+        query.remove(db);
+        return;
+    }
+    query.columnValue().setValue(SqlText(strValue));
+    if (bThere) {
+        query.update(db);
+    } else {
+        query.insert(db);
+    }
+}
+
+void setOrRemoveParam(Context& context, bool bRemove)
+{
+    const std::string& strName = word(context, 2);
+    const std::string strValue = bRemove ? std::string() : word(context, 3);
+    if (isLibraryOwner(context)) {
+        int nLibrary = integerArgument(word(context, 1), "the library number");
+        if (Factory::authenticationLibraryTemplates().count(nLibrary) == 0)
+            throw Failure("no library " + std::to_string(nLibrary));
+        OstrelDal::AuthenticationLibraryParamQuery query(OstrelDal::schema());
+        query.constrainAuthenticationLibrary(SqlInteger(nLibrary));
+        query.constrainParam(SqlText(strName));
+        query.columnAuthenticationLibrary().setValue(SqlInteger(nLibrary));
+        query.columnParam().setValue(SqlText(strName));
+        writeParam(query, bRemove, strValue);
+    } else {
+        registeredDomain(word(context, 1));
+        OstrelDal::AuthenticatorParamQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(word(context, 1)));
+        query.constrainParam(SqlText(strName));
+        query.columnDomain().setValue(SqlText(word(context, 1)));
+        query.columnParam().setValue(SqlText(strName));
+        writeParam(query, bRemove, strValue);
+    }
+}
+
+void setParam(Context& context)
+{
+    setOrRemoveParam(context, false);
+}
+
+void removeParam(Context& context)
+{
+    setOrRemoveParam(context, true);
+}
+
+const OptionSpec noOptions{{}, {}};
+
+} // namespace
+
+const std::vector<Command>& organisationCommands()
+{
+    static const std::vector<Command> s_commandS = {
+        {"customer", "list", "customer list", "Lists the customers: id and name.\n", 0, 0, noOptions, loadModel,
+         listCustomers},
+        {"customer", "add", "customer add ID NAME", "Adds a customer.\n", 2, 2, noOptions, loadModel, addCustomer},
+        {"customer", "change", "customer change ID NAME", "Renames a customer.\n", 2, 2, noOptions, loadModel,
+         changeCustomer},
+        {"customer", "remove", "customer remove ID",
+         "Removes a customer (the database refuses while domains or teams refer to it).\n", 1, 1, noOptions,
+         loadModel, removeCustomer},
+
+        {"domain", "list", "domain list", "Lists the domains: name, customer, description, authenticator.\n", 0, 0,
+         noOptions, loadModel, listDomains},
+        {"domain", "add", "domain add DOMAIN CUSTOMER [--description TEXT] [--library N] [--user-tools yes|no]",
+         "Adds a domain of a customer, served by authentication library N (default 1, the SQL\n"
+         "password plug-in) with user administration (default yes). The daemon serves it after\n"
+         "its next reload.\n",
+         2, 2, {{"description", "library", "user-tools"}, {}}, loadModel, addDomain},
+        {"domain", "change", "domain change DOMAIN [--description TEXT] [--library N] [--user-tools yes|no]",
+         "Changes a domain's description, library or user administration.\n", 1, 1,
+         {{"description", "library", "user-tools"}, {}}, loadModel, changeDomain},
+        {"domain", "remove", "domain remove DOMAIN",
+         "Removes a domain and its authenticator parameters (the database refuses while users\n"
+         "or team maps refer to it).\n",
+         1, 1, noOptions, loadModel, removeDomain},
+
+        {"user", "list", "user list DOMAIN [TEXT]",
+         "Lists the users of a domain (those whose id or name holds TEXT, which may be a LIKE\n"
+         "pattern with % and _): DOMAIN/USER, name, contact, lock state.\n",
+         1, 2, noOptions, loadModel, listUsers},
+        {"user", "show", "user show DOMAIN/USER",
+         "Shows a user with his teams and the roles and permissions he holds.\n", 1, 1, noOptions, loadModel,
+         showUser},
+        {"user", "add", "user add DOMAIN/USER [--name NAME] [--contact TEXT] [--password-stdin | --no-password]",
+         "Adds a user through the domain's authenticator. The password is asked twice on the\n"
+         "terminal without echo, or read as the first line of standard input with --password-stdin;\n"
+         "it is stored as an Argon2id hash.\n",
+         1, 1, {{"name", "contact"}, {"password-stdin", "no-password"}}, loadModel, addUser},
+        {"user", "change", "user change DOMAIN/USER [--name NAME] [--contact TEXT] [--password | --password-stdin]",
+         "Changes a user's name or contact, or sets a new password (--password asks on the\n"
+         "terminal).\n",
+         1, 1, {{"name", "contact"}, {"password", "password-stdin"}}, loadModel, changeUser},
+        {"user", "remove", "user remove DOMAIN/USER",
+         "Removes a user with his team memberships and his own grants.\n", 1, 1, noOptions, loadModel, removeUser},
+        {"user", "lock", "user lock DOMAIN/USER", "Locks an account until 'user unlock'.\n", 1, 1, noOptions,
+         loadModel, lockUser},
+        {"user", "unlock", "user unlock DOMAIN/USER",
+         "Unlocks an account (locked by hand or after failed logins) and clears its failure count.\n", 1, 1,
+         noOptions, loadModel, unlockUser},
+
+        {"team", "list", "team list", "Lists the teams: number, customer, name.\n", 0, 0, noOptions, loadModel,
+         listTeams},
+        {"team", "add", "team add NUMBER CUSTOMER NAME", "Adds a team of a customer.\n", 3, 3, noOptions, loadModel,
+         addTeam},
+        {"team", "change", "team change NUMBER [--name NAME] [--customer ID]", "Renames a team or moves it.\n", 1, 1,
+         {{"name", "customer"}, {}}, loadModel, changeTeam},
+        {"team", "remove", "team remove NUMBER [--cascade]",
+         "Removes a team; with --cascade its memberships, grants and outside-group maps first.\n", 1, 1,
+         {{}, {"cascade"}}, loadModel, removeTeam},
+
+        {"member", "list", "member list TEAM", "Lists the members of a team: DOMAIN/USER, name, lead or member.\n", 1,
+         1, noOptions, loadModel, listMembers},
+        {"member", "add", "member add TEAM DOMAIN/USER [--lead]", "Makes a user a member (or lead) of a team.\n", 2,
+         2, {{}, {"lead"}}, loadModel, addMember},
+        {"member", "remove", "member remove TEAM DOMAIN/USER", "Takes a user out of a team.\n", 2, 2, noOptions,
+         loadModel, removeMember},
+
+        {"library", "list", "library list",
+         "Lists the authentication libraries: number, description, token disposition, file, whether\n"
+         "it loaded.\n",
+         0, 0, noOptions, loadModel, listLibraries},
+        {"param", "list", "param list (library N | domain DOMAIN)",
+         "Lists the parameters of a library or of a domain's authenticator.\n", 2, 2, noOptions, loadModel,
+         listParams},
+        {"param", "set", "param set (library N | domain DOMAIN) NAME VALUE",
+         "Sets a parameter. The SQL password plug-in reads argon2_opslimit, argon2_memlimit_kib,\n"
+         "lockout_threshold and lockout_seconds (a domain's value wins over its library's).\n",
+         4, 4, noOptions, loadModel, setParam},
+        {"param", "remove", "param remove (library N | domain DOMAIN) NAME", "Removes a parameter.\n", 3, 3,
+         noOptions, loadModel, removeParam},
+    };
+    return s_commandS;
+}
+
+} // namespace OstrelAdmin

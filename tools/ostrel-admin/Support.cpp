@@ -1,0 +1,229 @@
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Admin.h"
+
+namespace OstrelAdmin {
+
+namespace {
+
+constexpr size_t nMaxPassword = 1024;
+
+// Wipes a password once it is no longer needed.
+void wipe(std::string& str)
+{
+    volatile char* p = str.empty() ? nullptr : &str[0];
+    for (size_t i = 0; i < str.size(); ++i)
+        p[i] = 0;
+    str.clear();
+}
+
+// One line from fd, without its line feed; false at the end of the input before any character, or
+// for a line longer than nMaxPassword.
+bool readLine(int fd, std::string& strLine, bool& bTooLong)
+{
+    strLine.clear();
+    bTooLong = false;
+    bool bAny = false;
+    char ch;
+    for (;;) {
+        ssize_t n = ::read(fd, &ch, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return bAny;
+        bAny = true;
+        if (ch == '\n') break;
+        if (strLine.size() >= nMaxPassword) {
+            bTooLong = true;
+            continue;
+        }
+        strLine += ch;
+    }
+    if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    return true;
+}
+
+// Asks on the terminal with echo off, restoring the terminal whatever happens.
+std::string askWithoutEcho(int fd, const std::string& strPrompt)
+{
+    termios saved{};
+    if (::tcgetattr(fd, &saved) != 0) throw Failure("cannot use the terminal: " + std::string(std::strerror(errno)));
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::dprintf(fd, "%s", strPrompt.c_str());
+    if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0)
+        throw Failure("cannot turn the terminal's echo off: " + std::string(std::strerror(errno)));
+    std::string strLine;
+    bool bTooLong = false;
+    bool bRead = readLine(fd, strLine, bTooLong);
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    if (!bRead) throw Failure("no password given");
+    if (bTooLong) {
+        wipe(strLine);
+        throw Failure("the password is longer than " + std::to_string(nMaxPassword) + " characters");
+    }
+    return strLine;
+}
+
+} // namespace
+
+int integerArgument(const std::string& strText, const char* pszWhat)
+{
+    const char* psz = strText.c_str();
+    char* pszEnd = nullptr;
+    errno = 0;
+    long n = std::strtol(psz, &pszEnd, 10);
+    if (strText.empty() || *pszEnd != '\0' || errno == ERANGE || n < INT_MIN || n > INT_MAX)
+        throw UsageError(std::string(pszWhat) + " must be a whole number, not '" + strText + "'");
+    return static_cast<int>(n);
+}
+
+OstrelData::PRStatus statusArgument(const std::string& strText)
+{
+    using OstrelData::PRStatus;
+    if (strText == "granted" || strText == "1") return PRStatus(PRStatus::statusGranted);
+    if (strText == "denied" || strText == "0") return PRStatus(PRStatus::statusDenied);
+    if (strText == "revoked" || strText == "-1") return PRStatus(PRStatus::statusRevoked);
+    throw UsageError("a status is granted, denied or revoked, not '" + strText + "'");
+}
+
+std::string statusText(const OstrelData::PRStatus& status)
+{
+    switch (static_cast<OstrelData::PRStatus::PRStatusRaw>(status)) {
+    case OstrelData::PRStatus::statusGranted: return "granted";
+    case OstrelData::PRStatus::statusRevoked: return "revoked";
+    case OstrelData::PRStatus::statusDenied: return "denied";
+    }
+    return "denied";
+}
+
+bool yesNoArgument(const std::string& strText, const char* pszWhat)
+{
+    if (strText == "yes" || strText == "y" || strText == "true" || strText == "1") return true;
+    if (strText == "no" || strText == "n" || strText == "false" || strText == "0") return false;
+    throw UsageError(std::string(pszWhat) + " is yes or no, not '" + strText + "'");
+}
+
+OstrelData::Customer& registeredCustomer(const std::string& strCustomer)
+{
+    OstrelData::CustomerMap::iterator it = OstrelData::Factory::customers().find(strCustomer);
+    if (it == OstrelData::Factory::customers().end()) throw Failure("no customer '" + strCustomer + "'");
+    return it->second;
+}
+
+OstrelData::Domain& registeredDomain(const std::string& strDomain)
+{
+    OstrelData::DomainMap::iterator it = OstrelData::Factory::domains().find(strDomain);
+    if (it == OstrelData::Factory::domains().end()) throw Failure("no domain '" + strDomain + "'");
+    return it->second;
+}
+
+OstrelData::Team& registeredTeam(int nTeam)
+{
+    OstrelData::TeamMap::iterator it = OstrelData::Factory::teams().find(nTeam);
+    if (it == OstrelData::Factory::teams().end()) throw Failure("no team " + std::to_string(nTeam));
+    return it->second;
+}
+
+OstrelData::Product& registeredProduct(int nProduct)
+{
+    OstrelData::ProductMap::iterator it = OstrelData::Factory::products().find(nProduct);
+    if (it == OstrelData::Factory::products().end()) throw Failure("no product " + std::to_string(nProduct));
+    return it->second;
+}
+
+OstrelData::Role& registeredRole(OstrelData::Product& product, int nRole)
+{
+    OstrelData::RoleMap::iterator it = product.roles().find(nRole);
+    if (it == product.roles().end())
+        throw Failure("product " + std::to_string(product.product()) + " has no role " + std::to_string(nRole));
+    return it->second;
+}
+
+OstrelData::Permission& registeredPermission(OstrelData::Product& product, int nPermission)
+{
+    OstrelData::PermissionMap::iterator it = product.permissions().find(nPermission);
+    if (it == product.permissions().end())
+        throw Failure("product " + std::to_string(product.product()) + " has no permission " +
+                      std::to_string(nPermission));
+    return it->second;
+}
+
+OstrelData::User userArgument(const std::string& strText)
+{
+    std::string strDomain, strUserId;
+    std::string::size_type n = strText.find_first_of("/\\");
+    if (n != std::string::npos) {
+        strDomain = strText.substr(0, n);
+        strUserId = strText.substr(n + 1);
+    } else if ((n = strText.rfind('@')) != std::string::npos) {
+        strUserId = strText.substr(0, n);
+        strDomain = strText.substr(n + 1);
+    }
+    if (strDomain.empty() || strUserId.empty())
+        throw UsageError("a user is written DOMAIN/USER, not '" + strText + "'");
+    return OstrelData::User(registeredDomain(strDomain), strUserId, "", "", "");
+}
+
+OstrelData::Authenticator& authenticatorOf(const OstrelData::Domain& domain)
+{
+    OstrelData::AuthenticatorPtrMap::iterator it = OstrelData::Factory::authenticators().find(domain.domain());
+    if (it == OstrelData::Factory::authenticators().end() || it->second == nullptr)
+        throw Failure("domain '" + domain.domain() +
+                      "' has no working authenticator (is its library registered and its plug-in loadable?)");
+    return *it->second;
+}
+
+void actAsOperator()
+{
+    using namespace OstrelData;
+    ProductMap::const_iterator it = Factory::products().find(OSROstrel::nOSRD_Ostrel);
+    if (it == Factory::products().end())
+        throw Failure("the database has no product 0: run 'ostrel-admin init' first");
+    Product ostrel = it->second;
+    Permission& maintain = Factory::createPermission(ostrel, OSROstrel::nOSRP_Maintain_Products);
+    maintain.setStatus(PRStatus(PRStatus::statusGranted));
+    User operatorUser;
+    operatorUser.products().insert_or_assign(ostrel.product(), ostrel);
+    Factory::setAuthenticatedUser(AuthenticatedUser(operatorUser, SessionString("ostrel-admin"), Profile()));
+}
+
+std::string readNewPassword(const Context& context, const std::string& strFor)
+{
+    std::string strPassword;
+    if (context.args.has("password-stdin")) {
+        bool bTooLong = false;
+        if (!readLine(STDIN_FILENO, strPassword, bTooLong)) throw Failure("no password on standard input");
+        if (bTooLong) throw Failure("the password is longer than " + std::to_string(nMaxPassword) + " characters");
+    } else {
+        int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            throw Failure("no terminal to ask for the password on; give it on standard input with --password-stdin");
+        try {
+            strPassword = askWithoutEcho(fd, "New password for " + strFor + ": ");
+            std::string strAgain = askWithoutEcho(fd, "Again: ");
+            bool bSame = strAgain == strPassword;
+            wipe(strAgain);
+            if (!bSame) {
+                wipe(strPassword);
+                throw Failure("the two passwords differ");
+            }
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+    }
+    if (strPassword.empty()) throw Failure("the password is empty");
+    return strPassword;
+}
+
+} // namespace OstrelAdmin
