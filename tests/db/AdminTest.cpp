@@ -12,9 +12,9 @@ using namespace OstrelData;
 
 // ---- customers and domains
 
-class Organisation : public EngineFixture {};
+class DbOrganisation : public EngineFixture {};
 
-TEST_P(Organisation, CustomersAreWrittenAndTheRegistryFollows)
+TEST_P(DbOrganisation, CustomersAreWrittenAndTheRegistryFollows)
 {
     initialize(Factory::modeSimple);
     Customer initech("initech", "Initech");
@@ -34,7 +34,7 @@ TEST_P(Organisation, CustomersAreWrittenAndTheRegistryFollows)
     EXPECT_EQ(0u, Factory::customers().count("initech"));
 }
 
-TEST_P(Organisation, DatabaseRefusalIsReportedAndLeavesTheRegistryAlone)
+TEST_P(DbOrganisation, DatabaseRefusalIsReportedAndLeavesTheRegistryAlone)
 {
     initialize(Factory::modeSimple);
     Customer duplicate("acme", "Impostor");
@@ -53,7 +53,7 @@ TEST_P(Organisation, DatabaseRefusalIsReportedAndLeavesTheRegistryAlone)
     EXPECT_EQ(1u, Factory::customers().count("acme"));
 }
 
-TEST_P(Organisation, CreatedDomainPointsAtTheRegisteredCustomer)
+TEST_P(DbOrganisation, CreatedDomainPointsAtTheRegisteredCustomer)
 {
     initialize(Factory::modeSimple);
     const Customer temporary("acme", "a copy");
@@ -67,7 +67,7 @@ TEST_P(Organisation, CreatedDomainPointsAtTheRegisteredCustomer)
     EXPECT_EQ(&entry, Factory::customers().at("acme").domains().at("new.local"));
 }
 
-TEST_P(Organisation, DomainOfAnUnregisteredCustomerIsInNoCustomersMap)
+TEST_P(DbOrganisation, DomainOfAnUnregisteredCustomerIsInNoCustomersMap)
 {
     initialize(Factory::modeSimple);
     insert("Customer", {{"Customer", "initech"}, {"Name", "Initech"}});
@@ -79,7 +79,7 @@ TEST_P(Organisation, DomainOfAnUnregisteredCustomerIsInNoCustomersMap)
         EXPECT_EQ(0u, entry.second.domains().count("initech.local")) << entry.first;
 }
 
-TEST_P(Organisation, UpdatedDomainKeepsItsAuthenticatorAndDeletedOneLeavesEverywhere)
+TEST_P(DbOrganisation, UpdatedDomainKeepsItsAuthenticatorAndDeletedOneLeavesEverywhere)
 {
     insert("Domain", {{"Domain", "spare.local"}, {"Description", "Spare"}, {"Customer", "acme"},
                       {"AuthenticationLibrary", 1}, {"UserTools", "N"}});
@@ -101,12 +101,12 @@ TEST_P(Organisation, UpdatedDomainKeepsItsAuthenticatorAndDeletedOneLeavesEveryw
     EXPECT_EQ(0u, Factory::customers().at("acme").domains().count("spare.local"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Organisation, ::testing::ValuesIn(OstrelTest::testEngines()),
+INSTANTIATE_TEST_SUITE_P(Engines, DbOrganisation, ::testing::ValuesIn(OstrelTest::testEngines()),
                          OstrelTest::engineTestName);
 
 // ---- the catalogue
 
-class Catalogue : public EngineFixture {
+class DbCatalogue : public EngineFixture {
 protected:
     void SetUp() override
     {
@@ -128,7 +128,7 @@ protected:
     }
 };
 
-TEST_P(Catalogue, EveryOperationIsRefusedWithoutThePermissionAndWritesNothing)
+TEST_P(DbCatalogue, EveryOperationIsRefusedWithoutThePermissionAndWritesNothing)
 {
     const Product& product = ledger();
     const Role& role = product.roles().at(1);
@@ -160,7 +160,7 @@ TEST_P(Catalogue, EveryOperationIsRefusedWithoutThePermissionAndWritesNothing)
     EXPECT_EQ(nRows, catalogueRows());
 }
 
-TEST_P(Catalogue, InsertProductWritesANewProductWithEverythingItHolds)
+TEST_P(DbCatalogue, InsertProductWritesANewProductWithEverythingItHolds)
 {
     Product wiki(9, InitMapMap{{"office", InitMap{{"theme", "dark"}}}}, "Wiki");
     wiki.permissions().emplace(1, Permission(wiki, 1, "view", PRStatus(PRStatus::statusDenied)));
@@ -187,7 +187,7 @@ TEST_P(Catalogue, InsertProductWritesANewProductWithEverythingItHolds)
     EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 9}}));
 }
 
-TEST_P(Catalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
+TEST_P(DbCatalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
 {
     Permission permission(ledger().permissions().at(7));
     permission.setDescription("read all");
@@ -210,7 +210,7 @@ TEST_P(Catalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
     EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 2}}));
 }
 
-TEST_P(Catalogue, DeleteWithoutCascadeRemovesOnlyTheRowTheDatabaseAllows)
+TEST_P(DbCatalogue, DeleteWithoutCascadeRemovesOnlyTheRowTheDatabaseAllows)
 {
     // Roles and permissions still refer to product 6.
     EXPECT_THROW(Factory::deleteProduct(Factory::products().at(6), false), Exception);
@@ -229,7 +229,7 @@ TEST_P(Catalogue, DeleteWithoutCascadeRemovesOnlyTheRowTheDatabaseAllows)
     EXPECT_EQ(0, count("ProductRolePermission", {{"Product", 5}, {"Permission", 9}}));
 }
 
-TEST_P(Catalogue, DeleteProductWithCascadeRemovesEverythingOfIt)
+TEST_P(DbCatalogue, DeleteProductWithCascadeRemovesEverythingOfIt)
 {
     Factory::deleteProduct(ledger(), true);
     for (const char* pszTable : {"Product", "ProductParam", "ProductPermission", "ProductRole",
@@ -238,7 +238,7 @@ TEST_P(Catalogue, DeleteProductWithCascadeRemovesEverythingOfIt)
     EXPECT_EQ(1, count("Product", {{"Product", 6}}));
 }
 
-TEST_P(Catalogue, RolePermissionDeletesCountTheirRows)
+TEST_P(DbCatalogue, RolePermissionDeletesCountTheirRows)
 {
     const Role& sender = Factory::products().at(6).roles().at(1);
     Factory::deleteRolePermission(Permission(sender, 0, "", PRStatus(PRStatus::statusDenied)), true);
@@ -250,7 +250,7 @@ TEST_P(Catalogue, RolePermissionDeletesCountTheirRows)
     EXPECT_EQ(0, count("ProductRolePermission", {{"Product", 5}, {"Role", 2}}));
 }
 
-TEST_P(Catalogue, WrongRowCountRollsBackWhatTheOperationWrote)
+TEST_P(DbCatalogue, WrongRowCountRollsBackWhatTheOperationWrote)
 {
     // Grants and parameters left behind by rows that are gone.
     insertUnchecked("TeamProductRole", {{"Team", 10}, {"Product", 5}, {"Role", 3}, {"Status", 1}});
@@ -270,7 +270,7 @@ TEST_P(Catalogue, WrongRowCountRollsBackWhatTheOperationWrote)
     EXPECT_EQ(1, count("ProductParam", {{"Product", 5}}));
 }
 
-TEST_P(Catalogue, StatementFailureIsConvertedAndRolledBack)
+TEST_P(DbCatalogue, StatementFailureIsConvertedAndRolledBack)
 {
     const Role& clerk = ledger().roles().at(1);
     const Permission undefined(99, "", PRStatus(PRStatus::statusGranted));
@@ -288,7 +288,7 @@ TEST_P(Catalogue, StatementFailureIsConvertedAndRolledBack)
     EXPECT_EQ(1, count("ProductParam", {{"Product", 5}, {"Profile", "home"}}));
 }
 
-TEST_P(Catalogue, NextNumbersFollowTheHighestNumberOrStartAtOne)
+TEST_P(DbCatalogue, NextNumbersFollowTheHighestNumberOrStartAtOne)
 {
     EXPECT_EQ(7, Factory::nextProduct());
     Product ledgerCopy(ledger());
@@ -305,7 +305,7 @@ TEST_P(Catalogue, NextNumbersFollowTheHighestNumberOrStartAtOne)
     EXPECT_EQ(1, Factory::nextRole(ledgerCopy));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Catalogue, ::testing::ValuesIn(OstrelTest::testEngines()),
+INSTANTIATE_TEST_SUITE_P(Engines, DbCatalogue, ::testing::ValuesIn(OstrelTest::testEngines()),
                          OstrelTest::engineTestName);
 
 } // namespace

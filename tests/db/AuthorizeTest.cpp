@@ -7,7 +7,7 @@ namespace {
 
 using namespace OstrelData;
 
-class Authorizing : public EngineFixture {
+class DbAuthorizing : public EngineFixture {
 protected:
     void SetUp() override
     {
@@ -35,7 +35,7 @@ protected:
     }
 };
 
-TEST_P(Authorizing, UserWithoutGrantsKeepsOnlyWhatHisMapHeld)
+TEST_P(DbAuthorizing, UserWithoutGrantsKeepsOnlyWhatHisMapHeld)
 {
     User bwong = loadedUser("globex.local", "bwong");
     bwong.products().emplace(6, Factory::products().at(6));
@@ -48,7 +48,7 @@ TEST_P(Authorizing, UserWithoutGrantsKeepsOnlyWhatHisMapHeld)
     EXPECT_NE(std::string::npos, strOut.find("Product <6>\n"));
 }
 
-TEST_P(Authorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded)
+TEST_P(DbAuthorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded)
 {
     User jdoe = loadedUser("acme.local", "jdoe");
     Factory::authorize(jdoe);
@@ -69,7 +69,7 @@ TEST_P(Authorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded)
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 9));
 }
 
-TEST_P(Authorizing, RevocationForTheCustomerStaysWhateverTeamsAndUserSay)
+TEST_P(DbAuthorizing, RevocationForTheCustomerStaysWhateverTeamsAndUserSay)
 {
     insert("CustomerProductRole", {{"Customer", "acme"}, {"Product", 5}, {"Role", 1}, {"Status", -1}});
     insert("UserProductRole", {{"Domain", "acme.local"}, {"UserId", "jdoe"}, {"Product", 5}, {"Role", 1}, {"Status", 1}});
@@ -80,7 +80,7 @@ TEST_P(Authorizing, RevocationForTheCustomerStaysWhateverTeamsAndUserSay)
     EXPECT_EQ(PRStatus::statusGranted, permissionStatus(jdoe, 5, 8));
 }
 
-TEST_P(Authorizing, DeniedGrantOrUndefinedRoleStillBringsTheProductIn)
+TEST_P(DbAuthorizing, DeniedGrantOrUndefinedRoleStillBringsTheProductIn)
 {
     insert("UserProductRole", {{"Domain", "acme.local"}, {"UserId", "asmith"}, {"Product", 6}, {"Role", 1}, {"Status", 0}});
     insertUnchecked("UserProductRole",
@@ -93,7 +93,7 @@ TEST_P(Authorizing, DeniedGrantOrUndefinedRoleStillBringsTheProductIn)
     EXPECT_EQ(0u, asmith.products().at(0).roles().count(42));
 }
 
-TEST_P(Authorizing, GrantNamingAnUnknownProductIsLoggedAsWarningAndSkipped)
+TEST_P(DbAuthorizing, GrantNamingAnUnknownProductIsLoggedAsWarningAndSkipped)
 {
     insertUnchecked("CustomerProductPermission", {{"Customer", "acme"}, {"Product", 77}, {"Permission", 1}, {"Status", 1}});
     User jdoe = loadedUser("acme.local", "jdoe");
@@ -103,7 +103,7 @@ TEST_P(Authorizing, GrantNamingAnUnknownProductIsLoggedAsWarningAndSkipped)
     EXPECT_EQ(PRStatus::statusGranted, permissionStatus(jdoe, 5, 7));
 }
 
-TEST_P(Authorizing, FailingGrantStepIsLoggedWhileTheOtherStepsApply)
+TEST_P(DbAuthorizing, FailingGrantStepIsLoggedWhileTheOtherStepsApply)
 {
     insert("CustomerProductPermission", {{"Customer", "acme"}, {"Product", 6}, {"Permission", 1}, {"Status", 1}});
     User jdoe = loadedUser("acme.local", "jdoe");
@@ -115,7 +115,7 @@ TEST_P(Authorizing, FailingGrantStepIsLoggedWhileTheOtherStepsApply)
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 9));
 }
 
-TEST_P(Authorizing, FailureInOneTeamSkipsTheRemainingTeamsOnly)
+TEST_P(DbAuthorizing, FailureInOneTeamSkipsTheRemainingTeamsOnly)
 {
     insert("TeamProductRole", {{"Team", 11}, {"Product", 6}, {"Role", 1}, {"Status", 1}});
     User jdoe = loadedUser("acme.local", "jdoe");
@@ -128,7 +128,7 @@ TEST_P(Authorizing, FailureInOneTeamSkipsTheRemainingTeamsOnly)
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 9));
 }
 
-TEST_P(Authorizing, TraceNamesTheProductsMetBeforeTheUserGrantsAndFollowsTheEcho)
+TEST_P(DbAuthorizing, TraceNamesTheProductsMetBeforeTheUserGrantsAndFollowsTheEcho)
 {
     insert("UserProductRole", {{"Domain", "acme.local"}, {"UserId", "jdoe"}, {"Product", 6}, {"Role", 1}, {"Status", 1}});
     User jdoe = loadedUser("acme.local", "jdoe");
@@ -148,14 +148,14 @@ TEST_P(Authorizing, TraceNamesTheProductsMetBeforeTheUserGrantsAndFollowsTheEcho
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
 }
 
-TEST_P(Authorizing, UserWithoutDomainIsRefused)
+TEST_P(DbAuthorizing, UserWithoutDomainIsRefused)
 {
     initialize(Factory::modeSimple);
     User nobody;
     EXPECT_OSTREL_THROW(Factory::authorize(nobody), nNAX_NODOMAINSET, "Domain pointer is null.");
 }
 
-TEST_P(Authorizing, AuthenticateAuthorizesTheCurrentUserAndSessionsKeepHisGrants)
+TEST_P(DbAuthorizing, AuthenticateAuthorizesTheCurrentUserAndSessionsKeepHisGrants)
 {
     insert("UserProductPermission",
            {{"Domain", "acme.local"}, {"UserId", "jdoe"}, {"Product", 0}, {"Permission", 3}, {"Status", 1}});
@@ -179,7 +179,7 @@ TEST_P(Authorizing, AuthenticateAuthorizesTheCurrentUserAndSessionsKeepHisGrants
                         nNAX_AUTHENTICATIONFAILED, "Bad user id or password.");
 }
 
-TEST_P(Authorizing, CompletingAUserAlsoAuthorizesHim)
+TEST_P(DbAuthorizing, CompletingAUserAlsoAuthorizesHim)
 {
     initialize(Factory::modeAuthenticator);
     User jdoe(Factory::domains().at("acme.local"), "jdoe", "", "", "");
@@ -188,7 +188,7 @@ TEST_P(Authorizing, CompletingAUserAlsoAuthorizesHim)
     EXPECT_EQ(PRStatus::statusGranted, permissionStatus(jdoe, 5, 7));
 }
 
-TEST_P(Authorizing, ProfilesOfAHostAreOverlaidByTheRegistry)
+TEST_P(DbAuthorizing, ProfilesOfAHostAreOverlaidByTheRegistry)
 {
     insert("ProfileHost", {{"Profile", "office"}, {"Host", "pc1"}});
     insertUnchecked("ProfileHost", {{"Profile", "travel"}, {"Host", "pc1"}});
@@ -205,7 +205,7 @@ TEST_P(Authorizing, ProfilesOfAHostAreOverlaidByTheRegistry)
     EXPECT_EQ(&OstrelData::Factory::profiles(), &Factory::profiles());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Authorizing, ::testing::ValuesIn(OstrelTest::testEngines()),
+INSTANTIATE_TEST_SUITE_P(Engines, DbAuthorizing, ::testing::ValuesIn(OstrelTest::testEngines()),
                          OstrelTest::engineTestName);
 
 } // namespace

@@ -11,7 +11,7 @@ using Result = Factory::Result;
 using VeskDal::SqlInteger;
 using VeskDal::SqlText;
 
-class Conversions : public RegistryFixture {
+class DbConversions : public RegistryFixture {
 protected:
     // Registers customer "acme" and product 5 with role 1 (carrying permission 7) and permissions
     // 7 and 8, all denied.
@@ -26,7 +26,7 @@ protected:
     }
 };
 
-TEST_F(Conversions, RowsWithoutTheirKeyColumnsGiveFallbacksAndStoreNothing)
+TEST_F(DbConversions, RowsWithoutTheirKeyColumnsGiveFallbacksAndStoreNothing)
 {
     Row row{{"Description", SqlText("orphan")}, {"Name", SqlText("n")}};
     EXPECT_EQ(-1, Factory::productFromRow(row).product());
@@ -45,7 +45,7 @@ TEST_F(Conversions, RowsWithoutTheirKeyColumnsGiveFallbacksAndStoreNothing)
     EXPECT_TRUE(Factory::authenticationLibraryTemplates().empty());
 }
 
-TEST_F(Conversions, DomainRowIsCheckedColumnByColumnInOrder)
+TEST_F(DbConversions, DomainRowIsCheckedColumnByColumnInOrder)
 {
     Row row;
     EXPECT_OSTREL_THROW(Factory::domainFromRow(row), nNAX_MISSINGDATA, "Customer column missing.");
@@ -70,7 +70,7 @@ TEST_F(Conversions, DomainRowIsCheckedColumnByColumnInOrder)
     EXPECT_TRUE(Factory::customers().at("acme").domains().empty());
 }
 
-TEST_F(Conversions, TeamRowNeedsTeamAndRegisteredCustomer)
+TEST_F(DbConversions, TeamRowNeedsTeamAndRegisteredCustomer)
 {
     Row row{{"Team", SqlInteger(10)}};
     EXPECT_OSTREL_THROW(Factory::teamFromRow(row), nNAX_MISSINGDATA, "Customer/Team");
@@ -81,7 +81,7 @@ TEST_F(Conversions, TeamRowNeedsTeamAndRegisteredCustomer)
     EXPECT_TRUE(Factory::teams().empty());
 }
 
-TEST_F(Conversions, ProfileRowsNeedTheProfileColumnAndOnlyYMeansDefault)
+TEST_F(DbConversions, ProfileRowsNeedTheProfileColumnAndOnlyYMeansDefault)
 {
     Row row{{"IsDefault", SqlText("Y")}};
     EXPECT_OSTREL_THROW(Factory::profileFromRowNI(row), nNAX_MISSINGDATA, "Profile column missing.");
@@ -94,7 +94,7 @@ TEST_F(Conversions, ProfileRowsNeedTheProfileColumnAndOnlyYMeansDefault)
     EXPECT_EQ(1u, Factory::profiles().count("office"));
 }
 
-TEST_F(Conversions, ParameterResultsNameTheMissingColumnAndKeepTheLastValue)
+TEST_F(DbConversions, ParameterResultsNameTheMissingColumnAndKeepTheLastValue)
 {
     const Result params{Row{{"Param", SqlText("a")}, {"Value", SqlText("1")}},
                         Row{{"Param", SqlText("a")}, {"Value", SqlText("2")}}};
@@ -113,7 +113,7 @@ TEST_F(Conversions, ParameterResultsNameTheMissingColumnAndKeepTheLastValue)
                         nNAX_MISSINGDATA, "Value");
 }
 
-TEST_F(Conversions, PermissionResultSkipsRowsWithoutNumberAndReadsStatuses)
+TEST_F(DbConversions, PermissionResultSkipsRowsWithoutNumberAndReadsStatuses)
 {
     const Product product(5);
     const Result result{Row{{"Permission", SqlInteger(1)}, {"Status", SqlInteger(1)}, {"Description", SqlText("a")}},
@@ -133,7 +133,7 @@ TEST_F(Conversions, PermissionResultSkipsRowsWithoutNumberAndReadsStatuses)
                         "Permission is not an integer: seven");
 }
 
-TEST_F(Conversions, GrantRowsCopyTheRegistryProductAndMergeStatuses)
+TEST_F(DbConversions, GrantRowsCopyTheRegistryProductAndMergeStatuses)
 {
     registerLedger();
     ProductMap productS;
@@ -156,7 +156,7 @@ TEST_F(Conversions, GrantRowsCopyTheRegistryProductAndMergeStatuses)
     EXPECT_TRUE(logged({"WARNING", "(layer 1)", "Error Code=105", "Legend=\"77\""}));
 }
 
-TEST_F(Conversions, TeamMapAndSharedObjectRows)
+TEST_F(DbConversions, TeamMapAndSharedObjectRows)
 {
     Row partial{{"Domain", SqlText("d")}, {"AlienGroup", SqlText("g")}, {"Team", SqlInteger(1)}};
     Factory::teamMapFromRow(partial);
@@ -171,7 +171,7 @@ TEST_F(Conversions, TeamMapAndSharedObjectRows)
     EXPECT_TRUE(Factory::sharedObjects().empty());
 }
 
-TEST_F(Conversions, VersionIsTheFrameworks)
+TEST_F(DbConversions, VersionIsTheFrameworks)
 {
     EXPECT_EQ(Corvel::Version(5, 0, 4, 0), Factory::version());
 }

@@ -7,9 +7,9 @@ namespace {
 
 using namespace OstrelData;
 
-class Loading : public EngineFixture {};
+class DbLoading : public EngineFixture {};
 
-TEST_P(Loading, SimpleModeLoadsCatalogueAndOrganisationButNoUsersOrPlugins)
+TEST_P(DbLoading, SimpleModeLoadsCatalogueAndOrganisationButNoUsersOrPlugins)
 {
     initialize(Factory::modeSimple);
 
@@ -61,7 +61,7 @@ TEST_P(Loading, SimpleModeLoadsCatalogueAndOrganisationButNoUsersOrPlugins)
     EXPECT_TRUE(Factory::authenticationLibraryTemplates().empty());
 }
 
-TEST_P(Loading, AdminModeFilesUsersInTheirDomainsWithTeamsSharingProducts)
+TEST_P(DbLoading, AdminModeFilesUsersInTheirDomainsWithTeamsSharingProducts)
 {
     initialize(Factory::modeAdmin);
 
@@ -79,7 +79,7 @@ TEST_P(Loading, AdminModeFilesUsersInTheirDomainsWithTeamsSharingProducts)
     EXPECT_EQ(1u, Factory::domains().at("globex.local").users().size());
 }
 
-TEST_P(Loading, AllModeRegistersPluginsButLeavesDomainsWithoutAuthenticators)
+TEST_P(DbLoading, AllModeRegistersPluginsButLeavesDomainsWithoutAuthenticators)
 {
     initialize(Factory::modeAll);
 
@@ -105,7 +105,7 @@ TEST_P(Loading, AllModeRegistersPluginsButLeavesDomainsWithoutAuthenticators)
     EXPECT_TRUE(Factory::domains().at("acme.local").users().empty());
 }
 
-TEST_P(Loading, AuthenticatorModeGivesDomainsWorkingAuthenticators)
+TEST_P(DbLoading, AuthenticatorModeGivesDomainsWorkingAuthenticators)
 {
     initialize(Factory::modeAuthenticator);
 
@@ -126,7 +126,7 @@ TEST_P(Loading, AuthenticatorModeGivesDomainsWorkingAuthenticators)
     EXPECT_TRUE(_plogS->empty()) << _plogS->front();
 }
 
-TEST_P(Loading, RowsNamingUnknownCustomersPlatformsOrLibrariesAreLoggedAndSkipped)
+TEST_P(DbLoading, RowsNamingUnknownCustomersPlatformsOrLibrariesAreLoggedAndSkipped)
 {
     insertUnchecked("Domain", {{"Domain", "lost.local"}, {"Description", "Lost"}, {"Customer", "nobody"},
                                {"AuthenticationLibrary", 1}, {"UserTools", "N"}});
@@ -156,7 +156,7 @@ TEST_P(Loading, RowsNamingUnknownCustomersPlatformsOrLibrariesAreLoggedAndSkippe
     EXPECT_FALSE(logged({"casper"}));
 }
 
-TEST_P(Loading, RolePermissionNamingAnUndefinedPermissionIsSkipped)
+TEST_P(DbLoading, RolePermissionNamingAnUndefinedPermissionIsSkipped)
 {
     insertUnchecked("ProductRolePermission", {{"Product", 5}, {"Role", 2}, {"Permission", 99}, {"Status", 1}});
     initialize(Factory::modeSimple);
@@ -165,7 +165,7 @@ TEST_P(Loading, RolePermissionNamingAnUndefinedPermissionIsSkipped)
     EXPECT_EQ(0u, auditor.permissions().count(99));
 }
 
-TEST_P(Loading, NonNumericStoredNumberFailsTheRowNotTheProcess)
+TEST_P(DbLoading, NonNumericStoredNumberFailsTheRowNotTheProcess)
 {
     if (engine() != "sqlite")
         GTEST_SKIP() << "only SQLite stores text in an integer column";
@@ -176,7 +176,7 @@ TEST_P(Loading, NonNumericStoredNumberFailsTheRowNotTheProcess)
     EXPECT_EQ(2u, Factory::teams().size());
 }
 
-TEST_P(Loading, DatabaseFailureEndsTheLoadAsAlienException)
+TEST_P(DbLoading, DatabaseFailureEndsTheLoadAsAlienException)
 {
     script("DROP TABLE " + quoted("TeamMap"));
     try {
@@ -192,7 +192,7 @@ TEST_P(Loading, DatabaseFailureEndsTheLoadAsAlienException)
     EXPECT_EQ(3u, Factory::teams().size());
 }
 
-TEST_P(Loading, ReinitializeKeepsLoadedLibrariesAndTheAddressesOfSurvivingEntries)
+TEST_P(DbLoading, ReinitializeKeepsLoadedLibrariesAndTheAddressesOfSurvivingEntries)
 {
     initialize(Factory::modeAuthenticator);
     AuthenticationLibrary* plibrary = Factory::authenticationLibraries().at(1);
@@ -230,7 +230,7 @@ TEST_P(Loading, ReinitializeKeepsLoadedLibrariesAndTheAddressesOfSurvivingEntrie
     EXPECT_EQ(nAuthenticators, Factory::authenticators().size());
 }
 
-TEST_P(Loading, ReinitializeReloadsUsersOnlyInAdminMode)
+TEST_P(DbLoading, ReinitializeReloadsUsersOnlyInAdminMode)
 {
     initialize(Factory::modeAdmin);
     insert("User", {{"Domain", "acme.local"}, {"UserId", "newbie"}, {"Name", "New"}, {"AuthenticationToken", ""},
@@ -244,7 +244,7 @@ TEST_P(Loading, ReinitializeReloadsUsersOnlyInAdminMode)
     EXPECT_TRUE(Factory::domains().at("acme.local").users().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Loading, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, DbLoading, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
 
 } // namespace
 } // namespace OstrelDbTest
