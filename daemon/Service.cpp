@@ -1,0 +1,684 @@
+#include "Service.h"
+
+#include <new>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+#include "Corvel/EventLogger.h"
+#include "Corvel/Exception.h"
+#include "OstrelData/OstrelData.h"
+#include "OstrelDataDB/OstrelFactory.h"
+#include "OstrelDataXML/OstrelFactory.h"
+#include "Vesk/XMLDoc.h"
+#include "VeskDal/SqlException.h"
+
+namespace Ostreld {
+
+namespace {
+
+using Codec = OstrelDataXML::Factory;
+using OstrelData::AuthenticatedUser;
+using OstrelData::Factory;
+using Vesk::XMLDoc;
+using Vesk::XMLNode;
+
+// The persisted sessions, which the factory keeps to itself.
+class SessionAccess : public OstrelDataDB::Factory {
+public:
+    static OstrelData::SessionMap& sessions() { return _sessionS; }
+};
+
+const char* permissionName(int nPermission)
+{
+    switch (nPermission) {
+    case OSROstrel::nOSRP_Maintain_Plugins: return "maintain plug-ins";
+    case OSROstrel::nOSRP_Maintain_Authenticators: return "maintain authenticators";
+    case OSROstrel::nOSRP_Maintain_Products: return "maintain products";
+    case OSROstrel::nOSRP_Administer_Customers: return "administer customers";
+    case OSROstrel::nOSRP_Administer_Domains: return "administer domains";
+    case OSROstrel::nOSRP_Administer_Teams: return "administer teams";
+    case OSROstrel::nOSRP_Administer_Users: return "administer users";
+    }
+    return "unknown";
+}
+
+// Whether the user holds a permission of the framework's own product, granted.
+bool holdsPermission(const OstrelData::User& user, int nPermission)
+{
+    const OstrelData::ProductMap& productS = user.products();
+    OstrelData::ProductMap::const_iterator itProduct = productS.find(OSROstrel::nOSRD_Ostrel);
+    if (itProduct == productS.end()) return false;
+    const OstrelData::PermissionMap& permissionS = itProduct->second.permissions();
+    OstrelData::PermissionMap::const_iterator it = permissionS.find(nPermission);
+    return it != permissionS.end() && it->second.hasPermission();
+}
+
+std::string shown(const OstrelData::User& user)
+{
+    return (user.hasDomain() ? user.domain().domain() : std::string()) + "/" + user.userId();
+}
+
+// The stored token (a password hash) never leaves the daemon: users go out with an empty one.
+void withoutToken(OstrelData::User& user)
+{
+    user.setAuthenticationToken(std::string());
+}
+
+void membersWithoutToken(OstrelData::Team& team)
+{
+    const OstrelData::Team& reading = team;
+    bool bAny = false;
+    for (const auto& entry : reading.members())
+        bAny = bAny || !entry.second.authenticationToken().empty();
+    if (!bAny) return;
+    for (auto& entry : team.members())
+        withoutToken(entry.second);
+}
+
+std::string text(const XMLDoc& doc)
+{
+    return doc.stream().str();
+}
+
+std::string emptyReply(const char* pszResponse)
+{
+    return text(Codec::Envelope::response(pszResponse));
+}
+
+// The file name without its folders: clients learn where a failure arose, not where we build.
+std::string baseName(const std::string& strFile)
+{
+    std::string::size_type n = strFile.find_last_of('/');
+    return n == std::string::npos ? strFile : strFile.substr(n + 1);
+}
+
+std::string failureReply(const OstrelData::Exception& e)
+{
+    XMLDoc doc = Codec::Envelope::response("exception");
+    // The reader of an exception element insists on a file, a non-zero line and code, and a legend.
+    std::string strFile = baseName(e.file());
+    std::string strLegend = e.legend();
+    if (strLegend.empty()) strLegend = OstrelData::Exception::explainErrorCode(e.errorCode());
+    if (strLegend.empty()) strLegend = "unknown";
+    OstrelData::Exception sent(strFile.empty() ? "ostreld" : strFile, e.line() != 0 ? e.line() : 1,
+                               e.errorCode() != 0 ? e.errorCode() : OstrelData::nNAX_UNKNOWN, strLegend, e.remote());
+    Codec::Envelope::addException(doc, sent);
+    return text(doc);
+}
+
+// The host part of a transport peer ("1.2.3.4:5678", "[::1]:5678"); empty for a unix peer.
+std::string peerHost(const std::string& strPeer)
+{
+    if (strPeer.compare(0, 5, "unix:") == 0) return std::string();
+    if (!strPeer.empty() && strPeer[0] == '[') {
+        std::string::size_type n = strPeer.find(']');
+        return n == std::string::npos ? std::string() : strPeer.substr(1, n - 1);
+    }
+    std::string::size_type n = strPeer.rfind(':');
+    return n == std::string::npos ? strPeer : strPeer.substr(0, n);
+}
+
+// The registered domain of a decoded user, and a user on it: decoded users point into the codec's
+// caches, the factory works on the registries.
+OstrelData::User rebased(const OstrelData::User& decoded)
+{
+    const std::string& strDomain = decoded.domain().domain();
+    OstrelData::DomainMap::const_iterator it = Factory::domains().find(strDomain);
+    if (it == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_DOMAINNOTFOUND, strDomain);
+    return OstrelData::User(it->second, decoded.userId(), "", "", "");
+}
+
+// The authenticator registered for a domain, with the factory's own refusals.
+OstrelData::Authenticator& registeredAuthenticator(const std::string& strDomain)
+{
+    if (Factory::domains().find(strDomain) == Factory::domains().end())
+        OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "No such Domain - " + strDomain + ".");
+    OstrelData::AuthenticatorPtrMap::const_iterator it = Factory::authenticators().find(strDomain);
+    if (it == Factory::authenticators().end() || it->second == nullptr)
+        OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "No such Authenticator - " + strDomain + ".");
+    return *it->second;
+}
+
+// The registered profile of that name, with its parameters; a name the registry does not know is
+// kept as given. An empty name takes the default profile when there is one.
+OstrelData::Profile profileNamed(const std::string& strProfile)
+{
+    const OstrelData::ProfileMap& profileS = Factory::profiles();
+    if (strProfile.empty()) {
+        for (const auto& entry : profileS)
+            if (entry.second.isDefault()) return entry.second;
+        return OstrelData::Profile();
+    }
+    OstrelData::ProfileMap::const_iterator it = profileS.find(strProfile);
+    return it != profileS.end() ? it->second : OstrelData::Profile(strProfile, false);
+}
+
+void wipe(std::string& str)
+{
+    if (!str.empty()) OPENSSL_cleanse(&str[0], str.size());
+    str.clear();
+}
+
+} // namespace
+
+// The connection's own state: its login, if any.
+struct ConnectionState {
+    std::unique_ptr<AuthenticatedUser> plogin;
+};
+
+struct Service::Request {
+    Corvel::ConnectionContext& context;
+    ConnectionState& state;
+    const XMLNode* proot;
+    std::string strName;
+
+    bool loggedIn() const { return state.plogin != nullptr; }
+    const AuthenticatedUser& login() const { return *state.plogin; }
+
+    // The payload element; 1011 when the request lacks it.
+    const XMLNode* payload(const char* pszChild) const
+    {
+        const XMLNode* pchild = proot->findChild(pszChild);
+        if (pchild == nullptr)
+            OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML,
+                         std::string("No ") + pszChild + " node in " + strName + " request.");
+        return pchild;
+    }
+    std::string payloadText(const char* pszChild) const
+    {
+        Vesk::String strValue = payload(pszChild)->value();
+        return strValue.isNull() ? std::string() : strValue.str();
+    }
+};
+
+const Service::Route Service::s_routeS[] = {
+    {"about", true, &Service::about},
+    {"initialize", true, &Service::initialize},
+    {"authenticate", true, &Service::authenticate},
+    {"validate", true, &Service::validate},
+    {"retrievesession", true, &Service::retrieveSession},
+    {"domains", true, &Service::domains},
+    {"profiles", true, &Service::profiles},
+    {"reloadfactory", false, &Service::reloadFactory},
+    {"authenticateduser", false, &Service::authenticatedUser},
+    {"passwd", false, &Service::passwd},
+    {"persistsession", false, &Service::persistSession},
+    {"killsession", false, &Service::killSession},
+    {"user", false, &Service::user},
+    {"team", false, &Service::team},
+    {"teams", false, &Service::teams},
+    {"products", false, &Service::products},
+    {"customers", false, &Service::customers},
+    {"who", false, &Service::who},
+};
+
+Service::Service(const KeyPair& keyPair, const Settings& settings)
+    : _keyPair(keyPair), _authSlots(settings.nAuthSlots)
+{
+}
+
+std::string Service::answer(Corvel::ConnectionContext& context, const std::string& strRequest)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    try {
+        return dispatch(context, strRequest);
+    } catch (const OstrelData::Exception& e) {
+        return failureReply(e);
+    } catch (const Vesk::XMLException& e) {
+        return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_MALFORMEDXML,
+                                                  std::string("Malformed request: ") + e.what(), false));
+    } catch (const VeskDal::DalDatabaseException& e) {
+        logger.logError("Database failure for " + context.peer() + ": " + e.nativeExplanation(), Corvel::layerDatabase);
+        return failureReply(
+            OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, "Database error.", false));
+    } catch (const VeskDal::SqlException& e) {
+        logger.logError("SQL failure for " + context.peer() + ": " + e.what(), Corvel::layerDatabase);
+        return failureReply(
+            OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, "Database error.", false));
+    } catch (const Corvel::Exception& e) {
+        return failureReply(
+            OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_ALIENEXCEPTION, e.legend(), false));
+    } catch (const std::bad_alloc&) {
+        logger.logError("Out of memory answering " + context.peer(), Corvel::layerService);
+        return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_UNKNOWN, "Out of memory.", false));
+    } catch (const std::exception& e) {
+        logger.logError("Failure answering " + context.peer() + ": " + e.what(), Corvel::layerService);
+        return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_UNKNOWN, "unknown", false));
+    } catch (...) {
+        logger.logError("Unknown failure answering " + context.peer(), Corvel::layerService);
+        return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_UNKNOWN, "unknown", false));
+    }
+}
+
+std::string Service::dispatch(Corvel::ConnectionContext& context, const std::string& strRequest)
+{
+    if (!context.state()) context.setState(std::make_shared<ConnectionState>());
+    ConnectionState& state = *context.stateAs<ConnectionState>();
+
+    XMLDoc doc = XMLDoc::parse(Vesk::String(strRequest));
+    const XMLNode* proot = doc.rootNode();
+    if (proot == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No root node in request.");
+    Request request{context, state, proot, proot->attribute("request").str()};
+    if (request.strName.empty()) OSTREL_RAISE(OstrelData::nNAX_BADREQUEST, "No request attribute.");
+
+    // A login lasts while it is used: one idle longer than the session time-out is over.
+    if (state.plogin && state.plogin->hasSession()) {
+        try {
+            state.plogin->session().access();
+        } catch (const OstrelData::Exception&) {
+            audit(request, "login of " + shown(*state.plogin) + " timed out", false);
+            clearLogin(request);
+        }
+    }
+
+    for (const Route& route : s_routeS) {
+        if (request.strName != route.pszRequest) continue;
+        if (!route.bAnonymous && !request.loggedIn()) refuse(request, request.strName + " needs a login");
+        // A reload takes the gate whole; everything else reads the registries under it.
+        if (route.handler == &Service::reloadFactory) return (this->*route.handler)(request);
+        SharedGateLock gate(_gate);
+        return (this->*route.handler)(request);
+    }
+    OSTREL_RAISE(OstrelData::nNAX_BADREQUEST, "Unknown request - " + request.strName + ".");
+}
+
+void Service::connectionClosed(Corvel::ConnectionContext& context)
+{
+    std::lock_guard<std::mutex> lock(_mxLogins);
+    _loginS.erase(context.id());
+}
+
+void Service::reload(const std::string& strWhy)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    std::lock_guard<ReloadGate> gate(_gate);
+    std::lock_guard<std::mutex> factory(_mxFactory);
+    logger.logInfo("Reloading the model (" + strWhy + ")", Corvel::layerService);
+    try {
+        OstrelDataDB::Factory::reinitialize();
+        logger.logInfo("Model reloaded: " + std::to_string(Factory::domains().size()) + " domains, " +
+                           std::to_string(Factory::products().size()) + " products",
+                       Corvel::layerService);
+    } catch (const OstrelData::Exception& e) {
+        logger.logError("Reload failed, the model is as far as it got: " + e.legend(), Corvel::layerService);
+    } catch (const std::exception& e) {
+        logger.logError(std::string("Reload failed, the model is as far as it got: ") + e.what(), Corvel::layerService);
+    }
+}
+
+void Service::cleanUpSessions()
+{
+    SharedGateLock gate(_gate);
+    std::lock_guard<std::mutex> factory(_mxFactory);
+    SessionAccess::sessions().cleanUp();
+}
+
+// ---- the requests
+
+std::string Service::about(Request&)
+{
+    XMLDoc doc = Codec::Envelope::response("about");
+    XMLNode* pabout = doc.rootNode()->addNode("about");
+    pabout->addNode("ostreld:ostreld", OstrelDataDB::Factory::version().text());
+    pabout->addNode("OstrelData:Factory", OstrelData::Factory::version().text());
+    pabout->addNode("OstrelDataDB:Factory", OstrelDataDB::Factory::version().text());
+    pabout->addNode("OstrelDataXML:Factory", OstrelDataXML::Factory::version().text());
+    return text(doc);
+}
+
+std::string Service::reloadFactory(Request& request)
+{
+    requirePermission(request, OSROstrel::nOSRP_Maintain_Products, "reloadfactory");
+    audit(request, "reload asked by " + shown(request.login()), false);
+    reload("asked by " + shown(request.login()));
+    return emptyReply("reloadfactory");
+}
+
+std::string Service::initialize(Request& request)
+{
+    const std::string strVersion = request.proot->attribute("version").str();
+    const Corvel::Version ours = OstrelDataDB::Factory::version();
+    Corvel::Version theirs;
+    try {
+        theirs = Corvel::Version::fromText(strVersion);
+    } catch (const Corvel::Exception&) {
+        OSTREL_RAISE(OstrelData::nNAX_VERSIONMISMATCH,
+                     "Client version '" + strVersion + "' is not understood; this service is " + ours.text() + ".");
+    }
+    if (theirs.major() != ours.major())
+        OSTREL_RAISE(OstrelData::nNAX_VERSIONMISMATCH,
+                     "Client version " + theirs.text() + " does not work with service version " + ours.text() + ".");
+    XMLDoc doc = Codec::Envelope::response("rsa");
+    Codec::RsaKey::toXML(doc.rootNode(), _keyPair.publicKey());
+    return text(doc);
+}
+
+std::string Service::authenticate(Request& request)
+{
+    return login(request, false);
+}
+
+std::string Service::validate(Request& request)
+{
+    return login(request, true);
+}
+
+std::string Service::login(Request& request, bool bValidate)
+{
+    const char* pszWhat = bValidate ? "validation" : "login";
+    const XMLNode* puser = request.payload("user");
+    const std::string strToken = request.payloadText("authenticationtoken");
+    const XMLNode* pprofile = bValidate ? nullptr : request.proot->findChild("profile");
+    std::string strDomain, strUserId, strProfile;
+    {
+        std::lock_guard<std::mutex> codec(_mxCodec);
+        OstrelData::User decoded = Codec::User::fromXML(puser);
+        strDomain = decoded.domain().domain();
+        strUserId = decoded.userId();
+        // Clients send an empty profile name for "the default"; the codec would refuse that.
+        const XMLNode* pname = pprofile != nullptr ? pprofile->findChild("profile") : nullptr;
+        if (pname != nullptr && !pname->value().isNull()) strProfile = Codec::Profile::fromXML(pprofile).profile();
+    }
+    const std::string strShown = strDomain + "/" + strUserId;
+
+    AuthenticatedUser authenticated;
+    std::string strPassword;
+    try {
+        if (!_keyPair.decrypt(strToken, strPassword))
+            OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
+        OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
+        OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
+        const OstrelData::PasswordAuthenticationToken token(strPassword);
+        {
+            SlotHold slot(_authSlots);
+            authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
+        }
+        wipe(strPassword);
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelDataDB::Factory::authorize(authenticated);
+    } catch (const OstrelData::Exception& e) {
+        wipe(strPassword);
+        audit(request, std::string(pszWhat) + " failed: " + strShown + ": " + e.legend() + " (code " +
+                           std::to_string(e.errorCode()) + ")",
+              true);
+        throw;
+    } catch (...) {
+        wipe(strPassword);
+        audit(request, std::string(pszWhat) + " failed: " + strShown + ": internal failure", true);
+        throw;
+    }
+    withoutToken(authenticated);
+    if (!bValidate) setLogin(request, authenticated);
+    audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
+
+    XMLDoc doc = Codec::Envelope::response("authenticateduser");
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), authenticated);
+    return text(doc);
+}
+
+std::string Service::authenticatedUser(Request& request)
+{
+    XMLDoc doc = Codec::Envelope::response("authenticateduser");
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), request.login());
+    return text(doc);
+}
+
+std::string Service::passwd(Request& request)
+{
+    const XMLNode* puser = request.payload("authenticateduser");
+    const std::string strCurrent = request.payloadText("authenticationtokencurrent");
+    const std::string strNew = request.payloadText("authenticationtokennew");
+    std::string strSession;
+    OstrelData::User::Key key;
+    {
+        std::lock_guard<std::mutex> codec(_mxCodec);
+        AuthenticatedUser claimed = Codec::AuthenticatedUser::fromXML(puser);
+        strSession = claimed.session().str();
+        key = claimed.key();
+    }
+    const AuthenticatedUser& own = request.login();
+    if (strSession != own.session().str() || key != own.key())
+        refuse(request, "passwd names another login than this connection's");
+
+    std::string strPasswordCurrent, strPasswordNew;
+    try {
+        if (!_keyPair.decrypt(strCurrent, strPasswordCurrent) || !_keyPair.decrypt(strNew, strPasswordNew))
+            OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
+        OstrelData::Authenticator& authenticator = registeredAuthenticator(own.domain().domain());
+        OstrelData::PasswordAuthenticationToken current(strPasswordCurrent), changed(strPasswordNew);
+        wipe(strPasswordCurrent);
+        wipe(strPasswordNew);
+        SlotHold slot(_authSlots);
+        authenticator.passwd(own, current, changed);
+    } catch (const OstrelData::Exception& e) {
+        wipe(strPasswordCurrent);
+        wipe(strPasswordNew);
+        audit(request, "password change failed: " + shown(own) + ": " + e.legend(), true);
+        throw;
+    }
+    audit(request, "password changed: " + shown(own), false);
+    return emptyReply("passwd");
+}
+
+std::string Service::persistSession(Request& request)
+{
+    const XMLNode* puser = request.payload("authenticateduser");
+    std::string strSession;
+    OstrelData::User::Key key;
+    {
+        std::lock_guard<std::mutex> codec(_mxCodec);
+        AuthenticatedUser claimed = Codec::AuthenticatedUser::fromXML(puser);
+        strSession = claimed.session().str();
+        key = claimed.key();
+    }
+    const AuthenticatedUser& own = request.login();
+    if (strSession != own.session().str() || key != own.key())
+        refuse(request, "persistsession names another login than this connection's");
+    // What is kept is the daemon's own copy of the login: whatever else the element says, its
+    // grants included, is ignored. The copy starts its idle time now, so a session nobody
+    // retrieves still times out.
+    AuthenticatedUser kept = own;
+    kept.session().access();
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelDataDB::Factory::persistSession(kept);
+    }
+    audit(request, "session kept: " + shown(own), false);
+    return emptyReply("persistsession");
+}
+
+std::string Service::retrieveSession(Request& request)
+{
+    const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
+    AuthenticatedUser found;
+    try {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        found = OstrelDataDB::Factory::retrieveSession(session);
+    } catch (const OstrelData::Exception& e) {
+        audit(request, "session refused: " + e.legend(), true);
+        throw;
+    }
+    withoutToken(found);
+    setLogin(request, found);
+    audit(request, "session resumed: " + shown(found), false);
+    XMLDoc doc = Codec::Envelope::response("authenticateduser");
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), found);
+    return text(doc);
+}
+
+std::string Service::killSession(Request& request)
+{
+    const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
+    const AuthenticatedUser& own = request.login();
+    std::string strOwner;
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelData::SessionMap& sessionS = SessionAccess::sessions();
+        OstrelData::SessionMap::const_iterator it = sessionS.find(session.str());
+        if (it == sessionS.end()) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
+        strOwner = shown(it->second);
+        if (it->second.key() != own.key() && !holdsPermission(own, OSROstrel::nOSRP_Administer_Users))
+            refuse(request, "killsession of another user's session needs permission " +
+                                std::to_string(OSROstrel::nOSRP_Administer_Users) + " (administer users) of product 0");
+        OstrelData::Factory::killSession(session);
+    }
+    audit(request, "session ended: " + strOwner + " by " + shown(own), false);
+    if (own.session().str() == session.str()) clearLogin(request);
+    return emptyReply("killsession");
+}
+
+std::string Service::user(Request& request)
+{
+    const XMLNode* puser = request.payload("user");
+    const bool bRecurse = request.proot->attribute("recurse") == "Y";
+    OstrelData::User user;
+    {
+        std::lock_guard<std::mutex> codec(_mxCodec);
+        user = rebased(Codec::User::fromXML(puser));
+    }
+    if (user.key() != request.login().key())
+        requirePermission(request, OSROstrel::nOSRP_Administer_Users, "user of another user");
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelDataDB::Factory::user(user, bRecurse);
+    }
+    withoutToken(user);
+    XMLDoc doc = Codec::Envelope::response("user");
+    Codec::User::toXML(doc.rootNode(), user);
+    return text(doc);
+}
+
+std::string Service::team(Request& request)
+{
+    const XMLNode* pteam = request.payload("team");
+    const bool bReload = request.proot->attribute("reload") == "Y";
+    int nTeam;
+    {
+        std::lock_guard<std::mutex> codec(_mxCodec);
+        nTeam = Codec::Team::fromXML(pteam).team();
+    }
+    const OstrelData::User& own = request.login();
+    if (own.teams().count(nTeam) == 0)
+        requirePermission(request, OSROstrel::nOSRP_Administer_Teams, "team of which the user is no member");
+    OstrelData::Team team(OstrelData::Customer::allCustomers, nTeam, "");
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelData::Factory::team(team, bReload);
+    }
+    membersWithoutToken(team);
+    XMLDoc doc = Codec::Envelope::response("team");
+    Codec::Team::toXML(doc.rootNode(), team, true);
+    return text(doc);
+}
+
+std::string Service::teams(Request&)
+{
+    XMLDoc doc = Codec::Envelope::response("teams");
+    Codec::TeamMap::toXML(doc.rootNode(), Factory::teams());
+    return text(doc);
+}
+
+std::string Service::products(Request&)
+{
+    XMLDoc doc = Codec::Envelope::response("products");
+    Codec::ProductMap::toXML(doc.rootNode(), Factory::products());
+    return text(doc);
+}
+
+std::string Service::domains(Request&)
+{
+    XMLDoc doc = Codec::Envelope::response("domains");
+    Codec::DomainMap::toXML(doc.rootNode(), Factory::domains());
+    return text(doc);
+}
+
+std::string Service::customers(Request&)
+{
+    XMLDoc doc = Codec::Envelope::response("customers");
+    Codec::CustomerMap::toXML(doc.rootNode(), Factory::customers());
+    return text(doc);
+}
+
+std::string Service::profiles(Request& request)
+{
+    // The profiles meant for the client's host join the common ones.
+    const std::string strHost = peerHost(request.context.peer());
+    XMLDoc doc = Codec::Envelope::response("profiles");
+    if (strHost.empty()) {
+        Codec::ProfileMap::toXML(doc.rootNode(), Factory::profiles());
+        return text(doc);
+    }
+    OstrelData::ProfileMap profileS;
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        profileS = OstrelDataDB::Factory::profiles(strHost);
+    }
+    Codec::ProfileMap::toXML(doc.rootNode(), profileS);
+    return text(doc);
+}
+
+std::string Service::who(Request& request)
+{
+    requirePermission(request, OSROstrel::nOSRP_Administer_Users, "who");
+    OstrelDataXML::AuthenticatedUserMap userS;
+    {
+        std::lock_guard<std::mutex> logins(_mxLogins);
+        for (const auto& entry : _loginS)
+            userS.insert_or_assign(entry.second.key(), entry.second);
+    }
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        for (const auto& entry : SessionAccess::sessions())
+            if (entry.second.hasSession() && !entry.second.session().expired())
+                userS.insert_or_assign(entry.second.key(), entry.second);
+    }
+    for (auto& entry : userS)
+        withoutToken(entry.second);
+    XMLDoc doc = Codec::Envelope::response("who");
+    Codec::AuthenticatedUserMap::toXML(doc.rootNode(), userS);
+    return text(doc);
+}
+
+// ---- rules and bookkeeping
+
+void Service::refuse(const Request& request, const std::string& strWhy) const
+{
+    audit(request, "refused: " + strWhy, true);
+    OSTREL_RAISE(OstrelData::nNAX_PERMISSIONDENIED, strWhy);
+}
+
+void Service::requirePermission(const Request& request, int nPermission, const char* pszWhat) const
+{
+    if (holdsPermission(request.login(), nPermission)) return;
+    refuse(request, std::string(pszWhat) + " needs permission " + std::to_string(nPermission) + " (" +
+                        permissionName(nPermission) + ") of product 0");
+}
+
+void Service::setLogin(Request& request, const AuthenticatedUser& user)
+{
+    request.state.plogin = std::make_unique<AuthenticatedUser>(user);
+    std::lock_guard<std::mutex> logins(_mxLogins);
+    _loginS.insert_or_assign(request.context.id(), user);
+}
+
+void Service::clearLogin(Request& request)
+{
+    request.state.plogin.reset();
+    std::lock_guard<std::mutex> logins(_mxLogins);
+    _loginS.erase(request.context.id());
+}
+
+void Service::audit(const Request& request, const std::string& strText, bool bWarning) const
+{
+    std::string strLine = "audit: " + request.strName + " from " + request.context.peer();
+    if (request.loggedIn()) strLine += " (" + shown(request.login()) + ")";
+    strLine += ": " + strText;
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    if (bWarning)
+        logger.logWarning(strLine, Corvel::layerSecurity);
+    else
+        logger.logInfo(strLine, Corvel::layerSecurity);
+}
+
+} // namespace Ostreld

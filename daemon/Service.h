@@ -1,0 +1,110 @@
+#ifndef OSTRELD_SERVICE_H
+#define OSTRELD_SERVICE_H
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "Corvel/DaemonServer.h"
+#include "Gates.h"
+#include "KeyPair.h"
+#include "OstrelData/AuthenticatedUser.h"
+
+namespace Vesk {
+class XMLNode;
+}
+
+namespace Ostreld {
+
+// Answers the requests of the client protocol from the database-backed factory.
+//
+// Threads: the transport runs answer() for different connections at once. The factory and its
+// registries are single-threaded, so:
+//   _gate       shared by every request while it reads the registries; held alone by a reload,
+//               which rewrites them.
+//   _mxFactory  serialises every call into the factory (grants, users, teams, the session map,
+//               profiles by host). Never held while a password is hashed or a token decrypted.
+//   _mxCodec    serialises decoding request elements, which files domains, customers and teams
+//               in the codec's process-wide caches.
+//   _mxLogins   guards _loginS.
+// Locks are taken in that order only. Authenticators are called under the shared gate alone
+// (their hashing takes most of a login's time), at most _authSlots at once, so the plug-ins'
+// authenticate and passwd must be safe to run on several threads together.
+//
+// Every connection has its own login, kept in its context's state and touched only by the
+// connection's own thread.
+class Service {
+public:
+    struct Settings {
+        int nAuthSlots = 4;  // authenticator calls at once
+    };
+
+    Service(const KeyPair& keyPair, const Settings& settings);
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // The reply to one request: its response, or an "exception" element. Never throws for
+    // anything the request holds.
+    std::string answer(Corvel::ConnectionContext& context, const std::string& strRequest);
+    // Forgets the connection's login.
+    void connectionClosed(Corvel::ConnectionContext& context);
+    // Reloads the model from the database once the requests in progress are done; new requests
+    // wait for it. A failure is logged and leaves what was loaded.
+    void reload(const std::string& strWhy);
+    // Drops the persisted sessions that have timed out.
+    void cleanUpSessions();
+
+private:
+    struct Request;
+    typedef std::string (Service::*Handler)(Request& request);
+    struct Route {
+        const char* pszRequest;
+        bool bAnonymous;  // may be asked without a login
+        Handler handler;
+    };
+    static const Route s_routeS[];
+
+    std::string dispatch(Corvel::ConnectionContext& context, const std::string& strRequest);
+
+    std::string about(Request& request);
+    std::string reloadFactory(Request& request);
+    std::string initialize(Request& request);
+    std::string authenticate(Request& request);
+    std::string validate(Request& request);
+    std::string login(Request& request, bool bValidate);
+    std::string authenticatedUser(Request& request);
+    std::string passwd(Request& request);
+    std::string persistSession(Request& request);
+    std::string retrieveSession(Request& request);
+    std::string killSession(Request& request);
+    std::string user(Request& request);
+    std::string team(Request& request);
+    std::string teams(Request& request);
+    std::string products(Request& request);
+    std::string domains(Request& request);
+    std::string customers(Request& request);
+    std::string profiles(Request& request);
+    std::string who(Request& request);
+
+    // Refuses the request with 6666 and an audit line.
+    [[noreturn]] void refuse(const Request& request, const std::string& strWhy) const;
+    // Refuses unless the connection's user holds the permission of product 0.
+    void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
+    void setLogin(Request& request, const OstrelData::AuthenticatedUser& user);
+    void clearLogin(Request& request);
+    void audit(const Request& request, const std::string& strText, bool bWarning) const;
+
+    const KeyPair& _keyPair;
+    ReloadGate _gate;
+    std::mutex _mxFactory;
+    std::mutex _mxCodec;
+    Slots _authSlots;
+    std::mutex _mxLogins;
+    // The login of every connection that has one, by connection id (for "who").
+    std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS;
+};
+
+} // namespace Ostreld
+
+#endif

@@ -1,0 +1,310 @@
+// ostreld: serves the client protocol from the database-backed factory.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Corvel/DaemonServer.h"
+#include "Corvel/EventLogger.h"
+#include "Corvel/Exception.h"
+#include "KeyPair.h"
+#include "OstrelData/OstrelData.h"
+#include "OstrelDal/StatementEcho.h"
+#include "OstrelDataDB/OstrelFactory.h"
+#include "Service.h"
+#include "VeskDal/SqlException.h"
+
+namespace {
+
+constexpr int nExitOk = 0;
+constexpr int nExitFailure = 1;
+constexpr int nExitUsage = 2;
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::string strConnect = "engine=sqlite;database=/var/lib/ostrel/ostrel.db";
+    std::vector<std::string> listenS;
+    OstrelData::Factory::Mode mode = OstrelData::Factory::modeAuthenticator;
+    int nKeyBits = 2048;
+    bool bTraceSql = false;
+    Corvel::EventLogger::Level logLevel = Corvel::EventLogger::levelInfo;
+    long nMaxConnections = 256;
+    long nIdleSeconds = 300;
+    long nMaxRequest = 1024 * 1024;
+    long nSessionSeconds = 1800;
+    long nCleanupSeconds = 60;
+    long nAuthWorkers = 0;  // 0: two per core
+    std::string strAddressFile;
+    bool bHelp = false;
+    bool bVersion = false;
+};
+
+const char* const pszUsage =
+    "usage: ostreld [OPTIONS]\n"
+    "\n"
+    "Serves Ostrel clients from the model in the database.\n"
+    "\n"
+    "  --connect CONNECT       database connect string\n"
+    "                          (default: engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
+    "  --listen ADDRESS        host:port, [v6addr]:port, *:port, host (port 7420) or unix:/path;\n"
+    "                          may be given several times (default: 127.0.0.1:7420)\n"
+    "  --mode MODE             authenticator (default), all, admin, simple or signoff: how much of\n"
+    "                          the model to load; only authenticator loads the plug-ins\n"
+    "  --key-bits N            size of the RSA key made at start (default 2048)\n"
+    "  --trace-sql             log every SQL statement\n"
+    "  --log-level LEVEL       error, warning, info (default) or debug\n"
+    "  --max-connections N     connections served at once (default 256)\n"
+    "  --idle-timeout SECONDS  a connection silent this long is closed (default 300)\n"
+    "  --max-request BYTES     longest request accepted (default 1048576)\n"
+    "  --session-timeout SECONDS  a login or kept session unused this long ends (default 1800)\n"
+    "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped (default 60)\n"
+    "  --auth-workers N        logins checked at once, each hashing a password (default: two per core)\n"
+    "  --address-file PATH     once listening, write the addresses there, one a line\n"
+    "  --help, --version\n"
+    "\n"
+    "Signals: SIGTERM and SIGINT stop it (replies in progress still go out), SIGHUP reloads the model.\n"
+    "Exit status: 0 after a clean stop, 1 when it cannot start, 2 for a bad command line.\n";
+
+long numberOption(const std::string& strName, const std::string& strValue, long nMin, long nMax)
+{
+    char* pszEnd = nullptr;
+    errno = 0;
+    long n = std::strtol(strValue.c_str(), &pszEnd, 10);
+    if (strValue.empty() || *pszEnd != '\0' || errno == ERANGE || n < nMin || n > nMax)
+        throw UsageError("--" + strName + " takes a whole number from " + std::to_string(nMin) + " to " +
+                         std::to_string(nMax) + ", not '" + strValue + "'");
+    return n;
+}
+
+Options parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string strArg = argv[i];
+        if (strArg == "--help" || strArg == "-h") {
+            options.bHelp = true;
+            continue;
+        }
+        if (strArg == "--version") {
+            options.bVersion = true;
+            continue;
+        }
+        if (strArg == "--trace-sql") {
+            options.bTraceSql = true;
+            continue;
+        }
+        if (strArg.compare(0, 2, "--") != 0) throw UsageError("unexpected argument '" + strArg + "'");
+        std::string strName = strArg.substr(2);
+        std::string strValue;
+        std::string::size_type nEquals = strName.find('=');
+        if (nEquals != std::string::npos) {
+            strValue = strName.substr(nEquals + 1);
+            strName.erase(nEquals);
+        } else {
+            if (i + 1 >= argc) throw UsageError("--" + strName + " needs a value");
+            strValue = argv[++i];
+        }
+        if (strName == "connect") {
+            options.strConnect = strValue;
+        } else if (strName == "listen") {
+            options.listenS.push_back(strValue);
+        } else if (strName == "mode") {
+            using F = OstrelData::Factory;
+            if (strValue == "authenticator") options.mode = F::modeAuthenticator;
+            else if (strValue == "all") options.mode = F::modeAll;
+            else if (strValue == "admin") options.mode = F::modeAdmin;
+            else if (strValue == "simple") options.mode = F::modeSimple;
+            else if (strValue == "signoff") options.mode = F::modeSignoff;
+            else throw UsageError("unknown mode '" + strValue + "'");
+        } else if (strName == "key-bits") {
+            options.nKeyBits = static_cast<int>(numberOption(strName, strValue, 512, 16384));
+        } else if (strName == "log-level") {
+            using L = Corvel::EventLogger;
+            if (strValue == "error") options.logLevel = L::levelError;
+            else if (strValue == "warning") options.logLevel = L::levelWarning;
+            else if (strValue == "info") options.logLevel = L::levelInfo;
+            else if (strValue == "debug") options.logLevel = L::levelDebug;
+            else throw UsageError("unknown log level '" + strValue + "'");
+        } else if (strName == "max-connections") {
+            options.nMaxConnections = numberOption(strName, strValue, 1, 100000);
+        } else if (strName == "idle-timeout") {
+            options.nIdleSeconds = numberOption(strName, strValue, 1, 86400 * 7);
+        } else if (strName == "max-request") {
+            options.nMaxRequest = numberOption(strName, strValue, 1024, 16L * 1024 * 1024);
+        } else if (strName == "session-timeout") {
+            options.nSessionSeconds = numberOption(strName, strValue, 1, INT_MAX);
+        } else if (strName == "cleanup-interval") {
+            options.nCleanupSeconds = numberOption(strName, strValue, 1, 86400);
+        } else if (strName == "auth-workers") {
+            options.nAuthWorkers = numberOption(strName, strValue, 1, 1024);
+        } else if (strName == "address-file") {
+            options.strAddressFile = strValue;
+        } else {
+            throw UsageError("unknown option --" + strName);
+        }
+    }
+    if (options.listenS.empty()) options.listenS.push_back("127.0.0.1:7420");
+    return options;
+}
+
+// SIGTERM, SIGINT and SIGHUP are taken by one thread with sigtimedwait; every other thread has
+// them blocked (the mask is set before any thread starts and is inherited).
+sigset_t handledSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+void writeAddressFile(const std::string& strPath, const std::vector<std::string>& addressS)
+{
+    // Written whole under another name and renamed, so that a reader never sees half of it.
+    const std::string strTemporary = strPath + ".tmp";
+    {
+        std::ofstream out(strTemporary, std::ios::trunc);
+        for (const std::string& strAddress : addressS)
+            out << strAddress << "\n";
+        if (!out.flush()) throw std::runtime_error("cannot write " + strTemporary);
+    }
+    if (std::rename(strTemporary.c_str(), strPath.c_str()) != 0)
+        throw std::runtime_error("cannot write " + strPath + ": " + std::strerror(errno));
+}
+
+int serve(const Options& options)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    const sigset_t signalS = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &signalS, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
+
+    logger.logInfo("ostreld " + OstrelDataDB::Factory::version().text() + " starting", Corvel::layerService);
+    std::unique_ptr<Ostreld::KeyPair> pkey;
+    try {
+        pkey = std::make_unique<Ostreld::KeyPair>(options.nKeyBits);
+    } catch (const std::exception& e) {
+        logger.logError(e.what(), Corvel::layerService);
+        return nExitFailure;
+    }
+
+    try {
+        OstrelDataDB::Factory::initialize(options.strConnect, options.mode);
+    } catch (const OstrelData::Exception& e) {
+        logger.logError("Cannot load the model: " + e.legend() + " (code " + std::to_string(e.errorCode()) + ")",
+                        Corvel::layerDatabase);
+        return nExitFailure;
+    } catch (const std::exception& e) {
+        logger.logError(std::string("Cannot load the model: ") + e.what(), Corvel::layerDatabase);
+        return nExitFailure;
+    }
+    size_t nServed = 0;
+    for (const auto& entry : OstrelData::Factory::authenticators())
+        nServed += entry.second != nullptr;
+    logger.logInfo("Model loaded: " + std::to_string(OstrelData::Factory::domains().size()) + " domains (" +
+                       std::to_string(nServed) + " with an authenticator), " +
+                       std::to_string(OstrelData::Factory::products().size()) + " products",
+                   Corvel::layerService);
+    if (nServed == 0) logger.logWarning("No domain has an authenticator: nobody can log in", Corvel::layerService);
+    OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
+
+    Ostreld::Service::Settings settings;
+    unsigned nCores = std::thread::hardware_concurrency();
+    settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
+                                                   : static_cast<int>(2 * (nCores > 0 ? nCores : 1));
+    Ostreld::Service service(*pkey, settings);
+
+    Corvel::DaemonServerOptions serverOptions;
+    serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);
+    serverOptions.nIdleMs = options.nIdleSeconds * 1000;
+    serverOptions.nMaxRequest = static_cast<uint32_t>(options.nMaxRequest);
+    Corvel::DaemonServer server(
+        [&service](Corvel::ConnectionContext& context, const std::string& strRequest) {
+            return service.answer(context, strRequest);
+        },
+        serverOptions);
+    server.setCloseHandler([&service](Corvel::ConnectionContext& context) { service.connectionClosed(context); });
+    try {
+        for (const std::string& strAddress : options.listenS)
+            server.listen(strAddress);
+        server.start();
+    } catch (const Corvel::Exception& e) {
+        logger.logError("Cannot listen: " + e.legend(), Corvel::layerService);
+        return nExitFailure;
+    }
+    if (!options.strAddressFile.empty()) {
+        try {
+            writeAddressFile(options.strAddressFile, server.addresses());
+        } catch (const std::exception& e) {
+            logger.logError(e.what(), Corvel::layerService);
+            server.stop();
+            return nExitFailure;
+        }
+    }
+
+    std::atomic<bool> bStopping{false};
+    std::thread signalThread([&] {
+        while (!bStopping.load()) {
+            timespec wait{0, 250 * 1000 * 1000};
+            int nSignal = sigtimedwait(&signalS, nullptr, &wait);
+            if (nSignal == SIGHUP) {
+                service.reload("SIGHUP");
+            } else if (nSignal == SIGTERM || nSignal == SIGINT) {
+                logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),
+                               Corvel::layerService);
+                server.requestStop();
+            }
+        }
+    });
+
+    while (!server.waitForStopRequest(options.nCleanupSeconds * 1000))
+        service.cleanUpSessions();
+    server.stop();
+    bStopping.store(true);
+    signalThread.join();
+    if (!options.strAddressFile.empty()) std::remove(options.strAddressFile.c_str());
+    logger.logInfo("ostreld stopped", Corvel::layerService);
+    return nExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const UsageError& e) {
+        std::cerr << "ostreld: " << e.what() << " (see ostreld --help)\n";
+        return nExitUsage;
+    }
+    if (options.bHelp) {
+        std::cout << pszUsage;
+        return nExitOk;
+    }
+    if (options.bVersion) {
+        std::cout << "ostreld " << OstrelDataDB::Factory::version().text() << "\n";
+        return nExitOk;
+    }
+    Corvel::EventLogger::setLevel(options.logLevel);
+    return serve(options);
+}
