@@ -1,5 +1,8 @@
 #include "Service.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <new>
 #include <vector>
 
@@ -553,11 +556,16 @@ std::string Service::team(Request& request)
 {
     const XMLNode* pteam = request.payload("team");
     const bool bReload = request.proot->attribute("reload") == "Y";
-    int nTeam;
-    {
-        std::lock_guard<std::mutex> codec(_mxCodec);
-        nTeam = Codec::Team::fromXML(pteam).team();
-    }
+    // Only the number counts: the rest of the element is the client's copy, which may be a bare
+    // placeholder, and the daemon answers from its own.
+    const XMLNode* pnumber = pteam->findChild("team");
+    const std::string strNumber = pnumber != nullptr ? pnumber->value().str() : std::string();
+    char* pszEnd = nullptr;
+    errno = 0;
+    const long nNumber = std::strtol(strNumber.c_str(), &pszEnd, 10);
+    if (strNumber.empty() || *pszEnd != '\0' || errno == ERANGE || nNumber < INT_MIN || nNumber > INT_MAX)
+        OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No team node in Team.");
+    const int nTeam = static_cast<int>(nNumber);
     const OstrelData::User& own = request.login();
     if (own.teams().count(nTeam) == 0)
         requirePermission(request, OSROstrel::nOSRP_Administer_Teams, "team of which the user is no member");

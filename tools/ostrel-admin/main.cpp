@@ -132,11 +132,16 @@ int run(int argc, char** argv)
     }
     if (!bKnownEntity) throw UsageError("unknown command '" + strEntity + "'");
     if (pcommand == nullptr) {
-        if (globals.has("help") || strVerb == "--help" || strVerb.empty()) {
-            printUsage(strVerb.empty() && !globals.has("help") ? std::cerr : std::cout, commandS, strEntity);
-            return strVerb.empty() && !globals.has("help") ? nExitUsage : nExitOk;
+        if (globals.has("help") || strVerb == "--help") {
+            printUsage(std::cout, commandS, strEntity);
+            return nExitOk;
         }
-        throw UsageError("unknown command '" + strEntity + " " + strVerb + "'");
+        std::string strVerbs;
+        for (const Command& command : commandS)
+            if (strEntity == command.pszEntity) strVerbs += std::string(strVerbs.empty() ? "" : ", ") + command.pszVerb;
+        throw UsageError((strVerb.empty() ? "say what to do with " + strEntity
+                                          : "unknown command '" + strEntity + " " + strVerb + "'") +
+                         " (one of: " + strVerbs + ")");
     }
 
     const size_t nArgs = nFirstWord + (*pcommand->pszVerb ? 2 : 1);

@@ -1,0 +1,206 @@
+// ostrel-admin as an operator runs it: the schema, the commands of every family, and clear
+// refusals with the exit statuses it promises.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DaemonHarness.h"
+#include "VeskDal/DalDatabase.h"
+#include "VeskDal/SqlStatement.h"
+
+namespace {
+
+using namespace DaemonTest;
+
+ProgramResult runAdmin(const std::string& strConnect, const std::vector<std::string>& argS,
+                       const std::string& strInput = std::string())
+{
+    std::vector<std::string> commandS{OSTREL_TEST_ADMIN, "--connect", strConnect};
+    commandS.insert(commandS.end(), argS.begin(), argS.end());
+    return runProgram(commandS, strInput);
+}
+
+// The stored text of one user's token column.
+std::string storedToken(const OstrelTest::ScratchDatabase& db, const std::string& strUserId)
+{
+    std::unique_ptr<VeskDal::DalDatabase> pdb = db.open();
+    VeskDal::SqlTable table(VeskDal::SqlSchema(), "User");
+    VeskDal::SqlSelectStatement statement(table);
+    statement.addColumn(VeskDal::SqlColumn(table, "AuthenticationToken"));
+    statement.setWhere(VeskDal::SqlCondition(VeskDal::SqlColumn(table, "UserId"), VeskDal::SqlText(strUserId),
+                                             VeskDal::condEqual));
+    VeskDal::DalDatabase::Result result;
+    pdb->query(result, statement, 0);
+    return result.empty() ? std::string() : result.front()["AuthenticationToken"].string();
+}
+
+class AdminToolTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override
+    {
+        ProgramResult result = admin({"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN});
+        ASSERT_EQ(0, result.nExitCode) << result.strErr;
+        for (const std::vector<std::string>& argS :
+             std::vector<std::vector<std::string>>{{"param", "set", "library", "1", "argon2_opslimit", "1"},
+                                                   {"param", "set", "library", "1", "argon2_memlimit_kib", "8"},
+                                                   {"customer", "add", "ACME", "Acme Ltd"},
+                                                   {"domain", "add", "EAST", "ACME"}}) {
+            result = admin(argS);
+            ASSERT_EQ(0, result.nExitCode) << result.strErr;
+        }
+    }
+    ProgramResult admin(const std::vector<std::string>& argS, const std::string& strInput = std::string())
+    {
+        return runAdmin(_db.connectString(), argS, strInput);
+    }
+
+    OstrelTest::ScratchDatabase _db{GetParam()};
+};
+
+TEST_P(AdminToolTest, InitTwiceChangesNothing)
+{
+    ProgramResult before = admin({"product", "show", "0"});
+    ProgramResult again = admin({"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN});
+    ASSERT_EQ(0, again.nExitCode) << again.strErr;
+    EXPECT_EQ(before.strOut, admin({"product", "show", "0"}).strOut);
+    EXPECT_NE(std::string::npos, before.strOut.find("role:       2 denied Administrator"));
+    EXPECT_NE(std::string::npos, before.strOut.find("permission: 7 denied Administer users"));
+    ProgramResult libraries = admin({"library", "list"});
+    EXPECT_NE(std::string::npos, libraries.strOut.find("1\tSQL password\tP\t" OSTREL_TEST_AUTHSQL_PLUGIN "\tloaded"))
+        << libraries.strOut;
+}
+
+TEST_P(AdminToolTest, PasswordsAreReadFromStandardInputAndStoredHashed)
+{
+    ProgramResult result = admin({"user", "add", "EAST/alice", "--name", "Alice", "--password-stdin"}, "s3cret\n");
+    ASSERT_EQ(0, result.nExitCode) << result.strErr;
+    std::string strToken = storedToken(_db, "alice");
+    EXPECT_EQ(0u, strToken.find("$argon2id$")) << strToken;
+    EXPECT_EQ(std::string::npos, strToken.find("s3cret"));
+
+    EXPECT_EQ(0, admin({"user", "change", "EAST/alice", "--password-stdin"}, "other\n").nExitCode);
+    EXPECT_NE(strToken, storedToken(_db, "alice"));
+
+    ProgramResult empty = admin({"user", "add", "EAST/bob", "--password-stdin"}, "");
+    EXPECT_EQ(1, empty.nExitCode);
+    EXPECT_NE(std::string::npos, empty.strErr.find("no password on standard input"));
+    ProgramResult noTerminal = admin({"user", "add", "EAST/bob"});
+    EXPECT_EQ(1, noTerminal.nExitCode);
+    EXPECT_NE(std::string::npos, noTerminal.strErr.find("--password-stdin")) << noTerminal.strErr;
+}
+
+TEST_P(AdminToolTest, EveryFamilyAddsListsChangesAndRemoves)
+{
+    ASSERT_EQ(0, admin({"user", "add", "EAST/bob", "--no-password", "--name", "Bob"}).nExitCode);
+    EXPECT_EQ("10\n", admin({"product", "add", "Widgets", "--number", "10"}).strOut);
+    EXPECT_EQ("1\n", admin({"role", "add", "10", "Operator"}).strOut);
+    EXPECT_EQ("2\n", admin({"role", "add", "10", "Auditor"}).strOut);
+    EXPECT_EQ("1\n", admin({"permission", "add", "10", "Start"}).strOut);
+    EXPECT_EQ(0, admin({"rolepermission", "add", "10", "1", "1"}).nExitCode);
+    EXPECT_EQ("1\tgranted\tStart\n", admin({"rolepermission", "list", "10", "1"}).strOut);
+    EXPECT_EQ(0, admin({"role", "change", "10", "2", "--description", "Checker"}).nExitCode);
+    EXPECT_EQ("1\tdenied\tOperator\t1\n2\tdenied\tChecker\t\n", admin({"role", "list", "10"}).strOut);
+
+    EXPECT_EQ(0, admin({"team", "add", "7", "ACME", "Ops"}).nExitCode);
+    EXPECT_EQ(0, admin({"member", "add", "7", "EAST/bob", "--lead"}).nExitCode);
+    EXPECT_EQ("EAST/bob\tBob\tlead\n", admin({"member", "list", "7"}).strOut);
+    EXPECT_EQ(0, admin({"grant", "add", "team", "7", "10", "role", "1"}).nExitCode);
+    EXPECT_EQ(0, admin({"grant", "add", "customer", "ACME", "10", "permission", "1", "--status", "revoked"}).nExitCode);
+    EXPECT_EQ("customer\tACME\t10\tpermission\t1\trevoked\n", admin({"grant", "list", "customer", "ACME"}).strOut);
+    ProgramResult shown = admin({"user", "show", "EAST/bob"});
+    EXPECT_NE(std::string::npos, shown.strOut.find("role:    10:1 granted Operator")) << shown.strOut;
+    EXPECT_NE(std::string::npos, shown.strOut.find("permission: 10:1 revoked Start")) << shown.strOut;
+
+    EXPECT_EQ(0, admin({"profile", "add", "default", "--default"}).nExitCode);
+    EXPECT_EQ(0, admin({"profile", "host-add", "default", "10.0.0.1"}).nExitCode);
+    EXPECT_EQ(0, admin({"profile", "param-set", "default", "10", "colour", "blue"}).nExitCode);
+    EXPECT_EQ(0, admin({"profile", "param-set", "default", "10", "colour", "red"}).nExitCode);
+    EXPECT_NE(std::string::npos, admin({"product", "show", "10"}).strOut.find("param:      default colour=red"));
+    EXPECT_EQ("default\tdefault\t10.0.0.1\n", admin({"profile", "list"}).strOut);
+
+    EXPECT_EQ(0, admin({"grant", "remove", "team", "7", "10", "role", "1"}).nExitCode);
+    // Customer and user grants outlive a cascade: the database refuses while one is left.
+    EXPECT_EQ(1, admin({"product", "remove", "10", "--cascade"}).nExitCode);
+    EXPECT_EQ(0, admin({"grant", "remove", "customer", "ACME", "10", "permission", "1"}).nExitCode);
+    EXPECT_EQ(0, admin({"member", "remove", "7", "EAST/bob"}).nExitCode);
+    EXPECT_EQ(0, admin({"team", "remove", "7", "--cascade"}).nExitCode);
+    EXPECT_EQ(0, admin({"user", "remove", "EAST/bob"}).nExitCode);
+    EXPECT_EQ("", admin({"user", "list", "EAST"}).strOut);
+    EXPECT_EQ(0, admin({"product", "remove", "10", "--cascade"}).nExitCode);
+    EXPECT_EQ(std::string::npos, admin({"product", "list"}).strOut.find("Widgets"));
+}
+
+TEST_P(AdminToolTest, LockedUserShowsLockedUntilUnlocked)
+{
+    ASSERT_EQ(0, admin({"user", "add", "EAST/bob", "--no-password"}).nExitCode);
+    EXPECT_EQ(0, admin({"user", "lock", "EAST/bob"}).nExitCode);
+    EXPECT_EQ("EAST/bob\t\t\tlocked\n", admin({"user", "list", "EAST"}).strOut);
+    EXPECT_EQ(0, admin({"user", "unlock", "EAST/bob"}).nExitCode);
+    EXPECT_EQ("EAST/bob\t\t\tactive\n", admin({"user", "list", "EAST"}).strOut);
+    EXPECT_EQ(1, admin({"user", "unlock", "EAST/nobody"}).nExitCode);
+}
+
+TEST_P(AdminToolTest, BadCommandLinesExitTwoWithAHint)
+{
+    for (const std::vector<std::string>& argS : std::vector<std::vector<std::string>>{
+             {"frobnicate"},
+             {"customer"},
+             {"customer", "add", "ONLYID"},
+             {"customer", "add", "A", "B", "C"},
+             {"customer", "list", "--colour", "red"},
+             {"team", "add", "seven", "ACME", "Ops"},
+             {"role", "add", "0", "X", "--status", "maybe"},
+             {"grant", "add", "planet", "X", "10", "role", "1"},
+             {"user", "show", "bob"},
+         }) {
+        ProgramResult result = admin(argS);
+        EXPECT_EQ(2, result.nExitCode) << argS[0];
+        EXPECT_NE(std::string::npos, result.strErr.find("ostrel-admin: ")) << result.strErr;
+    }
+}
+
+TEST_P(AdminToolTest, FailuresExitOneAndSayWhy)
+{
+    ProgramResult noDomain = admin({"user", "add", "NORTH/bob", "--no-password"});
+    EXPECT_EQ(1, noDomain.nExitCode);
+    EXPECT_NE(std::string::npos, noDomain.strErr.find("no domain 'NORTH'"));
+    ProgramResult twice = admin({"customer", "add", "ACME", "Again"});
+    EXPECT_EQ(1, twice.nExitCode);
+    EXPECT_NE(std::string::npos, twice.strErr.find("customer 'ACME' exists"));
+    ProgramResult inUse = admin({"customer", "remove", "ACME"});
+    EXPECT_EQ(1, inUse.nExitCode);
+    EXPECT_FALSE(inUse.strErr.empty());
+    ProgramResult badCost = admin({"param", "set", "library", "1", "argon2_opslimit", "many"});
+    EXPECT_EQ(0, badCost.nExitCode) << "stored as given; the plug-in refuses it when it loads";
+    ProgramResult refused = admin({"user", "list", "EAST"});
+    EXPECT_EQ(1, refused.nExitCode);
+    EXPECT_NE(std::string::npos, refused.strErr.find("argon2_opslimit")) << refused.strErr;
+    ProgramResult noDatabase = runAdmin("engine=sqlite;database=/nonexistent/dir/x.db", {"customer", "list"});
+    EXPECT_EQ(1, noDatabase.nExitCode);
+}
+
+TEST_P(AdminToolTest, EveryCommandHasItsOwnHelp)
+{
+    ProgramResult all = admin({"--help"});
+    EXPECT_EQ(0, all.nExitCode);
+    for (const char* pszCommand : {"customer add", "domain add", "user add", "team remove", "member add",
+                                   "product add", "role change", "permission remove", "rolepermission add",
+                                   "grant add", "profile param-set", "param set", "library list"}) {
+        std::string strCommand = pszCommand;
+        std::string::size_type n = strCommand.find(' ');
+        ProgramResult help = admin({strCommand.substr(0, n), strCommand.substr(n + 1), "--help"});
+        EXPECT_EQ(0, help.nExitCode) << pszCommand;
+        EXPECT_EQ(0u, help.strOut.find(std::string("usage: ostrel-admin ") + pszCommand)) << help.strOut;
+        EXPECT_NE(std::string::npos, all.strOut.find(pszCommand)) << pszCommand;
+    }
+    ProgramResult init = runProgram({OSTREL_TEST_ADMIN, "init", "--help"});
+    EXPECT_EQ(0u, init.strOut.find("usage: ostrel-admin init"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdminToolTest, ::testing::ValuesIn(OstrelTest::testEngines()),
+                         OstrelTest::engineTestName);
+
+} // namespace

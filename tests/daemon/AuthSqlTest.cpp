@@ -1,0 +1,314 @@
+// The SQL password plug-in's authenticator in the test process, on a real SQLite or PostgreSQL
+// database: hashes, lockout, racing failures, memberships and user administration.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AuthSql/PasswordHash.h"
+#include "AuthSql/SqlAuthenticator.h"
+#include "AuthSql/UserStore.h"
+#include "DaemonHarness.h"
+#include "OstrelDal/OstrelDal.h"
+
+namespace {
+
+using namespace AuthSql;
+using OstrelData::InitMap;
+
+std::vector<std::string> pluginEngines()
+{
+    std::vector<std::string> engineS;
+    for (const std::string& strEngine : OstrelTest::testEngines())
+        if (strEngine != "mysql") engineS.push_back(strEngine);
+    return engineS;
+}
+
+// Runs fn and returns the failure it threw (code 0 when none).
+template <class F>
+OstrelData::Exception failureOf(F fn)
+{
+    try {
+        fn();
+    } catch (const OstrelData::Exception& e) {
+        return e;
+    }
+    return OstrelData::Exception();
+}
+
+class AuthSqlTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override
+    {
+        DaemonTest::admin(_db.connectString(), {"init", "--sql-dir", OSTREL_SQL_DIR});
+        DaemonTest::admin(_db.connectString(), {"customer", "add", "ACME", "Acme"});
+        DaemonTest::admin(_db.connectString(), {"domain", "add", "EAST", "ACME"});
+        OstrelDal::setStatementEcho(OstrelDal::echoOff);
+        OstrelDal::connect(_db.connectString());
+    }
+
+    // An authenticator of EAST at the lowest cost, locking after three failures for a second.
+    std::unique_ptr<SqlAuthenticator> authenticator(InitMap initAuthenticator = InitMap())
+    {
+        InitMap initLibrary{{pszParamOpsLimit, "1"},
+                            {pszParamMemLimitKiB, "8"},
+                            {pszParamLockoutThreshold, "3"},
+                            {pszParamLockoutSeconds, "1"}};
+        return std::make_unique<SqlAuthenticator>(initLibrary, initAuthenticator, _domain, "East", 1);
+    }
+
+    void createUser(SqlAuthenticator& auth, const std::string& strUserId, const std::string& strPassword)
+    {
+        auth.createUser(OstrelData::User(_domain, strUserId, "Name of " + strUserId, strPassword, strUserId + "@x"));
+    }
+
+    OstrelData::AuthenticatedUser login(SqlAuthenticator& auth, const std::string& strUserId,
+                                        const std::string& strPassword)
+    {
+        return auth.authenticate(OstrelData::User(_domain, strUserId, "", "", ""),
+                                 OstrelData::PasswordAuthenticationToken(strPassword), OstrelData::Profile("p"));
+    }
+
+    UserRecord record(const std::string& strUserId)
+    {
+        UserRecord stored;
+        EXPECT_TRUE(UserStore("EAST").read(strUserId, stored));
+        return stored;
+    }
+
+    OstrelTest::ScratchDatabase _db{GetParam()};
+    OstrelData::Customer _acme{"ACME", "Acme"};
+    OstrelData::Domain _domain{_acme, "EAST"};
+};
+
+TEST_P(AuthSqlTest, CreatedUserLogsInWithHisPasswordOnly)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "alice", "correct horse");
+    EXPECT_EQ(0u, record("alice").strHash.find("$argon2id$"));
+
+    OstrelData::AuthenticatedUser alice = login(*pauth, "alice", "correct horse");
+    EXPECT_EQ("Name of alice", alice.name());
+    EXPECT_EQ("alice@x", alice.contact());
+    EXPECT_TRUE(alice.authenticationToken().empty());
+    EXPECT_EQ("p", alice.profile().profile());
+    EXPECT_EQ(32u, alice.session().str().size());
+    EXPECT_NE(alice.session().str(), login(*pauth, "alice", "correct horse").session().str());
+
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED,
+              failureOf([&] { login(*pauth, "alice", "correct horsE"); }).errorCode());
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "alice", ""); }).errorCode());
+}
+
+TEST_P(AuthSqlTest, UnknownUserAndUserWithoutPasswordFailLikeAWrongPassword)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "alice", "pw");
+    createUser(*pauth, "nopass", "");
+    OstrelData::Exception wrong = failureOf([&] { login(*pauth, "alice", "nope"); });
+    for (const char* pszUser : {"nobody", "nopass"}) {
+        OstrelData::Exception other = failureOf([&] { login(*pauth, pszUser, "nope"); });
+        EXPECT_EQ(wrong.errorCode(), other.errorCode());
+        EXPECT_EQ(wrong.legend(), other.legend());
+        EXPECT_EQ(wrong.file(), other.file());
+        EXPECT_EQ(wrong.line(), other.line());
+    }
+}
+
+TEST_P(AuthSqlTest, FailuresLockTheAccountAtTheThresholdUntilTheLockRunsOut)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "carol", "pw");
+    failureOf([&] { login(*pauth, "carol", "x"); });
+    failureOf([&] { login(*pauth, "carol", "x"); });
+    EXPECT_EQ(2, record("carol").nBadLoginCount);
+    login(*pauth, "carol", "pw");
+    EXPECT_EQ(0, record("carol").nBadLoginCount) << "a success clears the count";
+
+    for (int i = 0; i < 3; ++i)
+        failureOf([&] { login(*pauth, "carol", "x"); });
+    UserRecord locked = record("carol");
+    EXPECT_EQ(nStatusLockedOut, locked.nStatus);
+    EXPECT_GT(locked.nLockedUntil, 0);
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "carol", "pw"); }).errorCode());
+    // Attempts while locked neither count nor prolong the lock.
+    failureOf([&] { login(*pauth, "carol", "x"); });
+    EXPECT_EQ(locked.nLockedUntil, record("carol").nLockedUntil);
+    EXPECT_EQ(3, record("carol").nBadLoginCount);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ("carol", login(*pauth, "carol", "pw").userId());
+    UserRecord open = record("carol");
+    EXPECT_EQ(nStatusActive, open.nStatus);
+    EXPECT_EQ(0, open.nBadLoginCount);
+}
+
+TEST_P(AuthSqlTest, LockWithoutExpiryAndAdministratorsLockHoldUntilUnlocked)
+{
+    auto pauth = authenticator({{pszParamLockoutSeconds, "0"}});
+    createUser(*pauth, "dave", "pw");
+    for (int i = 0; i < 3; ++i)
+        failureOf([&] { login(*pauth, "dave", "x"); });
+    EXPECT_EQ(0, record("dave").nLockedUntil);
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "dave", "pw"); }).errorCode());
+
+    UserRecord disabled = record("dave");
+    disabled.nStatus = nStatusDisabled;
+    disabled.nLockedUntil = 1;  // long past: matters only to a lock after failures
+    UserStore("EAST").writeLockState(disabled);
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "dave", "pw"); }).errorCode());
+
+    UserRecord unlocked = record("dave");
+    unlocked.nStatus = nStatusActive;
+    unlocked.nBadLoginCount = 0;
+    UserStore("EAST").writeLockState(unlocked);
+    EXPECT_EQ("dave", login(*pauth, "dave", "pw").userId());
+}
+
+TEST_P(AuthSqlTest, RacingFailuresAreAllCounted)
+{
+    auto pauth = authenticator({{pszParamLockoutThreshold, "1000"}});
+    createUser(*pauth, "erin", "pw");
+    std::vector<std::thread> threadS;
+    std::atomic<int> nRefused{0};
+    for (int i = 0; i < 8; ++i)
+        threadS.emplace_back([&] {
+            for (int j = 0; j < 3; ++j)
+                if (failureOf([&] { login(*pauth, "erin", "x"); }).errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED)
+                    ++nRefused;
+        });
+    for (std::thread& thread : threadS)
+        thread.join();
+    EXPECT_EQ(24, nRefused.load());
+    EXPECT_EQ(24, record("erin").nBadLoginCount);
+}
+
+TEST_P(AuthSqlTest, ChangedCostRehashesAtTheNextLogin)
+{
+    createUser(*authenticator(), "frank", "pw");
+    const std::string strOld = record("frank").strHash;
+    auto pdearer = authenticator({{pszParamOpsLimit, "2"}});
+    EXPECT_EQ("frank", login(*pdearer, "frank", "pw").userId());
+    const std::string strNew = record("frank").strHash;
+    EXPECT_NE(strOld, strNew);
+    EXPECT_NE(std::string::npos, strNew.find("t=2"));
+    EXPECT_FALSE(needsRehash(strNew, pdearer->cost()));
+}
+
+TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "gina", "old");
+    OstrelData::AuthenticatedUser gina = login(*pauth, "gina", "old");
+    OstrelData::PasswordAuthenticationToken wrong("bad"), old("old"), empty(""), changed("new");
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { pauth->passwd(gina, wrong, changed); }).errorCode());
+    EXPECT_EQ(OstrelData::nNAX_UPDATEFAILED, failureOf([&] { pauth->passwd(gina, old, empty); }).errorCode());
+    EXPECT_TRUE(pauth->passwd(gina, old, changed));
+    EXPECT_EQ("gina", login(*pauth, "gina", "new").userId());
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "gina", "old"); }).errorCode());
+}
+
+TEST_P(AuthSqlTest, UsersAreFoundUpdatedAndDeletedWithTheirMemberships)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "hal", "pw");
+    createUser(*pauth, "hank", "pw");
+    createUser(*pauth, "ivy", "pw");
+    EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
+              failureOf([&] { createUser(*pauth, "bad/name", "pw"); }).errorCode());
+
+    OstrelData::UserMap foundS;
+    pauth->findUsers(foundS, "ha");
+    EXPECT_EQ(2u, foundS.size());
+    foundS.clear();
+    pauth->findUsers(foundS, "i_y");
+    EXPECT_EQ(1u, foundS.size());
+    foundS.clear();
+    pauth->users(foundS);
+    EXPECT_EQ(3u, foundS.size());
+
+    OstrelData::User hal(_domain, "hal", "Hal Again", "", "hal@y");
+    pauth->updateUser(hal);
+    OstrelData::User completed(_domain, "hal", "", "", "");
+    pauth->user(completed, true);
+    EXPECT_EQ("Hal Again", completed.name());
+    EXPECT_EQ("hal@y", completed.contact());
+    EXPECT_TRUE(completed.authenticationToken().empty()) << "the hash is never handed out";
+    EXPECT_EQ("hal", login(*pauth, "hal", "pw").userId()) << "an update without token keeps the password";
+
+    DaemonTest::admin(_db.connectString(), {"team", "add", "7", "ACME", "Ops"});
+    OstrelData::Team ops(_acme, 7, "Ops");
+    OstrelData::TeamMember lead(hal, true);
+    pauth->createTeamMember(ops, lead);
+    OstrelData::User ivy(_domain, "ivy", "", "", "");
+    pauth->createTeamMember(ops, ivy);
+    OstrelData::Team loaded(_acme, 7, "Ops");
+    pauth->team(loaded);
+    const OstrelData::Team& members = loaded;
+    ASSERT_EQ(2u, members.members().size());
+    EXPECT_TRUE(members.members().at(OstrelData::User::Key("EAST", "hal")).isLead());
+    EXPECT_FALSE(members.members().at(OstrelData::User::Key("EAST", "ivy")).isLead());
+
+    pauth->deleteUser(hal);
+    EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf([&] { pauth->deleteUser(hal); }).errorCode());
+    EXPECT_EQ(1u, UserStore("EAST").members(7).size());
+    OstrelData::User gone(_domain, "hal", "", "", "");
+    EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf([&] { pauth->user(gone, false); }).errorCode());
+    pauth->deleteTeamMember(ops, ivy);
+    EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf([&] { pauth->deleteTeamMember(ops, ivy); }).errorCode());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, AuthSqlTest, ::testing::ValuesIn(pluginEngines()), OstrelTest::engineTestName);
+
+// ---- parameters and hashes, without a database
+
+TEST(AuthSqlParameters, AuthenticatorValuesWinOverTheLibrarysAndBadOnesAreRefused)
+{
+    PasswordCost standard = costFrom({}, {});
+    EXPECT_EQ(2u, standard.nOpsLimit);
+    EXPECT_EQ(19u * 1024 * 1024, standard.nMemLimit);
+    PasswordCost cost = costFrom({{pszParamOpsLimit, "3"}, {pszParamMemLimitKiB, "1024"}}, {{pszParamOpsLimit, "4"}});
+    EXPECT_EQ(4u, cost.nOpsLimit);
+    EXPECT_EQ(1024u * 1024, cost.nMemLimit);
+    for (const char* pszBad : {"", "-1", "0", "2x", "99999999999999999999999"})
+        EXPECT_EQ(OstrelData::nNAX_AUTHENTICATORINITFAILED,
+                  failureOf([&] { costFrom({{pszParamOpsLimit, pszBad}}, {}); }).errorCode())
+            << pszBad;
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATORINITFAILED,
+              failureOf([&] { costFrom({{pszParamMemLimitKiB, "5000000"}}, {}); }).errorCode());
+
+    LockoutPolicy policy = lockoutFrom({{pszParamLockoutThreshold, "7"}}, {{pszParamLockoutSeconds, "0"}});
+    EXPECT_EQ(7, policy.nThreshold);
+    EXPECT_EQ(0, policy.nSeconds);
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATORINITFAILED,
+              failureOf([&] { lockoutFrom({{pszParamLockoutThreshold, "-2"}}, {}); }).errorCode());
+}
+
+TEST(AuthSqlHashes, VerifyAcceptsOnlyTheHashedPasswordAndRefusesMangledHashes)
+{
+    const std::string strHash = hashPassword("pw", PasswordCost::lowest());
+    EXPECT_TRUE(verifyPassword(strHash, "pw"));
+    EXPECT_FALSE(verifyPassword(strHash, "pW"));
+    EXPECT_FALSE(verifyPassword("", "pw"));
+    EXPECT_FALSE(verifyPassword("pw", "pw")) << "a stored clear text is no hash";
+    EXPECT_FALSE(verifyPassword(strHash + std::string(1, '\0') + "x", "pw"));
+    EXPECT_FALSE(verifyPassword(std::string(500, '$'), "pw"));
+    EXPECT_FALSE(needsRehash(strHash, PasswordCost::lowest()));
+    EXPECT_TRUE(needsRehash(strHash, PasswordCost::standard()));
+    EXPECT_TRUE(needsRehash("garbage", PasswordCost::lowest()));
+    EXPECT_NE(strHash, hashPassword("pw", PasswordCost::lowest())) << "every hash has its own salt";
+}
+
+TEST(AuthSqlSessions, SessionIdsAre128RandomBitsInHex)
+{
+    std::string strFirst = newSessionId();
+    EXPECT_EQ(32u, strFirst.size());
+    EXPECT_EQ(std::string::npos, strFirst.find_first_not_of("0123456789abcdef"));
+    EXPECT_NE(strFirst, newSessionId());
+}
+
+} // namespace

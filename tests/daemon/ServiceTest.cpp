@@ -1,0 +1,421 @@
+// A real ostreld on loopback, over SQLite and PostgreSQL, driven by the client factory and by
+// clients of the test's own: every request, the trust rules, logins per connection, sessions,
+// lockout, and a reload on SIGHUP.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DaemonHarness.h"
+#include "OstrelData/OstrelData.h"
+#include "OstrelDataXML/OstrelFactory.h"
+
+namespace {
+
+using namespace DaemonTest;
+using Codec = OstrelDataXML::Factory;
+using Vesk::XMLDoc;
+
+std::vector<std::string> daemonEngines()
+{
+    std::vector<std::string> engineS;
+    for (const std::string& strEngine : OstrelTest::testEngines())
+        if (strEngine != "mysql") engineS.push_back(strEngine);
+    return engineS;
+}
+
+void expectFailure(int nCode, const std::function<void()>& fn)
+{
+    try {
+        fn();
+        ADD_FAILURE() << "no exception, expected code " << nCode;
+    } catch (const OstrelData::Exception& e) {
+        EXPECT_EQ(nCode, e.errorCode()) << e.legend();
+        EXPECT_TRUE(e.remote());
+    }
+}
+
+bool hasPermission(const OstrelData::User& user, int nProduct, int nPermission)
+{
+    const OstrelData::ProductMap& productS = user.products();
+    auto it = productS.find(nProduct);
+    if (it == productS.end()) return false;
+    auto itPermission = it->second.permissions().find(nPermission);
+    return itPermission != it->second.permissions().end() && itPermission->second.hasPermission();
+}
+
+bool hasRole(const OstrelData::User& user, int nProduct, int nRole)
+{
+    const OstrelData::ProductMap& productS = user.products();
+    auto it = productS.find(nProduct);
+    if (it == productS.end()) return false;
+    auto itRole = it->second.roles().find(nRole);
+    return itRole != it->second.roles().end() && itRole->second.hasRole();
+}
+
+std::string sessionOf(const XMLDoc& reply)
+{
+    const Vesk::XMLNode* p = reply.rootNode()->findChild("authenticateduser");
+    for (const char* pszName : {"sessionstring", "session", "sessionid"})
+        p = p ? p->findChild(pszName) : nullptr;
+    return p ? p->value().str() : std::string();
+}
+
+// A request carrying an authenticated-user element as the client writes it.
+XMLDoc requestWithUser(const std::string& strRequest, const OstrelData::AuthenticatedUser& user)
+{
+    XMLDoc doc = Codec::Envelope::request(strRequest);
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), user, true);
+    return doc;
+}
+
+XMLDoc requestWithSession(const std::string& strRequest, const std::string& strSession)
+{
+    XMLDoc doc = Codec::Envelope::request(strRequest);
+    Codec::Session::toXML(doc.rootNode(), OstrelData::Session(strSession));
+    return doc;
+}
+
+XMLDoc requestForUser(const std::string& strDomain, const std::string& strUserId)
+{
+    XMLDoc doc = Codec::Envelope::request("user");
+    doc.rootNode()->attribute("recurse", "N");
+    Codec::User::toXML(doc.rootNode(), OstrelData::User(clientDomain(strDomain), strUserId, "", "", ""));
+    return doc;
+}
+
+XMLDoc requestForTeam(int nTeam)
+{
+    static const OstrelData::Customer s_acme("ACME", "Acme Ltd");
+    XMLDoc doc = Codec::Envelope::request("team");
+    doc.rootNode()->attribute("reload", "Y");
+    Codec::Team::toXML(doc.rootNode(), OstrelData::Team(s_acme, nTeam, "team"));
+    return doc;
+}
+
+// A client of its own, initialised and (unless strUser is empty) logged in as EAST/strUser.
+std::unique_ptr<WireClient> loggedIn(const DaemonProcess& daemon, const std::string& strUser)
+{
+    auto pclient = std::make_unique<WireClient>(daemon.address());
+    pclient->initialize();
+    if (!strUser.empty()) {
+        XMLDoc reply = pclient->authenticate("EAST", strUser, strUser + "-pw");
+        EXPECT_EQ("authenticateduser", responseOf(reply)) << legendOf(reply);
+    }
+    return pclient;
+}
+
+class ServiceTest : public ::testing::TestWithParam<std::string> {
+protected:
+    SampleDatabase _db{GetParam()};
+    DaemonProcess _daemon{_db.connectString()};
+};
+
+TEST_P(ServiceTest, EveryRequestIsAnsweredThroughTheClientFactory)
+{
+    Codec::initialize(_daemon.address());
+
+    std::map<std::string, Corvel::Version> versionS = Codec::about();
+    EXPECT_EQ("5.0.4.0", versionS.at("ostreld::ostreld").text());
+    EXPECT_EQ("5.0.4.0", versionS.at("OstrelDataDB::Factory").text());
+
+    OstrelData::DomainMap& domainS = Codec::domains();
+    ASSERT_EQ(1u, domainS.count("EAST"));
+    EXPECT_EQ("East office", domainS.at("EAST").description());
+    EXPECT_EQ(1u, domainS.count("WEST"));
+    EXPECT_EQ(1u, Codec::profiles().count("night"));
+
+    OstrelData::AuthenticatedUser& alice = Codec::authenticate(
+        OstrelData::User(domainS.at("EAST"), "alice", "", "", ""), OstrelData::PasswordAuthenticationToken("alice-pw"),
+        OstrelData::Profile("default", false));
+    EXPECT_EQ("User alice", alice.name());
+    EXPECT_EQ(32u, alice.session().str().size());
+    EXPECT_EQ(1u, static_cast<const OstrelData::User&>(alice).teams().count(7));
+    EXPECT_TRUE(hasRole(alice, 10, 1));
+    EXPECT_TRUE(hasPermission(alice, 10, 2));  // carried by role 1 of the team grant
+    EXPECT_FALSE(hasPermission(alice, 10, 3));
+    EXPECT_TRUE(hasPermission(alice, 0, OSROstrel::nOSRP_Administer_Users));
+    const std::string strAliceSession = alice.session().str();
+
+    EXPECT_EQ("alice", Codec::authenticatedUser().userId());
+
+    OstrelData::User bob(domainS.at("EAST"), "bob", "", "", "");
+    Codec::user(bob, true);
+    EXPECT_EQ("User bob", bob.name());
+    EXPECT_EQ("bob@example.org", bob.contact());
+    EXPECT_TRUE(hasRole(bob, 10, 1));
+    EXPECT_FALSE(hasPermission(bob, 10, 2)) << "revoked for bob himself";
+
+    OstrelData::Team ops(Codec::customers().at("ACME"), 7, "");
+    Codec::team(ops, true);
+    EXPECT_EQ("Ops", ops.name());
+    const OstrelData::Team& opsRead = ops;
+    ASSERT_EQ(2u, opsRead.members().size());
+    EXPECT_TRUE(opsRead.members().at(OstrelData::User::Key("EAST", "alice")).isLead());
+    EXPECT_FALSE(opsRead.members().at(OstrelData::User::Key("EAST", "bob")).isLead());
+
+    EXPECT_EQ(1u, Codec::teams().count(8));
+    EXPECT_EQ("Widgets", Codec::products().at(10).description());
+    EXPECT_EQ(1u, Codec::products().count(0));
+    EXPECT_EQ("Acme Ltd", Codec::customers().at("ACME").name());
+
+    Codec::persistSession(alice);
+    OstrelData::AuthenticatedUser& resumed = Codec::retrieveSession(OstrelData::SessionString(strAliceSession));
+    EXPECT_EQ("alice", resumed.userId());
+    EXPECT_TRUE(hasPermission(resumed, 0, OSROstrel::nOSRP_Administer_Users));
+
+    OstrelDataXML::AuthenticatedUserMap whoS = Codec::who();
+    EXPECT_EQ(1u, whoS.count(OstrelData::User::Key("EAST", "alice")));
+
+    OstrelData::AuthenticatedUser& validated =
+        Codec::validate(bob, OstrelData::PasswordAuthenticationToken("bob-pw"));
+    EXPECT_EQ("bob", validated.userId());
+    EXPECT_EQ("alice", Codec::authenticatedUser().userId()) << "validate leaves the login as it was";
+
+    Codec::reinitialize();
+
+    Codec::killSession(OstrelData::SessionString(strAliceSession));
+    expectFailure(OstrelData::nNAX_BADSESSION,
+                  [&] { Codec::retrieveSession(OstrelData::SessionString(strAliceSession)); });
+
+    // Changing a password: the connection's own login only.
+    OstrelData::AuthenticatedUser dave = Codec::authenticate(
+        OstrelData::User(domainS.at("EAST"), "dave", "", "", ""), OstrelData::PasswordAuthenticationToken("dave-pw"),
+        OstrelData::Profile("", false));
+    OstrelData::PasswordAuthenticationToken current("dave-pw"), changed("dave-new");
+    EXPECT_TRUE(Codec::passwd(dave, current, changed));
+    expectFailure(OstrelData::nNAX_AUTHENTICATIONFAILED, [&] {
+        Codec::authenticate(OstrelData::User(domainS.at("EAST"), "dave", "", "", ""),
+                            OstrelData::PasswordAuthenticationToken("dave-pw"), OstrelData::Profile());
+    });
+    EXPECT_EQ("dave", Codec::authenticate(OstrelData::User(domainS.at("EAST"), "dave", "", "", ""),
+                                          OstrelData::PasswordAuthenticationToken("dave-new"), OstrelData::Profile())
+                          .userId());
+    EXPECT_TRUE(_daemon.waitForLog("password changed: EAST/dave"));
+}
+
+TEST_P(ServiceTest, RepliesNeverCarryTheStoredToken)
+{
+    auto pclient = loggedIn(_daemon, "alice");
+    std::string strLogin = pclient->authenticate("EAST", "alice", "alice-pw").stream().str();
+    std::string strUser = pclient->exchange(requestForUser("EAST", "bob").stream().str());
+    std::string strTeam = pclient->exchange(requestForTeam(7).stream().str());
+    std::string strWho = pclient->simple("who").stream().str();
+    for (const std::string* pstr : {&strLogin, &strUser, &strTeam, &strWho}) {
+        EXPECT_EQ(std::string::npos, pstr->find("argon2")) << *pstr;
+        EXPECT_NE(std::string::npos, pstr->find("<authenticationtoken />")) << *pstr;
+    }
+}
+
+TEST_P(ServiceTest, AnonymousConnectionGetsOnlyThePublicRequests)
+{
+    WireClient client(_daemon.address());
+    EXPECT_EQ("rsa", responseOf(client.initialize()));
+    EXPECT_EQ("about", responseOf(client.simple("about")));
+    EXPECT_EQ("domains", responseOf(client.simple("domains")));
+    EXPECT_EQ("profiles", responseOf(client.simple("profiles")));
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(client.exchange(requestWithSession("retrievesession", "nope"))));
+
+    for (const char* pszRequest :
+         {"authenticateduser", "teams", "products", "customers", "who", "reloadfactory", "persistsession", "passwd"})
+        EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(client.simple(pszRequest))) << pszRequest;
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(client.exchange(requestForUser("EAST", "bob"))));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(client.exchange(requestForTeam(7))));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED,
+              errorCodeOf(client.exchange(requestWithSession("killsession", "whatever"))));
+    EXPECT_TRUE(_daemon.waitForLog("refused: who needs a login"));
+}
+
+TEST_P(ServiceTest, OrdinaryUserIsRefusedWhatNeedsAdministration)
+{
+    auto pbob = loggedIn(_daemon, "bob");
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pbob->simple("who")));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pbob->simple("reloadfactory")));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pbob->exchange(requestForUser("EAST", "alice"))));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pbob->exchange(requestForTeam(8))));
+
+    // What is his own, and the lists, he may see.
+    EXPECT_EQ("user", responseOf(pbob->exchange(requestForUser("EAST", "bob"))));
+    EXPECT_EQ("team", responseOf(pbob->exchange(requestForTeam(7))));
+    for (const char* pszRequest : {"authenticateduser", "teams", "products", "customers"})
+        EXPECT_EQ(pszRequest, responseOf(pbob->simple(pszRequest)));
+    EXPECT_TRUE(_daemon.waitForLog("refused: who needs permission 7 (administer users) of product 0"));
+    EXPECT_TRUE(_daemon.waitForLog("(EAST/bob): refused: reloadfactory needs permission 3"));
+}
+
+TEST_P(ServiceTest, AdministratorMayAskAboutOthers)
+{
+    auto palice = loggedIn(_daemon, "alice");
+    auto pbob = loggedIn(_daemon, "bob");
+    XMLDoc who = palice->simple("who");
+    ASSERT_EQ("who", responseOf(who));
+    OstrelDataXML::AuthenticatedUserMap userS =
+        Codec::AuthenticatedUserMap::fromXML(who.rootNode()->findChild("authenticatedusers"));
+    EXPECT_EQ(1u, userS.count(OstrelData::User::Key("EAST", "alice")));
+    EXPECT_EQ(1u, userS.count(OstrelData::User::Key("EAST", "bob")));
+
+    XMLDoc bob = palice->exchange(requestForUser("EAST", "bob"));
+    ASSERT_EQ("user", responseOf(bob));
+    EXPECT_EQ("User bob", Codec::User::fromXML(bob.rootNode()->findChild("user")).name());
+    EXPECT_EQ("team", responseOf(palice->exchange(requestForTeam(8))));
+    EXPECT_EQ("reloadfactory", responseOf(palice->simple("reloadfactory")));
+}
+
+TEST_P(ServiceTest, EachConnectionKeepsItsOwnLogin)
+{
+    auto palice = loggedIn(_daemon, "alice");
+    auto pbob = loggedIn(_daemon, "bob");
+    auto pnobody = loggedIn(_daemon, "");
+    for (int i = 0; i < 3; ++i) {
+        XMLDoc alice = palice->simple("authenticateduser");
+        XMLDoc bob = pbob->simple("authenticateduser");
+        EXPECT_EQ("alice", Codec::AuthenticatedUser::fromXML(alice.rootNode()->findChild("authenticateduser")).userId());
+        EXPECT_EQ("bob", Codec::AuthenticatedUser::fromXML(bob.rootNode()->findChild("authenticateduser")).userId());
+        EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pnobody->simple("authenticateduser")));
+    }
+}
+
+TEST_P(ServiceTest, SessionKeptOnOneConnectionIsRetrievedOnAnother)
+{
+    auto pfirst = std::make_unique<WireClient>(_daemon.address());
+    pfirst->initialize();
+    XMLDoc login = pfirst->authenticate("EAST", "bob", "bob-pw");
+    const std::string strSession = sessionOf(login);
+    OstrelData::AuthenticatedUser bob = Codec::AuthenticatedUser::fromXML(login.rootNode()->findChild("authenticateduser"));
+    EXPECT_EQ("persistsession", responseOf(pfirst->exchange(requestWithUser("persistsession", bob))));
+    pfirst.reset();
+
+    WireClient second(_daemon.address());
+    XMLDoc resumed = second.exchange(requestWithSession("retrievesession", strSession));
+    ASSERT_EQ("authenticateduser", responseOf(resumed)) << legendOf(resumed);
+    EXPECT_EQ(strSession, sessionOf(resumed));
+    // The resumed login is the connection's now.
+    XMLDoc own = second.simple("authenticateduser");
+    EXPECT_EQ("bob", Codec::AuthenticatedUser::fromXML(own.rootNode()->findChild("authenticateduser")).userId());
+
+    // Only bob himself or an administrator may end it.
+    auto pcarol = loggedIn(_daemon, "carol");
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED,
+              errorCodeOf(pcarol->exchange(requestWithSession("killsession", strSession))));
+    EXPECT_EQ("killsession", responseOf(second.exchange(requestWithSession("killsession", strSession))));
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(pcarol->exchange(requestWithSession("retrievesession", strSession))));
+}
+
+TEST_P(ServiceTest, ForgedPersistSessionIsRefusedAndClientGrantsAreNeverStored)
+{
+    auto pbob = std::make_unique<WireClient>(_daemon.address());
+    pbob->initialize();
+    XMLDoc login = pbob->authenticate("EAST", "bob", "bob-pw");
+    OstrelData::AuthenticatedUser bob = Codec::AuthenticatedUser::fromXML(login.rootNode()->findChild("authenticateduser"));
+    const std::string strSession = bob.session().str();
+
+    // Someone else's login under bob's session, and bob under another session: refused.
+    OstrelData::AuthenticatedUser alice(OstrelData::User(clientDomain("EAST"), "alice", "", "", ""),
+                                        OstrelData::SessionString(strSession), OstrelData::Profile());
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pbob->exchange(requestWithUser("persistsession", alice))));
+    OstrelData::AuthenticatedUser otherSession(bob, OstrelData::SessionString("0123456789abcdef0123456789abcdef"),
+                                               OstrelData::Profile());
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED,
+              errorCodeOf(pbob->exchange(requestWithUser("persistsession", otherSession))));
+
+    // His own session with grants he does not hold: kept, but with the daemon's grants.
+    OstrelData::Product framework(0);
+    framework.permissions().emplace(7, OstrelData::Permission(framework, 7, "", OstrelData::PRStatus::statusGranted));
+    bob.products().insert_or_assign(0, framework);
+    EXPECT_EQ("persistsession", responseOf(pbob->exchange(requestWithUser("persistsession", bob))));
+    EXPECT_TRUE(_daemon.waitForLog("refused: persistsession names another login"));
+
+    WireClient other(_daemon.address());
+    XMLDoc resumed = other.exchange(requestWithSession("retrievesession", strSession));
+    ASSERT_EQ("authenticateduser", responseOf(resumed));
+    OstrelData::AuthenticatedUser kept = Codec::AuthenticatedUser::fromXML(resumed.rootNode()->findChild("authenticateduser"));
+    EXPECT_FALSE(hasPermission(kept, 0, 7));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(other.simple("who")));
+}
+
+TEST_P(ServiceTest, WrongPasswordAndUnknownUserFailAlike)
+{
+    WireClient client(_daemon.address());
+    client.initialize();
+    XMLDoc wrong = client.authenticate("EAST", "erin", "not-her-password");
+    XMLDoc unknown = client.authenticate("EAST", "nobody", "whatever");
+    XMLDoc noPassword = client.authenticate("EAST", "erin", "");
+    for (const XMLDoc* pdoc : {&unknown, &noPassword}) {
+        ASSERT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(*pdoc));
+        const Vesk::XMLNode* pa = wrong.rootNode()->findChild("exception");
+        const Vesk::XMLNode* pb = pdoc->rootNode()->findChild("exception");
+        for (const char* pszPart : {"file", "line", "errorcode", "legend"})
+            EXPECT_EQ(pa->findChild(pszPart)->value().str(), pb->findChild(pszPart)->value().str()) << pszPart;
+    }
+    XMLDoc noDomain = client.authenticate("NORTH", "erin", "erin-pw");
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(noDomain));
+    EXPECT_EQ("No such Domain - NORTH.", legendOf(noDomain));
+    // The log tells the operator what the client is not told, never the password.
+    EXPECT_TRUE(_daemon.waitForLog("login failed: EAST/nobody"));
+    EXPECT_TRUE(_daemon.waitForLog("Login refused for EAST/nobody: no such user"));
+    EXPECT_EQ(std::string::npos, _daemon.log().find("not-her-password"));
+}
+
+TEST_P(ServiceTest, RepeatedFailuresLockTheAccountUntilTimeOrAnAdministratorEndsIt)
+{
+    WireClient client(_daemon.address());
+    client.initialize();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(client.authenticate("EAST", "carol", "guess")));
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(client.authenticate("EAST", "carol", "carol-pw")))
+        << "locked: even the right password is refused";
+    EXPECT_NE(std::string::npos, _db.admin({"user", "list", "EAST", "carol"}).find("locked after failed logins"));
+    EXPECT_TRUE(_daemon.waitForLog("Account EAST/carol locked after 3 failed logins"));
+
+    // The lock lasts two seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "carol", "carol-pw")));
+
+    for (int i = 0; i < 3; ++i)
+        client.authenticate("EAST", "carol", "guess");
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(client.authenticate("EAST", "carol", "carol-pw")));
+    _db.admin({"user", "unlock", "EAST/carol"});
+    EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "carol", "carol-pw")));
+
+    // A success clears the count: two more failures do not lock.
+    client.authenticate("EAST", "carol", "guess");
+    client.authenticate("EAST", "carol", "guess");
+    EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "carol", "carol-pw")));
+}
+
+TEST_P(ServiceTest, ClientOfAnotherMajorVersionIsRefused)
+{
+    WireClient client(_daemon.address());
+    EXPECT_EQ(OstrelData::nNAX_VERSIONMISMATCH, errorCodeOf(client.initialize("4.9.0.0")));
+    EXPECT_EQ(OstrelData::nNAX_VERSIONMISMATCH, errorCodeOf(client.initialize("6.0.0.0")));
+    EXPECT_EQ(OstrelData::nNAX_VERSIONMISMATCH, errorCodeOf(client.initialize("five")));
+    EXPECT_EQ(OstrelData::nNAX_VERSIONMISMATCH, errorCodeOf(client.simple("initialize")));
+    EXPECT_EQ("rsa", responseOf(client.initialize("5.7.1.2")));
+}
+
+TEST_P(ServiceTest, ReloadOnSighupPicksUpANewProductAndItsGrant)
+{
+    _db.admin({"product", "add", "Gadgets", "--number", "11"});
+    _db.admin({"role", "add", "11", "Tinkerer", "--number", "1"});
+    _db.admin({"grant", "add", "user", "EAST/erin", "11", "role", "1"});
+
+    auto before = Codec::AuthenticatedUser::fromXML(
+        loggedIn(_daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
+    EXPECT_FALSE(hasRole(before, 11, 1)) << "the daemon does not know product 11 yet";
+
+    _daemon.signal(SIGHUP);
+    ASSERT_TRUE(_daemon.waitForLog("Model reloaded"));
+    auto after = Codec::AuthenticatedUser::fromXML(
+        loggedIn(_daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
+    EXPECT_TRUE(hasRole(after, 11, 1));
+    EXPECT_EQ(0, _daemon.stop());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest, ::testing::ValuesIn(daemonEngines()), OstrelTest::engineTestName);
+
+} // namespace
