@@ -412,8 +412,8 @@ std::string Service::login(Request& request, bool bValidate)
         throw;
     }
     withoutToken(authenticated);
-    if (!bValidate) setLogin(request, authenticated);
     audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
+    if (!bValidate) setLogin(request, authenticated);
 
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
     Codec::AuthenticatedUser::toXML(doc.rootNode(), authenticated);
@@ -503,8 +503,8 @@ std::string Service::retrieveSession(Request& request)
         throw;
     }
     withoutToken(found);
-    setLogin(request, found);
     audit(request, "session resumed: " + shown(found), false);
+    setLogin(request, found);
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
     Codec::AuthenticatedUser::toXML(doc.rootNode(), found);
     return text(doc);
