@@ -158,7 +158,8 @@ Connection connection()
         }
     }
     OstrelDB& entry = addHandle(engineName());
-    std::cout << "Adding new connection. Count=" << g_databaseS.size() << "\n" << std::flush;
+    // One write, so that the line stays whole among statement echoes of other threads.
+    std::cout << ("Adding new connection. Count=" + std::to_string(g_databaseS.size()) + "\n") << std::flush;
     return Connection(&entry);
 }
 

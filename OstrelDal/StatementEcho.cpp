@@ -12,7 +12,8 @@ namespace {
 
 std::atomic<int> g_nEchoMode{echoStdout};
 
-// Keeps each line whole when several threads trace at once.
+// Keeps each line whole when several threads trace at once (each line is also one write, so the
+// pool's own line cannot split it either).
 std::mutex g_mxStdout;
 
 } // namespace
@@ -32,7 +33,7 @@ void trace(const std::string& strLine)
     switch (statementEcho()) {
     case echoStdout: {
         std::lock_guard<std::mutex> lock(g_mxStdout);
-        std::cout << strLine << std::endl;
+        std::cout << (strLine + "\n") << std::flush;
         break;
     }
     case echoLogger:
