@@ -168,8 +168,10 @@ void Factory::authorize(OstrelData::User& user)
         }
     });
 
-    for (const auto& entry : productS)
-        OstrelDal::trace("Product <" + std::to_string(entry.first) + ">");
+    if (OstrelDal::statementEcho() != OstrelDal::echoOff) {
+        for (const auto& entry : productS)
+            OstrelDal::trace("Product <" + std::to_string(entry.first) + ">");
+    }
 
     grantStep([&]() {
         OstrelDal::GenericProductRoleQuery query(tbUserRole);
