@@ -156,13 +156,14 @@ void Factory::authorize(OstrelData::User& user)
     });
     // One guard for all teams: after the first failure the remaining teams are skipped.
     grantStep([&]() {
+        // One query of each kind for all teams: only the team constraint changes.
+        OstrelDal::GenericProductRoleQuery queryRole(tbTeamRole);
+        OstrelDal::GenericProductPermissionQuery queryPermission(tbTeamPermission);
         const OstrelData::TeamMap& teamS = static_cast<const OstrelData::User&>(user).teams();
         for (const auto& entry : teamS) {
             const VeskDal::SqlInteger valTeam(entry.first);
-            OstrelDal::GenericProductRoleQuery queryRole(tbTeamRole);
             queryRole.constrainTeam(valTeam);
             readGrants(queryRole, database, result, productS, &Factory::productRoleMapFromResult);
-            OstrelDal::GenericProductPermissionQuery queryPermission(tbTeamPermission);
             queryPermission.constrainTeam(valTeam);
             readGrants(queryPermission, database, result, productS, &Factory::productPermissionMapFromResult);
         }
