@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace Vesk {
 
@@ -18,6 +19,8 @@ String::String(const char* psz, std::size_t nLength) : _bIsNull(psz == nullptr)
 }
 
 String::String(const std::string& str) : _str(str), _bIsNull(false) {}
+
+String::String(std::string&& str) : _str(std::move(str)), _bIsNull(false) {}
 
 bool String::operator==(const String& other) const
 {

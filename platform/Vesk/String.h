@@ -20,6 +20,8 @@ public:
     String(const char* psz, std::size_t nLength = 0);
     // The whole of str, embedded NULs included; never null.
     String(const std::string& str);
+    // As above, taking str's text over instead of copying it.
+    String(std::string&& str);
 
     // The shared null value.
     static const String null;

@@ -2,10 +2,12 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstring>
-#include <mutex>
-#include <unordered_map>
+#include <new>
+#include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace Vesk {
 
@@ -31,22 +33,62 @@ bool isNameChar(unsigned char c)
     return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+// Every element written goes through checkName, so the character classes are
+// looked up rather than worked out.
+struct NameClasses {
+    enum : unsigned char { kStart = 1, kChar = 2 };
+    unsigned char classOf[256] = {};
+    NameClasses()
+    {
+        for (int c = 0; c < 256; ++c)
+            classOf[c] = static_cast<unsigned char>((isNameStart(static_cast<unsigned char>(c)) ? kStart : 0) |
+                                                    (isNameChar(static_cast<unsigned char>(c)) ? kChar : 0));
+    }
+};
+const NameClasses g_nameClasses;
+
 // Writing a name the parser would refuse would give text nobody can read back.
 void checkName(const String& strName, const char* pszWhat)
 {
     const std::string& str = strName.str();
-    bool bValid = !str.empty() && isNameStart(static_cast<unsigned char>(str[0]));
-    for (size_t i = 1; bValid && i < str.size(); ++i)
-        bValid = isNameChar(static_cast<unsigned char>(str[i]));
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(str.data());
+    const unsigned char* pEnd = p + str.size();
+    bool bValid = p != pEnd && (g_nameClasses.classOf[*p] & NameClasses::kStart);
+    for (++p; bValid && p < pEnd; ++p)
+        bValid = g_nameClasses.classOf[*p] & NameClasses::kChar;
     if (!bValid)
         throw XMLException(std::string("Invalid XML ") + pszWhat + " name '" + str + "'");
+}
+
+// Element names never hold a NUL, so a wanted name with one matches nothing.
+bool holdsNul(const std::string& str)
+{
+    return std::memchr(str.data(), '\0', str.size()) != nullptr;
 }
 
 // The parser's text setters stop at a NUL, which would cut a value short.
 void checkValue(const String& strValue)
 {
-    if (strValue.str().find('\0') != std::string::npos)
+    if (holdsNul(strValue.str()))
         throw XMLException("XML value contains a NUL byte");
+}
+
+// Where "<!DOCTYPE" first occurs in str, or npos. A '!' is rare in XML text,
+// so looking for it first passes over most of the text quickly.
+size_t findDoctype(const std::string& str)
+{
+    static constexpr char kRest[] = "DOCTYPE";
+    const char* pBegin = str.data();
+    const char* pEnd = pBegin + str.size();
+    for (const char* p = pBegin; p < pEnd; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '!', static_cast<size_t>(pEnd - p)));
+        if (p == nullptr)
+            break;
+        if (p > pBegin && p[-1] == '<' && static_cast<size_t>(pEnd - p - 1) >= sizeof(kRest) - 1 &&
+            std::memcmp(p + 1, kRest, sizeof(kRest) - 1) == 0)
+            return static_cast<size_t>(p - 1 - pBegin);
+    }
+    return std::string::npos;
 }
 
 bool isLatin1(const char* psz)
@@ -70,41 +112,42 @@ bool isDeclarationToken(const std::string& str, bool bAllowLetters)
     return true;
 }
 
-bool isText(pugi::xml_node node)
+bool isText(pugi::xml_node_type type)
 {
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+    return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
-// Checks what the parser lets through but a reader must not have to guess
-// about: nesting beyond XMLDoc::nMaxDepth, and an attribute given twice on one
-// element (which of the two would a reader believe?).
-class ShapeWalker : public pugi::xml_tree_walker {
-public:
-    bool for_each(pugi::xml_node& node) override
-    {
-        if (node.type() != pugi::node_element)
-            return true;
-        // depth() counts from 0 for the document's own children, so the root is 1 deep.
-        if (depth() + 1 > XMLDoc::nMaxDepth)
-            return fail(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
-        _nameS.clear();
-        for (pugi::xml_attribute attr = node.first_attribute(); attr; attr = attr.next_attribute())
-            if (!_nameS.insert(attr.name()).second)
-                return fail(node, std::string("attribute '") + attr.name() + "' given twice");
-        return true;
-    }
-    std::string _strProblem;
-    long _nOffset = -1;
+[[noreturn]] void refuseShape(pugi::xml_node node, const std::string& strProblem)
+{
+    long nOffset = static_cast<long>(node.offset_debug());
+    throw XMLException("Malformed XML at offset " + std::to_string(nOffset) + ": " + strProblem, nOffset);
+}
 
-private:
-    bool fail(const pugi::xml_node& node, const std::string& strProblem)
-    {
-        _nOffset = static_cast<long>(node.offset_debug());
-        _strProblem = strProblem;
-        return false;
+// An attribute given twice on one element: which of the two would a reader believe?
+void checkAttributesUnique(pugi::xml_node node)
+{
+    pugi::xml_attribute first = node.first_attribute();
+    if (!first || !first.next_attribute())
+        return;
+    // Most elements carry a handful of attributes, compared pairwise; a hostile
+    // element with thousands goes through a set, so the check stays linear.
+    constexpr size_t nPairwiseMost = 16;
+    std::vector<const char*> nameS;
+    for (pugi::xml_attribute attr = first; attr; attr = attr.next_attribute()) {
+        const char* pszName = attr.name();
+        if (nameS.size() == nPairwiseMost) {
+            std::unordered_set<std::string_view> seenS(nameS.begin(), nameS.end());
+            for (; attr; attr = attr.next_attribute())
+                if (!seenS.insert(attr.name()).second)
+                    refuseShape(node, std::string("attribute '") + attr.name() + "' given twice");
+            return;
+        }
+        for (const char* pszSeen : nameS)
+            if (std::strcmp(pszSeen, pszName) == 0)
+                refuseShape(node, std::string("attribute '") + pszName + "' given twice");
+        nameS.push_back(pszName);
     }
-    std::unordered_set<std::string> _nameS;
-};
+}
 
 class StringWriter : public pugi::xml_writer {
 public:
@@ -114,29 +157,119 @@ public:
 
 } // namespace
 
-// Owns the parser's document and one wrapper per element handed out, so an
-// element keeps the same XMLNode* for the life of the tree.
+// Owns the parser's document and an XMLNode for each of its elements, linked
+// as the elements are, so an element keeps the same XMLNode* for the life of
+// the tree and walks and reads stay inside this library. Every change to the
+// tree goes through XMLNode, which keeps both trees in step; elements are
+// never removed one by one.
+//
+// Nothing here is locked: a document is used by one thread at a time.
 struct XMLDocImpl {
     pugi::xml_document doc;
-    std::mutex mtxNodes;  // guards nodeS: const readers also add wrappers
-    std::unordered_map<pugi::xml_node_struct*, std::unique_ptr<XMLNode>> nodeS;
+    XMLNode* proot = nullptr;
 
-    XMLNode* wrap(pugi::xml_node node)
+    XMLDocImpl() = default;
+    XMLDocImpl(const XMLDocImpl&) = delete;
+    XMLDocImpl& operator=(const XMLDocImpl&) = delete;
+    ~XMLDocImpl()
     {
-        if (!node || node.type() != pugi::node_element)
-            return nullptr;
-        std::lock_guard<std::mutex> lock(mtxNodes);
-        std::unique_ptr<XMLNode>& pnode = nodeS[node.internal_object()];
-        if (!pnode)
-            pnode.reset(new XMLNode(this, node.internal_object()));
-        return pnode.get();
+        for (Chunk& chunk : _chunkS)
+            for (size_t i = 0; i < chunk.nUsed; ++i)
+                chunk.pslotS[i].node()->~XMLNode();
+    }
+
+    // A node for element, appended to pparent's children (the root when pparent is null).
+    XMLNode* addNode(pugi::xml_node element, XMLNode* pparent)
+    {
+        if (_chunkS.empty() || _chunkS.back().nUsed == _chunkS.back().nSize)
+            _chunkS.push_back(
+                Chunk{_chunkS.empty() ? kMinChunk : std::min(2 * _chunkS.back().nSize, kMaxChunk)});
+        Chunk& chunk = _chunkS.back();
+        XMLNode* pnode = new (chunk.pslotS[chunk.nUsed].bytes) XMLNode;
+        ++chunk.nUsed;
+        pnode->_pdoc = this;
+        pnode->_pnode = element.internal_object();
+        pnode->_pszName = element.name();
+        pnode->_pparent = pparent;
+        if (pparent == nullptr)
+            proot = pnode;
+        else if (pparent->_plastChild == nullptr)
+            pparent->_pfirstChild = pparent->_plastChild = pnode;
+        else
+            pparent->_plastChild = pparent->_plastChild->_pnext = pnode;
+        return pnode;
+    }
+
+    // Makes the nodes of a tree that came whole from text or from another
+    // document. With bCheck, refuses, in document order, what the parser lets
+    // through but a reader must not have to guess about: elements nested
+    // deeper than XMLDoc::nMaxDepth, and an attribute given twice.
+    void addTree(bool bCheck)
+    {
+        int nDepth = 1;  // of node; the root element is 1 deep
+        XMLNode* pparent = nullptr;  // the node of node's parent; null at the top
+        pugi::xml_node node = doc.first_child();
+        while (node) {
+            XMLNode* pself = nullptr;
+            pugi::xml_node_type type = node.type();
+            if (type == pugi::node_element) {
+                if (bCheck) {
+                    if (nDepth > XMLDoc::nMaxDepth)
+                        refuseShape(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
+                    checkAttributesUnique(node);
+                }
+                pself = addNode(node, pparent);
+            } else if (isText(type) && pparent != nullptr && pparent->_pszValue == nullptr) {
+                pparent->_pszValue = node.value();
+            }
+            pugi::xml_node next = pself != nullptr ? node.first_child() : pugi::xml_node();
+            if (next) {
+                pparent = pself;
+                ++nDepth;
+            } else {
+                // Up until there is a next sibling; the document itself has none.
+                while (!(next = node.next_sibling())) {
+                    if (--nDepth == 0)
+                        return;
+                    node = node.parent();
+                    pparent = pparent->_pparent;
+                }
+            }
+            node = next;
+        }
     }
 
     static pugi::xml_node node(const XMLNode* pnode)
     {
         return pugi::xml_node(static_cast<pugi::xml_node_struct*>(pnode->_pnode));
     }
-    static XMLDocImpl* docOf(const XMLNode* pnode) { return pnode->_pdoc; }
+
+    // The first child of pnode after pAfter, or its first child when pAfter is
+    // null. Null when pAfter is no child of pnode.
+    static XMLNode* firstAfter(const XMLNode* pnode, const XMLNode* pAfter)
+    {
+        if (pAfter == nullptr)
+            return pnode->_pfirstChild;
+        return pAfter->_pparent == pnode ? pAfter->_pnext : nullptr;
+    }
+
+private:
+    // Nodes live in chunks that never move; small documents take little room,
+    // large ones few allocations.
+    static constexpr size_t kMinChunk = 16;
+    static constexpr size_t kMaxChunk = 256;
+
+    struct alignas(XMLNode) Slot {
+        unsigned char bytes[sizeof(XMLNode)];
+        XMLNode* node() { return std::launder(reinterpret_cast<XMLNode*>(bytes)); }
+    };
+    struct Chunk {
+        explicit Chunk(size_t nSizeIn) : pslotS(new Slot[nSizeIn]), nSize(nSizeIn) {}
+        std::unique_ptr<Slot[]> pslotS;
+        size_t nSize;
+        size_t nUsed = 0;
+    };
+    std::vector<Chunk> _chunkS;  // every node of the document
 };
 
 // ---- XMLNode -------------------------------------------------------------
@@ -148,15 +281,21 @@ XMLNode* XMLNode::addNode(const String& strName, const String& strValue)
     pugi::xml_node child = XMLDocImpl::node(this).append_child(strName.c_str());
     if (!child)
         throw XMLException("Cannot add element '" + strName.str() + "'");
-    if (strValue.length() > 0)
-        child.append_child(pugi::node_pcdata).set_value(strValue.c_str());
-    return _pdoc->wrap(child);
+    pugi::xml_node text;
+    if (strValue.length() > 0) {
+        text = child.append_child(pugi::node_pcdata);
+        text.set_value(strValue.c_str(), strValue.length());
+    }
+    XMLNode* pchild = _pdoc->addNode(child, this);
+    if (text)
+        pchild->_pszValue = text.value();
+    return pchild;
 }
 
 String XMLNode::attribute(const String& strName) const
 {
     pugi::xml_attribute attr = XMLDocImpl::node(this).attribute(strName.c_str());
-    return String(std::string(attr ? attr.value() : ""));
+    return String(attr ? attr.value() : "");
 }
 
 void XMLNode::attribute(const String& strName, const String& strValue)
@@ -167,24 +306,18 @@ void XMLNode::attribute(const String& strName, const String& strValue)
     pugi::xml_attribute attr = me.attribute(strName.c_str());
     if (!attr)
         attr = me.append_attribute(strName.c_str());
-    attr.set_value(strValue.c_str());
+    attr.set_value(strValue.c_str(), strValue.length());
 }
 
 XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter)
 {
-    pugi::xml_node me = XMLDocImpl::node(this);
-    pugi::xml_node child;
-    if (pAfter) {
-        pugi::xml_node after = XMLDocImpl::node(pAfter);
-        if (XMLDocImpl::docOf(pAfter) != _pdoc || after.parent() != me)
-            return nullptr;
-        child = after.next_sibling();
-    } else {
-        child = me.first_child();
-    }
-    for (; child; child = child.next_sibling())
-        if (child.type() == pugi::node_element && strName.str() == child.name())
-            return _pdoc->wrap(child);
+    XMLNode* pchild = XMLDocImpl::firstAfter(this, pAfter);
+    if (pchild == nullptr || holdsNul(strName.str()))
+        return nullptr;
+    const char* pszName = strName.c_str();
+    for (; pchild != nullptr; pchild = pchild->_pnext)
+        if (std::strcmp(pchild->_pszName, pszName) == 0)
+            return pchild;
     return nullptr;
 }
 
@@ -195,62 +328,44 @@ const XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter) 
 
 XMLNode* XMLNode::nextChild(const XMLNode* pAfter)
 {
-    pugi::xml_node me = XMLDocImpl::node(this);
-    pugi::xml_node child;
-    if (pAfter) {
-        pugi::xml_node after = XMLDocImpl::node(pAfter);
-        if (XMLDocImpl::docOf(pAfter) != _pdoc || after.parent() != me)
-            return nullptr;
-        child = after.next_sibling();
-    } else {
-        child = me.first_child();
-    }
-    for (; child; child = child.next_sibling())
-        if (child.type() == pugi::node_element)
-            return _pdoc->wrap(child);
-    return nullptr;
+    return XMLDocImpl::firstAfter(this, pAfter);
 }
 
 const XMLNode* XMLNode::nextChild(const XMLNode* pAfter) const
 {
-    return const_cast<XMLNode*>(this)->nextChild(pAfter);
+    return XMLDocImpl::firstAfter(this, pAfter);
 }
 
 XMLNode* XMLNode::parent()
 {
-    return _pdoc->wrap(XMLDocImpl::node(this).parent());
+    return _pparent;
 }
 
 const XMLNode* XMLNode::parent() const
 {
-    return const_cast<XMLNode*>(this)->parent();
+    return _pparent;
 }
 
 String XMLNode::qualifiedName() const
 {
-    return String(std::string(XMLDocImpl::node(this).name()));
+    return String(_pszName);
 }
 
 String XMLNode::name() const
 {
-    const char* pszName = XMLDocImpl::node(this).name();
-    const char* pszColon = std::strchr(pszName, ':');
-    return String(std::string(pszColon ? pszColon + 1 : pszName));
+    const char* pszColon = std::strchr(_pszName, ':');
+    return String(pszColon ? pszColon + 1 : _pszName);
 }
 
 String XMLNode::nameSpace() const
 {
-    const char* pszName = XMLDocImpl::node(this).name();
-    const char* pszColon = std::strchr(pszName, ':');
-    return String(pszColon ? std::string(pszName, pszColon) : std::string());
+    const char* pszColon = std::strchr(_pszName, ':');
+    return String(pszColon ? std::string(_pszName, pszColon) : std::string());
 }
 
 String XMLNode::value() const
 {
-    pugi::xml_text text = XMLDocImpl::node(this).text();
-    if (!text)
-        return String();
-    return String(std::string(text.get()));
+    return String(_pszValue);
 }
 
 void XMLNode::value(const String& strValue)
@@ -259,12 +374,16 @@ void XMLNode::value(const String& strValue)
     pugi::xml_node me = XMLDocImpl::node(this);
     for (pugi::xml_node child = me.first_child(); child;) {
         pugi::xml_node next = child.next_sibling();
-        if (isText(child))
+        if (isText(child.type()))
             me.remove_child(child);
         child = next;
     }
-    if (strValue.length() > 0)
-        me.prepend_child(pugi::node_pcdata).set_value(strValue.c_str());
+    _pszValue = nullptr;
+    if (strValue.length() > 0) {
+        pugi::xml_node text = me.prepend_child(pugi::node_pcdata);
+        text.set_value(strValue.c_str(), strValue.length());
+        _pszValue = text.value();
+    }
 }
 
 // ---- XMLDoc --------------------------------------------------------------
@@ -285,13 +404,19 @@ XMLDoc::XMLDoc(const String& strRoot, const String& strVersion, const String& st
     decl.append_attribute("version").set_value(strV.c_str());
     if (!strE.empty())
         decl.append_attribute("encoding").set_value(strE.c_str());
-    _pimpl->doc.append_child(strRoot.c_str());
+    pugi::xml_node root = _pimpl->doc.append_child(strRoot.c_str());
+    if (!root)
+        throw XMLException("Cannot add element '" + strRoot.str() + "'");
+    _pimpl->addNode(root, nullptr);
 }
 
 XMLDoc::XMLDoc(const XMLDoc& other) : _pimpl(new XMLDocImpl)
 {
-    if (other._pimpl)
+    if (other._pimpl) {
         _pimpl->doc.reset(other._pimpl->doc);
+        // The source may have been built deeper than text may nest; a copy is no reading.
+        _pimpl->addTree(false);
+    }
 }
 
 XMLDoc& XMLDoc::operator=(const XMLDoc& other)
@@ -317,12 +442,14 @@ XMLDoc XMLDoc::parse(const String& strText)
 void XMLDoc::fromStream(const String& strText)
 {
     const std::string& str = strText.str();
-    size_t nNul = str.find('\0');
-    if (nNul != std::string::npos)
+    const void* pnul = std::memchr(str.data(), '\0', str.size());
+    if (pnul != nullptr) {
+        size_t nNul = static_cast<size_t>(static_cast<const char*>(pnul) - str.data());
         throw XMLException("XML text contains a NUL byte at offset " + std::to_string(nNul), static_cast<long>(nNul));
+    }
     // Refused before parsing: without a DTD no entity can be declared, so
     // nothing can be expanded or fetched from outside, however it is nested.
-    size_t nDoctype = str.find("<!DOCTYPE");
+    size_t nDoctype = findDoctype(str);
     if (nDoctype != std::string::npos)
         throw XMLException("XML text with a DOCTYPE is refused (offset " + std::to_string(nDoctype) + ")",
                            static_cast<long>(nDoctype));
@@ -340,10 +467,7 @@ void XMLDoc::fromStream(const String& strText)
             throw XMLException("Malformed XML at offset " + std::to_string(child.offset_debug()) +
                                    ": more than one root element",
                                static_cast<long>(child.offset_debug()));
-    ShapeWalker walker;
-    if (!pimpl->doc.traverse(walker))
-        throw XMLException("Malformed XML at offset " + std::to_string(walker._nOffset) + ": " + walker._strProblem,
-                           walker._nOffset);
+    pimpl->addTree(true);
     _pimpl.swap(pimpl);
 }
 
@@ -357,17 +481,17 @@ String XMLDoc::stream() const
         encoding = pugi::encoding_latin1;
     StringWriter writer;
     _pimpl->doc.save(writer, "  ", pugi::format_indent | pugi::format_no_declaration, encoding);
-    return String(writer._str);
+    return String(std::move(writer._str));
 }
 
 XMLNode* XMLDoc::rootNode()
 {
-    return _pimpl ? _pimpl->wrap(_pimpl->doc.document_element()) : nullptr;
+    return _pimpl ? _pimpl->proot : nullptr;
 }
 
 const XMLNode* XMLDoc::rootNode() const
 {
-    return const_cast<XMLDoc*>(this)->rootNode();
+    return _pimpl ? _pimpl->proot : nullptr;
 }
 
 } // namespace Vesk

@@ -28,7 +28,9 @@ struct XMLDocImpl;
 // One element of an XMLDoc. Nodes are made and owned by their document: a
 // node pointer stays valid, and keeps its identity, for as long as the
 // document holds the same tree (until it is destroyed, assigned or re-parsed).
-// A document, and its nodes, are for one thread at a time.
+// A document, and its nodes, are for one thread at a time, and that includes
+// const reads: reading a document may record the nodes it hands out, so
+// threads that share even a const document must serialise their access.
 class VESK_API XMLNode {
 public:
     XMLNode(const XMLNode&) = delete;
@@ -73,12 +75,19 @@ public:
 
 private:
     friend struct XMLDocImpl;
-    friend struct std::default_delete<XMLNode>;
-    XMLNode(XMLDocImpl* pdoc, void* pnode) : _pdoc(pdoc), _pnode(pnode) {}
+    XMLNode() = default;
     ~XMLNode() = default;
 
-    XMLDocImpl* _pdoc;  // the document that owns this wrapper
-    void* _pnode;       // the parser's element it stands for
+    // The document keeps, next to the parser's tree, this tree of its elements,
+    // so walking children and reading names and text never has to look a node up.
+    XMLDocImpl* _pdoc = nullptr;      // the document that owns this node
+    void* _pnode = nullptr;           // the parser's element it stands for
+    const char* _pszName = nullptr;   // the element's name, held by the parser
+    const char* _pszValue = nullptr;  // the first text or CDATA child's text; null when none
+    XMLNode* _pparent = nullptr;      // null for the root element
+    XMLNode* _pfirstChild = nullptr;  // child elements in document order
+    XMLNode* _plastChild = nullptr;
+    XMLNode* _pnext = nullptr;        // next sibling element
 };
 
 } // namespace Vesk
