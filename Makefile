@@ -31,9 +31,13 @@ test: build build-asan
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 900
 
-demo: build
-	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD); \
-	else echo "make demo: the daemon is not built yet"; exit 1; fi
+# The demo needs the programs, the password plug-in and the database drivers only.
+DEMO_TARGETS = ostreld ostrel ostrel-admin OstrelAuthSql VeskDalDrivers
+
+demo: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS) --target $(DEMO_TARGETS)
+	bash scripts/demo.sh $(BUILD)
 
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
