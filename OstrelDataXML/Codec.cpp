@@ -136,8 +136,9 @@ template <class Fn>
 void forEachEntry(const XMLNode* pnode, const char* pszMap, const char* pszEntry, const char* pszNotMap, Fn fn)
 {
     expectElement(pnode, pszMap, pszNotMap);
-    for (const XMLNode* pentry = pnode->findChild(pszEntry); pentry != nullptr;
-         pentry = pnode->findChild(pszEntry, pentry))
+    const Vesk::String strEntry(pszEntry);
+    for (const XMLNode* pentry = pnode->findChild(strEntry); pentry != nullptr;
+         pentry = pnode->findChild(strEntry, pentry))
         fn(pentry);
 }
 
@@ -172,6 +173,33 @@ MapT readMap(const XMLNode* pnode, const char* pszMap, const char* pszEntry, con
         out.insert_or_assign(keyOf(value), value);
     });
     return out;
+}
+
+// Entries decoded straight into the map: read(pentry, place) decodes one entry,
+// handing place() the value it starts from and filling in what place() returns.
+// A value with maps of its own is never copied whole that way.
+template <class MapT, class ReadFn>
+MapT readMapInPlace(const XMLNode* pnode, const char* pszMap, const char* pszEntry, const char* pszNotMap, ReadFn read)
+{
+    typedef typename MapT::mapped_type Value;
+    MapT out;
+    forEachEntry(pnode, pszMap, pszEntry, pszNotMap, [&out, &read](const XMLNode* pentry) {
+        read(pentry, [&out](const Value& start) -> Value& { return out.insert_or_assign(keyOf(start), start).first->second; });
+    });
+    return out;
+}
+
+// The decoders that fill a value in place, for fromXML (a local) and for the
+// collections (an entry of the map).
+template <class ValueT, class ReadFn>
+ValueT readValue(const XMLNode* pnode, ReadFn read)
+{
+    ValueT value;
+    read(pnode, [&value](const ValueT& start) -> ValueT& {
+        value = start;
+        return value;
+    });
+    return value;
 }
 
 // Entries decoded like any other, then standing for the object of that key in
@@ -602,17 +630,26 @@ void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in
     addInt(pmy, "status", static_cast<int>(in.status()));
 }
 
-OstrelData::Permission Factory::Permission::fromXML(const XMLNode* pnode)
+namespace {
+
+template <class PlaceFn>
+void readPermission(const XMLNode* pnode, PlaceFn place)
 {
     expectElement(pnode, "permission", "Not a permission node.");
     TextChild number = requiredValue(pnode, "permission", "No permission node in Permission.");
     TextChild status = requiredValue(pnode, "status", "No status node in Permission.");
     TextChild description(pnode, "description");
 
-    OstrelData::Permission permission(number.number(), "", OstrelData::PRStatus());
+    OstrelData::Permission& permission = place(OstrelData::Permission(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) permission.setDescription(description.text());
     permission.setStatus(OstrelData::PRStatus::fromInt(status.number()));
-    return permission;
+}
+
+} // namespace
+
+OstrelData::Permission Factory::Permission::fromXML(const XMLNode* pnode)
+{
+    return readValue<OstrelData::Permission>(pnode, [](const XMLNode* p, auto place) { readPermission(p, place); });
 }
 
 void Factory::PermissionMap::toXML(XMLNode* pnode, const OstrelData::PermissionMap& in, bool)
@@ -622,7 +659,8 @@ void Factory::PermissionMap::toXML(XMLNode* pnode, const OstrelData::PermissionM
 
 OstrelData::PermissionMap Factory::PermissionMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::PermissionMap, Permission>(pnode, "permissions", "permission", "Not a permissions node.");
+    return readMapInPlace<OstrelData::PermissionMap>(pnode, "permissions", "permission", "Not a permissions node.",
+                                                     [](const XMLNode* p, auto place) { readPermission(p, place); });
 }
 
 void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool)
@@ -635,7 +673,10 @@ void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool
     PermissionMap::toXML(pmy, in.permissions(), false);
 }
 
-OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
+namespace {
+
+template <class PlaceFn>
+void readProduct(const XMLNode* pnode, PlaceFn place)
 {
     expectElement(pnode, "product", "Not a product node.");
     TextChild number = requiredValue(pnode, "product", "No product node in Product.");
@@ -644,14 +685,20 @@ OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
     const XMLNode* proles = pnode->findChild("roles");
     const XMLNode* ppermissions = pnode->findChild("permissions");
 
-    OstrelData::Product product(number.number());
+    OstrelData::Product& product = place(OstrelData::Product(number.number()));
     if (description.hasValue()) product.setDescription(description.text());
-    if (pinit != nullptr) product.setProductInit(InitMapMap::fromXML(pinit));
-    if (ppermissions != nullptr) product.permissions() = PermissionMap::fromXML(ppermissions);
-    if (proles != nullptr) product.roles() = RoleMap::fromXML(proles);
+    if (pinit != nullptr) product.setProductInit(Factory::InitMapMap::fromXML(pinit));
+    if (ppermissions != nullptr) product.permissions() = Factory::PermissionMap::fromXML(ppermissions);
+    if (proles != nullptr) product.roles() = Factory::RoleMap::fromXML(proles);
     // The roles and permissions now held belong to this product.
     product.resetPR();
-    return product;
+}
+
+} // namespace
+
+OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
+{
+    return readValue<OstrelData::Product>(pnode, [](const XMLNode* p, auto place) { readProduct(p, place); });
 }
 
 void Factory::ProductMap::toXML(XMLNode* pnode, const OstrelData::ProductMap& in, bool)
@@ -661,7 +708,8 @@ void Factory::ProductMap::toXML(XMLNode* pnode, const OstrelData::ProductMap& in
 
 OstrelData::ProductMap Factory::ProductMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::ProductMap, Product>(pnode, "products", "product", "Not a products node.");
+    return readMapInPlace<OstrelData::ProductMap>(pnode, "products", "product", "Not a products node.",
+                                                  [](const XMLNode* p, auto place) { readProduct(p, place); });
 }
 
 void Factory::ProductInitMap::toXML(XMLNode* pnode, const OstrelData::ProductInitMap& in, bool)
@@ -683,7 +731,10 @@ void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
     PermissionMap::toXML(pmy, in.permissions(), false);
 }
 
-OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
+namespace {
+
+template <class PlaceFn>
+void readRole(const XMLNode* pnode, PlaceFn place)
 {
     expectElement(pnode, "role", "Not a role node.");
     TextChild number = requiredValue(pnode, "role", "No role node in Role.");
@@ -691,11 +742,17 @@ OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
     TextChild status = requiredValue(pnode, "status", "No status node in Role.");
     const XMLNode* ppermissions = pnode->findChild("permissions");
 
-    OstrelData::Role role(number.number(), "", OstrelData::PRStatus());
+    OstrelData::Role& role = place(OstrelData::Role(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) role.setDescription(description.text());
     role.setStatus(OstrelData::PRStatus::fromInt(status.number()));
-    if (ppermissions != nullptr) role.permissions() = PermissionMap::fromXML(ppermissions);
-    return role;
+    if (ppermissions != nullptr) role.permissions() = Factory::PermissionMap::fromXML(ppermissions);
+}
+
+} // namespace
+
+OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
+{
+    return readValue<OstrelData::Role>(pnode, [](const XMLNode* p, auto place) { readRole(p, place); });
 }
 
 void Factory::RoleMap::toXML(XMLNode* pnode, const OstrelData::RoleMap& in, bool)
@@ -705,7 +762,8 @@ void Factory::RoleMap::toXML(XMLNode* pnode, const OstrelData::RoleMap& in, bool
 
 OstrelData::RoleMap Factory::RoleMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::RoleMap, Role>(pnode, "roles", "role", "Not a roles node.");
+    return readMapInPlace<OstrelData::RoleMap>(pnode, "roles", "role", "Not a roles node.",
+                                               [](const XMLNode* p, auto place) { readRole(p, place); });
 }
 
 void Factory::InitMap::toXML(XMLNode* pnode, const OstrelData::InitMap& in, bool)

@@ -4,35 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
 namespace Vesk {
 
 const String String::null;
-
-String::String() : _bIsNull(true) {}
-
-String::String(const char* psz, std::size_t nLength) : _bIsNull(psz == nullptr)
-{
-    if (psz)
-        _str.assign(psz, nLength == 0 ? std::strlen(psz) : strnlen(psz, nLength));
-}
-
-String::String(const std::string& str) : _str(str), _bIsNull(false) {}
-
-String::String(std::string&& str) : _str(std::move(str)), _bIsNull(false) {}
-
-bool String::operator==(const String& other) const
-{
-    return _bIsNull == other._bIsNull && _str == other._str;
-}
-
-bool String::operator==(const char* psz) const
-{
-    if (!psz)
-        return _bIsNull;
-    return !_bIsNull && _str == psz;
-}
 
 String& String::operator+=(const String& other)
 {

@@ -2,7 +2,9 @@
 #define VESK_STRING_H
 
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "Vesk/Export.h"
 
@@ -56,6 +58,36 @@ private:
     std::string _str;
     bool _bIsNull;
 };
+
+// Construction and comparison are defined here, so that a call with a literal
+// knows its length where it is made: element names and values are made and
+// compared by the thousand when a document is read or written.
+
+inline String::String() : _bIsNull(true) {}
+
+inline String::String(const char* psz, std::size_t nLength)
+    : _str(psz == nullptr ? std::string()
+                          : std::string(psz, nLength == 0 ? std::strlen(psz) : strnlen(psz, nLength))),
+      _bIsNull(psz == nullptr)
+{
+}
+
+inline String::String(const std::string& str) : _str(str), _bIsNull(false) {}
+
+inline String::String(std::string&& str) : _str(std::move(str)), _bIsNull(false) {}
+
+inline bool String::operator==(const String& other) const
+{
+    return _bIsNull == other._bIsNull && _str == other._str;
+}
+
+inline bool String::operator==(const char* psz) const
+{
+    if (!psz)
+        return _bIsNull;
+    std::size_t nLength = std::strlen(psz);
+    return !_bIsNull && _str.size() == nLength && std::memcmp(_str.data(), psz, nLength) == 0;
+}
 
 // Text on the left compares by content too, never by address.
 inline bool operator==(const char* psz, const String& s) { return s == psz; }

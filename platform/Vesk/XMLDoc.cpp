@@ -53,9 +53,12 @@ void checkName(const String& strName, const char* pszWhat)
     const std::string& str = strName.str();
     const unsigned char* p = reinterpret_cast<const unsigned char*>(str.data());
     const unsigned char* pEnd = p + str.size();
-    bool bValid = p != pEnd && (g_nameClasses.classOf[*p] & NameClasses::kStart);
-    for (++p; bValid && p < pEnd; ++p)
-        bValid = g_nameClasses.classOf[*p] & NameClasses::kChar;
+    unsigned char nClasses = p != pEnd ? g_nameClasses.classOf[*p] : 0;
+    bool bValid = nClasses & NameClasses::kStart;
+    // Names are short: every character is looked at, with no branch per character.
+    for (++p; p < pEnd; ++p)
+        nClasses &= g_nameClasses.classOf[*p];
+    bValid = bValid && (nClasses & NameClasses::kChar);
     if (!bValid)
         throw XMLException(std::string("Invalid XML ") + pszWhat + " name '" + str + "'");
 }
@@ -117,18 +120,13 @@ bool isText(pugi::xml_node_type type)
     return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
-[[noreturn]] void refuseShape(pugi::xml_node node, const std::string& strProblem)
-{
-    long nOffset = static_cast<long>(node.offset_debug());
-    throw XMLException("Malformed XML at offset " + std::to_string(nOffset) + ": " + strProblem, nOffset);
-}
-
-// An attribute given twice on one element: which of the two would a reader believe?
-void checkAttributesUnique(pugi::xml_node node)
+// The name of an attribute given twice on node, or null when there is none.
+// Which of the two would a reader believe?
+const char* repeatedAttribute(pugi::xml_node node)
 {
     pugi::xml_attribute first = node.first_attribute();
     if (!first || !first.next_attribute())
-        return;
+        return nullptr;
     // Most elements carry a handful of attributes, compared pairwise; a hostile
     // element with thousands goes through a set, so the check stays linear.
     constexpr size_t nPairwiseMost = 16;
@@ -139,15 +137,41 @@ void checkAttributesUnique(pugi::xml_node node)
             std::unordered_set<std::string_view> seenS(nameS.begin(), nameS.end());
             for (; attr; attr = attr.next_attribute())
                 if (!seenS.insert(attr.name()).second)
-                    refuseShape(node, std::string("attribute '") + attr.name() + "' given twice");
-            return;
+                    return attr.name();
+            return nullptr;
         }
         for (const char* pszSeen : nameS)
             if (std::strcmp(pszSeen, pszName) == 0)
-                refuseShape(node, std::string("attribute '") + pszName + "' given twice");
+                return pszName;
         nameS.push_back(pszName);
     }
+    return nullptr;
 }
+
+// Walks a whole parsed or copied tree in document order, through the parser's
+// own traversal (one call per node), making the element nodes as it goes.
+class TreeWalker : public pugi::xml_tree_walker {
+public:
+    TreeWalker(XMLDocImpl& impl, bool bCheck) : _impl(impl), _bCheck(bCheck) {}
+
+    bool for_each(pugi::xml_node& node) override;
+
+    std::string _strProblem;
+    long _nOffset = -1;
+
+private:
+    bool fail(const pugi::xml_node& node, const std::string& strProblem)
+    {
+        _nOffset = static_cast<long>(node.offset_debug());
+        _strProblem = strProblem;
+        return false;
+    }
+
+    XMLDocImpl& _impl;
+    bool _bCheck;
+    // The last element met at each depth; depth 0 (the document) has none.
+    std::vector<XMLNode*> _openS{nullptr};
+};
 
 class StringWriter : public pugi::xml_writer {
 public:
@@ -206,37 +230,18 @@ struct XMLDocImpl {
     // deeper than XMLDoc::nMaxDepth, and an attribute given twice.
     void addTree(bool bCheck)
     {
-        int nDepth = 1;  // of node; the root element is 1 deep
-        XMLNode* pparent = nullptr;  // the node of node's parent; null at the top
-        pugi::xml_node node = doc.first_child();
-        while (node) {
-            XMLNode* pself = nullptr;
-            pugi::xml_node_type type = node.type();
-            if (type == pugi::node_element) {
-                if (bCheck) {
-                    if (nDepth > XMLDoc::nMaxDepth)
-                        refuseShape(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
-                    checkAttributesUnique(node);
-                }
-                pself = addNode(node, pparent);
-            } else if (isText(type) && pparent != nullptr && pparent->_pszValue == nullptr) {
-                pparent->_pszValue = node.value();
-            }
-            pugi::xml_node next = pself != nullptr ? node.first_child() : pugi::xml_node();
-            if (next) {
-                pparent = pself;
-                ++nDepth;
-            } else {
-                // Up until there is a next sibling; the document itself has none.
-                while (!(next = node.next_sibling())) {
-                    if (--nDepth == 0)
-                        return;
-                    node = node.parent();
-                    pparent = pparent->_pparent;
-                }
-            }
-            node = next;
-        }
+        TreeWalker walker(*this, bCheck);
+        if (!doc.traverse(walker))
+            throw XMLException("Malformed XML at offset " + std::to_string(walker._nOffset) + ": " +
+                                   walker._strProblem,
+                               walker._nOffset);
+    }
+
+    // The text of an element is its first text or CDATA child's.
+    static void noteText(XMLNode* pnode, const char* pszText)
+    {
+        if (pnode->_pszValue == nullptr)
+            pnode->_pszValue = pszText;
     }
 
     static pugi::xml_node node(const XMLNode* pnode)
@@ -271,6 +276,32 @@ private:
     };
     std::vector<Chunk> _chunkS;  // every node of the document
 };
+
+bool TreeWalker::for_each(pugi::xml_node& node)
+{
+    pugi::xml_node_type type = node.type();
+    if (type == pugi::node_element) {
+        // depth() counts from 0 for the document's own children, so the root is 1 deep.
+        size_t nDepth = static_cast<size_t>(depth()) + 1;
+        if (_bCheck) {
+            if (nDepth > static_cast<size_t>(XMLDoc::nMaxDepth))
+                return fail(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
+            if (const char* pszName = repeatedAttribute(node))
+                return fail(node, std::string("attribute '") + pszName + "' given twice");
+        }
+        XMLNode* pnode = _impl.addNode(node, _openS[nDepth - 1]);
+        if (_openS.size() == nDepth)
+            _openS.push_back(pnode);
+        else
+            _openS[nDepth] = pnode;
+    } else if (isText(type)) {
+        // Text sits below an element, never at the top of a document we keep.
+        size_t nDepth = static_cast<size_t>(depth());
+        if (nDepth > 0 && nDepth < _openS.size())
+            XMLDocImpl::noteText(_openS[nDepth], node.value());
+    }
+    return true;
+}
 
 // ---- XMLNode -------------------------------------------------------------
 
@@ -316,7 +347,7 @@ XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter)
         return nullptr;
     const char* pszName = strName.c_str();
     for (; pchild != nullptr; pchild = pchild->_pnext)
-        if (std::strcmp(pchild->_pszName, pszName) == 0)
+        if (pchild->_pszName[0] == pszName[0] && std::strcmp(pchild->_pszName, pszName) == 0)
             return pchild;
     return nullptr;
 }
