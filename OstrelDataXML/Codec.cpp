@@ -14,6 +14,56 @@ namespace OstrelDataXML {
 using OstrelData::nNAX_MALFORMEDXML;
 using Vesk::XMLNode;
 
+// The names of the elements, made once: documents are written and read an
+// element at a time, and a name made for each call would cost as much as the
+// call. Only these are ever kept by a TextChild.
+namespace tag {
+const Vesk::String authenticateduser("authenticateduser");
+const Vesk::String authenticatedusers("authenticatedusers");
+const Vesk::String authenticationtoken("authenticationtoken");
+const Vesk::String contact("contact");
+const Vesk::String customer("customer");
+const Vesk::String customers("customers");
+const Vesk::String description("description");
+const Vesk::String domain("domain");
+const Vesk::String domainptrs("domainptrs");
+const Vesk::String domains("domains");
+const Vesk::String errorcode("errorcode");
+const Vesk::String exception("exception");
+const Vesk::String file("file");
+const Vesk::String init("init");
+const Vesk::String initmap("initmap");
+const Vesk::String initmapmap("initmapmap");
+const Vesk::String islead("islead");
+const Vesk::String legend("legend");
+const Vesk::String line("line");
+const Vesk::String name("name");
+const Vesk::String param("param");
+const Vesk::String permission("permission");
+const Vesk::String permissions("permissions");
+const Vesk::String product("product");
+const Vesk::String productinitmap("productinitmap");
+const Vesk::String products("products");
+const Vesk::String profile("profile");
+const Vesk::String profiles("profiles");
+const Vesk::String remote("remote");
+const Vesk::String role("role");
+const Vesk::String roles("roles");
+const Vesk::String session("session");
+const Vesk::String sessionid("sessionid");
+const Vesk::String sessionstring("sessionstring");
+const Vesk::String status("status");
+const Vesk::String team("team");
+const Vesk::String teammember("teammember");
+const Vesk::String teammembers("teammembers");
+const Vesk::String teamptrs("teamptrs");
+const Vesk::String teams("teams");
+const Vesk::String user("user");
+const Vesk::String userid("userid");
+const Vesk::String users("users");
+const Vesk::String value("value");
+} // namespace tag
+
 namespace {
 
 [[noreturn]] void malformed(const std::string& strMessage)
@@ -21,15 +71,15 @@ namespace {
     OSTREL_RAISE(nNAX_MALFORMEDXML, strMessage);
 }
 
-// pnode must be the element named pszName.
-void expectElement(const XMLNode* pnode, const char* pszName, const char* pszMessage)
+// pnode must be the element named strName.
+void expectElement(const XMLNode* pnode, const Vesk::String& strName, const char* pszMessage)
 {
-    if (pnode == nullptr || pnode->qualifiedName() != pszName) malformed(pszMessage);
+    if (pnode == nullptr || pnode->qualifiedName() != strName) malformed(pszMessage);
 }
 
-const XMLNode* required(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
+const XMLNode* required(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
 {
-    const XMLNode* pchild = pnode->findChild(pszChild);
+    const XMLNode* pchild = pnode->findChild(strChild);
     if (pchild == nullptr) malformed(pszMessage);
     return pchild;
 }
@@ -37,10 +87,12 @@ const XMLNode* required(const XMLNode* pnode, const char* pszChild, const char* 
 // A child that carries text, looked up and read once.
 class TextChild {
 public:
-    TextChild(const XMLNode* pparent, const char* pszName) : _pszName(pszName), _pnode(pparent->findChild(pszName))
+    // strName outlives the child: one of the names below.
+    TextChild(const XMLNode* pparent, const Vesk::String& strName)
+        : _pstrName(&strName), _pnode(pparent->findChild(strName)), _strValue(_pnode != nullptr ? _pnode->value() : Vesk::String())
     {
-        if (_pnode != nullptr) _strValue = _pnode->value();
     }
+    TextChild(const XMLNode* pparent, Vesk::String&& strName) = delete;
 
     bool present() const { return _pnode != nullptr; }
     // Present, and its text is not null.
@@ -69,44 +121,44 @@ public:
     }
 
 private:
-    [[noreturn]] void outOfRange() const { malformed("Number out of range in " + std::string(_pszName) + " node."); }
+    [[noreturn]] void outOfRange() const { malformed("Number out of range in " + _pstrName->str() + " node."); }
 
-    const char* _pszName;
+    const Vesk::String* _pstrName;
     const XMLNode* _pnode;
     Vesk::String _strValue;
 };
 
 // A text child that must be present with a value.
-TextChild requiredValue(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
+TextChild requiredValue(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
 {
-    TextChild child(pnode, pszChild);
+    TextChild child(pnode, strChild);
     if (!child.hasValue()) malformed(pszMessage);
     return child;
 }
 
 // A text child that must be present, with or without a value.
-TextChild requiredText(const XMLNode* pnode, const char* pszChild, const char* pszMessage)
+TextChild requiredText(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
 {
-    TextChild child(pnode, pszChild);
+    TextChild child(pnode, strChild);
     if (!child.present()) malformed(pszMessage);
     return child;
 }
 
-XMLNode* addText(XMLNode* pnode, const char* pszName, const std::string& strValue)
+XMLNode* addText(XMLNode* pnode, const Vesk::String& strName, const std::string& strValue)
 {
-    return pnode->addNode(pszName, Vesk::String(strValue));
+    return pnode->addNode(strName, Vesk::String(strValue));
 }
 
 // Decimal, as "%i" writes it.
-XMLNode* addInt(XMLNode* pnode, const char* pszName, int nValue)
+XMLNode* addInt(XMLNode* pnode, const Vesk::String& strName, int nValue)
 {
-    return pnode->addNode(pszName, Vesk::String(std::to_string(nValue)));
+    return pnode->addNode(strName, Vesk::String(std::to_string(nValue)));
 }
 
 // An element that only holds children.
-XMLNode* addElement(XMLNode* pnode, const char* pszName)
+XMLNode* addElement(XMLNode* pnode, const Vesk::String& strName)
 {
-    return pnode->addNode(pszName);
+    return pnode->addNode(strName);
 }
 
 // Finds or adds the entry; an existing entry is assigned over, never replaced,
@@ -133,10 +185,10 @@ OstrelData::User::Key keyOf(const OstrelData::User& user) { return user.key(); }
 // per entry, written in key order and read in document order (other children
 // are skipped; a later entry of the same key replaces an earlier one).
 template <class Fn>
-void forEachEntry(const XMLNode* pnode, const char* pszMap, const char* pszEntry, const char* pszNotMap, Fn fn)
+void forEachEntry(const XMLNode* pnode, const Vesk::String& strMap, const Vesk::String& strEntry, const char* pszNotMap,
+                  Fn fn)
 {
-    expectElement(pnode, pszMap, pszNotMap);
-    const Vesk::String strEntry(pszEntry);
+    expectElement(pnode, strMap, pszNotMap);
     for (const XMLNode* pentry = pnode->findChild(strEntry); pentry != nullptr;
          pentry = pnode->findChild(strEntry, pentry))
         fn(pentry);
@@ -156,41 +208,44 @@ void writeEntry(XMLNode* pnode, ValueT* pvalue)
 }
 
 template <class CoderT, class MapT>
-void writeMap(XMLNode* pnode, const MapT& in, const char* pszMap)
+void writeMap(XMLNode* pnode, const MapT& in, const Vesk::String& strMap)
 {
-    XMLNode* pmy = addElement(pnode, pszMap);
+    XMLNode* pmy = addElement(pnode, strMap);
     for (const auto& entry : in)
         writeEntry<CoderT>(pmy, entry.second);
 }
 
 // Entries keyed by what the decoded value says.
 template <class MapT, class CoderT>
-MapT readMap(const XMLNode* pnode, const char* pszMap, const char* pszEntry, const char* pszNotMap)
+MapT readMap(const XMLNode* pnode, const Vesk::String& strMap, const Vesk::String& strEntry, const char* pszNotMap)
 {
     MapT out;
-    forEachEntry(pnode, pszMap, pszEntry, pszNotMap, [&out](const XMLNode* pentry) {
+    forEachEntry(pnode, strMap, strEntry, pszNotMap, [&out](const XMLNode* pentry) {
         typename MapT::mapped_type value = CoderT::fromXML(pentry);
         out.insert_or_assign(keyOf(value), value);
     });
     return out;
 }
 
-// Entries decoded straight into the map: read(pentry, place) decodes one entry,
-// handing place() the value it starts from and filling in what place() returns.
-// A value with maps of its own is never copied whole that way.
+// Entries decoded straight into the map: read(pentry, place) decodes one entry
+// (found by its name, so read need not check it), handing place() the value it
+// starts from and filling in what place() returns. A value with maps of its own
+// is never copied whole that way.
 template <class MapT, class ReadFn>
-MapT readMapInPlace(const XMLNode* pnode, const char* pszMap, const char* pszEntry, const char* pszNotMap, ReadFn read)
+MapT readMapInPlace(const XMLNode* pnode, const Vesk::String& strMap, const Vesk::String& strEntry,
+                    const char* pszNotMap, ReadFn read)
 {
     typedef typename MapT::mapped_type Value;
     MapT out;
-    forEachEntry(pnode, pszMap, pszEntry, pszNotMap, [&out, &read](const XMLNode* pentry) {
-        read(pentry, [&out](const Value& start) -> Value& { return out.insert_or_assign(keyOf(start), start).first->second; });
+    forEachEntry(pnode, strMap, strEntry, pszNotMap, [&out, &read](const XMLNode* pentry) {
+        read(pentry, [&out](const Value& start) -> Value& {
+            return out.insert_or_assign(keyOf(start), start).first->second;
+        });
     });
     return out;
 }
 
-// The decoders that fill a value in place, for fromXML (a local) and for the
-// collections (an entry of the map).
+// The same decoders building the value fromXML returns.
 template <class ValueT, class ReadFn>
 ValueT readValue(const XMLNode* pnode, ReadFn read)
 {
@@ -206,11 +261,11 @@ ValueT readValue(const XMLNode* pnode, ReadFn read)
 // the core registry. The pointers must point into the registry, so a key it
 // does not hold cannot be kept: the entry is left out.
 template <class MapT, class CoderT, class RegistryT>
-MapT readPointerMap(const XMLNode* pnode, RegistryT& registryS, const char* pszMap, const char* pszEntry,
-                    const char* pszNotMap)
+MapT readPointerMap(const XMLNode* pnode, RegistryT& registryS, const Vesk::String& strMap,
+                    const Vesk::String& strEntry, const char* pszNotMap)
 {
     MapT out;
-    forEachEntry(pnode, pszMap, pszEntry, pszNotMap, [&out, &registryS](const XMLNode* pentry) {
+    forEachEntry(pnode, strMap, strEntry, pszNotMap, [&out, &registryS](const XMLNode* pentry) {
         auto key = keyOf(CoderT::fromXML(pentry));
         typename RegistryT::iterator it = registryS.find(key);
         if (it != registryS.end()) out.insert_or_assign(key, &it->second);
@@ -226,9 +281,9 @@ struct PairMapRule {
 
     static void toXML(XMLNode* pnode, const Map& in)
     {
-        XMLNode* pmy = addElement(pnode, Traits::pszMap);
+        XMLNode* pmy = addElement(pnode, Traits::tagMap);
         for (const auto& entry : in) {
-            XMLNode* pentry = addElement(pmy, Traits::pszEntry);
+            XMLNode* pentry = addElement(pmy, Traits::tagEntry);
             Traits::writeKey(pentry, entry.first);
             Traits::writeValue(pentry, entry.second);
         }
@@ -237,9 +292,9 @@ struct PairMapRule {
     static Map fromXML(const XMLNode* pnode)
     {
         Map out;
-        forEachEntry(pnode, Traits::pszMap, Traits::pszEntry, Traits::pszNotMap, [&out](const XMLNode* pentry) {
-            TextChild key(pentry, Traits::pszKey);
-            const XMLNode* pvalue = pentry->findChild(Traits::pszValue);
+        forEachEntry(pnode, Traits::tagMap, Traits::tagEntry, Traits::pszNotMap, [&out](const XMLNode* pentry) {
+            TextChild key(pentry, Traits::tagKey);
+            const XMLNode* pvalue = pentry->findChild(Traits::tagValue);
             if (!key.hasValue() || !Traits::usableValue(pvalue)) return;
             out.insert_or_assign(Traits::readKey(key), Traits::readValue(pvalue));
         });
@@ -249,22 +304,22 @@ struct PairMapRule {
 
 struct InitMapTraits {
     typedef OstrelData::InitMap Map;
-    static constexpr const char* pszMap = "initmap";
-    static constexpr const char* pszEntry = "init";
-    static constexpr const char* pszKey = "param";
-    static constexpr const char* pszValue = "value";
+    static inline const Vesk::String& tagMap = tag::initmap;
+    static inline const Vesk::String& tagEntry = tag::init;
+    static inline const Vesk::String& tagKey = tag::param;
+    static inline const Vesk::String& tagValue = tag::value;
     static constexpr const char* pszNotMap = "Not a initmap node.";
-    static void writeKey(XMLNode* pentry, const std::string& strParam) { addText(pentry, pszKey, strParam); }
-    static void writeValue(XMLNode* pentry, const std::string& strValue) { addText(pentry, pszValue, strValue); }
+    static void writeKey(XMLNode* pentry, const std::string& strParam) { addText(pentry, tagKey, strParam); }
+    static void writeValue(XMLNode* pentry, const std::string& strValue) { addText(pentry, tagValue, strValue); }
     static bool usableValue(const XMLNode* pvalue) { return pvalue != nullptr && !pvalue->value().isNull(); }
     static std::string readKey(const TextChild& key) { return key.text(); }
     static std::string readValue(const XMLNode* pvalue) { return pvalue->value().str(); }
 };
 
-// Maps of parameter maps: the value is a whole "initmap" element.
+// Maps of parameter maps: the value is a whole tag::initmap element.
 struct InitMapValue {
-    static constexpr const char* pszEntry = "initmap";
-    static constexpr const char* pszValue = "initmap";
+    static inline const Vesk::String& tagEntry = tag::initmap;
+    static inline const Vesk::String& tagValue = tag::initmap;
     static void writeValue(XMLNode* pentry, const OstrelData::InitMap& initS)
     {
         Factory::InitMap::toXML(pentry, initS, false);
@@ -275,19 +330,19 @@ struct InitMapValue {
 
 struct InitMapMapTraits : InitMapValue {
     typedef OstrelData::InitMapMap Map;
-    static constexpr const char* pszMap = "initmapmap";
-    static constexpr const char* pszKey = "profile";
+    static inline const Vesk::String& tagMap = tag::initmapmap;
+    static inline const Vesk::String& tagKey = tag::profile;
     static constexpr const char* pszNotMap = "Not a initmapmap node.";
-    static void writeKey(XMLNode* pentry, const std::string& strProfile) { addText(pentry, pszKey, strProfile); }
+    static void writeKey(XMLNode* pentry, const std::string& strProfile) { addText(pentry, tagKey, strProfile); }
     static std::string readKey(const TextChild& key) { return key.text(); }
 };
 
 struct ProductInitMapTraits : InitMapValue {
     typedef OstrelData::ProductInitMap Map;
-    static constexpr const char* pszMap = "productinitmap";
-    static constexpr const char* pszKey = "product";
+    static inline const Vesk::String& tagMap = tag::productinitmap;
+    static inline const Vesk::String& tagKey = tag::product;
     static constexpr const char* pszNotMap = "Not a productinitmap node.";
-    static void writeKey(XMLNode* pentry, int nProduct) { addInt(pentry, pszKey, nProduct); }
+    static void writeKey(XMLNode* pentry, int nProduct) { addInt(pentry, tagKey, nProduct); }
     static int readKey(const TextChild& key) { return key.number(); }
 };
 
@@ -297,27 +352,27 @@ struct ProductInitMapTraits : InitMapValue {
 
 void Factory::Exception::toXML(XMLNode* pnode, const OstrelData::Exception& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "exception");
-    addText(pmy, "file", in.file());
-    addInt(pmy, "line", in.line());
-    addInt(pmy, "errorcode", in.errorCode());
-    addText(pmy, "legend", in.legend());
-    addText(pmy, "remote", in.remote() ? "y" : "n");
+    XMLNode* pmy = addElement(pnode, tag::exception);
+    addText(pmy, tag::file, in.file());
+    addInt(pmy, tag::line, in.line());
+    addInt(pmy, tag::errorcode, in.errorCode());
+    addText(pmy, tag::legend, in.legend());
+    addText(pmy, tag::remote, in.remote() ? "y" : "n");
 }
 
 OstrelData::Exception Factory::Exception::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "exception", "Not an exception node.");
-    TextChild file = requiredValue(pnode, "file", "No file node in Exception.");
-    TextChild line = requiredValue(pnode, "line", "No line node in Exception.");
+    expectElement(pnode, tag::exception, "Not an exception node.");
+    TextChild file = requiredValue(pnode, tag::file, "No file node in Exception.");
+    TextChild line = requiredValue(pnode, tag::line, "No line node in Exception.");
     int nLine = line.number();
     if (nLine == 0) malformed("No line node in Exception.");
-    TextChild errorcode = requiredValue(pnode, "errorcode", "No errorcode node in Exception.");
+    TextChild errorcode = requiredValue(pnode, tag::errorcode, "No errorcode node in Exception.");
     int nErrorCode = errorcode.number();
     if (nErrorCode == 0) malformed("No errorcode node in Exception.");
     // Many failures carry no details, and an empty legend travels as an empty
     // element: refusing it would report malformed XML instead of the failure.
-    TextChild legend = requiredText(pnode, "legend", "No legend node in Exception.");
+    TextChild legend = requiredText(pnode, tag::legend, "No legend node in Exception.");
     return OstrelData::Exception(file.text(), nLine, nErrorCode, legend.text(), true);
 }
 
@@ -325,7 +380,7 @@ OstrelData::Exception Factory::Exception::fromXML(const XMLNode* pnode)
 
 void Factory::AuthenticatedUser::toXML(XMLNode* pnode, const OstrelData::AuthenticatedUser& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "authenticateduser");
+    XMLNode* pmy = addElement(pnode, tag::authenticateduser);
     User::toXML(pmy, in, false);
     SessionString::toXML(pmy, in.session(), false);
     // A profile without a name could not be read back (its name is required);
@@ -335,10 +390,10 @@ void Factory::AuthenticatedUser::toXML(XMLNode* pnode, const OstrelData::Authent
 
 OstrelData::AuthenticatedUser Factory::AuthenticatedUser::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "authenticateduser", "Not an authenticateduser node.");
-    const XMLNode* puser = required(pnode, "user", "No user node in AuthenticatedUser.");
-    const XMLNode* psession = required(pnode, "sessionstring", "No session node in AuthenticatedUser.");
-    const XMLNode* pprofile = pnode->findChild("profile");
+    expectElement(pnode, tag::authenticateduser, "Not an authenticateduser node.");
+    const XMLNode* puser = required(pnode, tag::user, "No user node in AuthenticatedUser.");
+    const XMLNode* psession = required(pnode, tag::sessionstring, "No session node in AuthenticatedUser.");
+    const XMLNode* pprofile = pnode->findChild(tag::profile);
 
     OstrelData::User user = User::fromXML(puser);
     OstrelData::SessionString session = SessionString::fromXML(psession);
@@ -348,42 +403,42 @@ OstrelData::AuthenticatedUser Factory::AuthenticatedUser::fromXML(const XMLNode*
 
 void Factory::AuthenticatedUserMap::toXML(XMLNode* pnode, const OstrelDataXML::AuthenticatedUserMap& in, bool)
 {
-    writeMap<AuthenticatedUser>(pnode, in, "authenticatedusers");
+    writeMap<AuthenticatedUser>(pnode, in, tag::authenticatedusers);
 }
 
 OstrelDataXML::AuthenticatedUserMap Factory::AuthenticatedUserMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelDataXML::AuthenticatedUserMap, AuthenticatedUser>(pnode, "authenticatedusers", "authenticateduser", "Not an authenticatedusers node.");
+    return readMap<OstrelDataXML::AuthenticatedUserMap, AuthenticatedUser>(pnode, tag::authenticatedusers, tag::authenticateduser, "Not an authenticatedusers node.");
 }
 
 void Factory::User::toXML(XMLNode* pnode, const OstrelData::User& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "user");
+    XMLNode* pmy = addElement(pnode, tag::user);
     Domain::toXML(pmy, in.domain(), false);
-    addText(pmy, "userid", in.userId());
-    addText(pmy, "name", in.name());
+    addText(pmy, tag::userid, in.userId());
+    addText(pmy, tag::name, in.name());
     try {
-        addText(pmy, "authenticationtoken", in.authenticationToken());
+        addText(pmy, tag::authenticationtoken, in.authenticationToken());
     } catch (const OstrelData::Exception&) {
         // A user whose token cannot be read travels without it.
     } catch (...) {
         OSTREL_RAISE(OstrelData::nNAX_UNKNOWN, "Unknown Error.");
     }
-    addText(pmy, "contact", in.contact());
+    addText(pmy, tag::contact, in.contact());
     TeamMap::toXML(pmy, in.teams(), false);
     ProductMap::toXML(pmy, in.products(), false);
 }
 
 OstrelData::User Factory::User::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "user", "Not a user node.");
-    const XMLNode* pdomain = required(pnode, "domain", "No domain node in User.");
-    TextChild userid = requiredValue(pnode, "userid", "No userid node in User.");
-    TextChild name = requiredText(pnode, "name", "No name node in User.");
-    TextChild token(pnode, "authenticationtoken");
-    TextChild contact = requiredText(pnode, "contact", "No contact node in User.");
-    const XMLNode* pteams = pnode->findChild("teams");
-    const XMLNode* pproducts = pnode->findChild("products");
+    expectElement(pnode, tag::user, "Not a user node.");
+    const XMLNode* pdomain = required(pnode, tag::domain, "No domain node in User.");
+    TextChild userid = requiredValue(pnode, tag::userid, "No userid node in User.");
+    TextChild name = requiredText(pnode, tag::name, "No name node in User.");
+    TextChild token(pnode, tag::authenticationtoken);
+    TextChild contact = requiredText(pnode, tag::contact, "No contact node in User.");
+    const XMLNode* pteams = pnode->findChild(tag::teams);
+    const XMLNode* pproducts = pnode->findChild(tag::products);
 
     OstrelData::Domain domain = Domain::fromXML(pdomain);
     const OstrelData::Domain& domainCached = storeInPlace(_domainS, domain.domain(), domain);
@@ -398,37 +453,37 @@ OstrelData::User Factory::User::fromXML(const XMLNode* pnode)
 
 void Factory::UserMap::toXML(XMLNode* pnode, const OstrelData::UserMap& in, bool)
 {
-    writeMap<User>(pnode, in, "users");
+    writeMap<User>(pnode, in, tag::users);
 }
 
 OstrelData::UserMap Factory::UserMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::UserMap, User>(pnode, "users", "user", "Not a users node.");
+    return readMap<OstrelData::UserMap, User>(pnode, tag::users, tag::user, "Not a users node.");
 }
 
 void Factory::Session::toXML(XMLNode* pnode, const OstrelData::Session& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "session");
-    addText(pmy, "sessionid", in.str());
+    XMLNode* pmy = addElement(pnode, tag::session);
+    addText(pmy, tag::sessionid, in.str());
 }
 
 OstrelData::Session Factory::Session::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "session", "Not a sessionstring node.");
-    TextChild sessionid = requiredValue(pnode, "sessionid", "No sessionid node in SessionString.");
+    expectElement(pnode, tag::session, "Not a sessionstring node.");
+    TextChild sessionid = requiredValue(pnode, tag::sessionid, "No sessionid node in SessionString.");
     return OstrelData::Session(sessionid.text());
 }
 
 void Factory::SessionString::toXML(XMLNode* pnode, const OstrelData::Session& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "sessionstring");
+    XMLNode* pmy = addElement(pnode, tag::sessionstring);
     Session::toXML(pmy, in, false);
 }
 
 OstrelData::SessionString Factory::SessionString::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "sessionstring", "Not a sessionstring node.");
-    const XMLNode* psession = required(pnode, "session", "No session node in SessionString.");
+    expectElement(pnode, tag::sessionstring, "Not a sessionstring node.");
+    const XMLNode* psession = required(pnode, tag::session, "No session node in SessionString.");
     return OstrelData::SessionString(Session::fromXML(psession).str());
 }
 
@@ -436,16 +491,16 @@ OstrelData::SessionString Factory::SessionString::fromXML(const XMLNode* pnode)
 
 void Factory::Profile::toXML(XMLNode* pnode, const OstrelData::Profile& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "profile");
-    addText(pmy, "profile", in.profile());
+    XMLNode* pmy = addElement(pnode, tag::profile);
+    addText(pmy, tag::profile, in.profile());
     ProductInitMap::toXML(pmy, in.products(), false);
 }
 
 OstrelData::Profile Factory::Profile::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "profile", "Not a profile node.");
-    TextChild name = requiredValue(pnode, "profile", "No profile node in Profile.");
-    const XMLNode* pproducts = pnode->findChild("productinitmap");
+    expectElement(pnode, tag::profile, "Not a profile node.");
+    TextChild name = requiredValue(pnode, tag::profile, "No profile node in Profile.");
+    const XMLNode* pproducts = pnode->findChild(tag::productinitmap);
 
     OstrelData::Profile profile(name.text(), false);
     if (pproducts != nullptr) profile.setProducts(ProductInitMap::fromXML(pproducts));
@@ -454,30 +509,30 @@ OstrelData::Profile Factory::Profile::fromXML(const XMLNode* pnode)
 
 void Factory::ProfileMap::toXML(XMLNode* pnode, const OstrelData::ProfileMap& in, bool)
 {
-    writeMap<Profile>(pnode, in, "profiles");
+    writeMap<Profile>(pnode, in, tag::profiles);
 }
 
 OstrelData::ProfileMap Factory::ProfileMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::ProfileMap, Profile>(pnode, "profiles", "profile", "Not a profiles node.");
+    return readMap<OstrelData::ProfileMap, Profile>(pnode, tag::profiles, tag::profile, "Not a profiles node.");
 }
 
 // ---- Organisation -------------------------------------------------------------
 
 void Factory::Domain::toXML(XMLNode* pnode, const OstrelData::Domain& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "domain");
+    XMLNode* pmy = addElement(pnode, tag::domain);
     Customer::toXML(pmy, *in.customer(), false);
-    addText(pmy, "domain", in.domain());
-    addText(pmy, "description", in.description());
+    addText(pmy, tag::domain, in.domain());
+    addText(pmy, tag::description, in.description());
 }
 
 OstrelData::Domain Factory::Domain::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "domain", "Not a domain node.");
-    const XMLNode* pcustomer = required(pnode, "customer", "No customer node in Domain.");
-    TextChild name = requiredValue(pnode, "domain", "No domain node in Domain.");
-    TextChild description(pnode, "description");
+    expectElement(pnode, tag::domain, "Not a domain node.");
+    const XMLNode* pcustomer = required(pnode, tag::customer, "No customer node in Domain.");
+    TextChild name = requiredValue(pnode, tag::domain, "No domain node in Domain.");
+    TextChild description(pnode, tag::description);
 
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
     const OstrelData::Customer& customerCached = storeInPlace(_customerS, customer.customer(), customer);
@@ -488,30 +543,30 @@ OstrelData::Domain Factory::Domain::fromXML(const XMLNode* pnode)
 
 void Factory::DomainMap::toXML(XMLNode* pnode, const OstrelData::DomainMap& in, bool)
 {
-    writeMap<Domain>(pnode, in, "domains");
+    writeMap<Domain>(pnode, in, tag::domains);
 }
 
 OstrelData::DomainMap Factory::DomainMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::DomainMap, Domain>(pnode, "domains", "domain", "Not a domains node.");
+    return readMap<OstrelData::DomainMap, Domain>(pnode, tag::domains, tag::domain, "Not a domains node.");
 }
 
 void Factory::DomainPtrMap::toXML(XMLNode* pnode, const OstrelData::DomainPtrMap& in, bool)
 {
-    writeMap<Domain>(pnode, in, "domainptrs");
+    writeMap<Domain>(pnode, in, tag::domainptrs);
 }
 
 OstrelData::DomainPtrMap Factory::DomainPtrMap::fromXML(const XMLNode* pnode)
 {
-    return readPointerMap<OstrelData::DomainPtrMap, Domain>(pnode, OstrelData::Factory::domains(), "domainptrs", "domain",
+    return readPointerMap<OstrelData::DomainPtrMap, Domain>(pnode, OstrelData::Factory::domains(), tag::domainptrs, tag::domain,
                                   "Not a domainptrs node.");
 }
 
 void Factory::Customer::toXML(XMLNode* pnode, const OstrelData::Customer& in, bool bRecursive)
 {
-    XMLNode* pmy = addElement(pnode, "customer");
-    addText(pmy, "customer", in.customer());
-    addText(pmy, "name", in.name());
+    XMLNode* pmy = addElement(pnode, tag::customer);
+    addText(pmy, tag::customer, in.customer());
+    addText(pmy, tag::name, in.name());
     if (bRecursive) {
         DomainPtrMap::toXML(pmy, in.domains(), false);
         TeamPtrMap::toXML(pmy, in.teams(), false);
@@ -520,11 +575,11 @@ void Factory::Customer::toXML(XMLNode* pnode, const OstrelData::Customer& in, bo
 
 OstrelData::Customer Factory::Customer::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "customer", "Not a customer node.");
-    TextChild id = requiredValue(pnode, "customer", "No customer node in Customer.");
-    TextChild name(pnode, "name");
-    const XMLNode* pdomains = pnode->findChild("domainptrs");
-    const XMLNode* pteams = pnode->findChild("teamptrs");
+    expectElement(pnode, tag::customer, "Not a customer node.");
+    TextChild id = requiredValue(pnode, tag::customer, "No customer node in Customer.");
+    TextChild name(pnode, tag::name);
+    const XMLNode* pdomains = pnode->findChild(tag::domainptrs);
+    const XMLNode* pteams = pnode->findChild(tag::teamptrs);
 
     OstrelData::Customer customer(id.text(), name.text());
     if (pdomains != nullptr) customer.domains() = DomainPtrMap::fromXML(pdomains);
@@ -534,20 +589,20 @@ OstrelData::Customer Factory::Customer::fromXML(const XMLNode* pnode)
 
 void Factory::CustomerMap::toXML(XMLNode* pnode, const OstrelData::CustomerMap& in, bool)
 {
-    writeMap<Customer>(pnode, in, "customers");
+    writeMap<Customer>(pnode, in, tag::customers);
 }
 
 OstrelData::CustomerMap Factory::CustomerMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::CustomerMap, Customer>(pnode, "customers", "customer", "Not a customers node.");
+    return readMap<OstrelData::CustomerMap, Customer>(pnode, tag::customers, tag::customer, "Not a customers node.");
 }
 
 void Factory::Team::toXML(XMLNode* pnode, const OstrelData::Team& in, bool bRecursive)
 {
-    XMLNode* pmy = addElement(pnode, "team");
-    addInt(pmy, "team", in.team());
+    XMLNode* pmy = addElement(pnode, tag::team);
+    addInt(pmy, tag::team, in.team());
     Customer::toXML(pmy, in.customer(), false);
-    addText(pmy, "name", in.name());
+    addText(pmy, tag::name, in.name());
     if (bRecursive) {
         TeamMemberMap::toXML(pmy, in.members(), false);
         ProductMap::toXML(pmy, in.products(), false);
@@ -556,12 +611,12 @@ void Factory::Team::toXML(XMLNode* pnode, const OstrelData::Team& in, bool bRecu
 
 OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "team", "Not a team node.");
-    TextChild number = requiredValue(pnode, "team", "No team node in Team.");
-    const XMLNode* pcustomer = required(pnode, "customer", "No customer node in Team.");
-    TextChild name = requiredValue(pnode, "name", "No name node in Team.");
-    const XMLNode* pmembers = pnode->findChild("teammembers");
-    const XMLNode* pproducts = pnode->findChild("products");
+    expectElement(pnode, tag::team, "Not a team node.");
+    TextChild number = requiredValue(pnode, tag::team, "No team node in Team.");
+    const XMLNode* pcustomer = required(pnode, tag::customer, "No customer node in Team.");
+    TextChild name = requiredValue(pnode, tag::name, "No name node in Team.");
+    const XMLNode* pmembers = pnode->findChild(tag::teammembers);
+    const XMLNode* pproducts = pnode->findChild(tag::products);
 
     int nTeam = number.number();
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
@@ -576,69 +631,69 @@ OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
 
 void Factory::TeamMap::toXML(XMLNode* pnode, const OstrelData::TeamMap& in, bool)
 {
-    writeMap<Team>(pnode, in, "teams");
+    writeMap<Team>(pnode, in, tag::teams);
 }
 
 OstrelData::TeamMap Factory::TeamMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::TeamMap, Team>(pnode, "teams", "team", "Not a teams node.");
+    return readMap<OstrelData::TeamMap, Team>(pnode, tag::teams, tag::team, "Not a teams node.");
 }
 
 void Factory::TeamPtrMap::toXML(XMLNode* pnode, const OstrelData::TeamPtrMap& in, bool)
 {
-    writeMap<Team>(pnode, in, "teamptrs");
+    writeMap<Team>(pnode, in, tag::teamptrs);
 }
 
 OstrelData::TeamPtrMap Factory::TeamPtrMap::fromXML(const XMLNode* pnode)
 {
-    return readPointerMap<OstrelData::TeamPtrMap, Team>(pnode, OstrelData::Factory::teams(), "teamptrs", "team",
+    return readPointerMap<OstrelData::TeamPtrMap, Team>(pnode, OstrelData::Factory::teams(), tag::teamptrs, tag::team,
                                   "Not a teamptrs node.");
 }
 
 void Factory::TeamMember::toXML(XMLNode* pnode, const OstrelData::TeamMember& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "teammember");
+    XMLNode* pmy = addElement(pnode, tag::teammember);
     User::toXML(pmy, in, false);
-    addText(pmy, "islead", in.isLead() ? "Y" : "N");
+    addText(pmy, tag::islead, in.isLead() ? "Y" : "N");
 }
 
 OstrelData::TeamMember Factory::TeamMember::fromXML(const XMLNode* pnode)
 {
-    expectElement(pnode, "teammember", "Not a team member node.");
-    const XMLNode* puser = required(pnode, "user", "No user node in TeamMember.");
-    TextChild lead = requiredValue(pnode, "islead", "No islead node in TeamMember.");
+    expectElement(pnode, tag::teammember, "Not a team member node.");
+    const XMLNode* puser = required(pnode, tag::user, "No user node in TeamMember.");
+    TextChild lead = requiredValue(pnode, tag::islead, "No islead node in TeamMember.");
     return OstrelData::TeamMember(User::fromXML(puser), lead.text() == "Y");
 }
 
 void Factory::TeamMemberMap::toXML(XMLNode* pnode, const OstrelData::TeamMemberMap& in, bool)
 {
-    writeMap<TeamMember>(pnode, in, "teammembers");
+    writeMap<TeamMember>(pnode, in, tag::teammembers);
 }
 
 OstrelData::TeamMemberMap Factory::TeamMemberMap::fromXML(const XMLNode* pnode)
 {
-    return readMap<OstrelData::TeamMemberMap, TeamMember>(pnode, "teammembers", "teammember", "Not a teammembers node.");
+    return readMap<OstrelData::TeamMemberMap, TeamMember>(pnode, tag::teammembers, tag::teammember, "Not a teammembers node.");
 }
 
 // ---- Product catalogue --------------------------------------------------------
 
 void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "permission");
-    addInt(pmy, "permission", in.permission());
-    addText(pmy, "description", in.description());
-    addInt(pmy, "status", static_cast<int>(in.status()));
+    XMLNode* pmy = addElement(pnode, tag::permission);
+    addInt(pmy, tag::permission, in.permission());
+    addText(pmy, tag::description, in.description());
+    addInt(pmy, tag::status, static_cast<int>(in.status()));
 }
 
 namespace {
 
+// pnode is known to be named "permission": found by that name, or checked.
 template <class PlaceFn>
 void readPermission(const XMLNode* pnode, PlaceFn place)
 {
-    expectElement(pnode, "permission", "Not a permission node.");
-    TextChild number = requiredValue(pnode, "permission", "No permission node in Permission.");
-    TextChild status = requiredValue(pnode, "status", "No status node in Permission.");
-    TextChild description(pnode, "description");
+    TextChild number = requiredValue(pnode, tag::permission, "No permission node in Permission.");
+    TextChild status = requiredValue(pnode, tag::status, "No status node in Permission.");
+    TextChild description(pnode, tag::description);
 
     OstrelData::Permission& permission = place(OstrelData::Permission(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) permission.setDescription(description.text());
@@ -649,25 +704,26 @@ void readPermission(const XMLNode* pnode, PlaceFn place)
 
 OstrelData::Permission Factory::Permission::fromXML(const XMLNode* pnode)
 {
+    expectElement(pnode, tag::permission, "Not a permission node.");
     return readValue<OstrelData::Permission>(pnode, [](const XMLNode* p, auto place) { readPermission(p, place); });
 }
 
 void Factory::PermissionMap::toXML(XMLNode* pnode, const OstrelData::PermissionMap& in, bool)
 {
-    writeMap<Permission>(pnode, in, "permissions");
+    writeMap<Permission>(pnode, in, tag::permissions);
 }
 
 OstrelData::PermissionMap Factory::PermissionMap::fromXML(const XMLNode* pnode)
 {
-    return readMapInPlace<OstrelData::PermissionMap>(pnode, "permissions", "permission", "Not a permissions node.",
+    return readMapInPlace<OstrelData::PermissionMap>(pnode, tag::permissions, tag::permission, "Not a permissions node.",
                                                      [](const XMLNode* p, auto place) { readPermission(p, place); });
 }
 
 void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "product");
-    addInt(pmy, "product", in.product());
-    addText(pmy, "description", in.description());
+    XMLNode* pmy = addElement(pnode, tag::product);
+    addInt(pmy, tag::product, in.product());
+    addText(pmy, tag::description, in.description());
     InitMapMap::toXML(pmy, in.productInit(), false);
     RoleMap::toXML(pmy, in.roles(), false);
     PermissionMap::toXML(pmy, in.permissions(), false);
@@ -675,15 +731,15 @@ void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool
 
 namespace {
 
+// pnode is known to be named "product": found by that name, or checked.
 template <class PlaceFn>
 void readProduct(const XMLNode* pnode, PlaceFn place)
 {
-    expectElement(pnode, "product", "Not a product node.");
-    TextChild number = requiredValue(pnode, "product", "No product node in Product.");
-    TextChild description = requiredText(pnode, "description", "No description node in Product.");
-    const XMLNode* pinit = pnode->findChild("initmapmap");
-    const XMLNode* proles = pnode->findChild("roles");
-    const XMLNode* ppermissions = pnode->findChild("permissions");
+    TextChild number = requiredValue(pnode, tag::product, "No product node in Product.");
+    TextChild description = requiredText(pnode, tag::description, "No description node in Product.");
+    const XMLNode* pinit = pnode->findChild(tag::initmapmap);
+    const XMLNode* proles = pnode->findChild(tag::roles);
+    const XMLNode* ppermissions = pnode->findChild(tag::permissions);
 
     OstrelData::Product& product = place(OstrelData::Product(number.number()));
     if (description.hasValue()) product.setDescription(description.text());
@@ -698,17 +754,18 @@ void readProduct(const XMLNode* pnode, PlaceFn place)
 
 OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
 {
+    expectElement(pnode, tag::product, "Not a product node.");
     return readValue<OstrelData::Product>(pnode, [](const XMLNode* p, auto place) { readProduct(p, place); });
 }
 
 void Factory::ProductMap::toXML(XMLNode* pnode, const OstrelData::ProductMap& in, bool)
 {
-    writeMap<Product>(pnode, in, "products");
+    writeMap<Product>(pnode, in, tag::products);
 }
 
 OstrelData::ProductMap Factory::ProductMap::fromXML(const XMLNode* pnode)
 {
-    return readMapInPlace<OstrelData::ProductMap>(pnode, "products", "product", "Not a products node.",
+    return readMapInPlace<OstrelData::ProductMap>(pnode, tag::products, tag::product, "Not a products node.",
                                                   [](const XMLNode* p, auto place) { readProduct(p, place); });
 }
 
@@ -724,23 +781,23 @@ OstrelData::ProductInitMap Factory::ProductInitMap::fromXML(const XMLNode* pnode
 
 void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, "role");
-    addInt(pmy, "role", in.role());
-    addText(pmy, "description", in.description());
-    addInt(pmy, "status", static_cast<int>(in.status()));
+    XMLNode* pmy = addElement(pnode, tag::role);
+    addInt(pmy, tag::role, in.role());
+    addText(pmy, tag::description, in.description());
+    addInt(pmy, tag::status, static_cast<int>(in.status()));
     PermissionMap::toXML(pmy, in.permissions(), false);
 }
 
 namespace {
 
+// pnode is known to be named "role": found by that name, or checked.
 template <class PlaceFn>
 void readRole(const XMLNode* pnode, PlaceFn place)
 {
-    expectElement(pnode, "role", "Not a role node.");
-    TextChild number = requiredValue(pnode, "role", "No role node in Role.");
-    TextChild description = requiredText(pnode, "description", "No description node in Role.");
-    TextChild status = requiredValue(pnode, "status", "No status node in Role.");
-    const XMLNode* ppermissions = pnode->findChild("permissions");
+    TextChild number = requiredValue(pnode, tag::role, "No role node in Role.");
+    TextChild description = requiredText(pnode, tag::description, "No description node in Role.");
+    TextChild status = requiredValue(pnode, tag::status, "No status node in Role.");
+    const XMLNode* ppermissions = pnode->findChild(tag::permissions);
 
     OstrelData::Role& role = place(OstrelData::Role(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) role.setDescription(description.text());
@@ -752,17 +809,18 @@ void readRole(const XMLNode* pnode, PlaceFn place)
 
 OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
 {
+    expectElement(pnode, tag::role, "Not a role node.");
     return readValue<OstrelData::Role>(pnode, [](const XMLNode* p, auto place) { readRole(p, place); });
 }
 
 void Factory::RoleMap::toXML(XMLNode* pnode, const OstrelData::RoleMap& in, bool)
 {
-    writeMap<Role>(pnode, in, "roles");
+    writeMap<Role>(pnode, in, tag::roles);
 }
 
 OstrelData::RoleMap Factory::RoleMap::fromXML(const XMLNode* pnode)
 {
-    return readMapInPlace<OstrelData::RoleMap>(pnode, "roles", "role", "Not a roles node.",
+    return readMapInPlace<OstrelData::RoleMap>(pnode, tag::roles, tag::role, "Not a roles node.",
                                                [](const XMLNode* p, auto place) { readRole(p, place); });
 }
 
