@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "VeskDal/DalRow.h"
 #include "VeskDal/Export.h"
 #include "VeskDal/SqlException.h"
 #include "VeskDal/SqlStatement.h"
@@ -26,11 +27,9 @@ public:
     public:
         using std::map<std::string, std::string>::map;
     };
-    // One result row: result column name to value. NULL columns are left out of the row.
-    class Row : public std::map<std::string, SqlValue> {
-    public:
-        using std::map<std::string, SqlValue>::map;
-    };
+    // One result row: result column name to value, in name order (see DalRow). NULL columns are
+    // left out of the row.
+    using Row = DalRow;
     // The rows of a select, in the order the database delivered them.
     class Result : public std::vector<Row> {
     public:

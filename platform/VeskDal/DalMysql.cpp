@@ -85,7 +85,7 @@ public:
     {
         SqlRendering rendering = statement.render(language());
         MYSQL_STMT* pstmt = run(rendering);
-        result.clear();
+        ResultWriter writer(result);
         // Whatever happens, the rest of the result is dropped so the connection can go on.
         struct FreeResult {
             MYSQL_STMT* pstmt;
@@ -105,7 +105,7 @@ public:
             integerS.push_back(integerType(pfieldS[n].type));
         }
         mysql_free_result(pmeta);
-        RowFiller filler(nameS);
+        RowFiller filler(std::move(nameS));
 
         std::vector<Cell> cellS(nColumns);
         std::vector<MYSQL_BIND> bindS(nColumns);
@@ -121,7 +121,7 @@ public:
         if (nColumns && mysql_stmt_bind_result(pstmt, bindS.data())) {
             throw statementFailure(pstmt, rendering.strSql);
         }
-        while (nMaxRows <= 0 || static_cast<int>(result.size()) < nMaxRows) {
+        while (nMaxRows <= 0 || writer.rows() < nMaxRows) {
             int nFetch = mysql_stmt_fetch(pstmt);
             if (nFetch == MYSQL_NO_DATA) {
                 break;
@@ -129,7 +129,7 @@ public:
             if (nFetch == 1) {
                 throw statementFailure(pstmt, rendering.strSql);
             }
-            filler.start(result.emplace_back());
+            writer.startRow(filler);
             for (size_t k = 0; k < filler.size(); ++k) {
                 const unsigned int n = static_cast<unsigned int>(filler.column(k));
                 Cell& cell = cellS[n];
@@ -163,7 +163,7 @@ public:
                 }
             }
         }
-        return static_cast<int>(result.size());
+        return writer.rows();
     }
 
     void executeScript(const std::string& strSql) override

@@ -108,23 +108,21 @@ public:
         SqlRendering rendering = statement.render(language());
         ResultPtr presult = run(rendering);
         PGresult* pres = presult.get();
-        result.clear();
         int nRows = PQntuples(pres);
         if (nMaxRows > 0 && nRows > nMaxRows) {
             nRows = nMaxRows;
         }
         const int nColumns = PQnfields(pres);
-        std::vector<std::string> nameS;
-        std::vector<bool> integerS;
+        RowFiller& filler = rowFiller(pres);
+        _integerS.assign(static_cast<size_t>(nColumns), false);
         for (int n = 0; n < nColumns; ++n) {
-            nameS.emplace_back(PQfname(pres, n));
             Oid oid = PQftype(pres, n);
-            integerS.push_back(oid == g_oidInt2 || oid == g_oidInt4 || oid == g_oidInt8);
+            _integerS[n] = oid == g_oidInt2 || oid == g_oidInt4 || oid == g_oidInt8;
         }
-        RowFiller filler(std::move(nameS));
-        result.reserve(nRows);
+        ResultWriter writer(result);
+        result.reserve(static_cast<size_t>(nRows));
         for (int nRow = 0; nRow < nRows; ++nRow) {
-            filler.start(result.emplace_back());
+            writer.startRow(filler);
             for (size_t k = 0; k < filler.size(); ++k) {
                 const int n = filler.column(k);
                 if (PQgetisnull(pres, nRow, n)) {
@@ -133,14 +131,14 @@ public:
                 const char* pszValue = PQgetvalue(pres, nRow, n);
                 int nLength = PQgetlength(pres, nRow, n);
                 std::int64_t nValue = 0;
-                if (integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
+                if (_integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
                     filler.put(n, SqlInteger(nValue));
                 } else {
                     filler.put(n, SqlText(std::string(pszValue, nLength)));
                 }
             }
         }
-        return nRows;
+        return writer.rows();
     }
 
     void executeScript(const std::string& strSql) override
@@ -261,20 +259,25 @@ private:
     ResultPtr run(const SqlRendering& rendering)
     {
         prepareToRun();
-        std::vector<std::string> textS;
-        textS.reserve(rendering.parameterS.size());
+        // Texts are passed where the rendering holds them; integers are written out here.
+        const size_t nParameters = rendering.parameterS.size();
+        std::vector<std::string> integerS;
+        integerS.reserve(nParameters);
+        std::vector<const char*> valueS;
+        valueS.reserve(nParameters);
         for (const SqlValue& value : rendering.parameterS) {
-            textS.push_back(value.string());
+            if (value.type() == SqlValue::typeInteger) {
+                integerS.push_back(std::to_string(value.asInt64()));
+                valueS.push_back(integerS.back().c_str());
+                continue;
+            }
             // libpq takes parameters as C strings: a NUL would cut the text short unseen.
-            if (textS.back().find('\0') != std::string::npos) {
+            if (value.text().find('\0') != std::string::npos) {
                 throw DalDatabaseException(__FILE__, __LINE__, DDBERR_VALUE, 1,
                                            statementFailure("PostgreSQL text cannot hold a NUL character",
                                                             rendering.strSql));
             }
-        }
-        std::vector<const char*> valueS;
-        for (const std::string& strText : textS) {
-            valueS.push_back(strText.c_str());
+            valueS.push_back(value.text().c_str());
         }
         for (int nAttempt = 0;; ++nAttempt) {
             ResultPtr presult;
@@ -307,6 +310,24 @@ private:
             }
             throw failure(presult.get(), rendering.strSql);
         }
+    }
+
+    // The filler for the result's columns: the last one made, while the names are the same.
+    RowFiller& rowFiller(const PGresult* pres)
+    {
+        const size_t nColumns = static_cast<size_t>(PQnfields(pres));
+        auto nameOf = [pres](size_t n) {
+            const char* pszName = PQfname(pres, static_cast<int>(n));
+            return std::string_view(pszName ? pszName : "");
+        };
+        if (!_pfiller || !_pfiller->sameColumns(nColumns, nameOf)) {
+            std::vector<std::string> nameS;
+            for (size_t n = 0; n < nColumns; ++n) {
+                nameS.emplace_back(nameOf(n));
+            }
+            _pfiller = std::make_unique<RowFiller>(std::move(nameS));
+        }
+        return *_pfiller;
     }
 
     ResultPtr control(const char* pszSql)
@@ -353,6 +374,8 @@ private:
     bool _bTransaction = false;
     int _nStatement = 0;
     StatementCache<std::string> _statementS;
+    std::unique_ptr<RowFiller> _pfiller;
+    std::vector<bool> _integerS;  // by column of the last result: whether it is of an integer type
 };
 
 } // namespace

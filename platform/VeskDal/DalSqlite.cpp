@@ -91,17 +91,11 @@ public:
     {
         SqlRendering rendering = statement.render(language());
         Running running(*this, rendering);
-        result.clear();
         sqlite3_stmt* pstmt = running.statement();
-        const int nColumns = sqlite3_column_count(pstmt);
-        std::vector<std::string> nameS;
-        for (int n = 0; n < nColumns; ++n) {
-            const char* pszName = sqlite3_column_name(pstmt, n);
-            nameS.emplace_back(pszName ? pszName : "");
-        }
-        RowFiller filler(std::move(nameS));
-        while ((nMaxRows <= 0 || static_cast<int>(result.size()) < nMaxRows) && running.step()) {
-            filler.start(result.emplace_back());
+        RowFiller& filler = rowFiller(pstmt);
+        ResultWriter writer(result);
+        while ((nMaxRows <= 0 || writer.rows() < nMaxRows) && running.step()) {
+            writer.startRow(filler);
             for (size_t k = 0; k < filler.size(); ++k) {
                 const int n = filler.column(k);
                 int nType = sqlite3_column_type(pstmt, n);
@@ -118,7 +112,7 @@ public:
                 }
             }
         }
-        return static_cast<int>(result.size());
+        return writer.rows();
     }
 
     void executeScript(const std::string& strSql) override
@@ -182,20 +176,18 @@ private:
         {
             database.requireOpen();
             _pstmt = database.prepared(rendering.strSql);
-            _textS.reserve(rendering.parameterS.size());
             for (size_t n = 0; n < rendering.parameterS.size(); ++n) {
                 const SqlValue& value = rendering.parameterS[n];
                 int nResult;
                 if (value.type() == SqlValue::typeInteger) {
                     nResult = sqlite3_bind_int64(_pstmt, static_cast<int>(n + 1), value.asInt64());
                 } else {
-                    _textS.push_back(value.string());
-                    const std::string& strText = _textS.back();
+                    const std::string& strText = value.text();
                     if (strText.size() > static_cast<size_t>(sqlite3_limit(database._pdb, SQLITE_LIMIT_LENGTH, -1))) {
                         throw DalDatabaseException(__FILE__, __LINE__, DDBERR_VALUE, 1,
                                                    statementFailure("A text value is too long for SQLite", _strSql));
                     }
-                    // The texts stay in place until the run ends (reserved, never moved).
+                    // The rendering holds the texts until the run ends.
                     nResult = sqlite3_bind_text(_pstmt, static_cast<int>(n + 1), strText.data(),
                                                 static_cast<int>(strText.size()), SQLITE_STATIC);
                 }
@@ -236,7 +228,6 @@ private:
         DalSqlite& _database;
         const std::string& _strSql;
         sqlite3_stmt* _pstmt = nullptr;
-        std::vector<std::string> _textS;
     };
 
     sqlite3_stmt* prepared(const std::string& strSql)
@@ -254,6 +245,24 @@ private:
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, strSql));
         }
         return _statementS.insert(strSql, pstmt);
+    }
+
+    // The filler for the statement's columns: the last one made, while the names are the same.
+    RowFiller& rowFiller(sqlite3_stmt* pstmt)
+    {
+        const size_t nColumns = static_cast<size_t>(sqlite3_column_count(pstmt));
+        auto nameOf = [pstmt](size_t n) {
+            const char* pszName = sqlite3_column_name(pstmt, static_cast<int>(n));
+            return std::string_view(pszName ? pszName : "");
+        };
+        if (!_pfiller || !_pfiller->sameColumns(nColumns, nameOf)) {
+            std::vector<std::string> nameS;
+            for (size_t n = 0; n < nColumns; ++n) {
+                nameS.emplace_back(nameOf(n));
+            }
+            _pfiller = std::make_unique<RowFiller>(std::move(nameS));
+        }
+        return *_pfiller;
     }
 
     void control(const char* pszSql)
@@ -297,6 +306,7 @@ private:
     sqlite3* _pdb = nullptr;
     bool _bTransaction = false;
     StatementCache<sqlite3_stmt*> _statementS;
+    std::unique_ptr<RowFiller> _pfiller;
 };
 
 } // namespace

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <functional>
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -94,43 +96,95 @@ private:
 };
 
 // Fills result rows column by column in the order of the column names, so that every value lands
-// at the end of the row's map instead of being searched for. Of two columns reported under one
-// name the later one wins.
+// at the end of the row instead of being searched for. Of two columns reported under one name the
+// later one wins. Every row filled shares one list of the names. A filler depends only on the
+// column names, so a handle keeps the last one and uses it again while the names stay the same.
 class RowFiller {
 public:
-    explicit RowFiller(std::vector<std::string> nameS) : _nameS(std::move(nameS))
+    explicit RowFiller(std::vector<std::string> nameS)
+        : _nameS(std::move(nameS)), _pnameS(std::make_shared<DalRow::ColumnNames>())
     {
         for (size_t n = 0; n < _nameS.size(); ++n) {
             _orderS.push_back(static_cast<int>(n));
         }
         std::stable_sort(_orderS.begin(), _orderS.end(), [this](int a, int b) { return _nameS[a] < _nameS[b]; });
+        _storedS.resize(_nameS.size());
+        const std::string* pstrLast = nullptr;
+        for (int n : _orderS) {
+            if (!pstrLast || *pstrLast != _nameS[n]) {
+                pstrLast = &_pnameS->add(_nameS[n]);
+            }
+            _storedS[n] = pstrLast;
+        }
+        _pnameS->freeze();
+    }
+
+    // Whether the result's columns are named as the filler's; nameOf(n) gives the n-th name.
+    template <class NameOf>
+    bool sameColumns(size_t nColumns, NameOf nameOf) const
+    {
+        if (nColumns != _nameS.size()) {
+            return false;
+        }
+        for (size_t n = 0; n < nColumns; ++n) {
+            if (std::string_view(_nameS[n]) != nameOf(n)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     size_t size() const { return _orderS.size(); }
     // The column to put k-th.
     int column(size_t k) const { return _orderS[k]; }
 
-    void start(DalDatabase::Row& row)
+    void start(DalRow& row)
     {
         _prow = &row;
-        _last = row.end();
+        row.startFill(_pnameS, _pnameS->size());
     }
     // Puts the value of a column; columns must come in the order column(0), column(1), ...
     void put(int nColumn, SqlValue&& value)
     {
-        const std::string& strName = _nameS[nColumn];
-        if (_last != _prow->end() && _last->first == strName) {
-            _last->second = std::move(value);
+        const std::string* pstrName = _storedS[nColumn];
+        DalRow& row = *_prow;
+        if (row._nSize != 0 && &row._pentryS[row._nSize - 1].first == pstrName) {
+            row._pentryS[row._nSize - 1].second = std::move(value);
             return;
         }
-        _last = _prow->emplace_hint(_prow->end(), strName, std::move(value));
+        row.append(*pstrName, std::move(value));
     }
 
 private:
-    std::vector<std::string> _nameS;
-    std::vector<int> _orderS;
-    DalDatabase::Row* _prow = nullptr;
-    DalDatabase::Row::iterator _last;
+    std::vector<std::string> _nameS;                // by column
+    std::vector<int> _orderS;                       // columns in name order
+    std::shared_ptr<DalRow::ColumnNames> _pnameS;   // each distinct name once, in name order
+    std::vector<const std::string*> _storedS;       // by column: its name in _pnameS
+    DalRow* _prow = nullptr;
+};
+
+// Replaces the content of a result row by row. The rows it held are filled again where they are,
+// so their room is used again; whatever is left of them goes when the writer does, also when the
+// query fails half-way (the result then holds the rows read so far).
+class ResultWriter {
+public:
+    explicit ResultWriter(DalDatabase::Result& result) : _result(result) {}
+    ~ResultWriter() { _result.erase(_result.begin() + static_cast<std::ptrdiff_t>(_nRows), _result.end()); }
+    ResultWriter(const ResultWriter&) = delete;
+    ResultWriter& operator=(const ResultWriter&) = delete;
+
+    // Starts the next row; the filler's put() fills it.
+    void startRow(RowFiller& filler)
+    {
+        DalRow& row = _nRows < _result.size() ? _result[_nRows] : _result.emplace_back();
+        ++_nRows;
+        filler.start(row);
+    }
+    int rows() const { return static_cast<int>(_nRows); }
+
+private:
+    DalDatabase::Result& _result;
+    size_t _nRows = 0;
 };
 
 // Refuses parameters a driver does not know, so a misspelt name is not silently ignored.

@@ -1,6 +1,7 @@
 #include "VeskDal/SqlStatement.h"
 
 #include <cctype>
+#include <charconv>
 
 #include "VeskDal/SqlException.h"
 #include "VeskDal/SqlExpression.h"
@@ -47,10 +48,12 @@ public:
         }
     }
 
-    // Tables whose columns may appear; bQualify writes columns as "table"."column".
-    void setScope(std::vector<SqlTable> tableS, bool bQualify, bool bMatchAlias)
+    // Tables whose columns may appear (the statement's own, then those of joinS when given; both
+    // outlive the writer); bQualify writes columns as "table"."column".
+    void setScope(const SqlTable& table, const std::vector<SqlJoin>* pjoinS, bool bQualify, bool bMatchAlias)
     {
-        _tableS = std::move(tableS);
+        _ptable = &table;
+        _pjoinS = pjoinS;
         _bQualify = bQualify;
         _bMatchAlias = bMatchAlias;
     }
@@ -64,16 +67,22 @@ public:
             throw SqlException(__FILE__, __LINE__, SQLERR_EMPTYNAME, std::string());
         }
         const char cQuote = _language == langMySQL ? '`' : '"';
+        const char szSpecial[] = {cQuote, '\0'};
         std::string& strSql = _rendering.strSql;
         strSql += cQuote;
-        for (char c : strName) {
-            if (c == '\0') {
-                throw SqlException(__FILE__, __LINE__, SQLERR_BADIDENTIFIER, "a name holds a NUL character");
+        // Most names hold neither a quote nor a NUL and go in whole.
+        if (strName.find_first_of(szSpecial, 0, 2) == std::string::npos) {
+            strSql += strName;
+        } else {
+            for (char c : strName) {
+                if (c == '\0') {
+                    throw SqlException(__FILE__, __LINE__, SQLERR_BADIDENTIFIER, "a name holds a NUL character");
+                }
+                if (c == cQuote) {
+                    strSql += cQuote;
+                }
+                strSql += c;
             }
-            if (c == cQuote) {
-                strSql += cQuote;
-            }
-            strSql += c;
         }
         strSql += cQuote;
     }
@@ -99,12 +108,12 @@ public:
     void placeholder(const SqlValue& value)
     {
         _rendering.parameterS.push_back(value);
-        if (_language == langPostgreSQL) {
-            _rendering.strSql += '$';
-            _rendering.strSql += std::to_string(_rendering.parameterS.size());
-        } else {
-            _rendering.strSql += '?';
-        }
+        placeholderMark();
+    }
+    void placeholder(SqlValue&& value)
+    {
+        _rendering.parameterS.push_back(std::move(value));
+        placeholderMark();
     }
 
     void expression(const SqlColumnPtr& operand, int nDepth = 0)
@@ -136,12 +145,23 @@ public:
     {
         expression(operand);
         const SqlExpression* pexpression = operand.expression();
-        std::string strResultName = operand.resultName();
-        bool bAlias = pexpression->kind == SqlColumnPtr::kindColumn ? !pexpression->strAlias.empty()
-                                                                     : !strResultName.empty();
-        if (bAlias) {
+        // A column is found under its own name unless it has an alias; anything else is named by
+        // its result name when it has one.
+        const std::string* pstrName = nullptr;
+        switch (pexpression->kind) {
+        case SqlColumnPtr::kindColumn:
+            pstrName = &pexpression->strAlias;
+            break;
+        case SqlColumnPtr::kindValue:
+            pstrName = &pexpression->value.alias();
+            break;
+        default:
+            pstrName = pexpression->strAlias.empty() ? &pexpression->strName : &pexpression->strAlias;
+            break;
+        }
+        if (!pstrName->empty()) {
             text(" AS ");
-            identifier(strResultName);
+            identifier(*pstrName);
         }
     }
 
@@ -185,13 +205,14 @@ private:
     void column(const SqlExpression& expression)
     {
         const SqlTable* pscope = nullptr;
-        for (const SqlTable& table : _tableS) {
-            bool bSame = _bMatchAlias ? table == expression.table
-                                      : table.name() == expression.table.name() &&
-                                            table.schema().name() == expression.table.schema().name();
-            if (bSame) {
-                pscope = &table;
-                break;
+        if (inScope(*_ptable, expression.table)) {
+            pscope = _ptable;
+        } else if (_pjoinS) {
+            for (const SqlJoin& join : *_pjoinS) {
+                if (inScope(join.table(), expression.table)) {
+                    pscope = &join.table();
+                    break;
+                }
             }
         }
         if (!pscope) {
@@ -203,6 +224,26 @@ private:
             text(".");
         }
         identifier(expression.strName);
+    }
+
+    bool inScope(const SqlTable& table, const SqlTable& columnTable) const
+    {
+        return _bMatchAlias ? table == columnTable
+                            : table.name() == columnTable.name() &&
+                                  table.schema().name() == columnTable.schema().name();
+    }
+
+    void placeholderMark()
+    {
+        if (_language == langPostgreSQL) {
+            char szNumber[24];
+            auto [pszEnd, ec] = std::to_chars(szNumber, szNumber + sizeof szNumber, _rendering.parameterS.size());
+            (void)ec;
+            _rendering.strSql += '$';
+            _rendering.strSql.append(szNumber, pszEnd);
+        } else {
+            _rendering.strSql += '?';
+        }
     }
 
     void function(const SqlExpression& expression, int nDepth)
@@ -319,17 +360,34 @@ private:
 
     SqlLanguage _language;
     SqlRendering& _rendering;
-    std::vector<SqlTable> _tableS;
+    const SqlTable* _ptable = nullptr;              // not owned
+    const std::vector<SqlJoin>* _pjoinS = nullptr;  // not owned; null: no joins
     bool _bQualify = false;
     bool _bMatchAlias = true;
 };
 
-void checkAliases(const std::vector<SqlTable>& tableS, const SqlAliasSet& aliasS)
+// The table names and aliases of one statement must differ from each other and from those of an
+// enclosing statement. Statements have few tables, so they are compared pairwise.
+void checkAliases(const SqlTable& table, const std::vector<SqlJoin>* pjoinS, const SqlAliasSet& aliasS)
 {
-    SqlAliasSet usedS(aliasS);
-    for (const SqlTable& table : tableS) {
-        if (!usedS.insert(table.reference()).second) {
-            throw SqlException(__FILE__, __LINE__, SQLERR_DUPLICATEALIAS, table.reference());
+    auto check = [&aliasS](const std::string& strReference) {
+        if (!aliasS.empty() && aliasS.count(strReference)) {
+            throw SqlException(__FILE__, __LINE__, SQLERR_DUPLICATEALIAS, strReference);
+        }
+    };
+    check(table.reference());
+    if (!pjoinS) {
+        return;
+    }
+    for (size_t n = 0; n < pjoinS->size(); ++n) {
+        const std::string& strReference = (*pjoinS)[n].table().reference();
+        check(strReference);
+        bool bTaken = strReference == table.reference();
+        for (size_t k = 0; k < n && !bTaken; ++k) {
+            bTaken = strReference == (*pjoinS)[k].table().reference();
+        }
+        if (bTaken) {
+            throw SqlException(__FILE__, __LINE__, SQLERR_DUPLICATEALIAS, strReference);
         }
     }
 }
@@ -381,13 +439,10 @@ SqlRendering SqlSelectStatement::render(SqlLanguage language, const SqlAliasSet&
     if (_columnS.empty()) {
         throw SqlException(__FILE__, __LINE__, SQLERR_NOCOLUMNS, "select from " + table().name());
     }
-    std::vector<SqlTable> tableS{table()};
-    for (const SqlJoin& join : _joinS) {
-        tableS.push_back(join.table());
-    }
-    checkAliases(tableS, aliasS);
+    checkAliases(table(), &_joinS, aliasS);
     // A lone table without alias needs no qualification, which keeps the echoed text short.
-    writer.setScope(tableS, tableS.size() > 1 || !table().alias().empty(), true);
+    writer.setScope(table(), &_joinS, !_joinS.empty() || !table().alias().empty(), true);
+    rendering.strSql.reserve(64 + 32 * _columnS.size());
 
     writer.text("SELECT ");
     for (size_t n = 0; n < _columnS.size(); ++n) {
@@ -425,7 +480,8 @@ SqlRendering SqlSelectStatement::render(SqlLanguage language, const SqlAliasSet&
         }
     }
     if (_nLimit > 0) {
-        writer.text(" LIMIT " + std::to_string(_nLimit));
+        writer.text(" LIMIT ");
+        writer.text(std::to_string(_nLimit));
     }
     return rendering;
 }
@@ -465,8 +521,8 @@ SqlRendering SqlInsertStatement::render(SqlLanguage language, const SqlAliasSet&
     SqlRendering rendering;
     Writer writer(language, rendering);
     checkAssignments(assignmentS(), table().name());
-    checkAliases({table()}, aliasS);
-    writer.setScope({table()}, false, false);
+    checkAliases(table(), nullptr, aliasS);
+    writer.setScope(table(), nullptr, false, false);
     writer.text("INSERT INTO ");
     writer.tableName(table());
     writer.text(" (");
@@ -488,9 +544,9 @@ SqlRendering SqlUpdateStatement::render(SqlLanguage language, const SqlAliasSet&
     SqlRendering rendering;
     Writer writer(language, rendering);
     checkAssignments(assignmentS(), table().name());
-    checkAliases({table()}, aliasS);
+    checkAliases(table(), nullptr, aliasS);
     // Not every engine takes an alias on the table of an update, so columns stay unqualified.
-    writer.setScope({table()}, false, false);
+    writer.setScope(table(), nullptr, false, false);
     writer.text("UPDATE ");
     writer.tableName(table());
     writer.text(" SET ");
@@ -516,8 +572,8 @@ SqlRendering SqlDeleteStatement::render(SqlLanguage language, const SqlAliasSet&
 {
     SqlRendering rendering;
     Writer writer(language, rendering);
-    checkAliases({table()}, aliasS);
-    writer.setScope({table()}, false, false);
+    checkAliases(table(), nullptr, aliasS);
+    writer.setScope(table(), nullptr, false, false);
     writer.text("DELETE FROM ");
     writer.tableName(table());
     if (_where.isValid()) {

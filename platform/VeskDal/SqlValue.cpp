@@ -1,20 +1,24 @@
 #include "VeskDal/SqlValue.h"
 
 #include <charconv>
-#include <limits>
 
 #include "VeskDal/SqlException.h"
 
 namespace VeskDal {
 
-SqlValue::SqlValue() : _type(typeInvalid), _nValue(0) {}
-
-SqlValue::SqlValue(Type type, std::int64_t nValue, std::string strValue, std::string strAlias)
-    : _type(type), _nValue(nValue), _strValue(std::move(strValue)), _strAlias(std::move(strAlias))
+SqlValue::SqlValue(Type type, std::int64_t nValue, std::string&& strValue, const std::string& strAlias)
+    : _type(type), _nValue(nValue), _strValue(std::move(strValue)),
+      _palias(strAlias.empty() ? nullptr : std::make_shared<const std::string>(strAlias))
 {
 }
 
-std::int64_t SqlValue::asInt64() const
+const std::string& SqlValue::alias() const
+{
+    static const std::string s_strNone;
+    return _palias ? *_palias : s_strNone;
+}
+
+std::int64_t SqlValue::convertToInt64() const
 {
     if (_type == typeInteger) {
         return _nValue;
@@ -39,25 +43,13 @@ std::int64_t SqlValue::asInt64() const
     return n;
 }
 
-int SqlValue::asInt() const
+int SqlValue::convertToInt() const
 {
     std::int64_t n = asInt64();
     if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
         throw SqlException(__FILE__, __LINE__, SQLERR_NOTANINTEGER, std::to_string(n) + " is beyond int");
     }
     return static_cast<int>(n);
-}
-
-std::string SqlValue::string() const
-{
-    switch (_type) {
-    case typeInteger:
-        return std::to_string(_nValue);
-    case typeText:
-        return _strValue;
-    default:
-        return std::string();
-    }
 }
 
 bool SqlValue::operator==(const SqlValue& other) const
@@ -76,7 +68,7 @@ bool SqlValue::operator==(const SqlValue& other) const
 }
 
 SqlText::SqlText(const std::string& strValue, const std::string& strAlias)
-    : SqlValue(typeText, 0, strValue, strAlias)
+    : SqlValue(typeText, 0, std::string(strValue), strAlias)
 {
 }
 
@@ -86,7 +78,7 @@ SqlText::SqlText(std::string&& strValue, const std::string& strAlias)
 }
 
 SqlText::SqlText(const char* pszValue, const std::string& strAlias)
-    : SqlValue(pszValue ? typeText : typeInvalid, 0, pszValue ? pszValue : "", strAlias)
+    : SqlValue(pszValue ? typeText : typeInvalid, 0, pszValue ? std::string(pszValue) : std::string(), strAlias)
 {
 }
 

@@ -3,6 +3,7 @@
 
 // Everything of the SQL data-access library.
 #include "VeskDal/DalDatabase.h"
+#include "VeskDal/DalRow.h"
 #include "VeskDal/DalDynamic.h"
 #include "VeskDal/SqlColumn.h"
 #include "VeskDal/SqlCondition.h"
