@@ -47,6 +47,11 @@ struct NameClasses {
 };
 const NameClasses g_nameClasses;
 
+[[noreturn]] __attribute__((noinline, cold)) void refuseName(const String& strName, const char* pszWhat)
+{
+    throw XMLException(std::string("Invalid XML ") + pszWhat + " name '" + strName.str() + "'");
+}
+
 // Writing a name the parser would refuse would give text nobody can read back.
 void checkName(const String& strName, const char* pszWhat)
 {
@@ -60,7 +65,7 @@ void checkName(const String& strName, const char* pszWhat)
         nClasses &= g_nameClasses.classOf[*p];
     bValid = bValid && (nClasses & NameClasses::kChar);
     if (!bValid)
-        throw XMLException(std::string("Invalid XML ") + pszWhat + " name '" + str + "'");
+        refuseName(strName, pszWhat);
 }
 
 // Element names never hold a NUL, so a wanted name with one matches nothing.
@@ -173,6 +178,11 @@ private:
     std::vector<XMLNode*> _openS{nullptr};
 };
 
+// What one element adds to the text besides its name and value: brackets, the
+// end of its line and the indentation of an element a few levels down.
+constexpr size_t kLineLengthGuess = 24;
+constexpr size_t kDeclarationLength = 64;
+
 class StringWriter : public pugi::xml_writer {
 public:
     void write(const void* pData, size_t nSize) override { _str.append(static_cast<const char*>(pData), nSize); }
@@ -187,10 +197,14 @@ public:
 // tree goes through XMLNode, which keeps both trees in step; elements are
 // never removed one by one.
 //
-// Nothing here is locked: a document is used by one thread at a time.
+// Nothing here is locked. The nodes are all made when the tree is (parsed,
+// copied or added to), never while it is read, so readers write nothing.
 struct XMLDocImpl {
     pugi::xml_document doc;
     XMLNode* proot = nullptr;
+    // About how long the text of the document is, so that stream() makes its
+    // buffer once instead of copying it through a series of larger ones.
+    size_t nTextLengthHint = 0;
 
     XMLDocImpl() = default;
     XMLDocImpl(const XMLDocImpl&) = delete;
@@ -312,14 +326,16 @@ XMLNode* XMLNode::addNode(const String& strName, const String& strValue)
     pugi::xml_node child = XMLDocImpl::node(this).append_child(strName.c_str());
     if (!child)
         throw XMLException("Cannot add element '" + strName.str() + "'");
-    pugi::xml_node text;
+    const char* pszText = nullptr;
     if (strValue.length() > 0) {
-        text = child.append_child(pugi::node_pcdata);
+        pugi::xml_node text = child.append_child(pugi::node_pcdata);
         text.set_value(strValue.c_str(), strValue.length());
+        pszText = text.value();
     }
     XMLNode* pchild = _pdoc->addNode(child, this);
-    if (text)
-        pchild->_pszValue = text.value();
+    pchild->_pszValue = pszText;
+    // The tags, the text, a line of its own and some indentation.
+    _pdoc->nTextLengthHint += 2 * strName.length() + strValue.length() + kLineLengthGuess;
     return pchild;
 }
 
@@ -411,6 +427,7 @@ void XMLNode::value(const String& strValue)
     }
     _pszValue = nullptr;
     if (strValue.length() > 0) {
+        _pdoc->nTextLengthHint += strValue.length();
         pugi::xml_node text = me.prepend_child(pugi::node_pcdata);
         text.set_value(strValue.c_str(), strValue.length());
         _pszValue = text.value();
@@ -445,6 +462,7 @@ XMLDoc::XMLDoc(const XMLDoc& other) : _pimpl(new XMLDocImpl)
 {
     if (other._pimpl) {
         _pimpl->doc.reset(other._pimpl->doc);
+        _pimpl->nTextLengthHint = other._pimpl->nTextLengthHint;
         // The source may have been built deeper than text may nest; a copy is no reading.
         _pimpl->addTree(false);
     }
@@ -499,6 +517,7 @@ void XMLDoc::fromStream(const String& strText)
                                    ": more than one root element",
                                static_cast<long>(child.offset_debug()));
     pimpl->addTree(true);
+    pimpl->nTextLengthHint = str.size();
     _pimpl.swap(pimpl);
 }
 
@@ -511,6 +530,7 @@ String XMLDoc::stream() const
     if (decl.type() == pugi::node_declaration && isLatin1(decl.attribute("encoding").value()))
         encoding = pugi::encoding_latin1;
     StringWriter writer;
+    writer._str.reserve(_pimpl->nTextLengthHint + kDeclarationLength);
     _pimpl->doc.save(writer, "  ", pugi::format_indent | pugi::format_no_declaration, encoding);
     return String(std::move(writer._str));
 }

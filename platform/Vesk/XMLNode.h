@@ -28,9 +28,9 @@ struct XMLDocImpl;
 // One element of an XMLDoc. Nodes are made and owned by their document: a
 // node pointer stays valid, and keeps its identity, for as long as the
 // document holds the same tree (until it is destroyed, assigned or re-parsed).
-// A document, and its nodes, are for one thread at a time, and that includes
-// const reads: reading a document may record the nodes it hands out, so
-// threads that share even a const document must serialise their access.
+// Reading changes nothing, so several threads may read one document (through
+// const documents and nodes) at once; a change to a document needs it to
+// itself: no other thread may read or change it meanwhile.
 class VESK_API XMLNode {
 public:
     XMLNode(const XMLNode&) = delete;

@@ -72,3 +72,24 @@ TEST(String, FormatRendersWhateverTheLength)
     s.format("%s%s", s.c_str(), s.c_str());
     EXPECT_EQ("abab", s.str());
 }
+
+TEST(String, MovedTextIsTakenOverAndIsNeverNull)
+{
+    std::string strText(100000, 'x');
+    String s(std::move(strText));
+    EXPECT_FALSE(s.isNull());
+    EXPECT_EQ(100000u, s.length());
+    EXPECT_FALSE(String(std::string()).isNull());
+}
+
+TEST(String, ComparisonWithTextCountsEmbeddedNuls)
+{
+    const String s(std::string("a\0b", 3));
+    EXPECT_TRUE(s != "a");
+    EXPECT_FALSE(s == "a");
+    EXPECT_TRUE(String("a") == "a");
+    EXPECT_TRUE(String("ab") != "a");
+    EXPECT_TRUE(String("a") != "ab");
+    EXPECT_TRUE(String(std::string("a\0b", 3)) == String(std::string("a\0b", 3)));
+    EXPECT_TRUE(String(std::string("a\0b", 3)) != String(std::string("a\0c", 3)));
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Vesk/XMLDoc.h"
@@ -160,6 +161,44 @@ TEST_F(XMLNavigation, PrefixIsSplitFromTheLocalName)
     EXPECT_EQ("r", _proot->name().str());
 }
 
+TEST_F(XMLNavigation, ValueIsTheFirstTextOrCDataChild)
+{
+    XMLDoc doc = XMLDoc::parse("<r><a><![CDATA[c<d]]>tail</a><b><x/>after<y/>more</b><c>   </c><d></d>"
+                               "<e><![CDATA[]]></e></r>");
+    const XMLNode* proot = doc.rootNode();
+    EXPECT_EQ("c<d", proot->findChild("a")->value().str());
+    EXPECT_EQ("after", proot->findChild("b")->value().str());
+    EXPECT_EQ("   ", proot->findChild("c")->value().str());
+    EXPECT_TRUE(proot->findChild("d")->value().isNull());
+    const String empty = proot->findChild("e")->value();
+    EXPECT_FALSE(empty.isNull());
+    EXPECT_EQ("", empty.str());
+}
+
+TEST_F(XMLNavigation, NameHoldingANulFindsNothing)
+{
+    EXPECT_EQ(nullptr, _proot->findChild(String(std::string("a\0", 2))));
+    EXPECT_EQ(nullptr, _proot->findChild(String(std::string("a\0b", 3))));
+    EXPECT_EQ(nullptr, _proot->findChild(String()));
+    EXPECT_NE(nullptr, _proot->findChild(String("a")));
+}
+
+TEST_F(XMLNavigation, ElementsAddedToAParsedTreeComeAfterItsOwn)
+{
+    XMLNode* padded = _proot->addNode("a", "4");
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "a", "ns:c", "a"}), childNames(_proot));
+    const XMLNode* psecond = _proot->findChild("a", _proot->findChild("a"));
+    EXPECT_EQ(padded, _proot->findChild("a", psecond));
+    EXPECT_EQ(_proot, padded->parent());
+
+    XMLDoc back = XMLDoc::parse(_doc.stream());
+    const XMLNode* plast = nullptr;
+    for (const XMLNode* p = back.rootNode()->findChild("a"); p != nullptr; p = back.rootNode()->findChild("a", p))
+        plast = p;
+    ASSERT_NE(nullptr, plast);
+    EXPECT_EQ("4", plast->value().str());
+}
+
 TEST_F(XMLNavigation, SameElementGivesTheSamePointerEveryTime)
 {
     XMLNode* pb = _proot->findChild("b", nullptr);
@@ -237,4 +276,102 @@ TEST_F(XMLCopy, PointersStayValidWhileTheTreeGrows)
         nodeS.push_back(doc.rootNode()->addNode("n", String().format("%d", i)));
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(std::to_string(i), nodeS[i]->value().str());
+}
+
+TEST_F(XMLCopy, CopyOfADocumentBuiltDeeperThanTextMayNestIsWhole)
+{
+    XMLDoc deep("r");
+    XMLNode* p = deep.rootNode();
+    for (int i = 0; i < XMLDoc::nMaxDepth + 40; ++i)
+        p = p->addNode("e", String().format("%d", i));
+
+    XMLDoc copy(deep);
+    const XMLNode* pcopy = copy.rootNode();
+    int nDepth = 0;
+    while (const XMLNode* pchild = pcopy->nextChild())
+        pcopy = pchild, ++nDepth;
+    EXPECT_EQ(XMLDoc::nMaxDepth + 40, nDepth);
+    EXPECT_EQ(std::to_string(XMLDoc::nMaxDepth + 39), pcopy->value().str());
+    while (pcopy->parent() != nullptr)
+        pcopy = pcopy->parent();
+    EXPECT_EQ(copy.rootNode(), pcopy);
+    // Text is held to the limit, so the copy cannot go through text.
+    EXPECT_THROW(XMLDoc::parse(copy.stream()), XMLException);
+}
+
+TEST_F(XMLCopy, CopyReadsWhatTheSourceHeldWhenCopied)
+{
+    XMLDoc source("r");
+    XMLNode* pchanged = source.rootNode()->addNode("changed", "before");
+    XMLNode* pcleared = source.rootNode()->addNode("cleared", "x");
+    pchanged->value("after");
+    pcleared->value("");
+    source.rootNode()->attribute("k", "v");
+
+    const XMLDoc copy(source);
+    EXPECT_EQ("after", copy.rootNode()->findChild("changed")->value().str());
+    EXPECT_TRUE(copy.rootNode()->findChild("cleared")->value().isNull());
+    EXPECT_EQ("v", copy.rootNode()->attribute("k").str());
+    EXPECT_EQ(source.stream().str(), copy.stream().str());
+}
+
+class XMLSharedReading : public ::testing::Test {
+protected:
+    // Everything a reader can see of a subtree, in document order; a node
+    // whose parent or lookup disagrees with the walk shows as "!".
+    static void readAll(const XMLNode* pnode, std::string& strOut)
+    {
+        strOut += pnode->qualifiedName().str() + "=" + pnode->value().str() + ";" + pnode->attribute("n").str();
+        for (const XMLNode* p = pnode->nextChild(); p != nullptr; p = pnode->nextChild(p)) {
+            if (p->parent() != pnode || pnode->findChild(p->qualifiedName()) == nullptr)
+                strOut += "!";
+            readAll(p, strOut);
+        }
+    }
+};
+
+TEST_F(XMLSharedReading, SeveralThreadsReadOneDocumentAtOnce)
+{
+    XMLDoc built("r");
+    for (int i = 0; i < 50; ++i) {
+        XMLNode* p = built.rootNode()->addNode("item", String().format("%d", i));
+        p->attribute("n", String().format("%d", i * 7));
+        for (int j = 0; j < 20; ++j)
+            p->addNode("sub", String().format("%d.%d", i, j));
+    }
+    const XMLDoc doc = XMLDoc::parse(built.stream());
+
+    std::string strExpected;
+    readAll(doc.rootNode(), strExpected);
+    std::vector<std::string> seenS(4);
+    std::vector<std::thread> threadS;
+    for (std::string& strSeen : seenS)
+        threadS.emplace_back([&doc, &strSeen] {
+            for (int nRound = 0; nRound < 20; ++nRound) {
+                std::string str;
+                readAll(doc.rootNode(), str);
+                if (nRound == 0)
+                    strSeen = str;
+                doc.stream();
+            }
+        });
+    for (std::thread& thread : threadS)
+        thread.join();
+    for (const std::string& strSeen : seenS)
+        EXPECT_EQ(strExpected, strSeen);
+}
+
+class XMLLongText : public ::testing::Test {};
+
+TEST_F(XMLLongText, ValuesFarLongerThanUsualStreamWhole)
+{
+    XMLDoc doc("r", "1.0", "ISO-8859-1");
+    const std::string strLong(300000, 'v');
+    doc.rootNode()->addNode("long", strLong);
+    XMLNode* plater = doc.rootNode()->addNode("later", "");
+    plater->value(strLong + "\xc3\xa9");
+    XMLDoc back = XMLDoc::parse(doc.stream());
+    EXPECT_EQ(strLong, back.rootNode()->findChild("long")->value().str());
+    EXPECT_EQ(strLong + "\xc3\xa9", back.rootNode()->findChild("later")->value().str());
+    EXPECT_EQ(doc.stream().str(), back.stream().str());
 }

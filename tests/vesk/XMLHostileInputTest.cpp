@@ -7,6 +7,7 @@
 
 using Vesk::XMLDoc;
 using Vesk::XMLException;
+using Vesk::XMLNode;
 
 namespace {
 
@@ -72,6 +73,27 @@ TEST_F(XMLHostileInput, DoctypeIsRefusedSoEntitiesAreNeverExpanded)
     expectRefused("<!DOCTYPE r [" + std::string(100000, '[') + "]><r/>");
 }
 
+TEST_F(XMLHostileInput, DoctypeIsRefusedWhereverItStandsWithItsOffset)
+{
+    struct Case {
+        std::string strText;
+        long nOffset;
+    };
+    for (const Case& c : {Case{"<!DOCTYPE r><r/>", 0}, Case{"<r><![CDATA[<!DOCTYPE]]></r>", 12},
+                          Case{"<r>!!<!-- ! --></r><!DOCTYPE r>", 19}}) {
+        try {
+            XMLDoc::parse(c.strText);
+            ADD_FAILURE() << "accepted: " << c.strText;
+        } catch (const XMLException& e) {
+            EXPECT_EQ(c.nOffset, e.offset()) << c.strText;
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("DOCTYPE")) << c.strText;
+        }
+    }
+    // Exclamation marks alone are text like any other.
+    EXPECT_EQ("!<!DOCTYP", XMLDoc::parse("<r>!&lt;!DOCTYP</r>").rootNode()->value().str());
+    EXPECT_THROW(XMLDoc::parse("<r/><!DOCTYP"), XMLException);
+}
+
 TEST_F(XMLHostileInput, UndeclaredEntityIsLeftAsText)
 {
     XMLDoc doc = XMLDoc::parse("<r>&ext;&amp;</r>");
@@ -83,6 +105,41 @@ TEST_F(XMLHostileInput, NestingIsLimitedTo256Elements)
     EXPECT_NO_THROW(XMLDoc::parse(nested(XMLDoc::nMaxDepth)));
     expectRefused(nested(XMLDoc::nMaxDepth + 1));
     expectRefused(nested(100000));
+}
+
+TEST_F(XMLHostileInput, NestingAtTheLimitIsReadableAllTheWayDown)
+{
+    XMLDoc doc = XMLDoc::parse(nested(XMLDoc::nMaxDepth));
+    const XMLNode* p = doc.rootNode();
+    int nDepth = 1;
+    while (const XMLNode* pchild = p->findChild("e"))
+        p = pchild, ++nDepth;
+    EXPECT_EQ(XMLDoc::nMaxDepth, nDepth);
+    while (p->parent() != nullptr)
+        p = p->parent(), --nDepth;
+    EXPECT_EQ(1, nDepth);
+    EXPECT_EQ(doc.rootNode(), p);
+}
+
+TEST_F(XMLHostileInput, AttributeGivenTwiceIsRefusedHoweverManyThereAre)
+{
+    for (int nAttributes : {2, 16, 17, 40, 5000}) {
+        std::string strDistinct = "<r><e";
+        for (int i = 0; i < nAttributes; ++i)
+            strDistinct += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+        EXPECT_NO_THROW(XMLDoc::parse(strDistinct + "/></r>")) << nAttributes;
+
+        // The last one repeats one near the start.
+        std::string strRepeated = strDistinct + " a" + std::to_string(nAttributes > 2 ? 2 : 0) + "='x'/></r>";
+        try {
+            XMLDoc::parse(strRepeated);
+            ADD_FAILURE() << nAttributes;
+        } catch (const XMLException& e) {
+            EXPECT_EQ(4, e.offset()) << nAttributes;  // where the element's name starts
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("given twice")) << nAttributes;
+        }
+        expectRefused(strRepeated);
+    }
 }
 
 TEST_F(XMLHostileInput, NulBytesAreRefused)
