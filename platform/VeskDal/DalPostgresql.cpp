@@ -114,7 +114,7 @@ public:
         }
         const int nColumns = PQnfields(pres);
         RowFiller& filler = rowFiller(pres);
-        _integerS.assign(static_cast<size_t>(nColumns), false);
+        _integerS.assign(static_cast<size_t>(nColumns), 0);
         for (int n = 0; n < nColumns; ++n) {
             Oid oid = PQftype(pres, n);
             _integerS[n] = oid == g_oidInt2 || oid == g_oidInt4 || oid == g_oidInt8;
@@ -125,10 +125,11 @@ public:
             writer.startRow(filler);
             for (size_t k = 0; k < filler.size(); ++k) {
                 const int n = filler.column(k);
-                if (PQgetisnull(pres, nRow, n)) {
+                // A NULL reads as an empty text, so only an empty text needs asking about.
+                const char* pszValue = PQgetvalue(pres, nRow, n);
+                if (*pszValue == '\0' && PQgetisnull(pres, nRow, n)) {
                     continue;
                 }
-                const char* pszValue = PQgetvalue(pres, nRow, n);
                 int nLength = PQgetlength(pres, nRow, n);
                 std::int64_t nValue = 0;
                 if (_integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
@@ -375,7 +376,7 @@ private:
     int _nStatement = 0;
     StatementCache<std::string> _statementS;
     std::unique_ptr<RowFiller> _pfiller;
-    std::vector<bool> _integerS;  // by column of the last result: whether it is of an integer type
+    std::vector<unsigned char> _integerS;  // by column of the last result: whether it is of an integer type
 };
 
 } // namespace

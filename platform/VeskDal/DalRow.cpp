@@ -103,6 +103,12 @@ DalRow::~DalRow()
     ::operator delete(_pentryS);
 }
 
+DalRow::size_type DalRow::searchIndex(const std::string& strName) const
+{
+    size_type n = lowerIndex(strName);
+    return holds(n, strName) ? n : _nSize;
+}
+
 void DalRow::throwMissing(const std::string& strName)
 {
     throw std::out_of_range("the row holds no column \"" + strName.substr(0, 64) + "\"");

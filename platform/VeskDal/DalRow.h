@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <initializer_list>
 #include <iterator>
@@ -129,24 +130,27 @@ public:
     }
 
     // The entry of the name, or end().
-    iterator find(const std::string& strName)
-    {
-        size_type n = lowerIndex(strName);
-        return n < _nSize && _pentryS[n].first == strName ? _pentryS + n : end();
-    }
+    iterator find(const std::string& strName) { return _pentryS + indexOf(strName); }
     const_iterator find(const std::string& strName) const { return const_cast<DalRow*>(this)->find(strName); }
     size_type count(const std::string& strName) const { return find(strName) == end() ? 0 : 1; }
 
     // The value of the name; throws std::out_of_range when the row lacks it.
     SqlValue& at(const std::string& strName)
     {
-        iterator it = find(strName);
-        if (it == end()) {
+        size_type n = indexOf(strName);
+        if (n == _nSize) {
             throwMissing(strName);
         }
-        return it->second;
+        return _pentryS[n].second;
     }
-    const SqlValue& at(const std::string& strName) const { return const_cast<DalRow*>(this)->at(strName); }
+    const SqlValue& at(const std::string& strName) const
+    {
+        size_type n = indexOf(strName);
+        if (n == _nSize) {
+            throwMissing(strName);
+        }
+        return _pentryS[n].second;
+    }
 
     // The value of the name, inserted invalid when the row lacks it.
     SqlValue& operator[](const std::string& strName) { return emplace(strName, SqlValue()).first->second; }
@@ -158,7 +162,7 @@ public:
     {
         const std::string& strName = key;
         size_type n = lowerIndex(strName);
-        if (n < _nSize && _pentryS[n].first == strName) {
+        if (holds(n, strName)) {
             return {_pentryS + n, false};
         }
         return {insertAt(n, strName, SqlValue(std::forward<V>(value))), true};
@@ -179,7 +183,7 @@ public:
     std::pair<iterator, bool> try_emplace(const std::string& strName, Args&&... args)
     {
         size_type n = lowerIndex(strName);
-        if (n < _nSize && _pentryS[n].first == strName) {
+        if (holds(n, strName)) {
             return {_pentryS + n, false};
         }
         return {insertAt(n, strName, SqlValue(std::forward<Args>(args)...)), true};
@@ -189,7 +193,7 @@ public:
     std::pair<iterator, bool> insert_or_assign(const std::string& strName, V&& value)
     {
         size_type n = lowerIndex(strName);
-        if (n < _nSize && _pentryS[n].first == strName) {
+        if (holds(n, strName)) {
             _pentryS[n].second = std::forward<V>(value);
             return {_pentryS + n, false};
         }
@@ -241,13 +245,28 @@ public:
 private:
     friend class RowFiller;
 
+    // Column names are short and mostly differ early: comparing them in place is cheaper than a
+    // library call per comparison. Bytes compare unsigned, as std::string does.
+    static int compareNames(const std::string& strA, const std::string& strB) noexcept
+    {
+        const size_type nA = strA.size();
+        const size_type nB = strB.size();
+        const unsigned char* pa = reinterpret_cast<const unsigned char*>(strA.data());
+        const unsigned char* pb = reinterpret_cast<const unsigned char*>(strB.data());
+        for (size_type k = 0, n = nA < nB ? nA : nB; k < n; ++k) {
+            if (pa[k] != pb[k]) {
+                return pa[k] < pb[k] ? -1 : 1;
+            }
+        }
+        return nA < nB ? -1 : (nA > nB ? 1 : 0);
+    }
     size_type lowerIndex(const std::string& strName) const
     {
         size_type nLow = 0;
         size_type nHigh = _nSize;
         while (nLow < nHigh) {
             size_type nMiddle = (nLow + nHigh) / 2;
-            if (_pentryS[nMiddle].first.compare(strName) < 0) {
+            if (compareNames(_pentryS[nMiddle].first, strName) < 0) {
                 nLow = nMiddle + 1;
             } else {
                 nHigh = nMiddle;
@@ -255,11 +274,36 @@ private:
         }
         return nLow;
     }
+    // The position of the name, or _nSize. Most rows have a handful of columns, where looking at
+    // every name of the same length is quicker than halving.
+    size_type indexOf(const std::string& strName) const
+    {
+        if (_nSize > 8) {
+            return searchIndex(strName);
+        }
+        const size_type nLength = strName.size();
+        const char* pszName = strName.data();
+        for (size_type k = 0; k < _nSize; ++k) {
+            const std::string& strStored = _pentryS[k].first;
+            if (strStored.size() == nLength &&
+                (nLength == 0 || (strStored[0] == pszName[0] && std::memcmp(strStored.data(), pszName, nLength) == 0))) {
+                return k;
+            }
+        }
+        return _nSize;
+    }
+    // Whether the entry at n (a lowerIndex) holds the name.
+    bool holds(size_type n, const std::string& strName) const
+    {
+        return n < _nSize && compareNames(_pentryS[n].first, strName) == 0;
+    }
     iterator upper(const std::string& strName)
     {
         size_type n = lowerIndex(strName);
-        return _pentryS + (n < _nSize && _pentryS[n].first == strName ? n + 1 : n);
+        return _pentryS + (holds(n, strName) ? n + 1 : n);
     }
+    // indexOf for rows of many columns.
+    size_type searchIndex(const std::string& strName) const;
     [[noreturn]] static void throwMissing(const std::string& strName);
 
     // Puts a new entry at position n (the sorted place of strName).

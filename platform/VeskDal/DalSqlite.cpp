@@ -98,16 +98,19 @@ public:
             writer.startRow(filler);
             for (size_t k = 0; k < filler.size(); ++k) {
                 const int n = filler.column(k);
-                int nType = sqlite3_column_type(pstmt, n);
+                // One look-up of the column instead of one per question asked about it. The value
+                // is unprotected, which is safe here: the handle is used by one thread at a time.
+                sqlite3_value* pvalue = sqlite3_column_value(pstmt, n);
+                int nType = sqlite3_value_type(pvalue);
                 if (nType == SQLITE_NULL) {
                     continue;
                 }
                 if (nType == SQLITE_INTEGER) {
-                    filler.put(n, SqlInteger(sqlite3_column_int64(pstmt, n)));
+                    filler.put(n, SqlInteger(sqlite3_value_int64(pvalue)));
                 } else {
                     // Text, floats and blobs are read as their bytes.
-                    const unsigned char* pbText = sqlite3_column_text(pstmt, n);
-                    int nBytes = sqlite3_column_bytes(pstmt, n);
+                    const unsigned char* pbText = sqlite3_value_text(pvalue);
+                    int nBytes = sqlite3_value_bytes(pvalue);
                     filler.put(n, SqlText(std::string(reinterpret_cast<const char*>(pbText), nBytes)));
                 }
             }

@@ -67,11 +67,14 @@ public:
             throw SqlException(__FILE__, __LINE__, SQLERR_EMPTYNAME, std::string());
         }
         const char cQuote = _language == langMySQL ? '`' : '"';
-        const char szSpecial[] = {cQuote, '\0'};
         std::string& strSql = _rendering.strSql;
         strSql += cQuote;
         // Most names hold neither a quote nor a NUL and go in whole.
-        if (strName.find_first_of(szSpecial, 0, 2) == std::string::npos) {
+        bool bPlain = true;
+        for (char c : strName) {
+            bPlain = bPlain && c != cQuote && c != '\0';
+        }
+        if (bPlain) {
             strSql += strName;
         } else {
             for (char c : strName) {
