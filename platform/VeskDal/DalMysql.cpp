@@ -157,7 +157,7 @@ public:
                 std::int64_t nValue = 0;
                 auto [ptr, ec] = std::from_chars(strValue.data(), strValue.data() + strValue.size(), nValue);
                 if (integerS[n] && ec == std::errc() && ptr == strValue.data() + strValue.size()) {
-                    filler.put(static_cast<int>(n), SqlInteger(nValue));
+                    filler.putInteger(static_cast<int>(n), nValue);
                 } else {
                     filler.put(static_cast<int>(n), SqlText(std::move(strValue)));
                 }

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -133,9 +134,9 @@ public:
                 int nLength = PQgetlength(pres, nRow, n);
                 std::int64_t nValue = 0;
                 if (_integerS[n] && std::from_chars(pszValue, pszValue + nLength, nValue).ec == std::errc()) {
-                    filler.put(n, SqlInteger(nValue));
+                    filler.putInteger(n, nValue);
                 } else {
-                    filler.put(n, SqlText(std::string(pszValue, nLength)));
+                    filler.putText(n, pszValue, static_cast<size_t>(nLength));
                 }
             }
         }
@@ -260,16 +261,21 @@ private:
     ResultPtr run(const SqlRendering& rendering)
     {
         prepareToRun();
-        // Texts are passed where the rendering holds them; integers are written out here.
+        // Texts are passed where the rendering holds them; integers are written out here. A few
+        // parameters fit on the stack.
+        constexpr size_t nOnStack = 8;
         const size_t nParameters = rendering.parameterS.size();
-        std::vector<std::string> integerS;
-        integerS.reserve(nParameters);
-        std::vector<const char*> valueS;
-        valueS.reserve(nParameters);
-        for (const SqlValue& value : rendering.parameterS) {
+        char aszInteger[nOnStack][24];
+        std::vector<std::array<char, 24>> integerS(nParameters > nOnStack ? nParameters : 0);
+        const char* apszValue[nOnStack];
+        std::vector<const char*> valueS(nParameters > nOnStack ? nParameters : 0);
+        const char** ppszValue = nParameters > nOnStack ? valueS.data() : apszValue;
+        for (size_t n = 0; n < nParameters; ++n) {
+            const SqlValue& value = rendering.parameterS[n];
             if (value.type() == SqlValue::typeInteger) {
-                integerS.push_back(std::to_string(value.asInt64()));
-                valueS.push_back(integerS.back().c_str());
+                char* pszInteger = nParameters > nOnStack ? integerS[n].data() : aszInteger[n];
+                *std::to_chars(pszInteger, pszInteger + 23, value.asInt64()).ptr = '\0';
+                ppszValue[n] = pszInteger;
                 continue;
             }
             // libpq takes parameters as C strings: a NUL would cut the text short unseen.
@@ -278,7 +284,7 @@ private:
                                            statementFailure("PostgreSQL text cannot hold a NUL character",
                                                             rendering.strSql));
             }
-            valueS.push_back(value.text().c_str());
+            ppszValue[n] = value.text().c_str();
         }
         for (int nAttempt = 0;; ++nAttempt) {
             ResultPtr presult;
@@ -286,14 +292,14 @@ private:
             if (!pstrName) {
                 std::string strName = "vd" + std::to_string(++_nStatement);
                 presult.reset(PQprepare(_pconn, strName.c_str(), rendering.strSql.c_str(),
-                                        static_cast<int>(valueS.size()), nullptr));
+                                        static_cast<int>(nParameters), nullptr));
                 if (succeeded(presult.get())) {
                     pstrName = &_statementS.insert(rendering.strSql, strName);
                 }
             }
             if (pstrName) {
-                presult.reset(PQexecPrepared(_pconn, pstrName->c_str(), static_cast<int>(valueS.size()),
-                                             valueS.data(), nullptr, nullptr, 0));
+                presult.reset(PQexecPrepared(_pconn, pstrName->c_str(), static_cast<int>(nParameters), ppszValue,
+                                             nullptr, nullptr, 0));
                 if (succeeded(presult.get())) {
                     return presult;
                 }

@@ -317,11 +317,38 @@ private:
     // Empties the row for the filler: the names become the frozen pnameS, room stays (or is made)
     // for nColumns.
     void startFill(const std::shared_ptr<ColumnNames>& pnameS, size_type nColumns);
-    // Appends an entry; the filler keeps the names in order and within the room it asked for.
+    // Appends an entry; the filler keeps the names in order and within the room it asked for, and
+    // passes them as stored in the row's list.
     void append(const std::string& strStoredName, SqlValue&& value)
     {
-        new (_pentryS + _nSize) value_type(strStoredName, std::move(value));
-        ++_nSize;
+        slot(strStoredName) = std::move(value);
+    }
+    // As append, building the value where it goes.
+    void appendInteger(const std::string& strStoredName, std::int64_t nValue)
+    {
+        SqlValue& value = slot(strStoredName);
+        value._type = SqlValue::typeInteger;
+        value._nValue = nValue;
+        value._strValue.clear();
+        value._palias.reset();
+    }
+    void appendText(const std::string& strStoredName, const char* pachText, size_type nLength)
+    {
+        SqlValue& value = slot(strStoredName);
+        value._type = SqlValue::typeText;
+        value._nValue = 0;
+        value._strValue.assign(pachText, nLength);
+        value._palias.reset();
+    }
+    // The value under the name at the end: the last entry's when it has the name already (of two
+    // columns under one name the later wins), else a new entry's.
+    SqlValue& slot(const std::string& strStoredName)
+    {
+        if (_nSize != 0 && &_pentryS[_nSize - 1].first == &strStoredName) {
+            return _pentryS[_nSize - 1].second;
+        }
+        new (_pentryS + _nSize) value_type(strStoredName, SqlValue());
+        return _pentryS[_nSize++].second;
     }
 
     value_type* _pentryS = nullptr;  // owned: _nCapacity entries of room, the first _nSize built

@@ -106,12 +106,12 @@ public:
                     continue;
                 }
                 if (nType == SQLITE_INTEGER) {
-                    filler.put(n, SqlInteger(sqlite3_value_int64(pvalue)));
+                    filler.putInteger(n, sqlite3_value_int64(pvalue));
                 } else {
                     // Text, floats and blobs are read as their bytes.
                     const unsigned char* pbText = sqlite3_value_text(pvalue);
                     int nBytes = sqlite3_value_bytes(pvalue);
-                    filler.put(n, SqlText(std::string(reinterpret_cast<const char*>(pbText), nBytes)));
+                    filler.putText(n, reinterpret_cast<const char*>(pbText), static_cast<size_t>(nBytes));
                 }
             }
         }

@@ -144,15 +144,11 @@ public:
         row.startFill(_pnameS, _pnameS->size());
     }
     // Puts the value of a column; columns must come in the order column(0), column(1), ...
-    void put(int nColumn, SqlValue&& value)
+    void put(int nColumn, SqlValue&& value) { _prow->append(*_storedS[nColumn], std::move(value)); }
+    void putInteger(int nColumn, std::int64_t nValue) { _prow->appendInteger(*_storedS[nColumn], nValue); }
+    void putText(int nColumn, const char* pachText, size_t nLength)
     {
-        const std::string* pstrName = _storedS[nColumn];
-        DalRow& row = *_prow;
-        if (row._nSize != 0 && &row._pentryS[row._nSize - 1].first == pstrName) {
-            row._pentryS[row._nSize - 1].second = std::move(value);
-            return;
-        }
-        row.append(*pstrName, std::move(value));
+        _prow->appendText(*_storedS[nColumn], pachText, nLength);
     }
 
 private:

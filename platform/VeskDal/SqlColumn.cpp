@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "VeskDal/BuildSupport.h"
 #include "VeskDal/SqlCondition.h"
 #include "VeskDal/SqlException.h"
 #include "VeskDal/SqlExpression.h"
@@ -153,12 +154,14 @@ SqlConditionPtr::SqlConditionPtr(const SqlCompoundCondition& compound)
 
 SqlCompoundCondition& SqlCompoundCondition::addCondition(const SqlCondition& condition)
 {
+    makeRoom(_conditionS, 4);
     _conditionS.emplace_back(condition);
     return *this;
 }
 
 SqlCompoundCondition& SqlCompoundCondition::addCondition(const SqlCompoundCondition& compound)
 {
+    makeRoom(_conditionS, 4);
     _conditionS.emplace_back(compound);
     return *this;
 }
@@ -166,6 +169,7 @@ SqlCompoundCondition& SqlCompoundCondition::addCondition(const SqlCompoundCondit
 SqlCompoundCondition& SqlCompoundCondition::addCondition(const SqlConditionPtr& condition)
 {
     if (condition.isValid()) {
+        makeRoom(_conditionS, 4);
         _conditionS.push_back(condition);
     }
     return *this;
@@ -200,6 +204,7 @@ void SqlQueryBase::addColumns(SqlStatement& statement, ValueValidity validity) c
 
 void SqlQueryBase::registerColumn(SqlColumn* pcolumn)
 {
+    makeRoom(_columnS, 16);
     _columnS.push_back(pcolumn);
 }
 

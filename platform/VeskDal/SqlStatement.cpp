@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "VeskDal/BuildSupport.h"
 #include "VeskDal/SqlException.h"
 #include "VeskDal/SqlExpression.h"
 
@@ -110,11 +111,13 @@ public:
 
     void placeholder(const SqlValue& value)
     {
+        makeRoom(_rendering.parameterS, 4);
         _rendering.parameterS.push_back(value);
         placeholderMark();
     }
     void placeholder(SqlValue&& value)
     {
+        makeRoom(_rendering.parameterS, 4);
         _rendering.parameterS.push_back(std::move(value));
         placeholderMark();
     }
@@ -417,11 +420,13 @@ SqlSelectStatement::SqlSelectStatement(const SqlTable& table) : SqlStatement(tab
 
 void SqlSelectStatement::addColumn(const SqlColumn& column)
 {
+    makeRoom(_columnS, 16);
     _columnS.emplace_back(column);
 }
 
 void SqlSelectStatement::addColumn(const SqlColumnPtr& expression)
 {
+    makeRoom(_columnS, 16);
     _columnS.push_back(expression);
 }
 
@@ -493,11 +498,13 @@ SqlRendering SqlSelectStatement::render(SqlLanguage language, const SqlAliasSet&
 
 void SqlAssignmentStatement::addColumn(const SqlColumn& column)
 {
+    makeRoom(_assignmentS, 16);
     _assignmentS.emplace_back(SqlColumnPtr(column), column.value());
 }
 
 void SqlAssignmentStatement::addColumn(const SqlColumn& column, const SqlColumnPtr& value)
 {
+    makeRoom(_assignmentS, 16);
     _assignmentS.emplace_back(SqlColumnPtr(column), value);
 }
 

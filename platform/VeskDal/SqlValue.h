@@ -57,6 +57,8 @@ protected:
     SqlValue(Type type, std::int64_t nValue, std::string&& strValue, const std::string& strAlias);
 
 private:
+    friend class DalRow;  // fills the values of result rows in place
+
     int convertToInt() const;
     std::int64_t convertToInt64() const;
 
