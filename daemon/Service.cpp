@@ -227,7 +227,10 @@ std::string Service::answer(Corvel::ConnectionContext& context, const std::strin
     try {
         return dispatch(context, strRequest);
     } catch (const OstrelData::Exception& e) {
-        return failureReply(e);
+        if (e.errorCode() != OstrelData::nNAX_DATABASE) return failureReply(e);
+        // The database's own words (statements, constraint names) are for the operator's eyes.
+        logger.logError("Database failure for " + context.peer() + ": " + e.legend(), Corvel::layerDatabase);
+        return failureReply(OstrelData::Exception(e.file(), e.line(), e.errorCode(), "Database error.", e.remote()));
     } catch (const Vesk::XMLException& e) {
         return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_MALFORMEDXML,
                                                   std::string("Malformed request: ") + e.what(), false));

@@ -110,8 +110,7 @@ SqlAuthenticator::SqlAuthenticator(const OstrelData::InitMap& initLibrary,
     : OstrelData::Authenticator(initAuthenticator, domain, strDescription, nAuthenticationLibrary),
       _store(domain.domain()),
       _cost(costFrom(initLibrary, initAuthenticator)),
-      _lockout(lockoutFrom(initLibrary, initAuthenticator)),
-      _strDummyHash(hashPassword(newSessionId(), _cost))
+      _lockout(lockoutFrom(initLibrary, initAuthenticator))
 {
     setUserTools(true);
 }
@@ -237,12 +236,14 @@ void SqlAuthenticator::deleteTeamMember(OstrelData::Team& team, OstrelData::User
 
 UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std::string& strPassword)
 {
+    // Made before anything is looked up, so that no login's time depends on who asked first.
+    const std::string& strDummyHash = dummyHash();
     UserRecord record;
     const bool bFound = _store.read(strUserId, record);
     const bool bHasPassword = bFound && !record.strHash.empty();
     // Exactly one verification at the current cost on every path, the dummy hash standing in for
     // a user without one, so that the time taken tells nothing.
-    const bool bMatch = verifyPassword(bHasPassword ? record.strHash : _strDummyHash, strPassword) && bHasPassword;
+    const bool bMatch = verifyPassword(bHasPassword ? record.strHash : strDummyHash, strPassword) && bHasPassword;
     if (!bMatch || !bFound || record.isLocked(std::time(nullptr))) {
         // Failures are recorded for every refusal, so that all of them cost the same statements.
         recordFailure(strUserId);
@@ -311,6 +312,12 @@ std::string SqlAuthenticator::hashNewPassword(const std::string& strPassword) co
         OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
                      "The password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
     return hashPassword(strPassword, _cost);
+}
+
+const std::string& SqlAuthenticator::dummyHash() const
+{
+    std::call_once(_onceDummyHash, [this] { _strDummyHash = hashPassword(newSessionId(), _cost); });
+    return _strDummyHash;
 }
 
 const OstrelData::Domain& SqlAuthenticator::servedDomain() const

@@ -1,6 +1,7 @@
 #ifndef AUTHSQL_SQLAUTHENTICATOR_H
 #define AUTHSQL_SQLAUTHENTICATOR_H
 
+#include <mutex>
 #include <string>
 
 #include "AuthSql/PasswordHash.h"
@@ -83,11 +84,15 @@ private:
     OstrelData::User userOf(const UserRecord& record) const;
     void addTeams(OstrelData::User& user) const;
 
+    // A hash of a random password at the current cost, made at the first login rather than at
+    // construction, so that loading the model (in every administration run too) costs no hash.
+    const std::string& dummyHash() const;
+
     UserStore _store;
     PasswordCost _cost;
     LockoutPolicy _lockout;
-    // A hash of a random password at the current cost: unknown users are checked against it.
-    std::string _strDummyHash;
+    mutable std::once_flag _onceDummyHash;
+    mutable std::string _strDummyHash;  // written once, under _onceDummyHash
 };
 
 // The library object of the plug-in: makes a SqlAuthenticator for every domain.

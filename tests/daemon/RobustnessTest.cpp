@@ -175,6 +175,41 @@ TEST_F(RobustnessTest, ConnectionsBeyondTheLimitAreTurnedAway)
     EXPECT_TRUE(bServed);
 }
 
+TEST_F(RobustnessTest, ServesUnixSocketsBesideTcp)
+{
+    char szDir[] = "/tmp/ostreld-unix-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(szDir));
+    const std::string strSocket = std::string(szDir) + "/ostreld.sock";
+    {
+        DaemonProcess daemon(_db.connectString(), {"--listen", "unix:" + strSocket});
+        WireClient local("unix:" + strSocket);
+        EXPECT_EQ("rsa", responseOf(local.initialize()));
+        EXPECT_EQ("authenticateduser", responseOf(local.authenticate("EAST", "bob", "bob-pw")));
+        expectServed(daemon);
+        EXPECT_EQ(0, daemon.stop());
+    }
+    EXPECT_NE(0, ::access(strSocket.c_str(), F_OK)) << "the socket file goes with the daemon";
+    ::rmdir(szDir);
+}
+
+TEST_F(RobustnessTest, BadOptionsExitTwoAndAnUnusableDatabaseOne)
+{
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--key-bits", "100"}).nExitCode);
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--mode", "everything"}).nExitCode);
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--listen"}).nExitCode);
+    ProgramResult help = runProgram({OSTREL_TEST_DAEMON, "--help"});
+    EXPECT_EQ(0, help.nExitCode);
+    EXPECT_EQ(0u, help.strOut.find("usage: ostreld"));
+    ProgramResult noDatabase = runProgram({OSTREL_TEST_DAEMON, "--connect", "engine=sqlite;database=/nonexistent/x.db",
+                                           "--key-bits", "512", "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(1, noDatabase.nExitCode);
+    EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
+    ProgramResult badAddress = runProgram({OSTREL_TEST_DAEMON, "--connect", _db.connectString(), "--key-bits", "512",
+                                           "--listen", "127.0.0.1:99999"});
+    EXPECT_EQ(1, badAddress.nExitCode);
+    EXPECT_NE(std::string::npos, badAddress.strErr.find("Cannot listen")) << badAddress.strErr;
+}
+
 TEST_F(RobustnessTest, SigtermLetsTheReplyInProgressGoOut)
 {
     DaemonProcess daemon(_db.connectString());
