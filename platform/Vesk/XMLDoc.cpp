@@ -23,29 +23,29 @@ namespace {
 constexpr unsigned int kParseFlags =
     (pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single) & ~pugi::parse_doctype;
 
-bool isNameStart(unsigned char c)
+constexpr bool isNameStart(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
 }
 
-bool isNameChar(unsigned char c)
+constexpr bool isNameChar(unsigned char c)
 {
     return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
 // Every element written goes through checkName, so the character classes are
-// looked up rather than worked out.
+// looked up rather than worked out; the table is made by the compiler.
 struct NameClasses {
     enum : unsigned char { kStart = 1, kChar = 2 };
-    unsigned char classOf[256] = {};
-    NameClasses()
+    unsigned char classOf[256];
+    constexpr NameClasses() : classOf()
     {
         for (int c = 0; c < 256; ++c)
             classOf[c] = static_cast<unsigned char>((isNameStart(static_cast<unsigned char>(c)) ? kStart : 0) |
                                                     (isNameChar(static_cast<unsigned char>(c)) ? kChar : 0));
     }
 };
-const NameClasses g_nameClasses;
+constexpr NameClasses g_nameClasses;
 
 [[noreturn]] __attribute__((noinline, cold)) void refuseName(const String& strName, const char* pszWhat)
 {
@@ -58,13 +58,13 @@ void checkName(const String& strName, const char* pszWhat)
     const std::string& str = strName.str();
     const unsigned char* p = reinterpret_cast<const unsigned char*>(str.data());
     const unsigned char* pEnd = p + str.size();
-    unsigned char nClasses = p != pEnd ? g_nameClasses.classOf[*p] : 0;
-    bool bValid = nClasses & NameClasses::kStart;
+    if (p == pEnd || !(g_nameClasses.classOf[*p] & NameClasses::kStart))
+        refuseName(strName, pszWhat);
     // Names are short: every character is looked at, with no branch per character.
-    for (++p; p < pEnd; ++p)
+    unsigned char nClasses = NameClasses::kChar;
+    while (++p < pEnd)
         nClasses &= g_nameClasses.classOf[*p];
-    bValid = bValid && (nClasses & NameClasses::kChar);
-    if (!bValid)
+    if (!(nClasses & NameClasses::kChar))
         refuseName(strName, pszWhat);
 }
 
@@ -216,12 +216,19 @@ struct XMLDocImpl {
                 chunk.pslotS[i].node()->~XMLNode();
     }
 
-    // A node for element, appended to pparent's children (the root when pparent is null).
-    XMLNode* addNode(pugi::xml_node element, XMLNode* pparent)
+    // Room for one more node, made before the parser's tree changes so that
+    // addNode cannot fail and leave an element without its node.
+    void makeRoom()
     {
         if (_chunkS.empty() || _chunkS.back().nUsed == _chunkS.back().nSize)
             _chunkS.push_back(
                 Chunk{_chunkS.empty() ? kMinChunk : std::min(2 * _chunkS.back().nSize, kMaxChunk)});
+    }
+
+    // A node for element, appended to pparent's children (the root when pparent is null).
+    XMLNode* addNode(pugi::xml_node element, XMLNode* pparent)
+    {
+        makeRoom();
         Chunk& chunk = _chunkS.back();
         XMLNode* pnode = new (chunk.pslotS[chunk.nUsed].bytes) XMLNode;
         ++chunk.nUsed;
@@ -323,13 +330,18 @@ XMLNode* XMLNode::addNode(const String& strName, const String& strValue)
 {
     checkName(strName, "element");
     checkValue(strValue);
-    pugi::xml_node child = XMLDocImpl::node(this).append_child(strName.c_str());
+    _pdoc->makeRoom();
+    pugi::xml_node me = XMLDocImpl::node(this);
+    pugi::xml_node child = me.append_child(strName.c_str());
     if (!child)
         throw XMLException("Cannot add element '" + strName.str() + "'");
     const char* pszText = nullptr;
     if (strValue.length() > 0) {
         pugi::xml_node text = child.append_child(pugi::node_pcdata);
-        text.set_value(strValue.c_str(), strValue.length());
+        if (!text || !text.set_value(strValue.c_str(), strValue.length())) {
+            me.remove_child(child);
+            throw XMLException("Cannot add element '" + strName.str() + "' with its text");
+        }
         pszText = text.value();
     }
     XMLNode* pchild = _pdoc->addNode(child, this);
@@ -429,7 +441,10 @@ void XMLNode::value(const String& strValue)
     if (strValue.length() > 0) {
         _pdoc->nTextLengthHint += strValue.length();
         pugi::xml_node text = me.prepend_child(pugi::node_pcdata);
-        text.set_value(strValue.c_str(), strValue.length());
+        if (!text || !text.set_value(strValue.c_str(), strValue.length())) {
+            me.remove_child(text);
+            throw XMLException("Cannot set the text of element '" + std::string(_pszName) + "'");
+        }
         _pszValue = text.value();
     }
 }
