@@ -14,15 +14,7 @@ namespace VeskDal {
 
 SqlColumnPtr::SqlColumnPtr() = default;
 
-SqlColumnPtr::SqlColumnPtr(const SqlColumn& column)
-{
-    auto pexpression = std::make_shared<SqlExpression>();
-    pexpression->kind = kindColumn;
-    pexpression->table = column.table();
-    pexpression->strName = column.name();
-    pexpression->strAlias = column.alias();
-    _pexpression = std::move(pexpression);
-}
+SqlColumnPtr::SqlColumnPtr(const SqlColumn& column) : _pexpression(column._self._pexpression) {}
 
 SqlColumnPtr::SqlColumnPtr(const SqlFunction& function)
 {
@@ -68,9 +60,19 @@ std::string SqlColumnPtr::resultName() const
 
 // ---- SqlColumn
 
+SqlColumnPtr SqlColumn::operand(const SqlTable& table, const std::string& strName, const std::string& strAlias)
+{
+    auto pexpression = std::make_shared<SqlExpression>();
+    pexpression->kind = SqlColumnPtr::kindColumn;
+    pexpression->table = table;
+    pexpression->strName = strName;
+    pexpression->strAlias = strAlias;
+    return SqlColumnPtr(std::move(pexpression));
+}
+
 SqlColumn::SqlColumn(SqlQueryBase* pquery, const SqlTable& table, const std::string& strName,
                      const std::string& strAlias)
-    : _pquery(pquery), _table(table), _strName(strName), _strAlias(strAlias)
+    : _pquery(pquery), _self(operand(table, strName, strAlias))
 {
     if (_pquery) {
         _pquery->registerColumn(this);
@@ -78,22 +80,16 @@ SqlColumn::SqlColumn(SqlQueryBase* pquery, const SqlTable& table, const std::str
 }
 
 SqlColumn::SqlColumn(const SqlTable& table, const std::string& strName, const std::string& strAlias)
-    : _pquery(nullptr), _table(table), _strName(strName), _strAlias(strAlias)
+    : _pquery(nullptr), _self(operand(table, strName, strAlias))
 {
 }
 
-SqlColumn::SqlColumn(const SqlColumn& other)
-    : _pquery(nullptr), _table(other._table), _strName(other._strName), _strAlias(other._strAlias),
-      _value(other._value)
-{
-}
+SqlColumn::SqlColumn(const SqlColumn& other) : _pquery(nullptr), _self(other._self), _value(other._value) {}
 
 SqlColumn& SqlColumn::operator=(const SqlColumn& other)
 {
     if (this != &other) {
-        _table = other._table;
-        _strName = other._strName;
-        _strAlias = other._strAlias;
+        _self = other._self;
         _value = other._value;
     }
     return *this;
@@ -106,9 +102,25 @@ SqlColumn::~SqlColumn()
     }
 }
 
+const SqlTable& SqlColumn::table() const
+{
+    return _self.expression()->table;
+}
+
+const std::string& SqlColumn::name() const
+{
+    return _self.expression()->strName;
+}
+
+const std::string& SqlColumn::alias() const
+{
+    return _self.expression()->strAlias;
+}
+
 std::string SqlColumn::resultName() const
 {
-    return _strAlias.empty() ? _strName : _strAlias;
+    const SqlExpression& expression = *_self.expression();
+    return expression.strAlias.empty() ? expression.strName : expression.strAlias;
 }
 
 // ---- SqlFunction

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VeskDal/Export.h"
@@ -42,12 +43,17 @@ public:
     const SqlExpression* expression() const { return _pexpression.get(); }
 
 private:
+    friend class SqlColumn;
+    explicit SqlColumnPtr(std::shared_ptr<const SqlExpression> pexpression) : _pexpression(std::move(pexpression)) {}
+
     std::shared_ptr<const SqlExpression> _pexpression;
 };
 
 // A column of a table, with an optional alias and the value an insert or update writes into it.
 // A column built with a query registers itself with it (SqlQueryBase::addColumns finds it there)
-// and unregisters when destroyed; copies are never registered.
+// and unregisters when destroyed; copies are never registered. Table, name and alias are kept as
+// the immutable snapshot that operands made from the column share, so a column put into several
+// statements and conditions is not copied again for each.
 class VESKDAL_API SqlColumn {
 public:
     // Registers the column with pquery (unless null).
@@ -61,10 +67,10 @@ public:
     SqlColumn& operator=(const SqlColumn& other);
     virtual ~SqlColumn();
 
-    const SqlTable& table() const { return _table; }
-    const std::string& name() const { return _strName; }
+    const SqlTable& table() const;
+    const std::string& name() const;
     // Empty when the column has no alias.
-    const std::string& alias() const { return _strAlias; }
+    const std::string& alias() const;
     // The name a result row holds this column under: the alias when there is one, else the name.
     virtual std::string resultName() const;
 
@@ -77,11 +83,13 @@ public:
 
 private:
     friend class SqlQueryBase;
+    friend class SqlColumnPtr;
+
+    // The operand referring to a column of table under the name and alias.
+    static SqlColumnPtr operand(const SqlTable& table, const std::string& strName, const std::string& strAlias);
 
     SqlQueryBase* _pquery;  // not owned; cleared by the query when it goes first
-    SqlTable _table;
-    std::string _strName;
-    std::string _strAlias;
+    SqlColumnPtr _self;     // table, name and alias, as an operand referring to the column
     SqlColumnPtr _value;
 };
 
