@@ -4,10 +4,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VESK_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define VESK_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define VESK_POISON(p, n) ((void)(p), (void)(n))
+#define VESK_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
 
 namespace Vesk {
 
@@ -178,6 +188,60 @@ private:
     std::vector<XMLNode*> _openS{nullptr};
 };
 
+// Room for one node.
+struct alignas(XMLNode) NodeSlot {
+    unsigned char bytes[sizeof(XMLNode)];
+};
+
+// Full-size node chunks kept from destroyed documents for the next ones: a
+// service reads and writes a large document or two per request, and their
+// nodes then cost no allocation, and no memory handed back to the system only
+// to be asked for again at once. At most kMostKept chunks are kept, shared by
+// all threads.
+class NodeChunkPool {
+public:
+    static constexpr size_t kSlots = 256;    // nodes in a chunk
+    static constexpr size_t kMostKept = 64;  // 1 MiB of nodes
+
+    static std::unique_ptr<NodeSlot[]> take()
+    {
+        NodeChunkPool& pool = instance();
+        {
+            std::lock_guard<std::mutex> lock(pool._mx);
+            if (!pool._freeS.empty()) {
+                std::unique_ptr<NodeSlot[]> pslotS = std::move(pool._freeS.back());
+                pool._freeS.pop_back();
+                VESK_UNPOISON(pslotS.get(), sizeof(NodeSlot) * kSlots);
+                return pslotS;
+            }
+        }
+        return std::unique_ptr<NodeSlot[]>(new NodeSlot[kSlots]);
+    }
+
+    // A chunk that is not kept is freed outside the lock.
+    static void give(std::unique_ptr<NodeSlot[]> pslotS)
+    {
+        NodeChunkPool& pool = instance();
+        std::lock_guard<std::mutex> lock(pool._mx);
+        if (pool._freeS.size() < kMostKept) {
+            // A node pointer kept past its document is caught in sanitizer builds.
+            VESK_POISON(pslotS.get(), sizeof(NodeSlot) * kSlots);
+            pool._freeS.push_back(std::move(pslotS));
+        }
+    }
+
+private:
+    // Never destroyed: documents destroyed at exit still give their chunks back.
+    static NodeChunkPool& instance()
+    {
+        static NodeChunkPool* s_ppool = new NodeChunkPool;
+        return *s_ppool;
+    }
+
+    std::mutex _mx;  // guards _freeS
+    std::vector<std::unique_ptr<NodeSlot[]>> _freeS;
+};
+
 // What one element adds to the text besides its name and value: brackets, the
 // end of its line and the indentation of an element a few levels down.
 constexpr size_t kLineLengthGuess = 24;
@@ -213,7 +277,7 @@ struct XMLDocImpl {
     {
         for (Chunk& chunk : _chunkS)
             for (size_t i = 0; i < chunk.nUsed; ++i)
-                chunk.pslotS[i].node()->~XMLNode();
+                chunk.node(i)->~XMLNode();
     }
 
     // Room for one more node, made before the parser's tree changes so that
@@ -226,7 +290,9 @@ struct XMLDocImpl {
     }
 
     // A node for element, appended to pparent's children (the root when pparent is null).
-    XMLNode* addNode(pugi::xml_node element, XMLNode* pparent)
+    XMLNode* addNode(pugi::xml_node element, XMLNode* pparent) { return addNode(element, element.name(), pparent); }
+    // The same, given the element's name as the parser holds it.
+    XMLNode* addNode(pugi::xml_node element, const char* pszName, XMLNode* pparent)
     {
         makeRoom();
         Chunk& chunk = _chunkS.back();
@@ -234,7 +300,7 @@ struct XMLDocImpl {
         ++chunk.nUsed;
         pnode->_pdoc = this;
         pnode->_pnode = element.internal_object();
-        pnode->_pszName = element.name();
+        pnode->_pszName = pszName;
         pnode->_pparent = pparent;
         if (pparent == nullptr)
             proot = pnode;
@@ -281,17 +347,26 @@ struct XMLDocImpl {
 
 private:
     // Nodes live in chunks that never move; small documents take little room,
-    // large ones few allocations.
+    // large ones few chunks, mostly from the pool.
     static constexpr size_t kMinChunk = 16;
-    static constexpr size_t kMaxChunk = 256;
+    static constexpr size_t kMaxChunk = NodeChunkPool::kSlots;
 
-    struct alignas(XMLNode) Slot {
-        unsigned char bytes[sizeof(XMLNode)];
-        XMLNode* node() { return std::launder(reinterpret_cast<XMLNode*>(bytes)); }
-    };
     struct Chunk {
-        explicit Chunk(size_t nSizeIn) : pslotS(new Slot[nSizeIn]), nSize(nSizeIn) {}
-        std::unique_ptr<Slot[]> pslotS;
+        explicit Chunk(size_t nSizeIn)
+            : pslotS(nSizeIn == kMaxChunk ? NodeChunkPool::take() : std::unique_ptr<NodeSlot[]>(new NodeSlot[nSizeIn])),
+              nSize(nSizeIn)
+        {
+        }
+        Chunk(Chunk&&) = default;
+        Chunk& operator=(Chunk&&) = default;
+        ~Chunk()
+        {
+            if (pslotS && nSize == kMaxChunk)
+                NodeChunkPool::give(std::move(pslotS));
+        }
+        XMLNode* node(size_t i) { return std::launder(reinterpret_cast<XMLNode*>(pslotS[i].bytes)); }
+
+        std::unique_ptr<NodeSlot[]> pslotS;
         size_t nSize;
         size_t nUsed = 0;
     };
@@ -300,26 +375,26 @@ private:
 
 bool TreeWalker::for_each(pugi::xml_node& node)
 {
-    pugi::xml_node_type type = node.type();
-    if (type == pugi::node_element) {
-        // depth() counts from 0 for the document's own children, so the root is 1 deep.
-        size_t nDepth = static_cast<size_t>(depth()) + 1;
+    // depth() counts from 0 for the document's own children, so the root is 1 deep.
+    size_t nDepth = static_cast<size_t>(depth()) + 1;
+    const char* pszName = node.name();
+    // Below the top the parser keeps elements, which have names, and text,
+    // which has none; the top may also hold the declaration.
+    bool bElement = nDepth == 1 ? node.type() == pugi::node_element : *pszName != '\0';
+    if (bElement) {
         if (_bCheck) {
             if (nDepth > static_cast<size_t>(XMLDoc::nMaxDepth))
                 return fail(node, "elements nested deeper than " + std::to_string(XMLDoc::nMaxDepth));
-            if (const char* pszName = repeatedAttribute(node))
-                return fail(node, std::string("attribute '") + pszName + "' given twice");
+            if (const char* pszRepeated = repeatedAttribute(node))
+                return fail(node, std::string("attribute '") + pszRepeated + "' given twice");
         }
-        XMLNode* pnode = _impl.addNode(node, _openS[nDepth - 1]);
+        XMLNode* pnode = _impl.addNode(node, pszName, _openS[nDepth - 1]);
         if (_openS.size() == nDepth)
             _openS.push_back(pnode);
         else
             _openS[nDepth] = pnode;
-    } else if (isText(type)) {
-        // Text sits below an element, never at the top of a document we keep.
-        size_t nDepth = static_cast<size_t>(depth());
-        if (nDepth > 0 && nDepth < _openS.size())
-            XMLDocImpl::noteText(_openS[nDepth], node.value());
+    } else if (nDepth > 1) {
+        XMLDocImpl::noteText(_openS[nDepth - 1], node.value());
     }
     return true;
 }
