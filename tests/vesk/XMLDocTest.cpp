@@ -375,3 +375,32 @@ TEST_F(XMLLongText, ValuesFarLongerThanUsualStreamWhole)
     EXPECT_EQ(strLong + "\xc3\xa9", back.rootNode()->findChild("later")->value().str());
     EXPECT_EQ(doc.stream().str(), back.stream().str());
 }
+
+class XMLNodeMemory : public ::testing::Test {};
+
+// Node memory of a destroyed document goes to the next one, on whichever thread.
+TEST_F(XMLNodeMemory, DocumentsMadeAndDroppedOnSeveralThreadsKeepTheirOwnNodes)
+{
+    std::vector<int> badS(4, 0);
+    std::vector<std::thread> threadS;
+    for (int nThread = 0; nThread < 4; ++nThread)
+        threadS.emplace_back([nThread, &badS] {
+            for (int nRound = 0; nRound < 10; ++nRound) {
+                XMLDoc doc("r");
+                std::vector<XMLNode*> nodeS;
+                for (int i = 0; i < 1500; ++i)
+                    nodeS.push_back(doc.rootNode()->addNode("n", String().format("%d.%d", nThread, i)));
+                XMLDoc copy(doc);
+                const XMLNode* pcopied = copy.rootNode()->nextChild();
+                for (int i = 0; i < 1500; ++i, pcopied = copy.rootNode()->nextChild(pcopied)) {
+                    std::string strExpected = std::to_string(nThread) + "." + std::to_string(i);
+                    if (nodeS[i]->value().str() != strExpected || pcopied == nullptr ||
+                        pcopied->value().str() != strExpected)
+                        ++badS[nThread];
+                }
+            }
+        });
+    for (std::thread& thread : threadS)
+        thread.join();
+    EXPECT_EQ(std::vector<int>(4, 0), badS);
+}
