@@ -63,6 +63,17 @@ protected:
     DalDatabase::Result items(const std::string& strColumn = "", const SqlValue& value = SqlValue(),
                               DalDatabase* pdb = nullptr)
     {
+        SqlSelectStatement select = selectItems(strColumn, value);
+        DalDatabase::Result result;
+        int nRows = (pdb ? pdb : _pdb.get())->query(result, select, 0);
+        EXPECT_EQ(static_cast<int>(result.size()), nRows);
+        return result;
+    }
+
+    int countItems() { return static_cast<int>(items().size()); }
+
+    SqlSelectStatement selectItems(const std::string& strColumn = "", const SqlValue& value = SqlValue()) const
+    {
         SqlSelectStatement select(_tbItem);
         for (const char* pszColumn : {"Id", "Name", "Note", "Count", "Digits"}) {
             select.addColumn(SqlColumn(_tbItem, pszColumn));
@@ -71,13 +82,8 @@ protected:
             select.setWhere(SqlCondition(SqlColumn(_tbItem, strColumn), value, condEqual));
         }
         select.addOrderBy(SqlColumn(_tbItem, "Id"));
-        DalDatabase::Result result;
-        int nRows = (pdb ? pdb : _pdb.get())->query(result, select, 0);
-        EXPECT_EQ(static_cast<int>(result.size()), nRows);
-        return result;
+        return select;
     }
-
-    int countItems() { return static_cast<int>(items().size()); }
 
     std::unique_ptr<OstrelTest::ScratchDatabase> _pscratch;
     std::unique_ptr<DalDatabase> _pdb;
@@ -481,6 +487,139 @@ TEST_P(DalEngine, HandlesWorkFromSeveralThreadsAtOnce)
         EXPECT_EQ("", strError);
     }
     EXPECT_EQ(nThreads * nRowsEach, countItems());
+}
+
+// ---- result rows
+
+TEST_P(DalEngine, ReusedResultHoldsOnlyTheNewRows)
+{
+    for (int n = 1; n <= 4; ++n) {
+        insertItem(n, SqlText("item" + std::to_string(n)), n % 2 ? SqlText("odd") : SqlValue());
+    }
+    DalDatabase::Result result = items();
+    ASSERT_EQ(4u, result.size());
+    result[0]["Extra"] = SqlText("added by hand");
+
+    // Fewer rows and other columns: nothing of the earlier content may remain.
+    SqlSelectStatement select(_tbItem);
+    select.addColumn(SqlColumn(_tbItem, "Name", "Label"));
+    select.setWhere(SqlCondition(SqlColumn(_tbItem, "Id"), SqlInteger(3), condGreaterEqual));
+    select.addOrderBy(SqlColumn(_tbItem, "Id"));
+    ASSERT_EQ(2, _pdb->query(result, select, 0));
+    ASSERT_EQ(2u, result.size());
+    for (const DalDatabase::Row& row : result) {
+        ASSERT_EQ(1u, row.size());
+        EXPECT_EQ("Label", row.begin()->first);
+    }
+    EXPECT_EQ("item3", result[0]["Label"].string());
+    EXPECT_EQ("item4", result[1]["Label"].string());
+
+    // More rows again, with a NULL column in some of them.
+    ASSERT_EQ(4, _pdb->query(result, selectItems(), 0));
+    EXPECT_EQ(1u, result[0].count("Note"));
+    EXPECT_EQ(0u, result[1].count("Note"));
+    EXPECT_EQ(0u, result[0].count("Extra"));
+}
+
+TEST_P(DalEngine, ColumnAddedToOneRowStaysInThatRow)
+{
+    insertItem(1, SqlText("one"));
+    insertItem(2, SqlText("two"), SqlText("note"));
+    DalDatabase::Result result = items();
+    ASSERT_EQ(2u, result.size());
+    // A column the result has but this row lacks (NULL), and one the result does not have.
+    result[0]["Note"] = SqlText("filled in");
+    result[0]["Extra"] = SqlInteger(7);
+    DalDatabase::Row copy = result[1];
+    copy["Extra"] = SqlInteger(8);
+    EXPECT_EQ("filled in", result[0]["Note"].string());
+    EXPECT_EQ(7, result[0].at("Extra").asInt());
+    EXPECT_EQ(0u, result[1].count("Extra"));
+    EXPECT_EQ("note", result[1].at("Note").string());
+    EXPECT_EQ(8, copy.at("Extra").asInt());
+    std::vector<std::string> nameS;
+    for (const auto& [strName, value] : result[0]) {
+        nameS.push_back(strName);
+        EXPECT_TRUE(value.isValid()) << strName;
+    }
+    EXPECT_EQ((std::vector<std::string>{"Extra", "Id", "Name", "Note"}), nameS);
+}
+
+TEST_P(DalEngine, RowsOutliveTheHandleThatReadThem)
+{
+    insertItem(1, SqlText(std::string(100, 'n')), SqlText("note"));
+    DalDatabase::Result result;
+    {
+        std::unique_ptr<DalDatabase> pdb = _pscratch->open();
+        result = items("", SqlValue(), pdb.get());
+    }
+    ASSERT_EQ(1u, result.size());
+    EXPECT_EQ(std::string(100, 'n'), result[0].at("Name").string());
+    EXPECT_EQ("note", result[0].at("Note").string());
+    EXPECT_EQ(1, result[0].at("Id").asInt());
+}
+
+TEST_P(DalEngine, LaterOfTwoColumnsUnderOneNameWins)
+{
+    insertItem(1, SqlText("name"), SqlText("note"));
+    insertItem(2, SqlText("name"));
+    SqlSelectStatement select(_tbItem);
+    select.addColumn(SqlColumn(_tbItem, "Name", "Both"));
+    select.addColumn(SqlColumn(_tbItem, "Note", "Both"));
+    select.addOrderBy(SqlColumn(_tbItem, "Id"));
+    DalDatabase::Result result;
+    ASSERT_EQ(2, _pdb->query(result, select, 0));
+    ASSERT_EQ(1u, result[0].size());
+    EXPECT_EQ("note", result[0]["Both"].string());
+    // A NULL takes nothing away from the earlier column.
+    ASSERT_EQ(1u, result[1].size());
+    EXPECT_EQ("name", result[1]["Both"].string());
+}
+
+TEST_P(DalEngine, StatementsTakingTurnsOnOneHandleKeepTheirColumnNames)
+{
+    insertItem(1, SqlText("one"), SqlText("note"));
+    SqlSelectStatement byName(_tbItem);
+    byName.addColumn(SqlColumn(_tbItem, "Name"));
+    byName.addColumn(SqlColumn(_tbItem, "Note"));
+    SqlSelectStatement byAlias(_tbItem);
+    byAlias.addColumn(SqlColumn(_tbItem, "Name", "Note"));
+    byAlias.addColumn(SqlColumn(_tbItem, "Note", "Name"));
+    DalDatabase::Result result;
+    for (int nRound = 0; nRound < 3; ++nRound) {
+        ASSERT_EQ(1, _pdb->query(result, byName, 0));
+        EXPECT_EQ("one", result[0]["Name"].string());
+        EXPECT_EQ("note", result[0]["Note"].string());
+        ASSERT_EQ(1, _pdb->query(result, byAlias, 0));
+        EXPECT_EQ("note", result[0]["Name"].string());
+        EXPECT_EQ("one", result[0]["Note"].string());
+    }
+}
+
+TEST_P(DalEngine, ManyValuesOfEitherKindBindInOrder)
+{
+    // More values than a statement usually has, integers and texts mixed.
+    SqlCompoundCondition anyOf(compOr);
+    for (int n = 1; n <= 12; ++n) {
+        insertItem(n, SqlText("item" + std::to_string(n)));
+        if (n % 3 == 0) {
+            anyOf.addCondition(SqlCondition(SqlColumn(_tbItem, "Name"), SqlText("item" + std::to_string(n)), condEqual));
+        } else if (n % 3 == 1) {
+            anyOf.addCondition(SqlCondition(SqlColumn(_tbItem, "Id"), SqlInteger(n), condEqual));
+        }
+    }
+    anyOf.addCondition(SqlCondition(SqlColumn(_tbItem, "Name"), SqlText("nobody"), condEqual));
+    SqlSelectStatement select(_tbItem);
+    select.addColumn(SqlColumn(_tbItem, "Id"));
+    select.setWhere(anyOf);
+    select.addOrderBy(SqlColumn(_tbItem, "Id"));
+    DalDatabase::Result result;
+    ASSERT_EQ(8, _pdb->query(result, select, 0));
+    std::vector<int> idS;
+    for (const DalDatabase::Row& row : result) {
+        idS.push_back(row.at("Id").asInt());
+    }
+    EXPECT_EQ((std::vector<int>{1, 3, 4, 6, 7, 9, 10, 12}), idS);
 }
 
 // ---- broken connections (servers only: SQLite has no connection to break)

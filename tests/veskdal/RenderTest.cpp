@@ -203,6 +203,37 @@ TEST_F(SqlRender, SchemaQualifiesOnlyWhenAsked)
     EXPECT_EQ("SELECT \"Name\" FROM \"other\".\"User\"", select.toSql(langSQLite));
 }
 
+TEST_F(SqlRender, PostgreSqlPlaceholdersAreNumberedBeyondNine)
+{
+    SqlCompoundCondition anyOf(compOr);
+    for (int n = 1; n <= 11; ++n) {
+        anyOf.addCondition(SqlCondition(_colUserId, SqlInteger(n), condEqual));
+    }
+    SqlSelectStatement select(_tbUser);
+    select.addColumn(_colName);
+    select.setWhere(anyOf);
+    SqlRendering pg = select.render(langPostgreSQL);
+    EXPECT_NE(std::string::npos, pg.strSql.find("\"UserId\" = $9 OR \"UserId\" = $10 OR \"UserId\" = $11"));
+    ASSERT_EQ(11u, pg.parameterS.size());
+    EXPECT_EQ(SqlInteger(11), pg.parameterS[10]);
+}
+
+TEST_F(SqlRender, ColumnCopiesAndAssignmentsRenderWhatTheyWereGiven)
+{
+    SqlColumn copy(_colDomain);
+    SqlColumn assigned(_tbUser, "Other", "O");
+    SqlColumnPtr before(assigned);
+    assigned = _colName;
+    SqlSelectStatement select(_tbUser);
+    select.addColumn(copy);
+    select.addColumn(assigned);
+    select.addColumn(before);
+    EXPECT_EQ("SELECT \"Domain\", \"Name\", \"Other\" AS \"O\" FROM \"User\"", select.toSql(langSQLite));
+    EXPECT_EQ("Name", assigned.resultName());
+    EXPECT_EQ("", assigned.alias());
+    EXPECT_EQ(_tbUser, assigned.table());
+}
+
 // ---- refusals
 
 class SqlRenderRefusal : public SqlRender {
@@ -257,6 +288,17 @@ TEST_F(SqlRenderRefusal, TwoTablesUnderOneName)
     SqlSelectStatement lone(_tbUser);
     lone.addColumn(_colName);
     EXPECT_EQ(SQLERR_DUPLICATEALIAS, codeOf(lone, SqlAliasSet{"User"}));
+
+    // Two joined tables under one alias, and a joined table under an alias the caller uses.
+    SqlTable tbFirst(_schema, "Team", "T");
+    SqlTable tbSecond(_schema, "UserTeam", "T");
+    SqlSelectStatement joins(_tbUser);
+    joins.addColumn(_colName);
+    joins.addJoin(SqlJoin(tbFirst, joinInner, SqlCondition(_colName, SqlColumn(tbFirst, "Name"), condEqual)));
+    EXPECT_EQ(SQLERR_NONE, codeOf(joins));
+    EXPECT_EQ(SQLERR_DUPLICATEALIAS, codeOf(joins, SqlAliasSet{"T"}));
+    joins.addJoin(SqlJoin(tbSecond, joinInner, SqlCondition(_colName, SqlColumn(tbSecond, "Name"), condEqual)));
+    EXPECT_EQ(SQLERR_DUPLICATEALIAS, codeOf(joins));
 }
 
 TEST_F(SqlRenderRefusal, MalformedNamesAndOperands)
