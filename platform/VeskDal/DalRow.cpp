@@ -22,44 +22,34 @@ void rebind(Entry& entry, const std::string& strName) noexcept
 
 } // namespace
 
-DalRow::DalRow(std::initializer_list<std::pair<const std::string, SqlValue>> entryS)
+// The constructors delegate to the default one, so that the destructor frees what was built when
+// they throw half-way.
+DalRow::DalRow(std::initializer_list<std::pair<const std::string, SqlValue>> entryS) : DalRow()
 {
-    try {
-        reserve(entryS.size());
-        insert(entryS);
-    } catch (...) {
-        destroyEntries();
-        ::operator delete(_pentryS);
-        throw;
-    }
+    reserve(entryS.size());
+    insert(entryS);
 }
 
-DalRow::DalRow(const DalRow& other)
+DalRow::DalRow(const DalRow& other) : DalRow()
 {
     if (other._nSize == 0) {
         return;
     }
-    try {
-        reserve(other._nSize);
-        if (other._pnameS->frozen()) {
-            // The entries' names stay where they are.
-            _pnameS = other._pnameS;
-            for (const value_type& entry : other) {
-                new (_pentryS + _nSize) value_type(entry);
-                ++_nSize;
-            }
-        } else {
-            // The other row's own list is not shared: the copy takes one of its own.
-            _pnameS = std::make_shared<ColumnNames>();
-            for (const value_type& entry : other) {
-                new (_pentryS + _nSize) value_type(_pnameS->add(entry.first), entry.second);
-                ++_nSize;
-            }
+    reserve(other._nSize);
+    if (other._pnameS->frozen()) {
+        // The entries' names stay where they are.
+        _pnameS = other._pnameS;
+        for (const value_type& entry : other) {
+            new (_pentryS + _nSize) value_type(entry);
+            ++_nSize;
         }
-    } catch (...) {
-        destroyEntries();
-        ::operator delete(_pentryS);
-        throw;
+    } else {
+        // The other row's own list is not shared: the copy takes one of its own.
+        _pnameS = std::make_shared<ColumnNames>();
+        for (const value_type& entry : other) {
+            new (_pentryS + _nSize) value_type(_pnameS->add(entry.first), entry.second);
+            ++_nSize;
+        }
     }
 }
 

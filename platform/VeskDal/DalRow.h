@@ -86,7 +86,7 @@ public:
     DalRow(std::initializer_list<std::pair<const std::string, SqlValue>> entryS);
     // The entries of any range of (name, value) pairs; of two entries under one name the first stays.
     template <class InputIt, class = typename std::iterator_traits<InputIt>::iterator_category>
-    DalRow(InputIt first, InputIt last)
+    DalRow(InputIt first, InputIt last) : DalRow()
     {
         insert(first, last);
     }
@@ -160,12 +160,11 @@ public:
     template <class K, class V>
     std::pair<iterator, bool> emplace(K&& key, V&& value)
     {
-        const std::string& strName = key;
-        size_type n = lowerIndex(strName);
-        if (holds(n, strName)) {
-            return {_pentryS + n, false};
+        if constexpr (std::is_convertible_v<K&&, const std::string&>) {
+            return emplaceNamed(key, std::forward<V>(value));
+        } else {
+            return emplaceNamed(std::string(std::forward<K>(key)), std::forward<V>(value));
         }
-        return {insertAt(n, strName, SqlValue(std::forward<V>(value))), true};
     }
     // As emplace(key, value), from a pair.
     template <class P>
@@ -301,6 +300,15 @@ private:
     {
         size_type n = lowerIndex(strName);
         return _pentryS + (holds(n, strName) ? n + 1 : n);
+    }
+    template <class V>
+    std::pair<iterator, bool> emplaceNamed(const std::string& strName, V&& value)
+    {
+        size_type n = lowerIndex(strName);
+        if (holds(n, strName)) {
+            return {_pentryS + n, false};
+        }
+        return {insertAt(n, strName, SqlValue(std::forward<V>(value))), true};
     }
     // indexOf for rows of many columns.
     size_type searchIndex(const std::string& strName) const;
