@@ -5,6 +5,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "Corvel/EventLogger.h"
 #include "OstrelData/OstrelData.h"
@@ -26,6 +27,12 @@ std::map<OstrelData::User::Key, AuthenticatedUser> g_userS;
 // Each handle handed out (the address of a g_userS value) with the key of its
 // entry, so that a handle is checked before it is used.
 std::map<const void*, OstrelData::User::Key> g_handleS;
+// The nodes of closed entries, emptied, kept by key and put back when the same
+// user comes again. Freeing them would let the allocator give a closed user's
+// address to the next user stored, and his stale handle would then pass the
+// check as the other user's. So one address only ever names one user; what
+// this keeps is one empty entry per user closed.
+std::map<OstrelData::User::Key, AuthenticatedUser> g_closedS;
 
 // The caller's text, refused when null.
 std::string text(const char* psz, const char* pszWhat)
@@ -49,12 +56,18 @@ USER store(const AuthenticatedUser& user)
 {
     const OstrelData::User::Key key(user.domain().domain(), user.userId());
     auto it = g_userS.find(key);
-    if (it == g_userS.end()) {
-        it = g_userS.emplace(key, user).first;
-        g_handleS.emplace(&it->second, key);
-    } else {
+    if (it != g_userS.end()) {
         it->second = user;
+        return &it->second;
     }
+    auto node = g_closedS.extract(key);
+    if (node.empty()) {
+        it = g_userS.emplace(key, user).first;
+    } else {
+        node.mapped() = user;
+        it = g_userS.insert(std::move(node)).position;
+    }
+    g_handleS.emplace(&it->second, key);
     return &it->second;
 }
 
@@ -290,8 +303,12 @@ void ostrel_close(USER user)
             entryOf(user);
             std::cerr << "Deleting user\n";
             auto it = g_handleS.find(user);
-            g_userS.erase(it->second);
+            auto node = g_userS.extract(it->second);
             g_handleS.erase(it);
+            if (!node.empty()) {
+                node.mapped() = AuthenticatedUser();
+                g_closedS.insert(std::move(node));
+            }
             return 0;
         },
         zero);

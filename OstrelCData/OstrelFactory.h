@@ -9,7 +9,9 @@
  * take; ostrel_close releases it. A handle names the library's one entry for a
  * (domain, user id): authenticating the same user again returns the same handle
  * with the new login in place, and closing any handle of that user invalidates
- * them all. A null or released handle is refused with the failure value.
+ * them all. A null or released handle is refused with the failure value; a
+ * released handle never comes to name another user (it names the same user's
+ * entry again once he is authenticated again).
  *
  * On failure every function writes the error to standard error and returns
  * its failure value; nothing here throws. Text arguments may not be null.

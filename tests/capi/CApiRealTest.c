@@ -411,6 +411,37 @@ static void closeInvalidatesEveryHandleOfTheUser(void)
     CHECK_INT(1, ostrel_isMemberOf(7, alice));
 }
 
+static void closedHandleNeverNamesAnotherUser(void)
+{
+    char sz[32];
+    USER alice, bob, carol, dave, again;
+    connectToService();
+    alice = loginAlice();
+    ostrel_close(alice);
+    /* Logins after the close must not hand alice's place to someone else. */
+    bob = login("bob", "bob-s3cret");
+    carol = login("carol", "carol-s3cret");
+    dave = login("dave", "dave-s3cret");
+    CHECK(bob != alice && carol != alice && dave != alice);
+    memset(sz, 'X', sizeof sz);
+    CHECK_INT(-1, ostrel_userId(sz, sizeof sz, alice));
+    CHECK_INT('X', sz[0]);
+    CHECK_INT(0, ostrel_isMemberOf(8, alice));     /* bob's team */
+    CHECK_INT(0, ostrel_hasRole(10, 2, alice));    /* bob's role */
+    CHECK_INT(-1, ostrel_persistSession(alice)); /* dave's login on this connection */
+
+    ostrel_close(bob);
+    ostrel_close(carol);
+    /* Alice again takes her own place back; bob's stays closed. */
+    again = loginAlice();
+    CHECK(again == alice);
+    expectAlice(alice);
+    CHECK_INT(-1, ostrel_userId(sz, sizeof sz, bob));
+    CHECK_INT(-1, ostrel_userId(sz, sizeof sz, carol));
+    CHECK_INT(4, ostrel_userId(sz, sizeof sz, dave));
+    CHECK_STR("dave", sz);
+}
+
 static void nullAndStaleHandlesGiveTheFailureValue(void)
 {
     char sz[16];
@@ -462,6 +493,7 @@ static const struct Case s_caseS[] = {
     {"KeptSessionIsRetrievedOverANewConnection", keptSessionIsRetrievedOverANewConnection},
     {"UnknownSessionsAreRefused", unknownSessionsAreRefused},
     {"CloseInvalidatesEveryHandleOfTheUser", closeInvalidatesEveryHandleOfTheUser},
+    {"ClosedHandleNeverNamesAnotherUser", closedHandleNeverNamesAnotherUser},
     {"NullAndStaleHandlesGiveTheFailureValue", nullAndStaleHandlesGiveTheFailureValue},
 };
 
