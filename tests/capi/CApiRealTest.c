@@ -5,10 +5,11 @@
 
    The sample: customer ACME, domain EAST; alice leads team 7, which is granted
    role 1 (permissions 1 and 2) of product 10, and her permission 2 is revoked
-   for her alone; bob is in team 8, granted role 2 (permission 3); carol and
-   dave are in no team; erin is in team 7 and frank in team 8 without
-   exceptions. Cases run at once against the one daemon, so each case
-   that changes a login or a session has a user of its own. */
+   for her alone; bob is in team 8, granted role 2 (permission 3); carol,
+   dave, gina and hank are in no team; erin is in team 7 and frank in team 8
+   without exceptions. Cases run at once against the one daemon; logins are
+   the connection's own, but each case that keeps or ends a session has a
+   user of its own. */
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -371,6 +372,44 @@ static void keptSessionIsRetrievedOverANewConnection(void)
     CHECK(ostrel_retrieveSession(szSession) == NULL);
 }
 
+static void onlyTheConnectionsLatestLoginIsKept(void)
+{
+    char szEarlier[128], szLatest[128];
+    USER earlier, latest;
+    connectToService();
+    earlier = login("gina", "gina-s3cret");
+    latest = login("carol", "carol-s3cret");
+    CHECK(ostrel_session(szEarlier, sizeof szEarlier, earlier) > 0);
+    CHECK(ostrel_session(szLatest, sizeof szLatest, latest) > 0);
+    /* The service keeps a session for the login it holds on this connection
+       only, and does not keep the latest one in its place. */
+    CHECK_INT(-1, ostrel_persistSession(earlier));
+    connectToService();
+    CHECK(ostrel_retrieveSession(szEarlier) == NULL);
+    CHECK(ostrel_retrieveSession(szLatest) == NULL);
+}
+
+static void anotherUsersSessionCannotBeKilled(void)
+{
+    char szSession[128];
+    USER owner, retrieved;
+    connectToService();
+    owner = login("hank", "hank-s3cret");
+    CHECK(ostrel_session(szSession, sizeof szSession, owner) > 0);
+    CHECK_INT(0, ostrel_persistSession(owner));
+
+    /* carol holds no right over other users' sessions. */
+    connectToService();
+    login("carol", "carol-s3cret");
+    CHECK(ostrel_killSession(szSession) != 0);
+
+    connectToService();
+    retrieved = ostrel_retrieveSession(szSession);
+    CHECK(retrieved == owner);
+    expectUser(retrieved, "hank", "Hank Example", "hank@example.org");
+    CHECK_INT(0, ostrel_killSession(szSession));
+}
+
 static void unknownSessionsAreRefused(void)
 {
     connectToService();
@@ -491,6 +530,8 @@ static const struct Case s_caseS[] = {
     {"PermissionsHeldAndNotHeld", permissionsHeldAndNotHeld},
     {"PersistRetrieveAndKill", persistRetrieveAndKill},
     {"KeptSessionIsRetrievedOverANewConnection", keptSessionIsRetrievedOverANewConnection},
+    {"OnlyTheConnectionsLatestLoginIsKept", onlyTheConnectionsLatestLoginIsKept},
+    {"AnotherUsersSessionCannotBeKilled", anotherUsersSessionCannotBeKilled},
     {"UnknownSessionsAreRefused", unknownSessionsAreRefused},
     {"CloseInvalidatesEveryHandleOfTheUser", closeInvalidatesEveryHandleOfTheUser},
     {"ClosedHandleNeverNamesAnotherUser", closedHandleNeverNamesAnotherUser},

@@ -89,6 +89,8 @@ start() {
     adduser EAST/dave dave-s3cret "Dave Example" dave@example.org
     adduser EAST/erin erin-s3cret "Erin Example" erin@example.org
     adduser EAST/frank frank-s3cret "Frank Example" frank@example.org
+    adduser EAST/gina gina-s3cret "Gina Example" gina@example.org
+    adduser EAST/hank hank-s3cret "Hank Example" hank@example.org
     admin team add 7 ACME Operations
     admin team add 8 ACME Audit
     admin member add 7 EAST/alice --lead
