@@ -128,37 +128,35 @@ private:
 
 // ---- the load steps, shared by initialize and reinitialize (a null ReloadKeys: initialize)
 
-void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
+// Loads one keyed registry; on a reload, notes every entry it stored so the others can be retired.
+template <class TQuery, class TMap, class TEntry, class TKeyOf>
+void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf)
 {
-    loadRows<OstrelDal::ProductQuery>(
-        [preload](Row& row) {
-            Product& product = Factory::productFromRow(row);
+    loadRows<TQuery>(
+        [preload, fromRow, keyOf](Row& row) {
+            TEntry& entry = fromRow(row);
             if (preload)
-                preload->noteStored(product.product(), &product);
+                preload->noteStored(keyOf(entry), &entry);
         },
         false);
+}
+
+void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
+{
+    loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,
+                                       [](const Product& product) { return product.product(); });
 }
 
 void loadProfiles(ReloadKeys<OstrelData::ProfileMap>* preload)
 {
-    loadRows<OstrelDal::ProfileQuery>(
-        [preload](Row& row) {
-            Profile& profile = Factory::profileFromRow(row);
-            if (preload)
-                preload->noteStored(profile.profile(), &profile);
-        },
-        false);
+    loadKeyed<OstrelDal::ProfileQuery>(preload, &Factory::profileFromRow,
+                                       [](const Profile& profile) { return profile.profile(); });
 }
 
 void loadCustomers(ReloadKeys<OstrelData::CustomerMap>* preload)
 {
-    loadRows<OstrelDal::CustomerQuery>(
-        [preload](Row& row) {
-            Customer& customer = Factory::customerFromRow(row);
-            if (preload)
-                preload->noteStored(customer.customer(), &customer);
-        },
-        false);
+    loadKeyed<OstrelDal::CustomerQuery>(preload, &Factory::customerFromRow,
+                                        [](const Customer& customer) { return customer.customer(); });
 }
 
 void loadPlugins(bool bLoadLibraries)

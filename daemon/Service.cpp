@@ -89,6 +89,15 @@ std::string emptyReply(const char* pszResponse)
     return text(Codec::Envelope::response(pszResponse));
 }
 
+// A registry or map sent whole under its response name.
+template <class TMapCodec, class TMap>
+std::string mapReply(const char* pszResponse, const TMap& map)
+{
+    XMLDoc doc = Codec::Envelope::response(pszResponse);
+    TMapCodec::toXML(doc.rootNode(), map);
+    return text(doc);
+}
+
 // The file name without its folders: clients learn where a failure arose, not where we build.
 std::string baseName(const std::string& strFile)
 {
@@ -585,30 +594,22 @@ std::string Service::team(Request& request)
 
 std::string Service::teams(Request&)
 {
-    XMLDoc doc = Codec::Envelope::response("teams");
-    Codec::TeamMap::toXML(doc.rootNode(), Factory::teams());
-    return text(doc);
+    return mapReply<Codec::TeamMap>("teams", Factory::teams());
 }
 
 std::string Service::products(Request&)
 {
-    XMLDoc doc = Codec::Envelope::response("products");
-    Codec::ProductMap::toXML(doc.rootNode(), Factory::products());
-    return text(doc);
+    return mapReply<Codec::ProductMap>("products", Factory::products());
 }
 
 std::string Service::domains(Request&)
 {
-    XMLDoc doc = Codec::Envelope::response("domains");
-    Codec::DomainMap::toXML(doc.rootNode(), Factory::domains());
-    return text(doc);
+    return mapReply<Codec::DomainMap>("domains", Factory::domains());
 }
 
 std::string Service::customers(Request&)
 {
-    XMLDoc doc = Codec::Envelope::response("customers");
-    Codec::CustomerMap::toXML(doc.rootNode(), Factory::customers());
-    return text(doc);
+    return mapReply<Codec::CustomerMap>("customers", Factory::customers());
 }
 
 std::string Service::profiles(Request& request)

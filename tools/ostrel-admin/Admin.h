@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "OstrelData/OstrelData.h"
+#include "VeskDal/DalDatabase.h"
 
 namespace OstrelAdmin {
 
@@ -60,12 +61,18 @@ const std::vector<Command>& catalogueCommands();
 
 // ---- reading arguments (each throws UsageError naming what is wrong)
 
+// The command's word n (after entity and verb); the command table has checked the count.
+const std::string& word(const Context& context, size_t n);
+
 int integerArgument(const std::string& strText, const char* pszWhat);
 // "granted", "denied", "revoked" or 1, 0, -1.
 OstrelData::PRStatus statusArgument(const std::string& strText);
 std::string statusText(const OstrelData::PRStatus& status);
 // "yes"/"no" (also y/n, true/false, 1/0).
 bool yesNoArgument(const std::string& strText, const char* pszWhat);
+
+// A column of a listing's row as text; empty when the row lacks it.
+std::string columnText(const VeskDal::DalDatabase::Row& row, const char* pszColumn);
 
 // ---- finding things in the loaded model (each throws Failure naming what is missing)
 

@@ -19,17 +19,6 @@ using VeskDal::SqlText;
 using Result = VeskDal::DalDatabase::Result;
 using Row = VeskDal::DalDatabase::Row;
 
-const std::string& word(const Context& context, size_t n)
-{
-    return context.args.words().at(n);
-}
-
-std::string columnText(const Row& row, const char* pszColumn)
-{
-    Row::const_iterator it = row.find(pszColumn);
-    return it == row.end() ? std::string() : it->second.string();
-}
-
 // Runs one statement of a query class on a pooled connection.
 template <class TQuery>
 int select(TQuery& query, Result& result)

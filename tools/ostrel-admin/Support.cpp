@@ -75,6 +75,17 @@ std::string askWithoutEcho(int fd, const std::string& strPrompt)
 
 } // namespace
 
+const std::string& word(const Context& context, size_t n)
+{
+    return context.args.words().at(n);
+}
+
+std::string columnText(const VeskDal::DalDatabase::Row& row, const char* pszColumn)
+{
+    VeskDal::DalDatabase::Row::const_iterator it = row.find(pszColumn);
+    return it == row.end() ? std::string() : it->second.string();
+}
+
 int integerArgument(const std::string& strText, const char* pszWhat)
 {
     const char* psz = strText.c_str();
