@@ -258,14 +258,7 @@ private:
             const char* pszName = sqlite3_column_name(pstmt, static_cast<int>(n));
             return std::string_view(pszName ? pszName : "");
         };
-        if (!_pfiller || !_pfiller->sameColumns(nColumns, nameOf)) {
-            std::vector<std::string> nameS;
-            for (size_t n = 0; n < nColumns; ++n) {
-                nameS.emplace_back(nameOf(n));
-            }
-            _pfiller = std::make_unique<RowFiller>(std::move(nameS));
-        }
-        return *_pfiller;
+        return reusedFiller(_pfiller, nColumns, nameOf);
     }
 
     void control(const char* pszSql)

@@ -159,6 +159,21 @@ private:
     DalRow* _prow = nullptr;
 };
 
+// The filler for a result of nColumns columns named by nameOf(n): the one kept in pfiller while its
+// names are the same (a prepared statement's columns do not change), else a new one kept there.
+template <class NameOf>
+RowFiller& reusedFiller(std::unique_ptr<RowFiller>& pfiller, size_t nColumns, NameOf nameOf)
+{
+    if (!pfiller || !pfiller->sameColumns(nColumns, nameOf)) {
+        std::vector<std::string> nameS;
+        for (size_t n = 0; n < nColumns; ++n) {
+            nameS.emplace_back(nameOf(n));
+        }
+        pfiller = std::make_unique<RowFiller>(std::move(nameS));
+    }
+    return *pfiller;
+}
+
 // Replaces the content of a result row by row. The rows it held are filled again where they are,
 // so their room is used again; whatever is left of them goes when the writer does, also when the
 // query fails half-way (the result then holds the rows read so far).
