@@ -15,37 +15,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "CCheck.h"
 #include "OstrelCData/OstrelFactory.h"
 
-static int g_nFailures = 0;
 static const char* g_pszAddressFile = NULL;
 
-#define CHECK(cond)                                                                   \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++g_nFailures;                                                            \
-        }                                                                             \
-    } while (0)
-
-#define CHECK_INT(expected, actual)                                                                \
-    do {                                                                                           \
-        long nE_ = (long)(expected), nA_ = (long)(actual);                                         \
-        if (nE_ != nA_) {                                                                          \
-            fprintf(stderr, "%s:%d: %s: expected %ld, got %ld\n", __FILE__, __LINE__, #actual, nE_, \
-                    nA_);                                                                          \
-            ++g_nFailures;                                                                         \
-        }                                                                                          \
-    } while (0)
-
-#define CHECK_STR(expected, actual)                                                                  \
-    do {                                                                                             \
-        if (strcmp((expected), (actual)) != 0) {                                                     \
-            fprintf(stderr, "%s:%d: %s: expected \"%s\", got \"%s\"\n", __FILE__, __LINE__, #actual, \
-                    (expected), (actual));                                                           \
-            ++g_nFailures;                                                                           \
-        }                                                                                            \
-    } while (0)
 
 /* The first line of the address file, e.g. "127.0.0.1:40123". */
 static void readAddress(char* pszAddress, size_t nSize)
@@ -483,7 +457,6 @@ static void closedHandleNeverNamesAnotherUser(void)
 
 static void nullAndStaleHandlesGiveTheFailureValue(void)
 {
-    char sz[16];
     int nNotAHandle = 0;
     USER handles[3];
     int i;
@@ -492,29 +465,10 @@ static void nullAndStaleHandlesGiveTheFailureValue(void)
     handles[1] = &nNotAHandle;
     handles[2] = login("carol", "carol-s3cret");
     ostrel_close(handles[2]); /* stale from here on */
-    for (i = 0; i < 3; ++i) {
-        USER user = handles[i];
-        memset(sz, 'X', sizeof sz);
-        CHECK_INT(-1, ostrel_session(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_customer(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_domain(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userId(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userName(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userContact(sz, sizeof sz, user));
-        CHECK_INT('X', sz[0]);
-        CHECK_INT(0, ostrel_isMemberOf(7, user));
-        CHECK_INT(0, ostrel_hasRole(10, 1, user));
-        CHECK_INT(0, ostrel_hasPermission(10, 1, user));
-        CHECK_INT(-1, ostrel_persistSession(user));
-        ostrel_close(user);
-    }
+    for (i = 0; i < 3; ++i)
+        checkRefusedHandle(handles[i], 7, 10, 1, 1);
     CHECK_INT(0, nNotAHandle);
 }
-
-struct Case {
-    const char* pszName;
-    void (*run)(void);
-};
 
 static const struct Case s_caseS[] = {
     {"AuthenticatesThroughTheTextForm", authenticatesThroughTheTextForm},
@@ -540,25 +494,15 @@ static const struct Case s_caseS[] = {
 
 int main(int argc, char** argv)
 {
-    size_t i;
-    if (argc == 2 && strcmp(argv[1], "--list") == 0) {
-        for (i = 0; i < sizeof s_caseS / sizeof s_caseS[0]; ++i)
-            printf("%s\n", s_caseS[i].pszName);
-        return 0;
-    }
-    if (argc != 3) {
+    int nExit;
+    const struct Case* pcase = argc >= 2 ? pickCase(s_caseS, sizeof s_caseS / sizeof s_caseS[0], argv[1], &nExit) : NULL;
+    if (argc == 2 && !pcase)
+        return nExit;
+    if (argc != 3 || !pcase) {
         fprintf(stderr, "usage: %s CASE ADDRESS_FILE | --list\n", argv[0]);
         return 2;
     }
     g_pszAddressFile = argv[2];
-    for (i = 0; i < sizeof s_caseS / sizeof s_caseS[0]; ++i) {
-        if (strcmp(argv[1], s_caseS[i].pszName) == 0) {
-            s_caseS[i].run();
-            if (g_nFailures)
-                fprintf(stderr, "%d check(s) failed\n", g_nFailures);
-            return g_nFailures ? 1 : 0;
-        }
-    }
-    fprintf(stderr, "no case %s\n", argv[1]);
-    return 2;
+    pcase->run();
+    return caseStatus();
 }

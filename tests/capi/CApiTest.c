@@ -6,36 +6,9 @@
 #include <string.h>
 
 #include "FakeDaemon.h"
+#include "CCheck.h"
 #include "OstrelCData/OstrelFactory.h"
 
-static int g_nFailures = 0;
-
-#define CHECK(cond)                                                                    \
-    do {                                                                               \
-        if (!(cond)) {                                                                 \
-            fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond);  \
-            ++g_nFailures;                                                             \
-        }                                                                              \
-    } while (0)
-
-#define CHECK_INT(expected, actual)                                                               \
-    do {                                                                                          \
-        long nE_ = (long)(expected), nA_ = (long)(actual);                                        \
-        if (nE_ != nA_) {                                                                         \
-            fprintf(stderr, "%s:%d: %s: expected %ld, got %ld\n", __FILE__, __LINE__, #actual, nE_, \
-                    nA_);                                                                         \
-            ++g_nFailures;                                                                        \
-        }                                                                                         \
-    } while (0)
-
-#define CHECK_STR(expected, actual)                                                                  \
-    do {                                                                                             \
-        if (strcmp((expected), (actual)) != 0) {                                                     \
-            fprintf(stderr, "%s:%d: %s: expected \"%s\", got \"%s\"\n", __FILE__, __LINE__, #actual, \
-                    (expected), (actual));                                                           \
-            ++g_nFailures;                                                                           \
-        }                                                                                            \
-    } while (0)
 
 static void connectToService(void)
 {
@@ -274,7 +247,6 @@ static void closeInvalidatesEveryHandleOfTheUser(void)
 
 static void nullAndForeignHandlesAreRefused(void)
 {
-    char sz[16];
     int nNotAHandle = 0;
     USER handles[2];
     int i;
@@ -282,29 +254,10 @@ static void nullAndForeignHandlesAreRefused(void)
     loginAlice();
     handles[0] = NULL;
     handles[1] = &nNotAHandle;
-    for (i = 0; i < 2; ++i) {
-        USER user = handles[i];
-        memset(sz, 'X', sizeof sz);
-        CHECK_INT(-1, ostrel_session(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_customer(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_domain(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userId(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userName(sz, sizeof sz, user));
-        CHECK_INT(-1, ostrel_userContact(sz, sizeof sz, user));
-        CHECK_INT('X', sz[0]);
-        CHECK_INT(0, ostrel_isMemberOf(7, user));
-        CHECK_INT(0, ostrel_hasRole(3, 2, user));
-        CHECK_INT(0, ostrel_hasPermission(3, 5, user));
-        CHECK_INT(-1, ostrel_persistSession(user));
-        ostrel_close(user);
-    }
+    for (i = 0; i < 2; ++i)
+        checkRefusedHandle(handles[i], 7, 3, 2, 5);
     CHECK_INT(0, nNotAHandle);
 }
-
-struct Case {
-    const char* pszName;
-    void (*run)(void);
-};
 
 static const struct Case s_caseS[] = {
     {"AuthenticatesThroughTheTextForm", authenticatesThroughTheTextForm},
@@ -325,25 +278,16 @@ static const struct Case s_caseS[] = {
 
 int main(int argc, char** argv)
 {
-    size_t i;
-    if (argc == 2 && strcmp(argv[1], "--list") == 0) {
-        for (i = 0; i < sizeof s_caseS / sizeof s_caseS[0]; ++i)
-            printf("%s\n", s_caseS[i].pszName);
-        return 0;
-    }
+    int nExit;
+    const struct Case* pcase;
     if (argc != 2) {
         fprintf(stderr, "usage: %s CASE | --list\n", argv[0]);
         return 2;
     }
-    for (i = 0; i < sizeof s_caseS / sizeof s_caseS[0]; ++i) {
-        if (strcmp(argv[1], s_caseS[i].pszName) == 0) {
-            s_caseS[i].run();
-            fake_daemon_stop();
-            if (g_nFailures)
-                fprintf(stderr, "%d check(s) failed\n", g_nFailures);
-            return g_nFailures ? 1 : 0;
-        }
-    }
-    fprintf(stderr, "no case %s\n", argv[1]);
-    return 2;
+    pcase = pickCase(s_caseS, sizeof s_caseS / sizeof s_caseS[0], argv[1], &nExit);
+    if (!pcase)
+        return nExit;
+    pcase->run();
+    fake_daemon_stop();
+    return caseStatus();
 }
