@@ -410,7 +410,8 @@ std::string Service::login(Request& request, bool bValidate)
             authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         }
         wipe(strPassword);
-        std::lock_guard<std::mutex> factory(_mxFactory);
+        // Authorisation only reads the registries and writes into this request's own user, over
+        // a pooled connection of its own: logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);

@@ -23,8 +23,10 @@ namespace Ostreld {
 // registries are single-threaded, so:
 //   _gate       shared by every request while it reads the registries; held alone by a reload,
 //               which rewrites them.
-//   _mxFactory  serialises every call into the factory (grants, users, teams, the session map,
-//               profiles by host). Never held while a password is hashed or a token decrypted.
+//   _mxFactory  serialises every call into the factory that may write it (users, teams, the
+//               session map, profiles by host). Never held while a password is hashed or a token
+//               decrypted. Authorising a login needs only the gate: it reads the registries and
+//               writes into the login's own user.
 //   _mxCodec    serialises decoding request elements, which files domains, customers and teams
 //               in the codec's process-wide caches.
 //   _mxLogins   guards _loginS.
