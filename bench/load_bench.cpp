@@ -1,4 +1,4 @@
-// Load on a real ostreld: N clients at once, each with its own connection, each repeating a login
+// Load on a real ostreld: N client processes at once, each with its own connection, each repeating a login
 // (authenticate) followed by a permission check on the user it got back, for a few seconds. Reported
 // per run: logins per second, and the median and 99th-percentile time of one login with its check,
 // at 1, 4 and 16 clients, once with the lowest password cost (the framework: transport, RSA, XML,
@@ -21,6 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -264,15 +266,41 @@ Service& service()
     return s_service;
 }
 
-// The codec's decoders file what they meet in process-wide caches: one thread at a time.
-std::mutex g_mxCodec;
-
-double processCpuSeconds()
+// The CPU time of the client processes that have ended and been waited for.
+double clientCpuSeconds()
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(RUSAGE_CHILDREN, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Writes all of a buffer to a pipe; false when the reader is gone.
+bool writeAll(int fd, const void* pv, size_t nSize)
+{
+    const char* pch = static_cast<const char*>(pv);
+    while (nSize > 0) {
+        ssize_t n = write(fd, pch, nSize);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        pch += n;
+        nSize -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Reads exactly nSize bytes; false at the end of the pipe before that.
+bool readAll(int fd, void* pv, size_t nSize)
+{
+    char* pch = static_cast<char*>(pv);
+    while (nSize > 0) {
+        ssize_t n = read(fd, pch, nSize);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        pch += n;
+        nSize -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
 // One client with its own connection.
@@ -313,7 +341,6 @@ public:
         Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
         const Vesk::XMLNode* puser = reply.rootNode()->findChild("authenticateduser");
         if (puser == nullptr) return false;
-        std::lock_guard<std::mutex> lock(g_mxCodec);
         OstrelData::AuthenticatedUser authenticated = Codec::AuthenticatedUser::fromXML(puser);
         const OstrelData::ProductMap& productS = static_cast<const OstrelData::User&>(authenticated).products();
         bool bHeld = false;
@@ -372,58 +399,126 @@ const OstrelData::Domain& domainOf(int nUser)
     return *s_domainS[static_cast<size_t>(nUser % benchSize().nDomains)];
 }
 
+// What one client process sends back when its run is over: how it went, then its latencies.
+struct ClientOutcome {
+    int nRefused = 0;
+    int bFailed = 0;
+    uint64_t nLogins = 0;
+};
+
+// The body of client process c: connects, says it is ready, waits for the start, logs in until the
+// end of the run and sends its outcome and latencies (ms) through fdOut. Never returns.
+[[noreturn]] void clientProcess(int c, int nClients, const std::string& strAddress, int fdReady, int fdStart,
+                                int fdOut)
+{
+    ClientOutcome outcome;
+    std::vector<double> latencyS;
+    try {
+        LoadClient client(strAddress);
+        char ch = 'r';
+        if (!writeAll(fdReady, &ch, 1)) _exit(3);
+        // The start is the end of that pipe: the read returns once the parent closes it.
+        while (read(fdStart, &ch, 1) < 0 && errno == EINTR) {
+        }
+        const Clock::time_point tEnd = Clock::now() + std::chrono::seconds(nSecondsPerRun);
+        for (int nUser = c; Clock::now() < tEnd; nUser = (nUser + nClients) % benchSize().nUsers) {
+            OstrelData::User user(domainOf(nUser), OstrelGen::userId(nUser), "", "", "");
+            const Clock::time_point t0 = Clock::now();
+            if (!client.loginAndCheck(user)) ++outcome.nRefused;
+            latencyS.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_load: client %d: %s\n", c, e.what());
+        outcome.bFailed = 1;
+    }
+    outcome.nLogins = latencyS.size();
+    const bool bSent = writeAll(fdOut, &outcome, sizeof outcome) &&
+                       writeAll(fdOut, latencyS.data(), latencyS.size() * sizeof(double));
+    _exit(bSent ? 0 : 3);
+}
+
 void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits = 2048)
 {
     const int nClients = static_cast<int>(state.range(0));
     const std::string strAddress = service().daemonAt(strCost, nKeyBits);
     for (auto _ : state) {
-        std::vector<std::unique_ptr<LoadClient>> clientS;
-        for (int c = 0; c < nClients; ++c)
-            clientS.push_back(std::make_unique<LoadClient>(strAddress));
-        std::vector<std::vector<double>> latencyS(static_cast<size_t>(nClients));
-        std::atomic<int> nRefused{0};
-        std::atomic<bool> bFailed{false};
-        const double dDaemonCpuStart = service().daemonCpuSeconds();
-        const double dClientCpuStart = processCpuSeconds();
-        const Clock::time_point tStart = Clock::now();
-        const Clock::time_point tEnd = tStart + std::chrono::seconds(nSecondsPerRun);
-        std::vector<std::thread> threadS;
+        // Every client is a process of its own, as applications are: the client library keeps
+        // one connection and its caches per process, so nothing is shared between clients here
+        // that would not be shared between real ones.
+        int afdReady[2], afdStart[2];
+        if (pipe(afdReady) != 0 || pipe(afdStart) != 0) throw std::runtime_error("no pipe");
+        std::vector<pid_t> pidS;
+        std::vector<int> fdOutS;
+        const double dClientCpuStart = clientCpuSeconds();
         for (int c = 0; c < nClients; ++c) {
-            threadS.emplace_back([&, c] {
-                try {
-                    for (int nUser = c; Clock::now() < tEnd; nUser = (nUser + nClients) % benchSize().nUsers) {
-                        OstrelData::User user(domainOf(nUser), OstrelGen::userId(nUser), "", "", "");
-                        const Clock::time_point t0 = Clock::now();
-                        if (!clientS[static_cast<size_t>(c)]->loginAndCheck(user)) ++nRefused;
-                        latencyS[static_cast<size_t>(c)].push_back(
-                            std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-                    }
-                } catch (const std::exception&) {
-                    bFailed = true;
-                }
-            });
+            int afdOut[2];
+            if (pipe(afdOut) != 0) throw std::runtime_error("no pipe");
+            pid_t pid = fork();
+            if (pid < 0) throw std::runtime_error("cannot fork a client");
+            if (pid == 0) {
+                close(afdOut[0]);
+                close(afdReady[0]);
+                close(afdStart[1]);
+                clientProcess(c, nClients, strAddress, afdReady[1], afdStart[0], afdOut[1]);
+            }
+            close(afdOut[1]);
+            pidS.push_back(pid);
+            fdOutS.push_back(afdOut[0]);
         }
-        for (std::thread& thread : threadS)
-            thread.join();
-        const double dSeconds = std::chrono::duration<double>(Clock::now() - tStart).count();
-        state.SetIterationTime(dSeconds);
+        close(afdReady[1]);
+        close(afdStart[0]);
+        // All connected before the clock starts; then all go at once.
+        bool bFailed = false;
+        for (int c = 0; c < nClients; ++c) {
+            char ch = 0;
+            if (!readAll(afdReady[0], &ch, 1)) bFailed = true;
+        }
+        const double dDaemonCpuStart = service().daemonCpuSeconds();
+        const Clock::time_point tStart = Clock::now();
+        close(afdStart[1]);  // the end of the pipe is the start signal
+        close(afdReady[0]);
+
         std::vector<double> allS;
-        for (const std::vector<double>& one : latencyS)
-            allS.insert(allS.end(), one.begin(), one.end());
+        int nRefused = 0;
+        for (int fd : fdOutS) {
+            ClientOutcome outcome;
+            if (!readAll(fd, &outcome, sizeof outcome) || outcome.bFailed ||
+                outcome.nLogins > 10000000) {
+                bFailed = true;
+            } else {
+                nRefused += outcome.nRefused;
+                std::vector<double> oneS(static_cast<size_t>(outcome.nLogins));
+                if (!readAll(fd, oneS.data(), oneS.size() * sizeof(double))) bFailed = true;
+                allS.insert(allS.end(), oneS.begin(), oneS.end());
+            }
+            close(fd);
+        }
+        const double dSeconds = std::chrono::duration<double>(Clock::now() - tStart).count();
+        const double dDaemonCpu = service().daemonCpuSeconds() - dDaemonCpuStart;
+        for (pid_t pid : pidS) {
+            int nStatus = 0;
+            waitpid(pid, &nStatus, 0);
+            if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0) {
+                std::fprintf(stderr, "bench_load: a client ended with status %d\n", nStatus);
+                bFailed = true;
+            }
+        }
+        const double dClientCpu = clientCpuSeconds() - dClientCpuStart;
+        state.SetIterationTime(dSeconds);
         if (bFailed || nRefused > 0 || allS.empty()) {
             state.SkipWithError(bFailed ? "a client lost its connection" : "logins were refused");
             return;
         }
         std::sort(allS.begin(), allS.end());
-        state.counters["logins_per_s"] = static_cast<double>(allS.size()) / dSeconds;
+        const double dLogins = static_cast<double>(allS.size());
+        state.counters["logins_per_s"] = dLogins / dSeconds;
         state.counters["p50_ms"] = allS[allS.size() / 2];
         state.counters["p99_ms"] = allS[std::min(allS.size() - 1, allS.size() * 99 / 100)];
-        state.counters["logins"] = static_cast<double>(allS.size());
-        // Where the time goes: CPU per login in the daemon and in the clients (all on this machine).
-        state.counters["daemon_cpu_ms"] =
-            1000 * (service().daemonCpuSeconds() - dDaemonCpuStart) / static_cast<double>(allS.size());
-        state.counters["client_cpu_ms"] =
-            1000 * (processCpuSeconds() - dClientCpuStart) / static_cast<double>(allS.size());
+        state.counters["logins"] = dLogins;
+        // Where the time goes: CPU per login in the daemon and in the clients (all on this machine;
+        // the clients' figure includes connecting and fetching the key once each).
+        state.counters["daemon_cpu_ms"] = 1000 * dDaemonCpu / dLogins;
+        state.counters["client_cpu_ms"] = 1000 * dClientCpu / dLogins;
     }
 }
 
