@@ -133,6 +133,9 @@ void Factory::authorize(OstrelData::User& user)
         OSTREL_RAISE_REMOTE(OstrelData::nNAX_DATABASE, e.nativeExplanation());
     }
     VeskDal::DalDatabase& database = connection.db();
+    // The grant selects as one batch: on SQLite, one lock on the file instead of one per select,
+    // which is most of what a small select costs.
+    VeskDal::DalReads reads(database);
     const VeskDal::SqlSchema& schema = OstrelDal::schema();
     const VeskDal::SqlTable tbCustomerRole(schema, "CustomerProductRole", "PR");
     const VeskDal::SqlTable tbCustomerPermission(schema, "CustomerProductPermission", "PP");

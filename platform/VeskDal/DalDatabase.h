@@ -67,6 +67,15 @@ public:
     // Whether begin() was called without a commit() or rollback() since.
     virtual bool inTransaction() const = 0;
 
+    // Several selects follow that belong together: the handle may keep what each would set up and
+    // take down on its own (SQLite takes and drops its lock on the file for every statement
+    // outside a transaction, which costs more than a small select). Selects only: a write in
+    // between ends the batch first, so it is committed as it would be without one. Does nothing
+    // inside a transaction, or where the engine gains nothing; never fails (the selects then simply
+    // run alone). Ended by endReads() (see DalReads).
+    virtual void beginReads() noexcept {}
+    virtual void endReads() noexcept {}
+
     // The dialect statements are rendered in for this handle.
     SqlLanguage language() const { return _language; }
     // The engine name ("sqlite", "postgresql", "mysql").
@@ -98,6 +107,18 @@ protected:
 
 private:
     SqlLanguage _language;
+};
+
+// The selects made while it lives form one batch of reads on the handle (DalDatabase::beginReads).
+class DalReads {
+public:
+    explicit DalReads(DalDatabase& database) : _database(database) { _database.beginReads(); }
+    ~DalReads() { _database.endReads(); }
+    DalReads(const DalReads&) = delete;
+    DalReads& operator=(const DalReads&) = delete;
+
+private:
+    DalDatabase& _database;
 };
 
 } // namespace VeskDal

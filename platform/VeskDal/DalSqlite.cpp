@@ -80,6 +80,7 @@ public:
         if (statement.kind() == SqlStatement::kindSelect) {
             throw SqlException(__FILE__, __LINE__, SQLERR_WRONGSTATEMENT, "execute() takes no select; use query()");
         }
+        endReads();
         SqlRendering rendering = statement.render(language());
         Running running(*this, rendering);
         while (running.step()) {
@@ -121,6 +122,7 @@ public:
     void executeScript(const std::string& strSql) override
     {
         requireOpen();
+        endReads();
         char* pszError = nullptr;
         if (sqlite3_exec(_pdb, strSql.c_str(), nullptr, nullptr, &pszError) != SQLITE_OK) {
             std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
@@ -136,6 +138,7 @@ public:
         if (_bTransaction) {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "A transaction is open already");
         }
+        endReads();
         // IMMEDIATE takes the write lock now, so two handles cannot both read and then deadlock on
         // upgrading; the busy timeout makes the second one wait instead.
         control("BEGIN IMMEDIATE");
@@ -170,6 +173,31 @@ public:
     }
 
     bool inTransaction() const override { return _bTransaction; }
+
+    void beginReads() noexcept override
+    {
+        if (!_pdb || _bTransaction || _bReads || !sqlite3_get_autocommit(_pdb)) {
+            return;
+        }
+        // A deferred transaction takes the shared lock at the first select and keeps it to the end,
+        // instead of once per select; it never asks for the write lock, so writers only wait for
+        // the batch as they would for one of its selects. Should it fail, the selects run alone.
+        _bReads = sqlite3_exec(_pdb, "BEGIN DEFERRED", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+    void endReads() noexcept override
+    {
+        if (!_bReads) {
+            return;
+        }
+        _bReads = false;
+        // Nothing was written, so ending the batch cannot lose anything; after an error SQLite may
+        // have ended it already.
+        if (_pdb && !sqlite3_get_autocommit(_pdb) &&
+            sqlite3_exec(_pdb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
 
 private:
     // One run of a prepared statement: bound on construction, reset and unbound on destruction.
@@ -297,10 +325,12 @@ private:
             _pdb = nullptr;
         }
         _bTransaction = false;
+        _bReads = false;
     }
 
     sqlite3* _pdb = nullptr;
     bool _bTransaction = false;
+    bool _bReads = false;  // a batch of reads holds a deferred transaction
     StatementCache<sqlite3_stmt*> _statementS;
     std::unique_ptr<RowFiller> _pfiller;
 };

@@ -387,6 +387,63 @@ TEST_P(DalEngine, TransactionsOutOfOrderAreRefused)
     _pdb->rollback();
 }
 
+TEST_P(DalEngine, BatchOfReadsLeavesNoTransactionAndWritesInsideItAreCommittedAtOnce)
+{
+    insertItem(1, SqlText("first"));
+    std::unique_ptr<DalDatabase> pother = _pscratch->open();
+    {
+        DalReads reads(*_pdb);
+        EXPECT_EQ(1, countItems());
+        // A failed select leaves the batch usable.
+        SqlTable tbMissing(_schema, "Missing");
+        SqlSelectStatement missing(tbMissing);
+        missing.addColumn(SqlColumn(tbMissing, "Id"));
+        DalDatabase::Result result;
+        EXPECT_THROW(_pdb->query(result, missing, 0), DalDatabaseException);
+        EXPECT_EQ(1, countItems());
+        // A write is another handle's to see before the batch is over, as without one.
+        insertItem(2, SqlText("second"));
+        EXPECT_EQ(2u, items("", SqlValue(), pother.get()).size());
+        EXPECT_EQ(2, countItems());
+        EXPECT_FALSE(_pdb->inTransaction());
+    }
+    EXPECT_FALSE(_pdb->inTransaction());
+    // The handle takes a transaction and other handles write as before.
+    _pdb->begin();
+    insertItem(3, SqlText("third"));
+    _pdb->commit();
+    insertItem(4, SqlText("fourth"), SqlValue(), pother.get());
+    EXPECT_EQ(4, countItems());
+}
+
+TEST_P(DalEngine, BatchOfReadsInsideATransactionLeavesItToTheCaller)
+{
+    _pdb->begin();
+    insertItem(1, SqlText("inside"));
+    {
+        DalReads reads(*_pdb);
+        EXPECT_EQ(1, countItems());
+    }
+    EXPECT_TRUE(_pdb->inTransaction());
+    _pdb->rollback();
+    EXPECT_EQ(0, countItems());
+}
+
+TEST_P(DalEngine, WriterOnAnotherHandleGetsThroughOnceTheBatchEnds)
+{
+    insertItem(1, SqlText("first"));
+    std::unique_ptr<DalDatabase> pother = _pscratch->open();
+    {
+        DalReads reads(*_pdb);
+        EXPECT_EQ(1, countItems());
+    }
+    // Nothing of the batch is left holding the database.
+    pother->begin();
+    insertItem(2, SqlText("second"), SqlValue(), pother.get());
+    pother->commit();
+    EXPECT_EQ(2, countItems());
+}
+
 TEST_P(DalEngine, FailedStatementCarriesTheServersMessage)
 {
     insertItem(1, SqlText("first"));
