@@ -123,9 +123,10 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
     UserRecord record = checkLogin(user.userId(), strPassword);
     if (needsRehash(record.strHash, _cost)) {
         // The cost was changed since the password was set: store it at the new one. The login
-        // stands even when that fails.
+        // stands even when that fails. Only the hash just verified is replaced, so that a password
+        // changed since (here or by another process) is never put back.
         try {
-            _store.writeHash(record.strUserId, hashPassword(strPassword, _cost));
+            _store.replaceHash(record.strUserId, record.strHash, hashPassword(strPassword, _cost));
         } catch (const OstrelData::Exception& e) {
             logSecurity("Could not store a new hash for " + _store.domain() + "/" + record.strUserId + ": " +
                         e.legend());

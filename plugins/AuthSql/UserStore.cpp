@@ -202,6 +202,27 @@ bool UserStore::writeHash(const std::string& strUserId, const std::string& strHa
     });
 }
 
+bool UserStore::replaceHash(const std::string& strUserId, const std::string& strOld, const std::string& strNew) const
+{
+    return guarded("Storing the password of " + _strDomain + "/" + strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        const VeskDal::SqlTable table(OstrelDal::schema(), "User");
+        VeskDal::SqlColumn colToken(table, "AuthenticationToken");
+        colToken.setValue(SqlText(strNew));
+        VeskDal::SqlUpdateStatement update(table);
+        update.addColumn(colToken);
+        VeskDal::SqlCompoundCondition where;
+        where.addCondition(VeskDal::SqlCondition(VeskDal::SqlColumn(table, "Domain"), SqlText(_strDomain),
+                                                 VeskDal::condEqual));
+        where.addCondition(VeskDal::SqlCondition(VeskDal::SqlColumn(table, "UserId"), SqlText(strUserId),
+                                                 VeskDal::condEqual));
+        where.addCondition(VeskDal::SqlCondition(VeskDal::SqlColumn(table, "AuthenticationToken"), SqlText(strOld),
+                                                 VeskDal::condEqual));
+        update.setWhere(where);
+        return connection.db().execute(update) > 0;
+    });
+}
+
 void UserStore::insert(const UserRecord& record) const
 {
     guarded("Creating user " + _strDomain + "/" + record.strUserId, [&] {

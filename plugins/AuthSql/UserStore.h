@@ -59,6 +59,9 @@ public:
     void writeLockStateOfNobody(const std::string& strUserId) const;
     // Replaces the stored hash; false when the row is gone.
     bool writeHash(const std::string& strUserId, const std::string& strHash) const;
+    // Stores strNew only while the stored hash is still strOld; false when it is not (the password
+    // was changed meanwhile, by this process or another) or the user is gone.
+    bool replaceHash(const std::string& strUserId, const std::string& strOld, const std::string& strNew) const;
 
     // New row, active, no failures; the hash may be empty. Throws 1021 when the database refuses it
     // (a user id that exists already, for instance).

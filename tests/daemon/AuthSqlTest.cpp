@@ -199,6 +199,22 @@ TEST_P(AuthSqlTest, ChangedCostRehashesAtTheNextLogin)
     EXPECT_FALSE(needsRehash(strNew, pdearer->cost()));
 }
 
+TEST_P(AuthSqlTest, RehashReplacesOnlyTheHashItVerified)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "fiona", "pw");
+    const std::string strVerified = record("fiona").strHash;
+    // Meanwhile the password was changed, say by an administrator's tool.
+    OstrelData::PasswordAuthenticationToken current("pw"), changed("changed");
+    ASSERT_TRUE(pauth->passwd(login(*pauth, "fiona", "pw"), current, changed));
+    const std::string strChanged = record("fiona").strHash;
+    EXPECT_FALSE(UserStore("EAST").replaceHash("fiona", strVerified, strVerified + "x"));
+    EXPECT_EQ(strChanged, record("fiona").strHash);
+    EXPECT_TRUE(UserStore("EAST").replaceHash("fiona", strChanged, strVerified));
+    EXPECT_EQ(strVerified, record("fiona").strHash);
+    EXPECT_FALSE(UserStore("EAST").replaceHash("nobody", strVerified, strChanged));
+}
+
 TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
 {
     auto pauth = authenticator();
