@@ -177,6 +177,9 @@ void wipe(std::string& str)
 // The connection's own state: its login, if any.
 struct ConnectionState {
     std::unique_ptr<AuthenticatedUser> plogin;
+    // "DOMAIN/user" of the login, made when it was taken: the login's domain is the registry's,
+    // which a reload rewrites, and audit lines are also written outside the reload gate.
+    std::string strLogin;
 };
 
 struct Service::Request {
@@ -282,7 +285,7 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
         try {
             state.plogin->session().access();
         } catch (const OstrelData::Exception&) {
-            audit(request, "login of " + shown(*state.plogin) + " timed out", false);
+            audit(request, "login of " + state.strLogin + " timed out", false);
             clearLogin(request);
         }
     }
@@ -345,8 +348,8 @@ std::string Service::about(Request&)
 std::string Service::reloadFactory(Request& request)
 {
     requirePermission(request, OSROstrel::nOSRP_Maintain_Products, "reloadfactory");
-    audit(request, "reload asked by " + shown(request.login()), false);
-    reload("asked by " + shown(request.login()));
+    audit(request, "reload asked by " + request.state.strLogin, false);
+    reload("asked by " + request.state.strLogin);
     return emptyReply("reloadfactory");
 }
 
@@ -671,6 +674,7 @@ void Service::requirePermission(const Request& request, int nPermission, const c
 void Service::setLogin(Request& request, const AuthenticatedUser& user)
 {
     request.state.plogin = std::make_unique<AuthenticatedUser>(user);
+    request.state.strLogin = shown(user);
     std::lock_guard<std::mutex> logins(_mxLogins);
     _loginS.insert_or_assign(request.context.id(), user);
 }
@@ -678,6 +682,7 @@ void Service::setLogin(Request& request, const AuthenticatedUser& user)
 void Service::clearLogin(Request& request)
 {
     request.state.plogin.reset();
+    request.state.strLogin.clear();
     std::lock_guard<std::mutex> logins(_mxLogins);
     _loginS.erase(request.context.id());
 }
@@ -685,7 +690,7 @@ void Service::clearLogin(Request& request)
 void Service::audit(const Request& request, const std::string& strText, bool bWarning) const
 {
     std::string strLine = "audit: " + request.strName + " from " + request.context.peer();
-    if (request.loggedIn()) strLine += " (" + shown(request.login()) + ")";
+    if (request.loggedIn()) strLine += " (" + request.state.strLogin + ")";
     strLine += ": " + strText;
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
     if (bWarning)
