@@ -298,27 +298,19 @@ static void permissionsHeldAndNotHeld(void)
 
 static void persistRetrieveAndKill(void)
 {
-    char szSession[128], szAgain[128];
+    char szSession[128], szId[16];
     USER user, retrieved;
     connectToService();
     user = login("erin", "erin-s3cret");
-    CHECK(ostrel_session(szSession, sizeof szSession, user) > 0);
-    CHECK_INT(0, ostrel_persistSession(user));
-
-    retrieved = ostrel_retrieveSession(szSession);
-    CHECK(retrieved == user); /* the same (domain, user id): the same entry */
-    CHECK(ostrel_session(szAgain, sizeof szAgain, retrieved) > 0);
-    CHECK_STR(szSession, szAgain);
+    retrieved = persistAndRetrieve(user, szSession, sizeof szSession);
     expectUser(retrieved, "erin", "Erin Example", "erin@example.org");
     CHECK_INT(1, ostrel_isMemberOf(7, retrieved));
     CHECK_INT(1, ostrel_hasRole(10, 1, retrieved));
     CHECK_INT(1, ostrel_hasPermission(10, 2, retrieved));
 
-    CHECK_INT(0, ostrel_killSession(szSession));
-    CHECK(ostrel_retrieveSession(szSession) == NULL);
-    CHECK(ostrel_killSession(szSession) != 0);
+    killAndCheckGone(szSession);
     /* The entry itself is the library's until it is closed. */
-    CHECK_INT(4, ostrel_userId(szAgain, sizeof szAgain, user));
+    CHECK_INT(4, ostrel_userId(szId, sizeof szId, user));
 }
 
 static void keptSessionIsRetrievedOverANewConnection(void)

@@ -201,21 +201,13 @@ static void heldAndNotHeld(void)
 
 static void persistRetrieveAndKill(void)
 {
-    char szSession[64], szAgain[64];
-    USER user, retrieved;
+    char szSession[64];
+    USER retrieved;
     connectToService();
-    user = loginAlice();
-    CHECK(ostrel_session(szSession, sizeof szSession, user) > 0);
-    CHECK_INT(0, ostrel_persistSession(user));
-
-    retrieved = ostrel_retrieveSession(szSession);
-    CHECK(retrieved == user); /* the same (domain, user id): the same entry */
-    CHECK(ostrel_session(szAgain, sizeof szAgain, retrieved) > 0);
-    CHECK_STR(szSession, szAgain);
+    retrieved = persistAndRetrieve(loginAlice(), szSession, sizeof szSession);
     CHECK_INT(1, ostrel_hasRole(3, 2, retrieved));
 
-    CHECK_INT(0, ostrel_killSession(szSession));
-    CHECK(ostrel_retrieveSession(szSession) == NULL);
+    killAndCheckGone(szSession);
     CHECK_INT(201, ostrel_killSession(szSession));
     CHECK(ostrel_retrieveSession("no-such-session") == NULL);
 }

@@ -61,6 +61,29 @@ static inline void checkRefusedHandle(USER user, int nTeam, int nProduct, int nR
     ostrel_close(user);
 }
 
+/* Persists the user's session and retrieves it again: the same entry, with
+   the same session id, which is left in pszSession. */
+static inline USER persistAndRetrieve(USER user, char* pszSession, size_t nSize)
+{
+    char szAgain[128];
+    USER retrieved;
+    CHECK(ostrel_session(pszSession, (int)nSize, user) > 0);
+    CHECK_INT(0, ostrel_persistSession(user));
+    retrieved = ostrel_retrieveSession(pszSession);
+    CHECK(retrieved == user); /* the same (domain, user id): the same entry */
+    CHECK(ostrel_session(szAgain, sizeof szAgain, retrieved) > 0);
+    CHECK_STR(pszSession, szAgain);
+    return retrieved;
+}
+
+/* Kills a kept session: it cannot be retrieved or killed again. */
+static inline void killAndCheckGone(const char* pszSession)
+{
+    CHECK_INT(0, ostrel_killSession(pszSession));
+    CHECK(ostrel_retrieveSession(pszSession) == NULL);
+    CHECK(ostrel_killSession(pszSession) != 0);
+}
+
 struct Case {
     const char* pszName;
     void (*run)(void);
