@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "Corvel/DaemonComm.h"
 #include "Corvel/EventLogger.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataXML/OstrelFactory.h"
@@ -168,6 +169,26 @@ int ostrel_init(const char* pszInit)
     return guarded(
         [&]() {
             OstrelDataXML::Factory::initialize(text(pszInit, "service"));
+            return 0;
+        },
+        errorCodeOf);
+}
+
+int ostrel_tls(const char* pszCAFile, const char* pszPin, const char* pszCertFile, const char* pszKeyFile)
+{
+    return guarded(
+        [&]() {
+            Corvel::DaemonCommTls tls;
+            tls.strCAFile = pszCAFile ? pszCAFile : "";
+            tls.strPin = pszPin ? pszPin : "";
+            tls.strCertFile = pszCertFile ? pszCertFile : "";
+            tls.strKeyFile = pszKeyFile ? pszKeyFile : "";
+            if (!tls.strPin.empty() && !Corvel::DaemonComm::isPin(tls.strPin))
+                OSTREL_RAISE(OstrelData::nNAX_BADCONFIG,
+                             "A TLS pin is the SHA-256 of a public key: 64 hex digits, or sha256// and Base64.");
+            if (tls.strCertFile.empty() && !tls.strKeyFile.empty())
+                OSTREL_RAISE(OstrelData::nNAX_BADCONFIG, "A TLS client key without its certificate.");
+            Corvel::DaemonComm::setDefaultTls(tls);
             return 0;
         },
         errorCodeOf);

@@ -27,8 +27,18 @@ extern "C" {
 /* An authenticated user held by the library; opaque to callers. */
 typedef void* USER;
 
-/* Connects to the service, e.g. "host:port" or "unix:/path". 0, or the error code. */
+/* Connects to the service, e.g. "host:port", "tls:host:port" or "unix:/path".
+   0, or the error code (1022 when it cannot be reached or, under TLS, is not
+   trusted; the reason goes to standard error). */
 OSTRELCDATA_API int ostrel_init(const char* pszInit);
+
+/* TLS trust for "tls:host:port" services, used by the connections made after
+   it: a CA file (PEM), a pin (the SHA-256 of the service's public key: 64 hex
+   digits, or "sha256//" and Base64), a client certificate and its key (PEM).
+   Null or "" leaves one out; with neither CA file nor pin the system's CA store
+   is used. 0, or the error code. */
+OSTRELCDATA_API int ostrel_tls(const char* pszCAFile, const char* pszPin, const char* pszCertFile,
+                               const char* pszKeyFile);
 
 /* pszUserId names the domain too: "DOMAIN/user", "DOMAIN\user" or "user@DOMAIN".
    pszPassword must be shorter than 4096 bytes. The handle, or null. */

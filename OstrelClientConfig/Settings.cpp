@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 
+#include "Corvel/DaemonComm.h"
 #include "OstrelClientConfig/FileReplace.h"
 #include "OstrelData/Exception.h"
 
@@ -249,6 +250,18 @@ void Settings::load(bool bAdmin)
 
     readValue(keyOstrelLM, "Connect", _strOstrelLocal);
     readValue(keyOstrelLM, "Master", _strOstrelMaster);
+    readValue(keyOstrelLM, "TlsCAFile", _strTlsCAFile);
+    readValue(keyOstrelLM, "TlsPin", _strTlsPin);
+    readValue(keyOstrelLM, "TlsCertFile", _strTlsCertFile);
+    readValue(keyOstrelLM, "TlsKeyFile", _strTlsKeyFile);
+    if (!_strTlsCAFile.empty() || !_strTlsPin.empty() || !_strTlsCertFile.empty()) {
+        Corvel::DaemonCommTls tls;
+        tls.strCAFile = _strTlsCAFile;
+        tls.strPin = _strTlsPin;
+        tls.strCertFile = _strTlsCertFile;
+        tls.strKeyFile = _strTlsKeyFile;
+        Corvel::DaemonComm::setDefaultTls(tls);
+    }
     readValue(keyOstrelCU, "Domain", _strDomain);
     readValue(keyOstrelCU, "Profile", _strProfile);
     readValue(keyOstrelCU, "UserId", _strUserId);
@@ -350,6 +363,31 @@ void Settings::setOstrelMaster(const std::string& strHost)
 {
     requireLoaded();
     setValue(_keyRootOstrelLM, "Master", strHost);
+    save();
+}
+
+void Settings::setTlsCAFile(const std::string& strPath)
+{
+    requireLoaded();
+    setValue(_keyRootOstrelLM, "TlsCAFile", strPath);
+    save();
+}
+
+void Settings::setTlsPin(const std::string& strPin)
+{
+    requireLoaded();
+    if (!strPin.empty() && !Corvel::DaemonComm::isPin(strPin))
+        OSTREL_RAISE(OstrelData::nNAX_BADCONFIG,
+                     "A TLS pin is the SHA-256 of a public key: 64 hex digits, or sha256// and Base64.");
+    setValue(_keyRootOstrelLM, "TlsPin", strPin);
+    save();
+}
+
+void Settings::setTlsClientCertificate(const std::string& strCertFile, const std::string& strKeyFile)
+{
+    requireLoaded();
+    setValue(_keyRootOstrelLM, "TlsCertFile", strCertFile);
+    setValue(_keyRootOstrelLM, "TlsKeyFile", strKeyFile);
     save();
 }
 

@@ -93,6 +93,14 @@ public:
     // The values of the last load: the host setters change the file only.
     const std::string& ostrelLocal() const { return _strOstrelLocal; }
     const std::string& ostrelMaster() const { return _strOstrelMaster; }
+    // Machine-wide trust for "tls:" services ("TlsCAFile", "TlsPin",
+    // "TlsCertFile", "TlsKeyFile"; see Corvel::DaemonCommTls). A load that
+    // finds any of them makes them the process's trust for new connections;
+    // none leaves the system's CA store in use.
+    const std::string& tlsCAFile() const { return _strTlsCAFile; }
+    const std::string& tlsPin() const { return _strTlsPin; }
+    const std::string& tlsCertFile() const { return _strTlsCertFile; }
+    const std::string& tlsKeyFile() const { return _strTlsKeyFile; }
 
     // Each changes the document (and the member where said) and saves at once.
     // Throws 6111 when not loaded or when saving fails.
@@ -105,6 +113,11 @@ public:
     // and read back into ostrelLocal()/ostrelMaster() only by the next load.
     void setOstrelLocal(const std::string& strHost);
     void setOstrelMaster(const std::string& strHost);
+    // Machine-wide TLS trust, likewise (an empty text removes the setting's
+    // effect); the pin is checked for its form first.
+    void setTlsCAFile(const std::string& strPath);
+    void setTlsPin(const std::string& strPin);
+    void setTlsClientCertificate(const std::string& strCertFile, const std::string& strKeyFile);
 
     // Writes the per-user document, and the machine-wide one when loaded as
     // admin. Each file is replaced whole (a new file beside it, synced, then
@@ -148,6 +161,10 @@ private:
     std::string _strUserId;
     std::string _strOstrelLocal;
     std::string _strOstrelMaster;
+    std::string _strTlsCAFile;
+    std::string _strTlsPin;
+    std::string _strTlsCertFile;
+    std::string _strTlsKeyFile;
 
     static Settings* _psettings;
 };

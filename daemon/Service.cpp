@@ -1,8 +1,12 @@
 #include "Service.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -131,6 +135,30 @@ std::string peerHost(const std::string& strPeer)
     return n == std::string::npos ? strPeer : strPeer.substr(0, n);
 }
 
+} // namespace
+
+bool isLoopback(const std::string& strPeer)
+{
+    if (strPeer.compare(0, 5, "unix:") == 0) return true;
+    std::string strHost = strPeer.compare(0, 4, "tls:") == 0 ? strPeer.substr(4) : strPeer;
+    bool bBracketed = !strHost.empty() && strHost[0] == '[';
+    if (bBracketed || std::count(strHost.begin(), strHost.end(), ':') == 1) strHost = peerHost(strHost);
+    unsigned char ab[16];
+    if (inet_pton(AF_INET, strHost.c_str(), ab) == 1) return ab[0] == 127;
+    if (inet_pton(AF_INET6, strHost.c_str(), ab) != 1) return false;
+    static const unsigned char abLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    static const unsigned char abMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(ab, abLoopback, 16) == 0) return true;
+    return std::memcmp(ab, abMapped, 12) == 0 && ab[12] == 127;
+}
+
+bool passwordTransportAllowed(const std::string& strPeer, bool bTls, bool bAllowPlaintext)
+{
+    return bTls || bAllowPlaintext || isLoopback(strPeer);
+}
+
+namespace {
+
 // The registered domain of a decoded user, and a user on it: decoded users point into the codec's
 // caches, the factory works on the registries.
 OstrelData::User rebased(const OstrelData::User& decoded)
@@ -229,7 +257,7 @@ const Service::Route Service::s_routeS[] = {
 };
 
 Service::Service(const KeyPair& keyPair, const Settings& settings)
-    : _keyPair(keyPair), _authSlots(settings.nAuthSlots)
+    : _keyPair(keyPair), _bAllowPlaintextLogins(settings.bAllowPlaintextLogins), _authSlots(settings.nAuthSlots)
 {
 }
 
@@ -385,6 +413,7 @@ std::string Service::validate(Request& request)
 std::string Service::login(Request& request, bool bValidate)
 {
     const char* pszWhat = bValidate ? "validation" : "login";
+    requireSafeTransport(request);
     const XMLNode* puser = request.payload("user");
     const std::string strToken = request.payloadText("authenticationtoken");
     const XMLNode* pprofile = bValidate ? nullptr : request.proot->findChild("profile");
@@ -445,6 +474,7 @@ std::string Service::authenticatedUser(Request& request)
 
 std::string Service::passwd(Request& request)
 {
+    requireSafeTransport(request);
     const XMLNode* puser = request.payload("authenticateduser");
     const std::string strCurrent = request.payloadText("authenticationtokencurrent");
     const std::string strNew = request.payloadText("authenticationtokennew");
@@ -664,6 +694,13 @@ void Service::refuse(const Request& request, const std::string& strWhy) const
     OSTREL_RAISE(OstrelData::nNAX_PERMISSIONDENIED, strWhy);
 }
 
+void Service::requireSafeTransport(const Request& request) const
+{
+    if (passwordTransportAllowed(request.context.peer(), request.context.isTls(), _bAllowPlaintextLogins)) return;
+    refuse(request, "passwords are not taken over plain TCP from beyond this machine; connect with tls:HOST:PORT "
+                    "(or start ostreld with --allow-plaintext-logins on a protected network)");
+}
+
 void Service::requirePermission(const Request& request, int nPermission, const char* pszWhat) const
 {
     if (holdsPermission(request.login(), nPermission)) return;
@@ -691,6 +728,7 @@ void Service::audit(const Request& request, const std::string& strText, bool bWa
 {
     std::string strLine = "audit: " + request.strName + " from " + request.context.peer();
     if (request.loggedIn()) strLine += " (" + request.state.strLogin + ")";
+    if (!request.context.tlsSubject().empty()) strLine += " [certificate " + request.context.tlsSubject() + "]";
     strLine += ": " + strText;
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
     if (bWarning)

@@ -36,10 +36,19 @@ namespace Ostreld {
 //
 // Every connection has its own login, kept in its context's state and touched only by the
 // connection's own thread.
+// Whether a password may come over this connection: under TLS, over a unix socket, from loopback,
+// or anywhere when bAllowPlaintext.
+bool passwordTransportAllowed(const std::string& strPeer, bool bTls, bool bAllowPlaintext);
+// Whether a transport peer or address text ("1.2.3.4:5678", "[::1]:5678", "unix:...", "127.0.0.1")
+// is this machine's loopback.
+bool isLoopback(const std::string& strPeer);
+
 class Service {
 public:
     struct Settings {
         int nAuthSlots = 4;  // authenticator calls at once
+        // Take passwords over plain TCP from peers beyond loopback (a protected network).
+        bool bAllowPlaintextLogins = false;
     };
 
     Service(const KeyPair& keyPair, const Settings& settings);
@@ -91,6 +100,8 @@ private:
 
     // Refuses the request with 6666 and an audit line.
     [[noreturn]] void refuse(const Request& request, const std::string& strWhy) const;
+    // Refuses a request that carries a password over plain TCP from beyond loopback, unless allowed.
+    void requireSafeTransport(const Request& request) const;
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
     void setLogin(Request& request, const OstrelData::AuthenticatedUser& user);
@@ -98,6 +109,7 @@ private:
     void audit(const Request& request, const std::string& strText, bool bWarning) const;
 
     const KeyPair& _keyPair;
+    const bool _bAllowPlaintextLogins;
     ReloadGate _gate;
     std::mutex _mxFactory;
     std::mutex _mxCodec;

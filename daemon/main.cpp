@@ -53,6 +53,8 @@ struct Options {
     long nCleanupSeconds = 60;
     long nAuthWorkers = 0;  // 0: two per core
     std::string strAddressFile;
+    Corvel::DaemonServerTls tls;
+    bool bAllowPlaintextLogins = false;
     bool bHelp = false;
     bool bVersion = false;
 };
@@ -64,8 +66,16 @@ const char* const pszUsage =
     "\n"
     "  --connect CONNECT       database connect string\n"
     "                          (default: engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
-    "  --listen ADDRESS        host:port, [v6addr]:port, *:port, host (port 7420) or unix:/path;\n"
+    "  --listen ADDRESS        host:port, [v6addr]:port, *:port, host (port 7420) or unix:/path,\n"
+    "                          or tls:host:port, tls:[v6addr]:port, tls:*:port (port 7421) for TLS;\n"
     "                          may be given several times (default: 127.0.0.1:7420)\n"
+    "  --tls-cert FILE         certificate chain (PEM) of the tls: listeners; re-read on SIGHUP\n"
+    "  --tls-key FILE          its private key (PEM; default: in the certificate file)\n"
+    "  --tls-client-ca FILE    require client certificates signed by these CAs (PEM)\n"
+    "  --tls-ciphers LIST      OpenSSL cipher list for TLS 1.2 (default: OpenSSL's)\n"
+    "  --tls-min-version V     1.2 (default) or 1.3\n"
+    "  --allow-plaintext-logins  take passwords over plain TCP from beyond loopback (only on a\n"
+    "                          network where nobody can read or redirect the traffic)\n"
     "  --mode MODE             authenticator (default), all, admin, simple or signoff: how much of\n"
     "                          the model to load; only authenticator loads the plug-ins\n"
     "  --key-bits N            size of the RSA key made at start (default 2048)\n"
@@ -109,6 +119,10 @@ Options parseOptions(int argc, char** argv)
         }
         if (strArg == "--trace-sql") {
             options.bTraceSql = true;
+            continue;
+        }
+        if (strArg == "--allow-plaintext-logins") {
+            options.bAllowPlaintextLogins = true;
             continue;
         }
         if (strArg.compare(0, 2, "--") != 0) throw UsageError("unexpected argument '" + strArg + "'");
@@ -157,11 +171,27 @@ Options parseOptions(int argc, char** argv)
             options.nAuthWorkers = numberOption(strName, strValue, 1, 1024);
         } else if (strName == "address-file") {
             options.strAddressFile = strValue;
+        } else if (strName == "tls-cert") {
+            options.tls.strCertFile = strValue;
+        } else if (strName == "tls-key") {
+            options.tls.strKeyFile = strValue;
+        } else if (strName == "tls-client-ca") {
+            options.tls.strClientCAFile = strValue;
+        } else if (strName == "tls-ciphers") {
+            options.tls.strCiphers = strValue;
+        } else if (strName == "tls-min-version") {
+            if (strValue != "1.2" && strValue != "1.3") throw UsageError("--tls-min-version takes 1.2 or 1.3");
+            options.tls.strMinVersion = strValue;
         } else {
             throw UsageError("unknown option --" + strName);
         }
     }
     if (options.listenS.empty()) options.listenS.push_back("127.0.0.1:7420");
+    bool bTlsListener = false;
+    for (const std::string& strListen : options.listenS)
+        bTlsListener = bTlsListener || strListen.compare(0, 4, "tls:") == 0;
+    if (bTlsListener && options.tls.strCertFile.empty()) throw UsageError("a tls: listener needs --tls-cert");
+    if (!bTlsListener && !options.tls.strCertFile.empty()) throw UsageError("--tls-cert given, but no tls: listener");
     return options;
 }
 
@@ -230,6 +260,7 @@ int serve(const Options& options)
 
     Ostreld::Service::Settings settings;
     unsigned nCores = std::thread::hardware_concurrency();
+    settings.bAllowPlaintextLogins = options.bAllowPlaintextLogins;
     settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
                                                    : static_cast<int>(2 * (nCores > 0 ? nCores : 1));
     Ostreld::Service service(*pkey, settings);
@@ -244,6 +275,13 @@ int serve(const Options& options)
         },
         serverOptions);
     server.setCloseHandler([&service](Corvel::ConnectionContext& context) { service.connectionClosed(context); });
+    const bool bTls = !options.tls.strCertFile.empty();
+    try {
+        if (bTls) server.setTls(options.tls);
+    } catch (const Corvel::Exception& e) {
+        logger.logError("Cannot serve TLS: " + e.legend(), Corvel::layerService);
+        return nExitFailure;
+    }
     try {
         for (const std::string& strAddress : options.listenS)
             server.listen(strAddress);
@@ -251,6 +289,16 @@ int serve(const Options& options)
     } catch (const Corvel::Exception& e) {
         logger.logError("Cannot listen: " + e.legend(), Corvel::layerService);
         return nExitFailure;
+    }
+    for (const std::string& strAddress : server.addresses()) {
+        if (strAddress.compare(0, 4, "tls:") == 0 || Ostreld::isLoopback(strAddress)) continue;
+        logger.logWarning("Plain TCP on " + strAddress + ": anyone on the network path can read and redirect "
+                              "what crosses it; " +
+                              (options.bAllowPlaintextLogins
+                                   ? std::string("passwords ARE taken there (--allow-plaintext-logins)")
+                                   : std::string("passwords from beyond loopback are refused there")) +
+                              "; listen on tls:HOST:PORT instead",
+                          Corvel::layerSecurity);
     }
     if (!options.strAddressFile.empty()) {
         try {
@@ -268,6 +316,16 @@ int serve(const Options& options)
             timespec wait{0, 250 * 1000 * 1000};
             int nSignal = sigtimedwait(&signalS, nullptr, &wait);
             if (nSignal == SIGHUP) {
+                if (bTls) {
+                    // A renewed certificate reaches new connections; open ones keep theirs.
+                    try {
+                        server.setTls(options.tls);
+                        logger.logInfo("TLS certificate re-read from " + options.tls.strCertFile, Corvel::layerService);
+                    } catch (const Corvel::Exception& e) {
+                        logger.logError("TLS certificate not re-read, the old one stays: " + e.legend(),
+                                        Corvel::layerService);
+                    }
+                }
                 service.reload("SIGHUP");
             } else if (nSignal == SIGTERM || nSignal == SIGINT) {
                 logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),

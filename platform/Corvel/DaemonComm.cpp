@@ -14,6 +14,7 @@
 #include "Corvel/Exception.h"
 #include "Corvel/Framing.h"
 #include "Corvel/Net.h"
+#include "Corvel/Stream.h"
 
 namespace Corvel {
 
@@ -30,7 +31,8 @@ namespace {
 // its own reference, so a handler that disconnects (or destroys) the DaemonComm
 // from the receive thread leaves the link alive until the thread is done.
 struct Link {
-    int fd = -1;
+    std::unique_ptr<net::Stream> pstream;  // set before the receive thread starts, closed by ~Link
+    int fd = -1;                           // pstream's socket, for poll
     int afdWake[2] = {-1, -1};  // written by disconnect() to stop the receive thread
     DaemonComm::Callback callback;
     std::string strTarget;
@@ -50,7 +52,7 @@ struct Link {
 
     ~Link()
     {
-        net::closeFd(fd);
+        if (pstream) pstream->close();
         net::closeFd(afdWake[0]);
         net::closeFd(afdWake[1]);
     }
@@ -67,7 +69,7 @@ struct Link {
         }
         // Wakes a sender blocked on a daemon that does not read, wakes the
         // receive thread, and tells the daemon we are gone.
-        shutdown(fd, SHUT_RDWR);
+        pstream->shutdown(SHUT_RDWR);
     }
 
     std::string brokenReason()
@@ -84,7 +86,7 @@ struct Link {
         iovec aVector[2] = {{const_cast<char*>(strHeader.data()), strHeader.size()},
                             {const_cast<char*>(strPayload.data()), strPayload.size()}};
         nLastSendMs = net::nowMs();
-        if (net::writeAll(fd, aVector, 2, timing.nSendMs, strWhy)) return true;
+        if (pstream->writeAll(aVector, 2, timing.nSendMs, strWhy)) return true;
         breakWith("Cannot send to '" + strTarget + "': " + strWhy);
         return false;
     }
@@ -164,9 +166,10 @@ struct Link {
         int64_t nFrameStartMs = 0;
         std::vector<char> buffer(65536);
         while (!bStopping && !bBroken) {
-            pollfd apfd[2] = {{fd, POLLIN, 0}, {afdWake[0], POLLIN, 0}};
+            pollfd apfd[2] = {{fd, pstream->pollEvents(), 0}, {afdWake[0], POLLIN, 0}};
             long nTimeout = pollTimeout(reader, nFrameStartMs);
-            int nRc = poll(apfd, 2, nTimeout > 1000000 ? 1000000 : int(nTimeout));
+            // Bytes TLS has already taken off the socket are not seen by poll.
+            int nRc = pstream->hasBuffered() ? 1 : poll(apfd, 2, nTimeout > 1000000 ? 1000000 : int(nTimeout));
             if (nRc < 0) {
                 if (errno == EINTR) continue;
                 breakWith("Lost '" + strTarget + "': " + net::errnoText(errno));
@@ -181,14 +184,15 @@ struct Link {
                 if (timing.nKeepAliveMs > 0) keepAlive();
                 continue;
             }
-            ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            std::string strWhy;
+            long n = pstream->read(buffer.data(), buffer.size(), strWhy);
             if (n == 0) {
                 breakWith("Connection closed by '" + strTarget + "'");
                 return;
             }
+            if (n == net::Stream::readWouldBlock) continue;
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-                breakWith("Lost '" + strTarget + "': " + net::errnoText(errno));
+                breakWith("Lost '" + strTarget + "': " + strWhy);
                 return;
             }
             size_t nUsed = 0;
@@ -217,8 +221,11 @@ struct DaemonComm::Impl {
     mutable std::mutex mx;  // guards everything below
     std::string strService;
     std::vector<net::Endpoint> endpointS;
+    net::ServiceName name;
     bool bLocated = false;
     DaemonCommTiming timing;
+    bool bOwnTls = false;  // tls below applies; otherwise the process default
+    DaemonCommTls tls;
     std::shared_ptr<Link> plink;
     std::thread receiver;
 
@@ -266,11 +273,12 @@ void DaemonComm::locateService(std::string& strScratch1, std::string& strScratch
                            strService + "': " + e.legend());
     }
     strHost = name.bUnix ? name.strPath : name.strHost;
-    strScratch1 = name.bUnix ? "unix" : "tcp";
+    strScratch1 = name.bUnix ? "unix" : name.bTls ? "tls" : "tcp";
     strScratch2 = endpointS.front().strText;
     nScratch = name.bUnix ? 0 : name.nPort;
     std::lock_guard<std::mutex> lock(_pimpl->mx);
     _pimpl->strService = strService;
+    _pimpl->name = name;
     _pimpl->endpointS = std::move(endpointS);
     _pimpl->bLocated = true;
 }
@@ -279,13 +287,17 @@ void DaemonComm::connect()
 {
     std::vector<net::Endpoint> endpointS;
     std::string strService;
+    net::ServiceName name;
     DaemonCommTiming timing;
+    DaemonCommTls tls;
     {
         std::lock_guard<std::mutex> lock(_pimpl->mx);
         if (!_pimpl->bLocated) fail(__LINE__, "connect() called before the service was located");
         endpointS = _pimpl->endpointS;
         strService = _pimpl->strService;
+        name = _pimpl->name;
         timing = _pimpl->timing;
+        tls = _pimpl->bOwnTls ? _pimpl->tls : defaultTls();
     }
     disconnect();
     auto plink = std::make_shared<Link>();
@@ -293,7 +305,15 @@ void DaemonComm::connect()
     plink->strTarget = strService;
     plink->timing = timing;
     net::makeWakePipe(plink->afdWake);
-    plink->fd = net::connectBounded(endpointS, timing.nConnectMs, strService);
+    int64_t nDeadline = net::nowMs() + (timing.nConnectMs > 0 ? timing.nConnectMs : 1);
+    int fd = net::connectBounded(endpointS, timing.nConnectMs, strService);
+    if (name.bTls) {
+        // The handshake shares the connect time-out; it closes fd when it throws.
+        plink->pstream = net::tls::connect(fd, tls, name.strHost, strService, nDeadline);
+    } else {
+        plink->pstream = std::make_unique<net::Stream>(fd);
+    }
+    plink->fd = plink->pstream->fd();
     plink->nLastSendMs = net::nowMs();
     std::lock_guard<std::mutex> lock(_pimpl->mx);
     try {
@@ -320,7 +340,7 @@ void DaemonComm::disconnect()
     ssize_t nIgnored = write(plink->afdWake[1], &c, 1);
     (void)nIgnored;
     // Also wakes a sender blocked on a daemon that does not read.
-    shutdown(plink->fd, SHUT_RDWR);
+    plink->pstream->shutdown(SHUT_RDWR);
     if (receiver.joinable()) {
         if (receiver.get_id() == std::this_thread::get_id())
             receiver.detach();  // the handler disconnected us: the thread ends when it returns
@@ -368,6 +388,46 @@ DaemonCommTiming DaemonComm::timing() const
 {
     std::lock_guard<std::mutex> lock(_pimpl->mx);
     return _pimpl->timing;
+}
+
+namespace {
+std::mutex g_mxDefaultTls;  // guards g_defaultTls
+DaemonCommTls g_defaultTls;
+} // namespace
+
+void DaemonComm::setTls(const DaemonCommTls& tls)
+{
+    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    _pimpl->tls = tls;
+    _pimpl->bOwnTls = true;
+}
+
+void DaemonComm::setDefaultTls(const DaemonCommTls& tls)
+{
+    std::lock_guard<std::mutex> lock(g_mxDefaultTls);
+    g_defaultTls = tls;
+}
+
+DaemonCommTls DaemonComm::defaultTls()
+{
+    std::lock_guard<std::mutex> lock(g_mxDefaultTls);
+    return g_defaultTls;
+}
+
+bool DaemonComm::isPin(const std::string& strPin)
+{
+    try {
+        net::tls::canonicalPin(strPin);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+bool DaemonComm::isTls() const
+{
+    std::shared_ptr<Link> plink = _pimpl->link();
+    return plink && plink->pstream->isTls();
 }
 
 } // namespace Corvel

@@ -19,6 +19,17 @@ struct CORVEL_API DaemonCommTiming {
                                 // daemon's idle time-out spares a live client; 0: never
 };
 
+// How a link trusts a daemon named "tls:host:port". Empty texts take the default.
+struct CORVEL_API DaemonCommTls {
+    std::string strCAFile;    // PEM file of the CAs trusted; empty: the system's store
+                              // (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply)
+    std::string strPin;       // SHA-256 of the daemon certificate's public key: 64 hex digits
+                              // (colons allowed) or "sha256//" and Base64. When set, that key is
+                              // trusted as itself, whatever signed it and whatever name it bears.
+    std::string strCertFile;  // the client's certificate chain (PEM), for daemons that ask for one
+    std::string strKeyFile;   // its private key (PEM); empty: in the certificate file
+};
+
 // A client's message link to a daemon. Every message received is handed to the
 // handler on the link's own receive thread.
 //
@@ -47,14 +58,19 @@ public:
     // Resolves strService (for daemon strDaemon) and fills strHost; the other
     // three out-values are scratch space the caller does not read.
     // strService: "host:port", "[v6addr]:port", "host" or "v6addr" (port 7420), or
-    // "unix:/path" (strHost is then the path). Remembers the addresses for
+    // "unix:/path" (strHost is then the path); "tls:" before any but the last
+    // (port 7421 by default) runs the link under TLS, the daemon's certificate
+    // checked against the trust of setTls() (or the process default) and the
+    // host name or address. A link never falls back to plain TCP. Remembers the addresses for
     // connect(). Throws Corvel::Exception for bad text or an unknown host.
     virtual void locateService(std::string& strScratch1, std::string& strScratch2, std::string& strHost,
                                int& nScratch, const std::string& strService, const std::string& strDaemon);
     // Each throws Corvel::Exception on failure.
     // connect(): connects to the located service within the connect time-out
-    // (trying every address) and starts the receive thread; a connected link is
-    // disconnected first. Throws when nothing is located or nobody accepts.
+    // (trying every address; the TLS handshake included) and starts the receive
+    // thread; a connected link is disconnected first. Throws when nothing is
+    // located, nobody accepts, or a TLS daemon is not trusted (the legend says
+    // why: unknown issuer, name mismatch, expired, pin mismatch, ...).
     void connect();
     // Stops and joins the receive thread, waiting for a delivery in progress to
     // return, and closes the socket. Called from the handler itself, it leaves the
@@ -73,6 +89,15 @@ public:
     // Time-outs; a change takes effect at the next connect().
     void setTiming(const DaemonCommTiming& timing);
     DaemonCommTiming timing() const;
+    // TLS trust for this link alone; takes effect at the next connect().
+    void setTls(const DaemonCommTls& tls);
+    // The trust links use unless given their own; process-wide.
+    static void setDefaultTls(const DaemonCommTls& tls);
+    static DaemonCommTls defaultTls();
+    // True when strPin has a pin's form (see DaemonCommTls::strPin).
+    static bool isPin(const std::string& strPin);
+    // True when the link runs under TLS.
+    bool isTls() const;
 
 private:
     struct Impl;

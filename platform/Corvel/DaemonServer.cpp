@@ -15,6 +15,7 @@
 #include "Corvel/Exception.h"
 #include "Corvel/Framing.h"
 #include "Corvel/Net.h"
+#include "Corvel/Stream.h"
 
 namespace Corvel {
 
@@ -73,8 +74,24 @@ std::string unixPeerText(int fd, int& nUid)
 // ---- ConnectionContext -----------------------------------------------------
 
 ConnectionContext::ConnectionContext(uint64_t uId, int fd, const std::string& strPeer, int nPeerUid, long nSendMs)
-    : _uId(uId), _strPeer(strPeer), _nPeerUid(nPeerUid), _nSendMs(nSendMs), _fd(fd)
+    : _uId(uId), _strPeer(strPeer), _nPeerUid(nPeerUid), _nSendMs(nSendMs), _fd(fd),
+      _pstream(std::make_shared<net::Stream>(fd))
 {
+}
+
+void ConnectionContext::secure(std::unique_ptr<net::Stream> pstream)
+{
+    std::string strSubject = pstream->peerSubject();
+    std::lock_guard<std::mutex> lock(_mxSend);
+    _pstream->release();  // the TLS stream owns the socket now
+    _pstream = std::move(pstream);
+    _strTlsSubject = strSubject;
+}
+
+bool ConnectionContext::isTls() const
+{
+    std::lock_guard<std::mutex> lock(_mxSend);
+    return _pstream->isTls();
 }
 
 ConnectionContext::~ConnectionContext()
@@ -96,7 +113,7 @@ void ConnectionContext::close()
     // Wakes the connection's thread when it waits for the next request; only the
     // reading side, so that a reply being made can still go out.
     std::lock_guard<std::mutex> lock(_mxSend);
-    if (_fd >= 0) shutdown(_fd, SHUT_RD);
+    if (_fd >= 0) _pstream->shutdown(SHUT_RD);
 }
 
 bool ConnectionContext::isOpen() const
@@ -113,10 +130,11 @@ bool ConnectionContext::sendFrame(unsigned char nKind, uint32_t uRequestId, cons
     {
         std::lock_guard<std::mutex> lock(_mxSend);
         if (_fd < 0 || !_bOpen) return false;
-        if (net::writeAll(_fd, aVector, 2, _nSendMs, strWhy)) return true;
+        if (_bAwaitingTls) return false;  // nothing goes out in clear on a TLS listener
+        if (_pstream->writeAll(aVector, 2, _nSendMs, strWhy)) return true;
         // A partial frame leaves the stream unusable.
         _bOpen = false;
-        shutdown(_fd, SHUT_RDWR);
+        _pstream->shutdown(SHUT_RDWR);
     }
     logger().logWarning("Closed connection from " + _strPeer + ": cannot send: " + strWhy, layerService);
     return false;
@@ -125,7 +143,7 @@ bool ConnectionContext::sendFrame(unsigned char nKind, uint32_t uRequestId, cons
 void ConnectionContext::shutdownSocket()
 {
     std::lock_guard<std::mutex> lock(_mxSend);
-    if (_fd >= 0) shutdown(_fd, SHUT_RDWR);
+    if (_fd >= 0) _pstream->shutdown(SHUT_RDWR);
 }
 
 void ConnectionContext::closeSocket()
@@ -135,13 +153,15 @@ void ConnectionContext::closeSocket()
     shutdownSocket();
     std::lock_guard<std::mutex> lock(_mxSend);
     _bOpen = false;
-    net::closeFd(_fd);
+    _pstream->close();
+    _fd = -1;
 }
 
 // ---- DaemonServer ----------------------------------------------------------
 
 struct DaemonServer::Listener {
     int fd = -1;
+    bool bTls = false;
     std::string strText;
     std::string strPath;  // unix socket file, removed at the end if still ours
     dev_t nDevice = 0;
@@ -159,6 +179,7 @@ struct DaemonServer::Listener {
 
 struct DaemonServer::Connection {
     std::shared_ptr<ConnectionContext> pcontext;
+    std::shared_ptr<void> ptlsContext;  // the TLS listener's certificate at accept; null for plain
     std::thread thread;
     std::atomic<bool> bDone{false};  // the thread has finished its work and may be joined
 };
@@ -222,6 +243,7 @@ void DaemonServer::listen(const std::string& strAddress)
     for (const net::Endpoint& ep : endpointS) {
         int nFamily = reinterpret_cast<const sockaddr*>(&ep.addr)->sa_family;
         auto plistener = std::make_unique<Listener>();
+        plistener->bTls = name.bTls;
         plistener->fd = socket(nFamily, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (plistener->fd < 0) {
             strWhy = net::errnoText(errno);
@@ -255,6 +277,7 @@ void DaemonServer::listen(const std::string& strAddress)
         socklen_t nLen = sizeof addr;
         getsockname(plistener->fd, reinterpret_cast<sockaddr*>(&addr), &nLen);
         plistener->strText = nFamily == AF_UNIX ? ep.strText : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
+        if (name.bTls) plistener->strText = "tls:" + plistener->strText;
         newS.push_back(std::move(plistener));
     }
     if (newS.empty()) fail(__LINE__, "Cannot listen on '" + strAddress + "': " + strWhy);
@@ -275,6 +298,9 @@ void DaemonServer::start()
     std::lock_guard<std::mutex> lock(_mxLifecycle);
     if (_bRunning) fail(__LINE__, "The server is running already");
     if (_listenerS.empty()) fail(__LINE__, "The server listens on no address");
+    for (const auto& plistener : _listenerS)
+        if (plistener->bTls && !tlsContext())
+            fail(__LINE__, "Cannot serve TLS on " + plistener->strText + ": no certificate was given");
     try {
         _acceptor = std::thread([this] { acceptLoop(); });
     } catch (const std::system_error& e) {
@@ -420,6 +446,10 @@ void DaemonServer::accept(const Listener& listener)
     }
     auto pconnection = std::make_shared<Connection>();
     pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _options.nSendMs));
+    if (listener.bTls) {
+        pconnection->ptlsContext = tlsContext();
+        pconnection->pcontext->_bAwaitingTls = true;
+    }
     try {
         pconnection->thread = std::thread([this, pconnection] { serve(pconnection); });
     } catch (const std::system_error& e) {
@@ -436,7 +466,7 @@ void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
     t_pServing = this;
     ConnectionContext& context = *pconnection->pcontext;
     try {
-        serveFrames(context);
+        if (!pconnection->ptlsContext || handshake(context, pconnection->ptlsContext.get())) serveFrames(context);
     } catch (const std::exception& e) {
         logger().logError("Closed connection from " + context.peer() + ": " + e.what(), layerService);
     }
@@ -450,6 +480,44 @@ void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
     }
     t_pServing = nullptr;
     pconnection->bDone = true;
+}
+
+std::shared_ptr<void> DaemonServer::tlsContext() const
+{
+    std::lock_guard<std::mutex> lock(_mxTls);
+    return _ptlsContext;
+}
+
+void DaemonServer::setTls(const DaemonServerTls& tls)
+{
+    std::shared_ptr<void> pctx = net::tls::makeServerContext(tls);
+    std::lock_guard<std::mutex> lock(_mxTls);
+    _ptlsContext = std::move(pctx);
+}
+
+bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
+{
+    // The handshake is bounded like a frame: a peer that stalls in it, or sends
+    // something else, holds its slot no longer than that.
+    long nLimitMs = _options.nHandshakeMs > 0 ? _options.nHandshakeMs : 10000;
+    if (_options.nIdleMs > 0 && _options.nIdleMs < nLimitMs) nLimitMs = _options.nIdleMs;
+    std::string strWhy;
+    std::unique_ptr<net::Stream> pstream = net::tls::accept(
+        context._fd, static_cast<SSL_CTX*>(ptlsContext), net::nowMs() + nLimitMs, _fdStopRead, strWhy);
+    if (!pstream) {
+        if (strWhy != "stopping")
+            logger().logWarning("Closed connection from " + context.peer() + ": " + strWhy, layerService);
+        return false;
+    }
+    context.secure(std::move(pstream));
+    {
+        std::lock_guard<std::mutex> lock(context._mxSend);
+        context._bAwaitingTls = false;
+    }
+    logger().logDebug("TLS with " + context.peer() +
+                          (context.tlsSubject().empty() ? std::string() : " (certificate " + context.tlsSubject() + ")"),
+                      layerService);
+    return true;
 }
 
 void DaemonServer::serveFrames(ConnectionContext& context)
@@ -469,8 +537,10 @@ void DaemonServer::serveFrames(ConnectionContext& context)
             nWait = nFrameStartMs + _options.nFrameMs - nNow;
         if (nWait < 0) nWait = 0;
         if (nWait > 1000000) nWait = 1000000;
-        pollfd apfd[2] = {{fd, POLLIN, 0}, {_fdStopRead, POLLIN, 0}};
-        int nRc = poll(apfd, 2, int(nWait));
+        net::Stream& stream = *context._pstream;  // replaced only before this loop
+        pollfd apfd[2] = {{fd, stream.pollEvents(), 0}, {_fdStopRead, POLLIN, 0}};
+        // Bytes TLS has already taken off the socket are not seen by poll.
+        int nRc = stream.hasBuffered() ? 1 : poll(apfd, 2, int(nWait));
         if (nRc < 0) {
             if (errno == EINTR) continue;
             logger().logError("Closed connection from " + strPeer + ": " + net::errnoText(errno), layerService);
@@ -493,15 +563,16 @@ void DaemonServer::serveFrames(ConnectionContext& context)
             }
             continue;
         }
-        ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        std::string strWhy;
+        long n = stream.read(buffer.data(), buffer.size(), strWhy);
         if (n == 0) {
             logger().logDebug("Connection from " + strPeer + " closed by the peer", layerService);
             return;
         }
+        if (n == net::Stream::readWouldBlock) continue;
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             if (!context._bCloseRequested)
-                logger().logInfo("Closed connection from " + strPeer + ": " + net::errnoText(errno), layerService);
+                logger().logInfo("Closed connection from " + strPeer + ": " + strWhy, layerService);
             return;
         }
         nLastActivityMs = net::nowMs();

@@ -15,6 +15,18 @@
 namespace Corvel {
 
 class DaemonServer;
+namespace net {
+class Stream;
+}
+
+// The certificate and policy of "tls:" listeners.
+struct CORVEL_API DaemonServerTls {
+    std::string strCertFile;      // PEM: the certificate, then its chain
+    std::string strKeyFile;       // PEM private key; empty: in the certificate file
+    std::string strClientCAFile;  // when set, clients must show a certificate this CA signed
+    std::string strCiphers;       // OpenSSL cipher list for TLS 1.2; empty: OpenSSL's default
+    std::string strMinVersion = "1.2";  // "1.2" or "1.3"; older versions are never offered
+};
 
 // Limits and time-outs of a DaemonServer; times in milliseconds, 0 = none.
 struct CORVEL_API DaemonServerOptions {
@@ -24,6 +36,7 @@ struct CORVEL_API DaemonServerOptions {
     long nSendMs = 30000;          // a client that takes no bytes for this long is closed
     uint32_t nMaxRequest = 16u * 1024u * 1024u;  // longest request accepted, in bytes (at most 16 MiB);
                                                   // bounds the memory a client can claim
+    long nHandshakeMs = 10000;     // a TLS handshake must be done within this (and the idle time)
     int nUnixMode = 0666;          // mode of unix socket files (who may connect)
     int nBacklog = 128;
 };
@@ -43,6 +56,11 @@ public:
     int peerUid() const { return _nPeerUid; }
     // A serial number, unique within the process.
     uint64_t id() const { return _uId; }
+    // How the peer came: under TLS, over a unix socket, or else plain TCP.
+    bool isTls() const;
+    bool isUnix() const { return _strPeer.compare(0, 5, "unix:") == 0; }
+    // The subject of the certificate a TLS peer showed ("" when none).
+    const std::string& tlsSubject() const { return _strTlsSubject; }
 
     // The application's per-connection state: set and read by the handler, which
     // for one connection always runs on one thread at a time. Freed with the context.
@@ -62,6 +80,8 @@ public:
 private:
     friend class DaemonServer;
     ConnectionContext(uint64_t uId, int fd, const std::string& strPeer, int nPeerUid, long nSendMs);
+    // Puts the TLS stream in place of the plain one once the handshake is done.
+    void secure(std::unique_ptr<net::Stream> pstream);
     // Writes one frame; false (and the connection shut down) on failure.
     bool sendFrame(unsigned char nKind, uint32_t uRequestId, const std::string& strPayload);
     // Shuts the socket down so that blocked readers and writers return.
@@ -75,8 +95,11 @@ private:
     std::shared_ptr<void> _pstate;       // touched by the connection's thread only
     std::atomic<bool> _bCloseRequested{false};
     std::atomic<bool> _bOpen{true};
-    mutable std::mutex _mxSend;          // serialises writes; guards _fd against closing mid-write
-    int _fd;
+    mutable std::mutex _mxSend;          // serialises writes; guards the stream against closing mid-write
+    int _fd;                             // the socket, as long as it is open
+    std::shared_ptr<net::Stream> _pstream;  // reads and writes of it, plain or TLS
+    std::string _strTlsSubject;
+    bool _bAwaitingTls = false;          // guarded by _mxSend: a TLS peer before its handshake
 };
 
 // Listens on one or more addresses and answers request frames with the
@@ -109,13 +132,20 @@ public:
     void setCloseHandler(CloseHandler closeHandler);
 
     // Binds and listens on strAddress: "host:port", "[v6addr]:port", "*:port"
-    // (every local address), "host" (port 7420) or "unix:/path". Port 0 lets the
+    // (every local address), "host" (port 7420) or "unix:/path"; "tls:" before
+    // any but the last serves TLS there (see setTls()). Port 0 lets the
     // system choose (see addresses()). A leftover unix socket file nobody listens
     // on is replaced; a live one or any other file is left alone and refused.
     // Only before start(); throws Corvel::Exception.
     void listen(const std::string& strAddress);
     // The addresses listened on, in the forms above, with the actual ports.
     std::vector<std::string> addresses() const;
+    // Loads the certificate, key and policy of the TLS listeners; throws
+    // Corvel::Exception naming the file and the reason, leaving the previous
+    // ones in use. Callable while running: connections accepted afterwards use
+    // the new ones, those already open keep theirs. start() refuses TLS
+    // listeners without it.
+    void setTls(const DaemonServerTls& tls);
 
     // Starts accepting on another thread and returns. Throws when nothing is
     // listened on or the server runs already.
@@ -144,7 +174,10 @@ private:
     void acceptLoop();
     void accept(const Listener& listener);
     void serve(const std::shared_ptr<Connection>& pconnection);
+    // The TLS handshake of a connection; false (logged) when it failed.
+    bool handshake(ConnectionContext& context, void* ptlsContext);
     void serveFrames(ConnectionContext& context);
+    std::shared_ptr<void> tlsContext() const;
     // Joins connection threads that have ended. Caller holds _mxConnections.
     void reapLocked();
     void closeListeners();
@@ -159,6 +192,8 @@ private:
     std::thread _acceptor;
     std::atomic<bool> _bRunning{false};
     std::mutex _mxLifecycle;  // serialises start() and stop()
+    mutable std::mutex _mxTls;  // guards _ptlsContext
+    std::shared_ptr<void> _ptlsContext;  // the current SSL_CTX of the TLS listeners
 
     mutable std::mutex _mxConnections;  // guards _connectionS
     std::vector<std::shared_ptr<Connection>> _connectionS;

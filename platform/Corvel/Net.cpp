@@ -77,11 +77,20 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-ServiceName parseServiceName(const std::string& strText, bool bListen)
+ServiceName parseServiceName(const std::string& strService, bool bListen)
 {
     ServiceName name;
-    if (strText.empty()) fail(__LINE__, "Empty service name");
-    if (hasBadCharacter(strText)) fail(__LINE__, "Service name '" + strText + "' holds blanks or control characters");
+    if (strService.empty()) fail(__LINE__, "Empty service name");
+    if (hasBadCharacter(strService))
+        fail(__LINE__, "Service name '" + strService + "' holds blanks or control characters");
+    std::string strText = strService;
+    if (strText.compare(0, 4, "tls:") == 0) {
+        name.bTls = true;
+        name.nPort = nNET_DefaultTlsPort;
+        strText.erase(0, 4);
+        if (strText.empty()) fail(__LINE__, "No host after 'tls:' in service '" + strService + "'");
+        if (strText.compare(0, 5, "unix:") == 0) fail(__LINE__, "TLS over a unix socket is not offered: '" + strService + "'");
+    }
     if (strText.compare(0, 5, "unix:") == 0) {
         name.bUnix = true;
         name.strPath = strText.substr(5);

@@ -14,13 +14,15 @@
 namespace Corvel {
 namespace net {
 
-// The port a service text without one means.
+// The port a service text without one means, plain and under TLS.
 constexpr int nNET_DefaultPort = 7420;
+constexpr int nNET_DefaultTlsPort = 7421;
 
 // A service named in one of the forms "host:port", "[v6addr]:port", "host",
-// "v6addr" (default port) or "unix:/path".
+// "v6addr" (default port) or "unix:/path"; any but the last may follow "tls:".
 struct ServiceName {
     bool bUnix = false;
+    bool bTls = false;
     std::string strHost;  // host name or address text; empty or "*" = every local address (listening)
     int nPort = nNET_DefaultPort;
     std::string strPath;  // the socket file, for unix

@@ -76,14 +76,29 @@ private:
     std::string _strError;
 };
 
+// TLS trust given on the command line goes before that of the machine-wide file
+// (which loading the settings put in place).
+void applyTlsOptions(const Arguments& args)
+{
+    if (!args.has("tls-ca") && !args.has("tls-pin") && !args.has("tls-cert")) {
+        if (args.has("tls-key")) throw UsageError("--tls-key goes with --tls-cert");
+        return;
+    }
+    const std::string strCA = args.value("tls-ca"), strPin = args.value("tls-pin");
+    const std::string strCert = args.value("tls-cert"), strKey = args.value("tls-key");
+    if (ostrel_tls(strCA.c_str(), strPin.c_str(), strCert.c_str(), strKey.c_str()) != 0)
+        throw UsageError("bad TLS options");
+}
+
 std::string serviceHost(const Arguments& args, SettingsFiles& files)
 {
+    Settings* psettings = files.tryLoad(false);
+    applyTlsOptions(args);
     if (args.has("service")) {
         if (args.value("service").empty())
             throw UsageError("--service needs a host");
         return args.value("service");
     }
-    Settings* psettings = files.tryLoad(false);
     if (psettings && !psettings->ostrelLocal().empty())
         return psettings->ostrelLocal();
     std::string strWhy = "no service host: give --service HOST, or set one with 'ostrel config --set-service HOST'";
@@ -96,8 +111,9 @@ void connect(const std::string& strHost)
 {
     const int nCode = ostrel_init(strHost.c_str());
     if (nCode != 0)
-        throw Failure("cannot reach the service at " + strHost + " (error " + std::to_string(nCode) +
-                      "); is ostreld running?");
+        throw Failure("cannot reach the service at " + strHost + " (error " + std::to_string(nCode) + ")" +
+                      (strHost.compare(0, 4, "tls:") == 0 ? "; is ostreld running there, and trusted (see above)?"
+                                                          : "; is ostreld running?"));
 }
 
 std::string requireOption(const Arguments& args, const char* pszName)
@@ -267,7 +283,8 @@ std::string joinedNames(const Settings::ProfileMap& profileS)
 int runConfig(const Arguments& args)
 {
     SettingsFiles files(args);
-    static const char* const apszSetters[] = {"set-service", "set-master", "set-domain", "set-profile", "set-user"};
+    static const char* const apszSetters[] = {"set-service", "set-master", "set-domain", "set-profile", "set-user",
+                                              "set-tls-ca", "set-tls-pin"};
     bool bChanging = false;
     for (const char* pszName : apszSetters) {
         if (args.has(pszName)) {
@@ -280,12 +297,17 @@ int runConfig(const Arguments& args)
         throw UsageError("config takes options only");
 
     // Hosts live in the machine-wide file, which only an administrator writes.
-    const bool bAdmin = args.has("set-service") || args.has("set-master");
+    const bool bAdmin = args.has("set-service") || args.has("set-master") || args.has("set-tls-ca") ||
+                        args.has("set-tls-pin");
     Settings& settings = files.load(bAdmin);
     if (args.has("set-service"))
         settings.setOstrelLocal(args.value("set-service"));
     if (args.has("set-master"))
         settings.setOstrelMaster(args.value("set-master"));
+    if (args.has("set-tls-ca"))
+        settings.setTlsCAFile(args.value("set-tls-ca"));
+    if (args.has("set-tls-pin"))
+        settings.setTlsPin(args.value("set-tls-pin"));
     if (args.has("set-domain"))
         settings.setDefaultDomain(Settings::Domain(args.value("set-domain")));
     if (args.has("set-profile"))
@@ -297,6 +319,8 @@ int runConfig(const Arguments& args)
 
     std::cout << "service host:    " << settings.ostrelLocal() << "\n"
               << "master host:     " << settings.ostrelMaster() << "\n"
+              << "TLS CA file:     " << settings.tlsCAFile() << "\n"
+              << "TLS pin:         " << settings.tlsPin() << "\n"
               << "default domain:  " << settings.defaultDomain() << "\n"
               << "default profile: " << settings.defaultProfile() << "\n"
               << "user id:         " << settings.userId() << "\n"
@@ -339,24 +363,30 @@ const std::vector<Command>& commands()
         {"logout", "logout --session ID", "Ends the session (as 'session kill').\n", {{"session", true}},
          killSession},
         {"config",
-         "config [--set-service HOST] [--set-master HOST] [--set-domain DOMAIN] [--set-profile NAME] "
-         "[--set-user ID]",
-         "Shows the settings, after making the changes asked for. The service hosts are\n"
-         "machine-wide (only an administrator may set them); the rest is per user.\n",
-         {{"set-service", true}, {"set-master", true}, {"set-domain", true}, {"set-profile", true},
-          {"set-user", true}},
+         "config [--set-service HOST] [--set-master HOST] [--set-tls-ca FILE] [--set-tls-pin PIN] "
+         "[--set-domain DOMAIN] [--set-profile NAME] [--set-user ID]",
+         "Shows the settings, after making the changes asked for. The service hosts and\n"
+         "the TLS trust are machine-wide (only an administrator may set them); the rest\n"
+         "is per user.\n",
+         {{"set-service", true}, {"set-master", true}, {"set-tls-ca", true}, {"set-tls-pin", true},
+          {"set-domain", true}, {"set-profile", true}, {"set-user", true}},
          runConfig},
     };
     return s_commandS;
 }
 
 const std::vector<OptionSpec> g_globalOptionS = {
-    {"service", true}, {"system-config", true}, {"user-config", true}, {"help", false}};
+    {"service", true}, {"system-config", true}, {"user-config", true}, {"tls-ca", true}, {"tls-pin", true},
+    {"tls-cert", true}, {"tls-key", true}, {"help", false}};
 
 const char* const pszGlobalHelp =
     "Options of every command:\n"
     "  --service HOST        the service to use, instead of the one in the settings\n"
-    "                        (\"host\", \"host:port\" or \"unix:/path\")\n"
+    "                        (\"host\", \"host:port\", \"tls:host:port\" or \"unix:/path\")\n"
+    "  --tls-ca FILE         trust the CAs of this PEM file for a tls: service (default:\n"
+    "                        the machine-wide setting, else the system's CA store)\n"
+    "  --tls-pin PIN         trust the service whose public key has this SHA-256\n"
+    "  --tls-cert FILE, --tls-key FILE  a client certificate, for services that ask\n"
     "  --system-config PATH  the machine-wide settings file (default /etc/ostreld/rcostrel)\n"
     "  --user-config PATH    the per-user settings file (default $HOME/.rcostrel)\n"
     "  --help                this help, or the command's\n"
@@ -398,8 +428,9 @@ int run(const std::vector<std::string>& wordS)
             bHelp = true;
         } else if (strWord.compare(0, 2, "--") == 0) {
             restS.push_back(strWord);
-            const bool bValueFollows = strWord == "--service" || strWord == "--system-config" ||
-                                       strWord == "--user-config";
+            bool bValueFollows = false;
+            for (const OptionSpec& spec : g_globalOptionS)
+                bValueFollows = bValueFollows || (spec.bTakesValue && strWord == std::string("--") + spec.pszName);
             if (bValueFollows && i + 1 < wordS.size())
                 restS.push_back(wordS[++i]);
         } else if (!(pcommand = findCommand(strWord))) {
