@@ -172,6 +172,11 @@ DaemonProcess::DaemonProcess(const std::string& strConnect, const std::vector<st
         std::string strAddress = readFile(_strDir + "/address");
         if (!strAddress.empty()) {
             _strAddress = strAddress.substr(0, strAddress.find('\n'));
+            std::string::size_type nStart = 0, nEnd;
+            while ((nEnd = strAddress.find('\n', nStart)) != std::string::npos) {
+                _addressS.push_back(strAddress.substr(nStart, nEnd - nStart));
+                nStart = nEnd + 1;
+            }
             return;
         }
         int nStatus = 0;
@@ -232,7 +237,7 @@ bool DaemonProcess::waitForLog(const std::string& strText, long nTimeoutMs) cons
 
 // ---- the wire client
 
-WireClient::WireClient(const std::string& strAddress)
+WireClient::WireClient(const std::string& strAddress, const Corvel::DaemonCommTls& tls)
     : _comm(Corvel::DaemonComm::Callback(
           [this](Corvel::DaemonComm::Status status, const std::string& strMessage) { received(status, strMessage); }))
 {
@@ -241,6 +246,7 @@ WireClient::WireClient(const std::string& strAddress)
     mp_init(&_key.N);
     std::string s1, s2, strHost;
     int n = 0;
+    _comm.setTls(tls);
     _comm.locateService(s1, s2, strHost, n, strAddress, "ostreld");
     _comm.connect();
 }

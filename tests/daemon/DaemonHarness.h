@@ -70,6 +70,8 @@ public:
     DaemonProcess& operator=(const DaemonProcess&) = delete;
 
     const std::string& address() const { return _strAddress; }
+    // Every address listened on (the first is address()), as the address file lists them.
+    const std::vector<std::string>& addresses() const { return _addressS; }
     pid_t pid() const { return _pid; }
     void signal(int nSignal) const;
     // Sends SIGTERM and waits for the end; returns the exit code (-1 after a signal or time-out).
@@ -83,12 +85,14 @@ private:
     pid_t _pid = -1;
     std::string _strDir;
     std::string _strAddress;
+    std::vector<std::string> _addressS;
 };
 
 // One connection to the daemon, speaking the protocol with the shared codec.
 class WireClient {
 public:
-    explicit WireClient(const std::string& strAddress);
+    // tls: the trust for a "tls:" address.
+    explicit WireClient(const std::string& strAddress, const Corvel::DaemonCommTls& tls = Corvel::DaemonCommTls());
     ~WireClient();
 
     // Sends one request text and waits for its reply; throws std::runtime_error when the link

@@ -63,6 +63,9 @@ TEST(ServiceName, EachFormFillsTheHost)
     EXPECT_EQ("localhost", locate(comm, "localhost"));
     EXPECT_EQ("/run/ostreld/socket", locate(comm, "unix:/run/ostreld/socket"));
     EXPECT_EQ("unix:/run/ostreld/socket", comm.target());
+    EXPECT_EQ("127.0.0.1", locate(comm, "tls:127.0.0.1:9000"));
+    EXPECT_EQ("::1", locate(comm, "tls:[::1]"));
+    EXPECT_EQ("tls:[::1]", comm.target());
 }
 
 TEST(ServiceName, BadTextIsRefusedWithTheReason)
@@ -83,6 +86,9 @@ TEST(ServiceName, BadTextIsRefusedWithTheReason)
         {"[]:7420", "Empty address"},
         {"unix:", "No socket path"},
         {"host name:1", "blanks"},
+        {"tls:", "No host after 'tls:'"},
+        {"tls:host:0", "out of range"},
+        {"tls:unix:/run/s", "not offered"},
     };
     for (const Case& c : caseS)
         EXPECT_NE(std::string::npos, legendOf([&] { locate(comm, c.pszService); }).find(c.pszReason))

@@ -4,14 +4,17 @@
 // Pieces the transport tests share: a recording message handler, a captured
 // event log, and a raw socket for crafting what a well-behaved peer never sends.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -213,6 +216,75 @@ private:
 
     int _fd = -1;
     Corvel::framing::FrameReader _reader;
+};
+
+// Copies the bytes of one connection both ways between a client and strTarget (an address
+// RawPeer takes), keeping what passes: what someone on the path sees.
+class ByteRelay {
+public:
+    explicit ByteRelay(const std::string& strTarget) : _strTarget(strTarget)
+    {
+        _fdListen = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(_fdListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t nLen = sizeof addr;
+        getsockname(_fdListen, reinterpret_cast<sockaddr*>(&addr), &nLen);
+        _nPort = ntohs(addr.sin_port);
+        ::listen(_fdListen, 4);
+        _thread = std::thread([this] { run(); });
+    }
+    ~ByteRelay()
+    {
+        _bStop = true;
+        _thread.join();
+        ::close(_fdListen);
+    }
+    int port() const { return _nPort; }
+    std::string seen()
+    {
+        std::lock_guard<std::mutex> lock(_mx);
+        return _strSeen;
+    }
+
+private:
+    void run()
+    {
+        pollfd pfd{_fdListen, POLLIN, 0};
+        while (!_bStop && poll(&pfd, 1, 50) == 0) {
+        }
+        if (_bStop) return;
+        int fdClient = ::accept(_fdListen, nullptr, nullptr);
+        RawPeer server(_strTarget);
+        char ab[4096];
+        while (!_bStop) {
+            pollfd apfd[2] = {{fdClient, POLLIN, 0}, {server.fd(), POLLIN, 0}};
+            if (poll(apfd, 2, 50) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!apfd[i].revents) continue;
+                ssize_t n = ::recv(apfd[i].fd, ab, sizeof ab, 0);
+                if (n <= 0) {
+                    ::close(fdClient);
+                    return;
+                }
+                {
+                    std::lock_guard<std::mutex> lock(_mx);
+                    _strSeen.append(ab, size_t(n));
+                }
+                ::send(i == 0 ? server.fd() : fdClient, ab, size_t(n), MSG_NOSIGNAL);
+            }
+        }
+        ::close(fdClient);
+    }
+
+    std::string _strTarget;
+    int _fdListen = -1;
+    int _nPort = 0;
+    std::atomic<bool> _bStop{false};
+    std::mutex _mx;
+    std::string _strSeen;
+    std::thread _thread;
 };
 
 } // namespace transport_test
