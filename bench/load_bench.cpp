@@ -10,6 +10,16 @@
 // at 16 clients uses a 1024-bit key, to show what the framework does apart from RSA. Besides the
 // rate and the latencies each run reports the CPU time per login of the daemon and of the clients.
 //
+// The daemon listens on plain TCP and on TLS at once, with a throw-away CA and a P-256 certificate
+// made here by the openssl command. At the lowest cost, 1 and 16 clients also run:
+//   lowCostTls             the same logins over TLS, on one connection per client;
+//   plainConnectPerLogin   a new connection for every login (connect, fetch the key, log in), plain;
+//   tlsResumedPerLogin     the same over TLS, each connection resuming the client's last session;
+//   tlsFullPerLogin        the same over TLS with a full handshake each time, as a new process makes
+//                          (the client library also builds a new TLS context each time, as one would).
+// A connection per login also reports the mean time of the connect with its handshake. At the end
+// the rates of TLS and of plain TCP are set side by side.
+//
 //   bench_load [benchmark flags]
 
 #include <benchmark/benchmark.h>
@@ -28,7 +38,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -79,6 +91,8 @@ std::string readFile(const std::string& strPath)
     return text.str();
 }
 
+// Runs a program to its end (found on PATH when the name has no slash); throws with its output
+// when it fails.
 void run(const std::vector<std::string>& argS, const std::string& strLog)
 {
     posix_spawn_file_actions_t actions;
@@ -90,16 +104,27 @@ void run(const std::vector<std::string>& argS, const std::string& strLog)
         argv.push_back(const_cast<char*>(str.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error("cannot start " + argS[0]);
     posix_spawn_file_actions_destroy(&actions);
     int nStatus = 0;
     waitpid(pid, &nStatus, 0);
-    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
-        throw std::runtime_error(argS[0] + " " + argS[3] + " failed: " + readFile(strLog));
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0) {
+        std::string strCommand;
+        for (const std::string& str : argS)
+            strCommand += (strCommand.empty() ? "" : " ") + str;
+        throw std::runtime_error(strCommand + " failed: " + readFile(strLog));
+    }
 }
 
-// The generated database, made once per process, and a daemon on it with one password cost.
+// Where a daemon listens.
+struct Endpoints {
+    std::string strPlain;
+    std::string strTls;
+};
+
+// The generated database and the certificates, made once per process, and a daemon on them with one
+// password cost.
 class Service {
 public:
     Service()
@@ -118,20 +143,23 @@ public:
         pdb->close();
         admin({"init", "--plugin", OSTREL_BENCH_PLUGIN, "--sql-dir", OSTREL_SQL_DIR});
         admin({"param", "set", "library", "1", "lockout_threshold", "0"});
+        makeCertificates();
     }
     ~Service()
     {
         stopDaemon();
-        for (const char* pszName : {"/ostrel.db", "/ostrel.db-journal", "/address", "/daemon.log", "/admin.log"})
-            std::remove((_strDir + pszName).c_str());
-        rmdir(_strDir.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(_strDir, ignored);
     }
+
+    // The CA that signed the daemon's certificate (PEM).
+    std::string caFile() const { return _strDir + "/ca.pem"; }
 
     // A daemon whose plug-in hashes at the given cost (empty: the default), with every user's
     // password stored at that cost.
-    const std::string& daemonAt(const std::string& strCost, int nKeyBits)
+    const Endpoints& daemonAt(const std::string& strCost, int nKeyBits)
     {
-        if (_pid > 0 && strCost == _strCost && nKeyBits == _nKeyBits) return _strAddress;
+        if (_pid > 0 && strCost == _strCost && nKeyBits == _nKeyBits) return _endpoints;
         stopDaemon();
         if (strCost.empty()) {
             removeParam("argon2_opslimit");
@@ -142,7 +170,9 @@ public:
         }
         setPasswords();
         std::remove((_strDir + "/address").c_str());
-        std::vector<std::string> argS{OSTREL_BENCH_DAEMON, "--connect", _strConnect, "--listen", "127.0.0.1:0",
+        std::vector<std::string> argS{OSTREL_BENCH_DAEMON, "--connect", _strConnect,
+                                      "--listen", "127.0.0.1:0", "--listen", "tls:127.0.0.1:0",
+                                      "--tls-cert", _strDir + "/server.pem", "--tls-key", _strDir + "/server.key",
                                       "--address-file", _strDir + "/address", "--log-level", "warning",
                                       "--key-bits", std::to_string(nKeyBits)};
         std::vector<char*> argv;
@@ -158,12 +188,15 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         for (int i = 0; i < 1200 && readFile(_strDir + "/address").empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::string strAddress = readFile(_strDir + "/address");
-        if (strAddress.empty()) throw std::runtime_error("ostreld did not start: " + readFile(strLog));
-        _strAddress = strAddress.substr(0, strAddress.find('\n'));
+        std::istringstream addressS(readFile(_strDir + "/address"));
+        _endpoints = Endpoints();
+        for (std::string strLine; std::getline(addressS, strLine);)
+            (strLine.compare(0, 4, "tls:") == 0 ? _endpoints.strTls : _endpoints.strPlain) = strLine;
+        if (_endpoints.strPlain.empty() || _endpoints.strTls.empty())
+            throw std::runtime_error("ostreld did not start: " + readFile(strLog));
         _strCost = strCost;
         _nKeyBits = nKeyBits;
-        return _strAddress;
+        return _endpoints;
     }
 
     // CPU seconds the daemon has used so far.
@@ -183,6 +216,28 @@ public:
     }
 
 private:
+    // A CA of its own and a certificate from it for the loopback address, both P-256 (what a
+    // deployment would pick), so that the clients check a chain and a name as they would in use.
+    void makeCertificates()
+    {
+        const std::string strLog = _strDir + "/openssl.log";
+        // A new P-256 key in strKey and for it a certificate request in strOut, or with -x509 a
+        // self-signed certificate.
+        auto newKey = [&](const std::string& strSubject, const std::string& strKey, const std::string& strOut,
+                          const std::vector<std::string>& moreS) {
+            std::vector<std::string> argS{"openssl", "req",    "-newkey", "ec",   "-pkeyopt", "ec_paramgen_curve:P-256",
+                                          "-nodes",  "-subj",  strSubject, "-keyout", strKey, "-out", strOut};
+            argS.insert(argS.end(), moreS.begin(), moreS.end());
+            run(argS, strLog);
+        };
+        newKey("/CN=ostrel bench CA", _strDir + "/ca.key", caFile(), {"-x509", "-days", "2"});
+        newKey("/CN=localhost", _strDir + "/server.key", _strDir + "/server.csr", {});
+        std::ofstream(_strDir + "/server.ext") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+        run({"openssl", "x509", "-req", "-in", _strDir + "/server.csr", "-CA", caFile(), "-CAkey", _strDir + "/ca.key",
+             "-set_serial", "1", "-days", "2", "-extfile", _strDir + "/server.ext", "-out", _strDir + "/server.pem"},
+            strLog);
+    }
+
     void admin(const std::vector<std::string>& wordS)
     {
         std::vector<std::string> argS{OSTREL_BENCH_ADMIN, "--connect", _strConnect};
@@ -254,7 +309,7 @@ private:
 
     std::string _strDir;
     std::string _strConnect;
-    std::string _strAddress;
+    Endpoints _endpoints;
     std::string _strCost;
     int _nKeyBits = 0;
     pid_t _pid = -1;
@@ -303,7 +358,7 @@ bool readAll(int fd, void* pv, size_t nSize)
     return true;
 }
 
-// One client with its own connection.
+// One client with its own link to the daemon.
 class LoadClient {
 public:
     explicit LoadClient(const std::string& strAddress)
@@ -323,13 +378,24 @@ public:
         std::string s1, s2, s3;
         int n = 0;
         _comm.locateService(s1, s2, s3, n, strAddress, "ostreld");
+    }
+    ~LoadClient() { rsa_free(&_key); }
+
+    // Connects; a TLS address with the given trust.
+    void connect(const Corvel::DaemonCommTls& tls)
+    {
+        _comm.setTls(tls);
         _comm.connect();
+    }
+    void disconnect() { _comm.disconnect(); }
+    // Fetches the daemon's key, as the client library does on every connection it makes.
+    void fetchKey()
+    {
         Vesk::XMLDoc request = Codec::Envelope::request("initialize");
         request.rootNode()->attribute("version", "5.0.4.0");
         Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
         Codec::RsaKey::fromXML(reply.rootNode()->findChild("rsa"), _key);
     }
-    ~LoadClient() { rsa_free(&_key); }
 
     // One login and a permission check on its result; false when the login was refused.
     bool loginAndCheck(const OstrelData::User& user)

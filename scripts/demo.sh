@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# make demo: a new SQLite database with sample data made by ostrel-admin, ostreld on a free loopback
-# port, a sample user logged in through the C API (the ostrel command), his roles and permissions,
-# and the daemon stopped again, whatever happens on the way.
+# make demo: a new SQLite database with sample data made by ostrel-admin, a throw-away CA and a
+# certificate for ostreld made with the openssl command, ostreld under TLS on a free loopback port, a
+# sample user logged in through the C API (the ostrel command) over a verified TLS connection, his
+# roles and permissions, and the daemon stopped again, whatever happens on the way.
 #
 #   bash scripts/demo.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
@@ -59,9 +60,22 @@ admin grant add user EAST/alice 10 permission 2 --status revoked
 admin profile add default --default
 echo "customer ACME, domain EAST, users alice and bob in team 7, product 10 with 2 roles and 3 permissions"
 
+echo "== A throw-away CA, and a certificate it signs for ostreld on 127.0.0.1"
+(
+  cd "$work"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem -days 1 \
+    -subj "/CN=Ostrel demo CA"
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ostreld.key -out ostreld.csr \
+    -subj "/CN=localhost"
+  printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >ostreld.ext
+  openssl x509 -req -in ostreld.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 -extfile ostreld.ext \
+    -out ostreld.pem
+) >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log" >&2; echo "demo: cannot make the certificates" >&2; exit 1; }
+echo "$(openssl x509 -in "$work/ostreld.pem" -noout -subject), issued by the demo CA"
+
 echo "== Starting ostreld"
-"$bin/ostreld" --connect "$connect" --listen 127.0.0.1:0 --address-file "$work/address" \
-  >"$work/ostreld.log" 2>&1 &
+"$bin/ostreld" --connect "$connect" --listen tls:127.0.0.1:0 --tls-cert "$work/ostreld.pem" \
+  --tls-key "$work/ostreld.key" --address-file "$work/address" >"$work/ostreld.log" 2>&1 &
 daemon_pid=$!
 for _ in $(seq 1 300); do
   [ -s "$work/address" ] && break
@@ -73,13 +87,16 @@ for _ in $(seq 1 300); do
 done
 [ -s "$work/address" ] || { echo "demo: ostreld did not start listening" >&2; exit 1; }
 address=$(head -n 1 "$work/address")
-echo "ostreld (pid $daemon_pid) listens on $address"
+echo "ostreld (pid $daemon_pid) listens on $address: TLS, its certificate checked against the demo CA"
 
 : >"$work/rcostrel"
 : >"$work/user-rcostrel"
-ostrel() { "$bin/ostrel" --service "$address" --system-config "$work/rcostrel" --user-config "$work/user-rcostrel" "$@"; }
+ostrel() {
+  "$bin/ostrel" --service "$address" --tls-ca "$work/ca.pem" --system-config "$work/rcostrel" \
+    --user-config "$work/user-rcostrel" "$@"
+}
 
-echo "== EAST/alice logs in through the C API"
+echo "== EAST/alice logs in through the C API, over TLS"
 session=$(echo "alice-s3cret" | ostrel login EAST/alice --password-stdin)
 ostrel whoami --session "$session"
 

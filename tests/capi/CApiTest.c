@@ -123,6 +123,15 @@ static void noServiceIsReportedNotFatal(void)
     CHECK(ostrel_killSession("S1") != 0);
 }
 
+static void tlsTrustIsCheckedBeforeUse(void)
+{
+    CHECK_INT(6111, ostrel_tls(NULL, "not-a-pin", NULL, NULL));
+    CHECK_INT(6111, ostrel_tls("", "", "", "/only/a/key.pem"));
+    CHECK_INT(0, ostrel_tls(NULL, "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", NULL, NULL));
+    CHECK_INT(0, ostrel_tls(NULL, NULL, NULL, NULL));
+    CHECK_INT(1022, ostrel_init("tls:"));
+}
+
 /* --- Text accessors ------------------------------------------------------ */
 
 static void accessorsFillLargeBuffersWithNuls(void)
@@ -259,6 +268,7 @@ static const struct Case s_caseS[] = {
     {"LongPasswordIsRefusedBeforeAnythingIsSent", longPasswordIsRefusedBeforeAnythingIsSent},
     {"NullTextArgumentsAreRefused", nullTextArgumentsAreRefused},
     {"NoServiceIsReportedNotFatal", noServiceIsReportedNotFatal},
+    {"TlsTrustIsCheckedBeforeUse", tlsTrustIsCheckedBeforeUse},
     {"AccessorsFillLargeBuffersWithNuls", accessorsFillLargeBuffersWithNuls},
     {"AccessorsTruncateAndTerminateSmallBuffers", accessorsTruncateAndTerminateSmallBuffers},
     {"AccessorsWithoutRoomWriteNothing", accessorsWithoutRoomWriteNothing},

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "ConfigTestSupport.h"
+#include "Corvel/DaemonComm.h"
 #include "OstrelClientConfig/OstrelClientConfig.h"
 
 using OstrelClientConfig::Settings;
@@ -239,6 +240,27 @@ TEST_F(SettingsChanges, HostChangeShowsOnlyAfterTheNextLoad)
     admin->load(true);
     EXPECT_EQ("h2", admin->ostrelLocal());
     EXPECT_EQ("m2", admin->ostrelMaster());
+}
+
+TEST_F(SettingsChanges, MachineWideTlsTrustIsKeptAndBecomesTheProcessDefault)
+{
+    Corvel::DaemonComm::setDefaultTls(Corvel::DaemonCommTls());
+    ASSERT_EQ(0, ::chmod(machinePath().c_str(), 0644));
+    std::unique_ptr<Settings> admin = reloaded(true);
+    EXPECT_EQ("", admin->tlsCAFile());  // files written before TLS read as before
+    EXPECT_EQ("", Corvel::DaemonComm::defaultTls().strCAFile);
+    const std::string strPin(64, 'a');
+    EXPECT_SETTINGS_THROW(admin->setTlsPin("sha256//short"), OstrelData::nNAX_BADCONFIG,
+                          "A TLS pin is the SHA-256 of a public key: 64 hex digits, or sha256// and Base64.");
+    admin->setTlsCAFile("/etc/ssl/ostrel-ca.pem");
+    admin->setTlsPin(strPin);
+    std::unique_ptr<Settings> p = reloaded();
+    EXPECT_EQ("/etc/ssl/ostrel-ca.pem", p->tlsCAFile());
+    EXPECT_EQ(strPin, p->tlsPin());
+    EXPECT_EQ("svc.example:7420", p->ostrelLocal());
+    EXPECT_EQ("/etc/ssl/ostrel-ca.pem", Corvel::DaemonComm::defaultTls().strCAFile);
+    EXPECT_EQ(strPin, Corvel::DaemonComm::defaultTls().strPin);
+    Corvel::DaemonComm::setDefaultTls(Corvel::DaemonCommTls());
 }
 
 TEST_F(SettingsChanges, OrdinaryUserDoesNotWriteTheMachineFile)
