@@ -465,22 +465,62 @@ const OstrelData::Domain& domainOf(int nUser)
     return *s_domainS[static_cast<size_t>(nUser % benchSize().nDomains)];
 }
 
+// How often a client of a run connects.
+enum class Connect {
+    once,            // one connection for the whole run
+    perLogin,        // a new one for every login; over TLS it resumes the client's last session
+    perLoginAfresh,  // a new one for every login, over TLS with a full handshake each time
+};
+
+// One configuration of the load; each runs at the client counts listed.
+struct RunSpec {
+    const char* pszName;
+    std::string strCost;  // Argon2id memory (KiB) at one pass; empty: the plug-in's default cost
+    int nKeyBits;
+    bool bTls;
+    Connect connect;
+    std::vector<int64_t> clientS;
+};
+
+// The trust of a client's connection n. The client library keeps a TLS context per trust setting,
+// and in it the last session to each service, so that every connection would resume the one
+// before; for a full handshake each time, connection n names the CA file by a path of its own:
+// the same folder, then n in binary as a run of "/." and "/", then the name.
+Corvel::DaemonCommTls trustFor(const std::string& strCAFile, Connect connect, unsigned n)
+{
+    Corvel::DaemonCommTls tls;
+    tls.strCAFile = strCAFile;
+    std::string strSpelling;
+    for (; connect == Connect::perLoginAfresh && n > 0; n >>= 1)
+        strSpelling += n & 1 ? "/." : "/";
+    tls.strCAFile.insert(strCAFile.rfind('/'), strSpelling);
+    return tls;
+}
+
 // What one client process sends back when its run is over: how it went, then its latencies.
 struct ClientOutcome {
     int nRefused = 0;
     int bFailed = 0;
     uint64_t nLogins = 0;
+    double dConnectMs = 0;  // all its timed connects together, handshakes included
 };
 
 // The body of client process c: connects, says it is ready, waits for the start, logs in until the
 // end of the run and sends its outcome and latencies (ms) through fdOut. Never returns.
-[[noreturn]] void clientProcess(int c, int nClients, const std::string& strAddress, int fdReady, int fdStart,
-                                int fdOut)
+[[noreturn]] void clientProcess(int c, int nClients, const RunSpec& spec, const std::string& strAddress,
+                                int fdReady, int fdStart, int fdOut)
 {
     ClientOutcome outcome;
     std::vector<double> latencyS;
     try {
+        const std::string strCAFile = service().caFile();
         LoadClient client(strAddress);
+        // The first connection is made before the clock starts, so that a resuming client has a
+        // session from the first timed login on.
+        client.connect(trustFor(strCAFile, spec.connect, 0));
+        client.fetchKey();
+        const bool bPerLogin = spec.connect != Connect::once;
+        if (bPerLogin) client.disconnect();
         char ch = 'r';
         if (!writeAll(fdReady, &ch, 1)) _exit(3);
         // The start is the end of that pipe: the read returns once the parent closes it.
@@ -490,8 +530,15 @@ struct ClientOutcome {
         for (int nUser = c; Clock::now() < tEnd; nUser = (nUser + nClients) % benchSize().nUsers) {
             OstrelData::User user(domainOf(nUser), OstrelGen::userId(nUser), "", "", "");
             const Clock::time_point t0 = Clock::now();
+            if (bPerLogin) {
+                client.connect(trustFor(strCAFile, spec.connect, static_cast<unsigned>(latencyS.size() + 1)));
+                outcome.dConnectMs += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+                client.fetchKey();
+            }
             if (!client.loginAndCheck(user)) ++outcome.nRefused;
+            // The user waits for the answer, not for the connection to close.
             latencyS.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            if (bPerLogin) client.disconnect();
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_load: client %d: %s\n", c, e.what());
@@ -503,10 +550,15 @@ struct ClientOutcome {
     _exit(bSent ? 0 : 3);
 }
 
-void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits = 2048)
+// Logins per second by run and client count ("lowCost/16"), for the comparison at the end. Written by
+// the runs, which the library makes one after another on the main thread.
+std::map<std::string, double> g_rateS;
+
+void loginLoad(benchmark::State& state, const RunSpec& spec)
 {
     const int nClients = static_cast<int>(state.range(0));
-    const std::string strAddress = service().daemonAt(strCost, nKeyBits);
+    const Endpoints& endpoints = service().daemonAt(spec.strCost, spec.nKeyBits);
+    const std::string& strAddress = spec.bTls ? endpoints.strTls : endpoints.strPlain;
     for (auto _ : state) {
         // Every client is a process of its own, as applications are: the client library keeps
         // one connection and its caches per process, so nothing is shared between clients here
@@ -525,7 +577,7 @@ void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits
                 close(afdOut[0]);
                 close(afdReady[0]);
                 close(afdStart[1]);
-                clientProcess(c, nClients, strAddress, afdReady[1], afdStart[0], afdOut[1]);
+                clientProcess(c, nClients, spec, strAddress, afdReady[1], afdStart[0], afdOut[1]);
             }
             close(afdOut[1]);
             pidS.push_back(pid);
@@ -546,6 +598,7 @@ void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits
 
         std::vector<double> allS;
         int nRefused = 0;
+        double dConnectMs = 0;
         for (int fd : fdOutS) {
             ClientOutcome outcome;
             if (!readAll(fd, &outcome, sizeof outcome) || outcome.bFailed ||
@@ -553,6 +606,7 @@ void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits
                 bFailed = true;
             } else {
                 nRefused += outcome.nRefused;
+                dConnectMs += outcome.dConnectMs;
                 std::vector<double> oneS(static_cast<size_t>(outcome.nLogins));
                 if (!readAll(fd, oneS.data(), oneS.size() * sizeof(double))) bFailed = true;
                 allS.insert(allS.end(), oneS.begin(), oneS.end());
@@ -585,31 +639,66 @@ void loginLoad(benchmark::State& state, const std::string& strCost, int nKeyBits
         // the clients' figure includes connecting and fetching the key once each).
         state.counters["daemon_cpu_ms"] = 1000 * dDaemonCpu / dLogins;
         state.counters["client_cpu_ms"] = 1000 * dClientCpu / dLogins;
+        if (spec.connect != Connect::once) state.counters["connect_ms"] = dConnectMs / dLogins;
+        g_rateS[std::string(spec.pszName) + "/" + std::to_string(nClients)] = dLogins / dSeconds;
     }
 }
 
-void lowCost(benchmark::State& state)
-{
+// In the order they run: the daemon restarts only when the cost or the key changes.
+const RunSpec s_runS[] = {
     // 8 KiB and one pass: libsodium's lowest, so the figures are the framework's.
-    loginLoad(state, "8");
-}
+    {"lowCost", "8", 2048, false, Connect::once, {1, 4, 16}},
+    {"lowCostTls", "8", 2048, true, Connect::once, {1, 16}},
+    {"plainConnectPerLogin", "8", 2048, false, Connect::perLogin, {1, 16}},
+    {"tlsResumedPerLogin", "8", 2048, true, Connect::perLogin, {1, 16}},
+    {"tlsFullPerLogin", "8", 2048, true, Connect::perLoginAfresh, {1, 16}},
+    // The daemon's private-key operation, which is most of a cheap login's CPU at 2048 bits, costs
+    // about a sixth at 1024.
+    {"lowCostSmallKey", "8", 1024, false, Connect::once, {16}},
+    {"defaultCost", "", 2048, false, Connect::once, {1, 4, 16}},
+};
 
-void defaultCost(benchmark::State& state)
+// Rates set side by side at the end: the first run's over the second's.
+const struct {
+    const char* pszOver;
+    const char* pszUnder;
+    const char* pszWhat;
+} s_ratioS[] = {
+    {"lowCostTls", "lowCost", "TLS / plain, a connection per client (target >= 0.9)"},
+    {"tlsResumedPerLogin", "plainConnectPerLogin", "TLS resumed / plain, a connection per login"},
+    {"tlsFullPerLogin", "plainConnectPerLogin", "TLS full handshake / plain, a connection per login"},
+    {"tlsFullPerLogin", "tlsResumedPerLogin", "TLS full / resumed handshake, a connection per login"},
+};
+
+void printRatios()
 {
-    loginLoad(state, "");
+    for (const auto& ratio : s_ratioS)
+        for (int nClients : {1, 4, 16}) {
+            const std::string strClients = "/" + std::to_string(nClients);
+            auto itOver = g_rateS.find(ratio.pszOver + strClients);
+            auto itUnder = g_rateS.find(ratio.pszUnder + strClients);
+            if (itOver == g_rateS.end() || itUnder == g_rateS.end()) continue;
+            std::printf("%s, %2d client(s): %.1f / %.1f logins/s = %.3f\n", ratio.pszWhat, nClients,
+                        itOver->second, itUnder->second, itOver->second / itUnder->second);
+        }
 }
-
-// The lowest cost with a 1024-bit key: the daemon's private-key operation, which is most of a
-// cheap login's CPU at 2048 bits, costs about a sixth.
-void lowCostSmallKey(benchmark::State& state)
-{
-    loginLoad(state, "8", 1024);
-}
-
-BENCHMARK(lowCost)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(lowCostSmallKey)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
-BENCHMARK(defaultCost)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    for (const RunSpec& spec : s_runS) {
+        benchmark::internal::Benchmark* pbenchmark =
+            benchmark::RegisterBenchmark(spec.pszName, [&spec](benchmark::State& state) { loginLoad(state, spec); });
+        for (int64_t nClients : spec.clientS)
+            pbenchmark->Arg(nClients);
+        pbenchmark->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::fflush(stdout);
+    printRatios();
+    return 0;
+}
