@@ -2,7 +2,11 @@
 // refusals with the exit statuses it promises.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,6 +202,26 @@ TEST_P(AdminToolTest, EveryCommandHasItsOwnHelp)
     }
     ProgramResult init = runProgram({OSTREL_TEST_ADMIN, "init", "--help"});
     EXPECT_EQ(0u, init.strOut.find("usage: ostrel-admin init"));
+}
+
+// The file holds the password hashes; SQLite alone would make it with the umask's mode.
+TEST(AdminToolSqliteFile, InitMakesTheDatabaseFileForItsOwnerOnly)
+{
+    char szDir[] = "/tmp/ostrel-admin-mode-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(szDir));
+    const std::string strFile = std::string(szDir) + "/new.db";
+    const mode_t nSavedMask = ::umask(022);
+    ProgramResult result = runAdmin("engine=sqlite;database=ostrel;file=" + strFile,
+                                    {"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN});
+    ::umask(nSavedMask);
+    struct stat st {};
+    const bool bMade = ::stat(strFile.c_str(), &st) == 0;
+    for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
+        std::remove((strFile + pszSuffix).c_str());
+    ::rmdir(szDir);
+    ASSERT_EQ(0, result.nExitCode) << result.strErr;
+    ASSERT_TRUE(bMade);
+    EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, AdminToolTest, ::testing::ValuesIn(OstrelTest::testEngines()),

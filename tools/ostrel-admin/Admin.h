@@ -92,6 +92,11 @@ OstrelData::Authenticator& authenticatorOf(const OstrelData::Domain& domain);
 // Throws Failure when product 0 is not in the database (init has not run).
 void actAsOperator();
 
+// Makes the file of an SQLite connect string that may create it (mode rwc), when it is missing,
+// readable and writable by its owner alone; leaves an existing file and other engines alone.
+// Throws what the connect string's parser throws.
+void createSqliteFileForOwnerOnly(const std::string& strConnect);
+
 // A password for a user: the first line of standard input with --password-stdin, else asked twice
 // on the terminal without echo. Throws Failure when none can be read or the two differ.
 std::string readNewPassword(const Context& context, const std::string& strFor);

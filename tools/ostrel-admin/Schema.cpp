@@ -166,6 +166,7 @@ void runInit(Context& context)
         splitStatements(readSchemaFile(context.args.value("sql-dir", context.strSqlDir), strEngine));
     const std::string strPlugin = context.args.value("plugin", context.strPlugin);
 
+    createSqliteFileForOwnerOnly(context.strConnect);
     OstrelDal::connect(context.strConnect);
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();

@@ -207,6 +207,25 @@ void actAsOperator()
     Factory::setAuthenticatedUser(AuthenticatedUser(operatorUser, SessionString("ostrel-admin"), Profile()));
 }
 
+// SQLite would make a missing database file with the umask's mode, commonly readable by every local
+// user, and the file holds the password hashes: so the tool makes it first. A file that is there
+// keeps its mode, which the operator may have chosen; any other failure is left for SQLite to report
+// as it opens the file.
+void createSqliteFileForOwnerOnly(const std::string& strConnect)
+{
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    VeskDal::DalDatabase::connectStringToMap(parameterS, strConnect, VeskDal::DalDatabase::csClearMap);
+    auto parameter = [&](const char* pszName, const std::string& strDefault) {
+        auto it = parameterS.find(pszName);
+        return it == parameterS.end() ? strDefault : it->second;
+    };
+    if (parameter("engine", "mysql") != "sqlite" || parameter("mode", "rwc") != "rwc") return;
+    const std::string strFile = parameter("file", parameter("database", ""));
+    if (strFile.empty() || strFile == ":memory:" || strFile.compare(0, 5, "file:") == 0) return;
+    int fd = ::open(strFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+}
+
 std::string readNewPassword(const Context& context, const std::string& strFor)
 {
     std::string strPassword;

@@ -166,8 +166,10 @@ int run(int argc, char** argv)
     const bool bTrace = globals.has("trace-sql") || context.args.has("trace-sql");
     OstrelDal::setStatementEcho(bTrace ? OstrelDal::echoStdout : OstrelDal::echoOff);
 
-    if (pcommand->load == loadModel)
+    if (pcommand->load == loadModel) {
+        createSqliteFileForOwnerOnly(context.strConnect);
         OstrelDataDB::Factory::initialize(context.strConnect, OstrelData::Factory::modeAuthenticator);
+    }
     pcommand->run(context);
     return nExitOk;
 }
