@@ -102,23 +102,19 @@ std::string mapReply(const char* pszResponse, const TMap& map)
     return text(doc);
 }
 
-// The file name without its folders: clients learn where a failure arose, not where we build.
-std::string baseName(const std::string& strFile)
-{
-    std::string::size_type n = strFile.find_last_of('/');
-    return n == std::string::npos ? strFile : strFile.substr(n + 1);
-}
+// What "who" shows in place of a session id: no session is ever named so.
+const char* const pszHiddenSession = "(hidden)";
 
 std::string failureReply(const OstrelData::Exception& e)
 {
     XMLDoc doc = Codec::Envelope::response("exception");
     // The reader of an exception element insists on a file, a non-zero line and code, and a legend.
-    std::string strFile = baseName(e.file());
+    // Where in our sources a failure arose is for the log, not for clients.
     std::string strLegend = e.legend();
     if (strLegend.empty()) strLegend = OstrelData::Exception::explainErrorCode(e.errorCode());
     if (strLegend.empty()) strLegend = "unknown";
-    OstrelData::Exception sent(strFile.empty() ? "ostreld" : strFile, e.line() != 0 ? e.line() : 1,
-                               e.errorCode() != 0 ? e.errorCode() : OstrelData::nNAX_UNKNOWN, strLegend, e.remote());
+    OstrelData::Exception sent("ostreld", 1, e.errorCode() != 0 ? e.errorCode() : OstrelData::nNAX_UNKNOWN, strLegend,
+                               e.remote());
     Codec::Envelope::addException(doc, sent);
     return text(doc);
 }
@@ -198,6 +194,41 @@ void wipe(std::string& str)
 {
     if (!str.empty()) OPENSSL_cleanse(&str[0], str.size());
     str.clear();
+}
+
+// What the daemon takes from a client's elements before trusting him: texts, read straight from
+// the request's own document. The codec would file every customer, domain and team an element
+// names in process-wide caches, which an anonymous client could grow for ever.
+std::string requiredText(const XMLNode* pparent, const char* pszChild, const char* pszWhere)
+{
+    const XMLNode* pchild = pparent != nullptr ? pparent->findChild(pszChild) : nullptr;
+    if (pchild == nullptr || pchild->value().isNull())
+        OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, std::string("No ") + pszChild + " node in " + pszWhere + ".");
+    return pchild->value().str();
+}
+
+// The (domain, user id) a "user" element names.
+OstrelData::User::Key claimedUser(const XMLNode* puser)
+{
+    const XMLNode* pdomain = puser->findChild("domain");
+    if (pdomain == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No domain node in User.");
+    return OstrelData::User::Key(requiredText(pdomain, "domain", "Domain"), requiredText(puser, "userid", "User"));
+}
+
+// The user and session an "authenticateduser" element names.
+struct ClaimedLogin {
+    OstrelData::User::Key key;
+    std::string strSession;
+};
+
+ClaimedLogin claimedLogin(const XMLNode* pauthenticated)
+{
+    const XMLNode* puser = pauthenticated->findChild("user");
+    if (puser == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No user node in AuthenticatedUser.");
+    const XMLNode* pstring = pauthenticated->findChild("sessionstring");
+    const XMLNode* psession = pstring != nullptr ? pstring->findChild("session") : nullptr;
+    if (psession == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No session node in AuthenticatedUser.");
+    return ClaimedLogin{claimedUser(puser), requiredText(psession, "sessionid", "SessionString")};
 }
 
 } // namespace
@@ -417,16 +448,13 @@ std::string Service::login(Request& request, bool bValidate)
     const XMLNode* puser = request.payload("user");
     const std::string strToken = request.payloadText("authenticationtoken");
     const XMLNode* pprofile = bValidate ? nullptr : request.proot->findChild("profile");
-    std::string strDomain, strUserId, strProfile;
-    {
-        std::lock_guard<std::mutex> codec(_mxCodec);
-        OstrelData::User decoded = Codec::User::fromXML(puser);
-        strDomain = decoded.domain().domain();
-        strUserId = decoded.userId();
-        // Clients send an empty profile name for "the default"; the codec would refuse that.
-        const XMLNode* pname = pprofile != nullptr ? pprofile->findChild("profile") : nullptr;
-        if (pname != nullptr && !pname->value().isNull()) strProfile = Codec::Profile::fromXML(pprofile).profile();
-    }
+    const OstrelData::User::Key claimed = claimedUser(puser);
+    const std::string& strDomain = claimed.first;
+    const std::string& strUserId = claimed.second;
+    // Clients send an empty profile name for "the default".
+    std::string strProfile;
+    const XMLNode* pname = pprofile != nullptr ? pprofile->findChild("profile") : nullptr;
+    if (pname != nullptr && !pname->value().isNull()) strProfile = pname->value().str();
     const std::string strShown = strDomain + "/" + strUserId;
 
     AuthenticatedUser authenticated;
@@ -478,16 +506,9 @@ std::string Service::passwd(Request& request)
     const XMLNode* puser = request.payload("authenticateduser");
     const std::string strCurrent = request.payloadText("authenticationtokencurrent");
     const std::string strNew = request.payloadText("authenticationtokennew");
-    std::string strSession;
-    OstrelData::User::Key key;
-    {
-        std::lock_guard<std::mutex> codec(_mxCodec);
-        AuthenticatedUser claimed = Codec::AuthenticatedUser::fromXML(puser);
-        strSession = claimed.session().str();
-        key = claimed.key();
-    }
+    const ClaimedLogin claimed = claimedLogin(puser);
     const AuthenticatedUser& own = request.login();
-    if (strSession != own.session().str() || key != own.key())
+    if (claimed.strSession != own.session().str() || claimed.key != own.key())
         refuse(request, "passwd names another login than this connection's");
 
     std::string strPasswordCurrent, strPasswordNew;
@@ -513,16 +534,9 @@ std::string Service::passwd(Request& request)
 std::string Service::persistSession(Request& request)
 {
     const XMLNode* puser = request.payload("authenticateduser");
-    std::string strSession;
-    OstrelData::User::Key key;
-    {
-        std::lock_guard<std::mutex> codec(_mxCodec);
-        AuthenticatedUser claimed = Codec::AuthenticatedUser::fromXML(puser);
-        strSession = claimed.session().str();
-        key = claimed.key();
-    }
+    const ClaimedLogin claimed = claimedLogin(puser);
     const AuthenticatedUser& own = request.login();
-    if (strSession != own.session().str() || key != own.key())
+    if (claimed.strSession != own.session().str() || claimed.key != own.key())
         refuse(request, "persistsession names another login than this connection's");
     // What is kept is the daemon's own copy of the login: whatever else the element says, its
     // grants included, is ignored. The copy starts its idle time now, so a session nobody
@@ -679,8 +693,12 @@ std::string Service::who(Request& request)
             if (entry.second.hasSession() && !entry.second.session().expired())
                 userS.insert_or_assign(entry.second.key(), entry.second);
     }
-    for (auto& entry : userS)
+    // A session id is a bearer credential: with it, retrievesession makes anyone that user. "who"
+    // tells who is logged in, never how to become them (clients need some text to read there).
+    for (auto& entry : userS) {
         withoutToken(entry.second);
+        entry.second.session() = OstrelData::Session(pszHiddenSession);
+    }
     XMLDoc doc = Codec::Envelope::response("who");
     Codec::AuthenticatedUserMap::toXML(doc.rootNode(), userS);
     return text(doc);

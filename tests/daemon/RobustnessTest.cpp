@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +112,43 @@ TEST_F(RobustnessTest, MalformedRequestsGetExceptionRepliesOnAConnectionThatStay
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(refused));
 
     EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "bob", "bob-pw")));
+}
+
+// Resident memory of a process, in KiB.
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string strLine;
+    while (std::getline(status, strLine))
+        if (strLine.compare(0, 6, "VmRSS:") == 0) return std::stol(strLine.substr(6));
+    return -1;
+}
+
+// Anonymous logins naming ever new customers and domains, with a token that cannot be decrypted:
+// nothing of what they name may stay in the daemon.
+TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
+{
+    DaemonProcess daemon(_db.connectString());
+    WireClient client(daemon.address());
+    ASSERT_EQ("rsa", responseOf(client.initialize()));
+    const std::string strPadding(8192, 'n');
+    auto hostileLogin = [&](int i) {
+        XMLDoc doc = Codec::Envelope::request("authenticate");
+        OstrelData::Customer customer("C" + std::to_string(i), strPadding);
+        OstrelData::Domain domain(customer, "D" + std::to_string(i));
+        domain.setDescription(strPadding);
+        Codec::User::toXML(doc.rootNode(), OstrelData::User(domain, "u" + std::to_string(i), strPadding, "", ""));
+        doc.rootNode()->addNode("authenticationtoken", "bm90IGEgdG9rZW4=");
+        return errorCodeOf(client.exchange(doc));
+    };
+    for (int i = 0; i < 300; ++i)
+        ASSERT_NE(0, hostileLogin(i));
+    const long nBefore = residentKiB(daemon.pid());
+    for (int i = 300; i < 3300; ++i)
+        ASSERT_NE(0, hostileLogin(i));
+    const long nAfter = residentKiB(daemon.pid());
+    EXPECT_LT(nAfter - nBefore, 6 * 1024) << nBefore << " KiB before, " << nAfter << " KiB after";
+    expectServed(daemon);
 }
 
 TEST_F(RobustnessTest, MalformedFrameClosesOnlyThatConnection)

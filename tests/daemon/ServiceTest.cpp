@@ -229,6 +229,9 @@ TEST_P(ServiceTest, AnonymousConnectionGetsOnlyThePublicRequests)
     EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED,
               errorCodeOf(client.exchange(requestWithSession("killsession", "whatever"))));
     EXPECT_TRUE(_daemon.waitForLog("refused: who needs a login"));
+    // Failures name no source file or line of ours.
+    const std::string strRefusal = client.simple("who").stream().str();
+    EXPECT_EQ(std::string::npos, strRefusal.find(".cpp")) << strRefusal;
 }
 
 TEST_P(ServiceTest, OrdinaryUserIsRefusedWhatNeedsAdministration)
@@ -257,7 +260,13 @@ TEST_P(ServiceTest, AdministratorMayAskAboutOthers)
     OstrelDataXML::AuthenticatedUserMap userS =
         Codec::AuthenticatedUserMap::fromXML(who.rootNode()->findChild("authenticatedusers"));
     EXPECT_EQ(1u, userS.count(OstrelData::User::Key("EAST", "alice")));
-    EXPECT_EQ(1u, userS.count(OstrelData::User::Key("EAST", "bob")));
+    ASSERT_EQ(1u, userS.count(OstrelData::User::Key("EAST", "bob")));
+    // Who is logged in, but never a session id to become him with.
+    const std::string strBobSession = Codec::AuthenticatedUser::fromXML(
+        pbob->simple("authenticateduser").rootNode()->findChild("authenticateduser")).session().str();
+    EXPECT_EQ(std::string::npos, who.stream().str().find(strBobSession));
+    const std::string strShown = userS.at(OstrelData::User::Key("EAST", "bob")).session().str();
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(palice->exchange(requestWithSession("retrievesession", strShown))));
 
     XMLDoc bob = palice->exchange(requestForUser("EAST", "bob"));
     ASSERT_EQ("user", responseOf(bob));
