@@ -91,19 +91,22 @@ echo "ostreld (pid $daemon_pid) listens on $address: TLS, its certificate checke
 
 : >"$work/rcostrel"
 : >"$work/user-rcostrel"
+# login keeps the session id in the runtime directory, for the commands after it: the demo's own,
+# so that the operator's session, if any, is left alone.
+mkdir -m 700 "$work/run"
 ostrel() {
-  "$bin/ostrel" --service "$address" --tls-ca "$work/ca.pem" --system-config "$work/rcostrel" \
-    --user-config "$work/user-rcostrel" "$@"
+  XDG_RUNTIME_DIR="$work/run" "$bin/ostrel" --service "$address" --tls-ca "$work/ca.pem" \
+    --system-config "$work/rcostrel" --user-config "$work/user-rcostrel" "$@"
 }
 
 echo "== EAST/alice logs in through the C API, over TLS"
-session=$(echo "alice-s3cret" | ostrel login EAST/alice --password-stdin)
-ostrel whoami --session "$session"
+echo "alice-s3cret" | ostrel login EAST/alice --password-stdin --quiet
+ostrel whoami
 
 # Whether the user of the session holds it: "held" or "not held"; any other answer is a failure.
 check() {
   local answer status=0
-  answer=$(ostrel check --session "$session" "$@") || status=$?
+  answer=$(ostrel check "$@") || status=$?
   if [ "$status" -gt 1 ]; then
     echo "demo: ostrel check $* failed" >&2
     exit 1
@@ -130,6 +133,10 @@ if echo "not-her-password" | ostrel login EAST/alice --password-stdin >/dev/null
   exit 1
 fi
 echo "refused"
+
+echo "== She logs out"
+ostrel logout
+echo "session ended"
 
 echo "== Stopping ostreld"
 kill -TERM "$daemon_pid"

@@ -180,7 +180,7 @@ std::string answer(Service& service, const std::string& strRequest)
         std::lock_guard<std::mutex> lock(service.mx);
         auto it = service.sessionS.find(strSession);
         if (it == service.sessionS.end())
-            return failure(OstrelData::nNAX_BADSESSION, "No such session - " + strSession + ".");
+            return failure(OstrelData::nNAX_BADSESSION, "No such session.");
         if (strName == "killsession") {
             service.sessionS.erase(it);
             return Factory::Envelope::response("killsession").stream().str();

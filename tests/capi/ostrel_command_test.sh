@@ -10,6 +10,9 @@ FAKE_DAEMON=$2
 WORK=$(mktemp -d /tmp/ostrel-command-XXXXXX)
 export HOME=$WORK/home
 mkdir -p "$HOME"
+# Without a runtime directory login keeps the session in HOME.
+unset XDG_RUNTIME_DIR OSTREL_SESSION
+KEPT=$HOME/.ostrel-session
 SOCKET=$WORK/ostreld.sock
 SYS=$WORK/rcostrel
 DAEMON_PID=
@@ -106,6 +109,13 @@ expect_in "known domains:   EAST" "$OUT"
 login_with secret 0
 SESSION=$OUT
 [ -n "$SESSION" ] || fail "login printed no session id"
+[ "$(stat -c %a "$KEPT" 2>&1)" = 600 ] || fail "session file not kept with mode 600: $(ls -l "$KEPT" 2>&1)"
+[ "$(cat "$KEPT")" = "$SESSION" ] || fail "the session file does not hold the printed session"
+
+# Without --session the commands use the kept session.
+run 0 whoami
+expect_in "user:     EAST/alice" "$OUT"
+run 0 check --team 7
 
 run 0 whoami --session "$SESSION"
 expect_in "user:     EAST/alice" "$OUT"
@@ -124,8 +134,12 @@ expect_in "EAST/alice" "$OUT"
 run 0 session persist --session "$SESSION"
 
 run 0 logout --session "$SESSION"
+[ -e "$KEPT" ] && fail "logout left the session it ended in the session file"
+run 2 whoami
+expect_in "no session" "$ERR"
 run 3 whoami --session "$SESSION"
-expect_in "does not know session" "$ERR"
+expect_in "does not know the session" "$ERR"
+case "$ERR" in *"$SESSION"*) fail "an error text shows the session id: $ERR" ;; esac
 run 3 check --session "$SESSION" --team 7
 run 3 session kill --session "$SESSION"
 
@@ -133,7 +147,16 @@ run 3 session kill --session "$SESSION"
 login_with hunter2 0 EAST/bob
 BOB=$OUT
 run 1 check --session "$BOB" --team 7
+# --session, then standard input, then OSTREL_SESSION go before the kept session (now alice's).
+login_with secret 0 alice --quiet
+[ -z "$OUT" ] || fail "login --quiet printed: $OUT"
+OSTREL_SESSION=$BOB run 1 check --team 7
+OUT=$(printf '%s\n' "$BOB" | OSTREL_SESSION=nonsense "$OSTREL" --system-config "$SYS" whoami --session-stdin 2>&1)
+expect_in "user:     EAST/bob" "$OUT"
 run 0 session kill --session "$BOB"
+[ -e "$KEPT" ] || fail "ending another session removed the session file"
+run 0 logout
+[ -e "$KEPT" ] && fail "logout left the session file"
 login_with secret 0 alice --profile night
 run 0 logout --session "$OUT"
 login_with wrong 3
@@ -146,6 +169,26 @@ expect_in "too long" "$ERR"
 OUT=$(setsid "$OSTREL" --system-config "$SYS" login </dev/null 2>&1)
 [ $? -eq 3 ] || fail "login without a terminal did not fail"
 expect_in "no terminal" "$OUT"
+
+# --- Where the session is kept ---------------------------------------------
+# A planted symbolic link is neither written through nor read.
+ln -s "$WORK/elsewhere" "$KEPT"
+login_with secret 0
+SESSION=$OUT
+[ -e "$WORK/elsewhere" ] && fail "login wrote the session through a symbolic link"
+run 3 whoami
+expect_in "symbolic link" "$ERR"
+run 0 logout --session "$SESSION"
+rm -f "$KEPT"
+# With a runtime directory the session goes there, in a folder of the user's alone.
+export XDG_RUNTIME_DIR=$WORK/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+login_with secret 0 --quiet
+[ "$(stat -c %a "$XDG_RUNTIME_DIR/ostrel" 2>&1)$(stat -c %a "$XDG_RUNTIME_DIR/ostrel/session" 2>&1)" = 700600 ] ||
+    fail "runtime session file or folder has the wrong mode: $(ls -la "$XDG_RUNTIME_DIR/ostrel" 2>&1)"
+run 0 logout
+[ -e "$XDG_RUNTIME_DIR/ostrel/session" ] && fail "logout left the runtime session file"
+unset XDG_RUNTIME_DIR
 
 # --- The service overridden, then gone ------------------------------------
 run 0 --service "unix:$SOCKET" --user-config "$WORK/other.rcostrel" config

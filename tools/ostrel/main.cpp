@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "OstrelClientConfig/Settings.h"
 #include "OstrelData/Exception.h"
 #include "Password.h"
+#include "SessionFile.h"
 
 using OstrelClientConfig::Settings;
 using namespace ostreltool;
@@ -116,20 +118,47 @@ void connect(const std::string& strHost)
                                                           : "; is ostreld running?"));
 }
 
-std::string requireOption(const Arguments& args, const char* pszName)
+// A session id a command acts on, and how it was given (for messages, which never show the id).
+struct GivenSession {
+    std::string strId;
+    std::string strFrom;
+    std::string strFile;  // the session file it was read from, else empty
+};
+
+// --session, else the first line of standard input, else OSTREL_SESSION, else the file login wrote:
+// all but the first keep the id off the command line, where every local user can read it.
+GivenSession givenSession(const Arguments& args)
 {
-    std::string strValue = args.value(pszName);
-    if (strValue.empty())
-        throw UsageError(std::string("--") + pszName + " is required");
-    return strValue;
+    if (args.has("session")) {
+        if (args.value("session").empty())
+            throw UsageError("--session needs a session id");
+        return {args.value("session"), "--session", ""};
+    }
+    if (args.has("session-stdin")) {
+        try {
+            return {readSessionLine(STDIN_FILENO), "standard input", ""};
+        } catch (const std::runtime_error& e) {
+            throw Failure(std::string("standard input: ") + e.what());
+        }
+    }
+    const char* pszEnvironment = std::getenv("OSTREL_SESSION");
+    if (pszEnvironment && *pszEnvironment)
+        return {pszEnvironment, "OSTREL_SESSION", ""};
+    const std::string strPath = sessionFilePath();
+    std::string strId;
+    if (!loadSession(strPath, strId))
+        throw UsageError("no session: log in with 'ostrel login' first, or give one with --session-stdin or "
+                         "OSTREL_SESSION");
+    return {strId, "session file " + strPath, strPath};
 }
 
 // The user of a session the service keeps.
-USER sessionUser(const std::string& strSession)
+USER sessionUser(const GivenSession& session)
 {
-    USER user = ostrel_retrieveSession(strSession.c_str());
+    USER user = ostrel_retrieveSession(session.strId.c_str());
     if (!user)
-        throw Failure("the service does not know session " + strSession + " (ended, timed out or never kept)");
+        throw Failure("the service does not know the session of " + session.strFrom +
+                      " (ended, timed out or never kept); log in again");
     return user;
 }
 
@@ -187,16 +216,29 @@ int runLogin(const Arguments& args)
         throw Failure("login failed for " + strShown + " (wrong user or password, or unknown domain)");
     if (ostrel_persistSession(user) != 0)
         throw Failure("logged in, but the service would not keep the session");
-    std::cout << textOf(ostrel_session, user, "session id") << "\n";
+    const std::string strSession = textOf(ostrel_session, user, "session id");
+    const bool bQuiet = args.has("quiet");
+    try {
+        saveSession(sessionFilePath(), strSession);
+    } catch (const std::runtime_error& e) {
+        // Quiet, the file was the only place the id went: a session nobody holds is ended at once.
+        if (bQuiet) {
+            ostrel_killSession(strSession.c_str());
+            throw Failure(std::string("logged in, but cannot keep the session: ") + e.what());
+        }
+        std::cerr << "ostrel: warning: the session is not kept for the other commands: " << e.what() << "\n";
+    }
+    if (!bQuiet)
+        std::cout << strSession << "\n";
     return nExitOk;
 }
 
 int runWhoami(const Arguments& args)
 {
     SettingsFiles files(args);
-    const std::string strSession = requireOption(args, "session");
+    const GivenSession session = givenSession(args);
     connect(serviceHost(args, files));
-    USER user = sessionUser(strSession);
+    USER user = sessionUser(session);
     std::cout << "user:     " << textOf(ostrel_domain, user, "domain") << "/"
               << textOf(ostrel_userId, user, "user id") << "\n"
               << "name:     " << textOf(ostrel_userName, user, "name") << "\n"
@@ -209,7 +251,6 @@ int runWhoami(const Arguments& args)
 int runCheck(const Arguments& args)
 {
     SettingsFiles files(args);
-    const std::string strSession = requireOption(args, "session");
     const int nAsked = args.has("team") + args.has("role") + args.has("permission");
     if (nAsked != 1)
         throw UsageError("give exactly one of --team, --role and --permission");
@@ -222,8 +263,9 @@ int runCheck(const Arguments& args)
     else
         pair = parsePair(args.value("permission"), "--permission");
 
+    const GivenSession session = givenSession(args);
     connect(serviceHost(args, files));
-    USER user = sessionUser(strSession);
+    USER user = sessionUser(session);
     const int nHeld = args.has("team")   ? ostrel_isMemberOf(nTeam, user)
                       : args.has("role") ? ostrel_hasRole(pair.first, pair.second, user)
                                          : ostrel_hasPermission(pair.first, pair.second, user);
@@ -234,11 +276,27 @@ int runCheck(const Arguments& args)
 int killSession(const Arguments& args)
 {
     SettingsFiles files(args);
-    const std::string strSession = requireOption(args, "session");
+    const GivenSession session = givenSession(args);
     connect(serviceHost(args, files));
-    const int nCode = ostrel_killSession(strSession.c_str());
+    // The service ends a session only for a connection logged in as its user (or an administrator
+    // of users): resuming it is that login.
+    sessionUser(session);
+    const int nCode = ostrel_killSession(session.strId.c_str());
     if (nCode != 0)
-        throw Failure("could not end session " + strSession + " (error " + std::to_string(nCode) + ")");
+        throw Failure("could not end the session of " + session.strFrom + " (error " + std::to_string(nCode) + ")");
+    // An ended session left in the file would only make the next command fail.
+    std::string strPath = session.strFile, strKept;
+    if (strPath.empty()) {
+        try {
+            strPath = sessionFilePath();
+            if (!loadSession(strPath, strKept) || strKept != session.strId)
+                strPath.clear();
+        } catch (const std::runtime_error&) {
+            strPath.clear();  // a file that cannot be read holds no session of ours to forget
+        }
+    }
+    if (!strPath.empty())
+        removeSession(strPath);
     return nExitOk;
 }
 
@@ -254,11 +312,11 @@ int runSession(const Arguments& args)
         throw UsageError("unknown session action '" + strAction + "'");
 
     SettingsFiles files(args);
-    const std::string strSession = requireOption(args, "session");
+    const GivenSession session = givenSession(args);
     connect(serviceHost(args, files));
-    USER user = sessionUser(strSession);
+    USER user = sessionUser(session);
     if (strAction == "persist" && ostrel_persistSession(user) != 0)
-        throw Failure("the service would not keep session " + strSession);
+        throw Failure("the service would not keep the session of " + session.strFrom);
     std::cout << textOf(ostrel_session, user, "session id") << "\t" << textOf(ostrel_domain, user, "domain") << "/"
               << textOf(ostrel_userId, user, "user id") << "\n";
     return nExitOk;
@@ -339,29 +397,44 @@ struct Command {
     const char* pszHelp;
     std::vector<OptionSpec> optionS;
     int (*run)(const Arguments& args);
+    bool bActsOnSession;  // takes the session as givenSession finds it
 };
+
+const char* const pszSessionHelp =
+    "The session is the one of --session ID, else the first line of standard input\n"
+    "with --session-stdin, else the one in OSTREL_SESSION, else the one login kept in\n"
+    "$XDG_RUNTIME_DIR/ostrel/session (or $HOME/.ostrel-session). An id on the command\n"
+    "line can be read by every user of the machine: prefer the others.\n";
 
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> s_commandS = {
-        {"login", "login [DOMAIN/USER] [--profile NAME] [--password-stdin]",
-         "Logs in and prints the session id; the service keeps the session for the\n"
-         "other commands. Without DOMAIN/USER (or \"USER@DOMAIN\"), the default domain and\n"
-         "user id of the settings are used; a bare USER takes the default domain. The\n"
-         "password is read from the terminal without echo, or as the first line of\n"
-         "standard input with --password-stdin.\n",
-         {{"profile", true}, {"password-stdin", false}}, runLogin},
-        {"whoami", "whoami --session ID", "Shows the user of a session.\n", {{"session", true}}, runWhoami},
-        {"check", "check --session ID (--team N | --role PRODUCT:ROLE | --permission PRODUCT:PERMISSION)",
+        {"login", "login [DOMAIN/USER] [--profile NAME] [--password-stdin] [--quiet]",
+         "Logs in and prints the session id (not with --quiet); the service keeps the\n"
+         "session, and the id is kept in $XDG_RUNTIME_DIR/ostrel/session (or\n"
+         "$HOME/.ostrel-session), readable by the user alone, for the other commands.\n"
+         "Without DOMAIN/USER (or \"USER@DOMAIN\"), the default domain and user id of the\n"
+         "settings are used; a bare USER takes the default domain. The password is read\n"
+         "from the terminal without echo, or as the first line of standard input with\n"
+         "--password-stdin.\n",
+         {{"profile", true}, {"password-stdin", false}, {"quiet", false}}, runLogin, false},
+        {"whoami", "whoami [--session ID | --session-stdin]", "Shows the user of a session.\n",
+         {{"session", true}, {"session-stdin", false}}, runWhoami, true},
+        {"check",
+         "check [--session ID | --session-stdin] (--team N | --role PRODUCT:ROLE | --permission "
+         "PRODUCT:PERMISSION)",
          "Tests whether the user of a session belongs to the team or holds the role or\n"
          "permission. Exit status 0 when held, 1 when not, 2 or more on errors.\n",
-         {{"session", true}, {"team", true}, {"role", true}, {"permission", true}}, runCheck},
-        {"session", "session persist|retrieve|kill --session ID",
+         {{"session", true}, {"session-stdin", false}, {"team", true}, {"role", true}, {"permission", true}},
+         runCheck, true},
+        {"session", "session persist|retrieve|kill [--session ID | --session-stdin]",
          "persist: has the service keep the session again; retrieve: shows its id and\n"
-         "user; kill: ends it.\n",
-         {{"session", true}}, runSession},
-        {"logout", "logout --session ID", "Ends the session (as 'session kill').\n", {{"session", true}},
-         killSession},
+         "user; kill: ends it (and forgets the kept id when it was that session).\n",
+         {{"session", true}, {"session-stdin", false}}, runSession, true},
+        {"logout", "logout [--session ID | --session-stdin]",
+         "Ends the session (as 'session kill'), and forgets the kept id when it was that\n"
+         "session.\n",
+         {{"session", true}, {"session-stdin", false}}, killSession, true},
         {"config",
          "config [--set-service HOST] [--set-master HOST] [--set-tls-ca FILE] [--set-tls-pin PIN] "
          "[--set-domain DOMAIN] [--set-profile NAME] [--set-user ID]",
@@ -370,7 +443,7 @@ const std::vector<Command>& commands()
          "is per user.\n",
          {{"set-service", true}, {"set-master", true}, {"set-tls-ca", true}, {"set-tls-pin", true},
           {"set-domain", true}, {"set-profile", true}, {"set-user", true}},
-         runConfig},
+         runConfig, false},
     };
     return s_commandS;
 }
@@ -402,7 +475,9 @@ void printUsage(std::ostream& os)
 
 void printCommandHelp(const Command& command, std::ostream& os)
 {
-    os << "usage: ostrel " << command.pszSynopsis << "\n\n" << command.pszHelp << "\n" << pszGlobalHelp;
+    os << "usage: ostrel " << command.pszSynopsis << "\n\n"
+       << command.pszHelp << (command.bActsOnSession ? pszSessionHelp : "") << "\n"
+       << pszGlobalHelp;
 }
 
 const Command* findCommand(const std::string& strName)
