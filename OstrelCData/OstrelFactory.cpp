@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,13 @@ using OstrelData::AuthenticatedUser;
 
 // The token travels RSA-encrypted as one number of fewer than 4096 bytes.
 constexpr std::size_t nMaxPasswordBytes = 4095;
+
+// Every call's body runs under this one lock, so callers on several threads are
+// served one at a time: the client link carries one request at a time and
+// matches a reply to no caller, and the maps below, the shared domain registry
+// and the client factory's state are shared by every caller. guarded() takes
+// it, so each map below is touched only with it held.
+std::mutex g_mxLibrary;
 
 // Built in this order when the library is loaded, destroyed in reverse.
 const std::string strOstrelCData = "OstrelCData";
@@ -77,12 +85,14 @@ void print(const OstrelData::Exception& e)
     std::cerr << e << std::endl;
 }
 
-// Runs body and returns its result. Any failure is written to standard error
-// and turned into the function's failure value by failed(exception): nothing
-// may leave a function that C code calls.
+// Runs body under the library's lock and returns its result. Any failure is
+// written to standard error and turned into the function's failure value by
+// failed(exception): nothing may leave a function that C code calls. Every
+// exported function goes through here once, and body never calls one of them.
 template <class Body, class Failed>
 auto guarded(Body body, Failed failed) -> decltype(body())
 {
+    std::lock_guard<std::mutex> lock(g_mxLibrary);
     try {
         return body();
     } catch (const OstrelData::Exception& e) {

@@ -15,7 +15,12 @@
  *
  * On failure every function writes the error to standard error and returns
  * its failure value; nothing here throws. Text arguments may not be null.
- * Nothing is locked: use the library from one thread at a time.
+ *
+ * Every function may be called from several threads at once: the library
+ * serialises the calls (one at a time, each whole, a login's wait for the
+ * service included), so a handle always names the user it was handed out for.
+ * A handle one thread closes is refused in the others from then on, like any
+ * released handle.
  */
 
 #define OSTRELCDATA_API __attribute__((visibility("default")))

@@ -1,6 +1,9 @@
 /* The C interface as a C program sees it, against the scripted service.
    Each case runs in its own process: capi_test CASE. */
 
+#define _POSIX_C_SOURCE 200809L
+
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -130,6 +133,55 @@ static void tlsTrustIsCheckedBeforeUse(void)
     CHECK_INT(0, ostrel_tls(NULL, "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", NULL, NULL));
     CHECK_INT(0, ostrel_tls(NULL, NULL, NULL, NULL));
     CHECK_INT(1022, ostrel_init("tls:"));
+}
+
+/* One thread's share of concurrentLoginsKeepTheirUsersApart; a thread counts
+   its own failures, since the checks' counter is not shared safely. */
+struct LoginWorker {
+    int nThread;
+    int nWrongUser;
+    int nWrongAnswer;
+};
+
+static void* loginRepeatedly(void* pvWorker)
+{
+    static const char* const apszUsers[2][2] = {{"alice", "secret"}, {"bob", "hunter2"}};
+    struct LoginWorker* pworker = (struct LoginWorker*)pvWorker;
+    char sz[32];
+    int i;
+    for (i = 0; i < 40; ++i) {
+        const char* const* ppszUser = apszUsers[(pworker->nThread + i) % 2];
+        const int bRight = (i / 2) % 2 == 0;
+        USER user = ostrel_authenticateD("EAST", ppszUser[0], bRight ? ppszUser[1] : "wrong", "default");
+        if (!bRight) {
+            pworker->nWrongAnswer += user != NULL;
+            continue;
+        }
+        if (!user || ostrel_userId(sz, sizeof sz, user) < 0 || strcmp(sz, ppszUser[0]) != 0)
+            ++pworker->nWrongUser;
+    }
+    return NULL;
+}
+
+/* Logins of two users, right and wrong, from several threads at once: every
+   handle names the user asked for, and no wrong password gets one. */
+static void concurrentLoginsKeepTheirUsersApart(void)
+{
+    enum { nThreads = 4 };
+    pthread_t threadS[nThreads];
+    struct LoginWorker workerS[nThreads];
+    int i;
+    connectToService();
+    for (i = 0; i < nThreads; ++i) {
+        workerS[i].nThread = i;
+        workerS[i].nWrongUser = workerS[i].nWrongAnswer = 0;
+        CHECK_INT(0, pthread_create(&threadS[i], NULL, loginRepeatedly, &workerS[i]));
+    }
+    for (i = 0; i < nThreads; ++i) {
+        CHECK_INT(0, pthread_join(threadS[i], NULL));
+        CHECK_INT(0, workerS[i].nWrongUser);
+        CHECK_INT(0, workerS[i].nWrongAnswer);
+    }
 }
 
 /* --- Text accessors ------------------------------------------------------ */
@@ -269,6 +321,7 @@ static const struct Case s_caseS[] = {
     {"NullTextArgumentsAreRefused", nullTextArgumentsAreRefused},
     {"NoServiceIsReportedNotFatal", noServiceIsReportedNotFatal},
     {"TlsTrustIsCheckedBeforeUse", tlsTrustIsCheckedBeforeUse},
+    {"ConcurrentLoginsKeepTheirUsersApart", concurrentLoginsKeepTheirUsersApart},
     {"AccessorsFillLargeBuffersWithNuls", accessorsFillLargeBuffersWithNuls},
     {"AccessorsTruncateAndTerminateSmallBuffers", accessorsTruncateAndTerminateSmallBuffers},
     {"AccessorsWithoutRoomWriteNothing", accessorsWithoutRoomWriteNothing},
