@@ -1,7 +1,10 @@
 // ostreld: serves the client protocol from the database-backed factory.
 
+#include <fcntl.h>
+#include <grp.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,6 +29,7 @@
 #include "OstrelDal/StatementEcho.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "Service.h"
+#include "VeskDal/DalDatabase.h"
 #include "VeskDal/SqlException.h"
 
 namespace {
@@ -53,6 +57,8 @@ struct Options {
     long nCleanupSeconds = 60;
     long nAuthWorkers = 0;  // 0: two per core
     std::string strAddressFile;
+    int nSocketMode = 0660;
+    std::string strSocketGroup;
     Corvel::DaemonServerTls tls;
     bool bAllowPlaintextLogins = false;
     bool bHelp = false;
@@ -78,7 +84,7 @@ const char* const pszUsage =
     "                          network where nobody can read or redirect the traffic)\n"
     "  --mode MODE             authenticator (default), all, admin, simple or signoff: how much of\n"
     "                          the model to load; only authenticator loads the plug-ins\n"
-    "  --key-bits N            size of the RSA key made at start (default 2048)\n"
+    "  --key-bits N            size of the RSA key made at start (default 2048, at least 2048)\n"
     "  --trace-sql             log every SQL statement\n"
     "  --log-level LEVEL       error, warning, info (default) or debug\n"
     "  --max-connections N     connections served at once (default 256)\n"
@@ -88,6 +94,8 @@ const char* const pszUsage =
     "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped (default 60)\n"
     "  --auth-workers N        logins checked at once, each hashing a password (default: two per core)\n"
     "  --address-file PATH     once listening, write the addresses there, one a line\n"
+    "  --socket-mode MODE      mode of unix socket files, in octal (default 0660)\n"
+    "  --socket-group GROUP    group of unix socket files (default: the daemon's)\n"
     "  --help, --version\n"
     "\n"
     "Signals: SIGTERM and SIGINT stop it (replies in progress still go out), SIGHUP reloads the model.\n"
@@ -149,7 +157,8 @@ Options parseOptions(int argc, char** argv)
             else if (strValue == "signoff") options.mode = F::modeSignoff;
             else throw UsageError("unknown mode '" + strValue + "'");
         } else if (strName == "key-bits") {
-            options.nKeyBits = static_cast<int>(numberOption(strName, strValue, 512, 16384));
+            // Below 2048 bits the protocol's RSA step no longer protects a password.
+            options.nKeyBits = static_cast<int>(numberOption(strName, strValue, 2048, 16384));
         } else if (strName == "log-level") {
             using L = Corvel::EventLogger;
             if (strValue == "error") options.logLevel = L::levelError;
@@ -171,6 +180,14 @@ Options parseOptions(int argc, char** argv)
             options.nAuthWorkers = numberOption(strName, strValue, 1, 1024);
         } else if (strName == "address-file") {
             options.strAddressFile = strValue;
+        } else if (strName == "socket-mode") {
+            char* pszEnd = nullptr;
+            long nMode = std::strtol(strValue.c_str(), &pszEnd, 8);
+            if (strValue.empty() || *pszEnd != '\0' || nMode < 0 || nMode > 0777)
+                throw UsageError("--socket-mode takes an octal mode such as 0660, not '" + strValue + "'");
+            options.nSocketMode = static_cast<int>(nMode);
+        } else if (strName == "socket-group") {
+            options.strSocketGroup = strValue;
         } else if (strName == "tls-cert") {
             options.tls.strCertFile = strValue;
         } else if (strName == "tls-key") {
@@ -209,16 +226,50 @@ sigset_t handledSignals()
 
 void writeAddressFile(const std::string& strPath, const std::vector<std::string>& addressS)
 {
-    // Written whole under another name and renamed, so that a reader never sees half of it.
-    const std::string strTemporary = strPath + ".tmp";
-    {
-        std::ofstream out(strTemporary, std::ios::trunc);
-        for (const std::string& strAddress : addressS)
-            out << strAddress << "\n";
-        if (!out.flush()) throw std::runtime_error("cannot write " + strTemporary);
+    // Written whole under a new name of its own in the same folder and renamed, so that a reader
+    // never sees half of it; mkstemp makes the file itself, so no link planted under a
+    // predictable name can redirect the write.
+    std::string strTemplate = strPath + ".XXXXXX";
+    int fd = mkstemp(&strTemplate[0]);
+    if (fd < 0) throw std::runtime_error("cannot write beside " + strPath + ": " + std::strerror(errno));
+    std::string strText;
+    for (const std::string& strAddress : addressS)
+        strText += strAddress + "\n";
+    bool bOk = fchmod(fd, 0644) == 0 && write(fd, strText.data(), strText.size()) == ssize_t(strText.size());
+    bOk = close(fd) == 0 && bOk;
+    if (!bOk || std::rename(strTemplate.c_str(), strPath.c_str()) != 0) {
+        const int nErrno = errno;
+        unlink(strTemplate.c_str());
+        throw std::runtime_error("cannot write " + strPath + ": " + std::strerror(nErrno));
     }
-    if (std::rename(strTemporary.c_str(), strPath.c_str()) != 0)
-        throw std::runtime_error("cannot write " + strPath + ": " + std::strerror(errno));
+}
+
+// An SQLite database holds the password hashes and names the plug-ins the daemon loads: one that
+// others may write (or read) is worth a warning at every start.
+void warnAboutDatabaseFile(const std::string& strConnect)
+{
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    try {
+        VeskDal::DalDatabase::connectStringToMap(parameterS, strConnect, VeskDal::DalDatabase::csClearMap);
+    } catch (...) {
+        return;  // the connection itself will say what is wrong
+    }
+    auto itEngine = parameterS.find("engine");
+    auto itFile = parameterS.find("file");  // SQLite takes "file" before "database"
+    if (itFile == parameterS.end()) itFile = parameterS.find("database");
+    if (itEngine == parameterS.end() || itEngine->second != "sqlite" || itFile == parameterS.end()) return;
+    struct stat st;
+    if (stat(itFile->second.c_str(), &st) != 0) return;
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    if (st.st_mode & 022)
+        logger.logWarning("The database file " + itFile->second + " may be written by others than its owner" +
+                              ((st.st_mode & 020) ? std::string(" (group)") : std::string()) +
+                              ": whoever can write it can make ostreld load any shared object (chmod 600)",
+                          Corvel::layerSecurity);
+    else if (st.st_mode & 004)
+        logger.logWarning("The database file " + itFile->second +
+                              " may be read by every local user, password hashes included (chmod 600)",
+                          Corvel::layerSecurity);
 }
 
 int serve(const Options& options)
@@ -230,6 +281,7 @@ int serve(const Options& options)
     OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
 
     logger.logInfo("ostreld " + OstrelDataDB::Factory::version().text() + " starting", Corvel::layerService);
+    warnAboutDatabaseFile(options.strConnect);
     std::unique_ptr<Ostreld::KeyPair> pkey;
     try {
         pkey = std::make_unique<Ostreld::KeyPair>(options.nKeyBits);
@@ -269,6 +321,20 @@ int serve(const Options& options)
     serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);
     serverOptions.nIdleMs = options.nIdleSeconds * 1000;
     serverOptions.nMaxRequest = static_cast<uint32_t>(options.nMaxRequest);
+    serverOptions.nUnixMode = options.nSocketMode;
+    if (!options.strSocketGroup.empty()) {
+        struct group* pgroup = getgrnam(options.strSocketGroup.c_str());
+        char* pszEnd = nullptr;
+        long nGid = std::strtol(options.strSocketGroup.c_str(), &pszEnd, 10);
+        if (pgroup) {
+            serverOptions.nUnixGroup = static_cast<int>(pgroup->gr_gid);
+        } else if (*pszEnd == '\0' && nGid >= 0) {
+            serverOptions.nUnixGroup = static_cast<int>(nGid);
+        } else {
+            logger.logError("No group '" + options.strSocketGroup + "' for --socket-group", Corvel::layerService);
+            return nExitFailure;
+        }
+    }
     Corvel::DaemonServer server(
         [&service](Corvel::ConnectionContext& context, const std::string& strRequest) {
             return service.answer(context, strRequest);

@@ -268,6 +268,8 @@ void DaemonServer::listen(const std::string& strAddress)
                 plistener->nDevice = st.st_dev;
                 plistener->nInode = st.st_ino;
             }
+            if (_options.nUnixGroup >= 0 && chown(name.strPath.c_str(), uid_t(-1), gid_t(_options.nUnixGroup)) != 0)
+                fail(__LINE__, "Cannot set the group of '" + name.strPath + "': " + net::errnoText(errno));
             if (chmod(name.strPath.c_str(), mode_t(_options.nUnixMode)) != 0)
                 fail(__LINE__, "Cannot set the mode of '" + name.strPath + "': " + net::errnoText(errno));
         }

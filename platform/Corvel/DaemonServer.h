@@ -38,6 +38,7 @@ struct CORVEL_API DaemonServerOptions {
                                                   // bounds the memory a client can claim
     long nHandshakeMs = 10000;     // a TLS handshake must be done within this (and the idle time)
     int nUnixMode = 0666;          // mode of unix socket files (who may connect)
+    int nUnixGroup = -1;           // group of unix socket files; -1: the process's
     int nBacklog = 128;
 };
 

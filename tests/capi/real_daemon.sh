@@ -115,7 +115,7 @@ start() {
     # The daemon's own session, so that ctest does not wait on its output and
     # a signal to the test run does not reach it before the cleanup does.
     setsid "$daemon_program" --connect "$connect" --listen 127.0.0.1:0 --address-file "$dir/address" \
-        --key-bits 1024 </dev/null >"$dir/ostreld.log" 2>&1 &
+        </dev/null >"$dir/ostreld.log" 2>&1 &
     local pid=$!
     echo "$pid" >"$dir/pid"
     for _ in $(seq 1 600); do

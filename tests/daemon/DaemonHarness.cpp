@@ -163,13 +163,17 @@ DaemonProcess::DaemonProcess(const std::string& strConnect, const std::vector<st
     {
         std::ofstream in(_strDir + "/in");
     }
+    // A test may name the address file itself (the last one given counts).
+    std::string strAddressFile = _strDir + "/address";
+    for (size_t i = 0; i + 1 < extraS.size(); ++i)
+        if (extraS[i] == "--address-file") strAddressFile = extraS[i + 1];
     std::vector<std::string> argS{OSTREL_TEST_DAEMON, "--connect", strConnect, "--listen", "127.0.0.1:0",
-                                  "--address-file", _strDir + "/address", "--key-bits", "1024"};
+                                  "--address-file", _strDir + "/address"};
     argS.insert(argS.end(), extraS.begin(), extraS.end());
     _pid = spawn(argS, _strDir + "/in", _strDir + "/daemon.log", _strDir + "/daemon.log");
     const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < tEnd) {
-        std::string strAddress = readFile(_strDir + "/address");
+        std::string strAddress = readFile(strAddressFile);
         if (!strAddress.empty()) {
             _strAddress = strAddress.substr(0, strAddress.find('\n'));
             std::string::size_type nStart = 0, nEnd;

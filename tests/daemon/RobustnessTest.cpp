@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "Corvel/Framing.h"
 #include "DaemonHarness.h"
 #include "OstrelDataXML/OstrelFactory.h"
+#include "VeskDal/DalDatabase.h"
 
 namespace {
 
@@ -230,20 +232,49 @@ TEST_F(RobustnessTest, ServesUnixSocketsBesideTcp)
     ::rmdir(szDir);
 }
 
+TEST_F(RobustnessTest, LocalFilesAreKeptFromOtherUsers)
+{
+    char szDir[] = "/tmp/ostreld-local-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(szDir));
+    const std::string strDir = szDir;
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    VeskDal::DalDatabase::connectStringToMap(parameterS, _db.connectString(), VeskDal::DalDatabase::csClearMap);
+    const std::string strDatabase = parameterS["file"];
+    ASSERT_EQ(0, ::chmod(strDatabase.c_str(), 0666));
+    // Someone plants a link where a fixed temporary name of the address file would be.
+    ASSERT_EQ(0, ::symlink((strDir + "/victim").c_str(), (strDir + "/address.tmp").c_str()));
+    {
+        DaemonProcess daemon(_db.connectString(), {"--listen", "unix:" + strDir + "/s", "--socket-group",
+                                                   std::to_string(::getgid()), "--address-file", strDir + "/address"});
+        struct stat st;
+        ASSERT_EQ(0, ::stat((strDir + "/s").c_str(), &st));
+        EXPECT_EQ(0660u, st.st_mode & 0777);
+        EXPECT_TRUE(daemon.waitForLog("may be written by others than its owner"));
+        EXPECT_NE(0, ::access((strDir + "/victim").c_str(), F_OK));
+        EXPECT_EQ(0, daemon.stop());
+    }
+    ::chmod(strDatabase.c_str(), 0600);
+    ::unlink((strDir + "/address.tmp").c_str());
+    ::unlink((strDir + "/address").c_str());
+    ::rmdir(szDir);
+}
+
 TEST_F(RobustnessTest, BadOptionsExitTwoAndAnUnusableDatabaseOne)
 {
     EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--key-bits", "100"}).nExitCode);
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--key-bits", "2047"}).nExitCode);
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--socket-mode", "0999"}).nExitCode);
     EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--mode", "everything"}).nExitCode);
     EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--listen"}).nExitCode);
     ProgramResult help = runProgram({OSTREL_TEST_DAEMON, "--help"});
     EXPECT_EQ(0, help.nExitCode);
     EXPECT_EQ(0u, help.strOut.find("usage: ostreld"));
     ProgramResult noDatabase = runProgram({OSTREL_TEST_DAEMON, "--connect", "engine=sqlite;database=/nonexistent/x.db",
-                                           "--key-bits", "512", "--listen", "127.0.0.1:0"});
+                                           "--listen", "127.0.0.1:0"});
     EXPECT_EQ(1, noDatabase.nExitCode);
     EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
-    ProgramResult badAddress = runProgram({OSTREL_TEST_DAEMON, "--connect", _db.connectString(), "--key-bits", "512",
-                                           "--listen", "127.0.0.1:99999"});
+    ProgramResult badAddress = runProgram({OSTREL_TEST_DAEMON, "--connect", _db.connectString(), "--listen",
+                                           "127.0.0.1:99999"});
     EXPECT_EQ(1, badAddress.nExitCode);
     EXPECT_NE(std::string::npos, badAddress.strErr.find("Cannot listen")) << badAddress.strErr;
 }
