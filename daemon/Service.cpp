@@ -553,6 +553,8 @@ std::string Service::persistSession(Request& request)
 
 std::string Service::retrieveSession(Request& request)
 {
+    // A session id is as good as a password: it does not cross a network in clear either.
+    requireSafeTransport(request);
     const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
     AuthenticatedUser found;
     try {
@@ -715,8 +717,8 @@ void Service::refuse(const Request& request, const std::string& strWhy) const
 void Service::requireSafeTransport(const Request& request) const
 {
     if (passwordTransportAllowed(request.context.peer(), request.context.isTls(), _bAllowPlaintextLogins)) return;
-    refuse(request, "passwords are not taken over plain TCP from beyond this machine; connect with tls:HOST:PORT "
-                    "(or start ostreld with --allow-plaintext-logins on a protected network)");
+    refuse(request, "passwords and session ids are not taken over plain TCP from beyond this machine; connect "
+                    "with tls:HOST:PORT (or start ostreld with --allow-plaintext-logins on a protected network)");
 }
 
 void Service::requirePermission(const Request& request, int nPermission, const char* pszWhat) const

@@ -100,7 +100,8 @@ private:
 
     // Refuses the request with 6666 and an audit line.
     [[noreturn]] void refuse(const Request& request, const std::string& strWhy) const;
-    // Refuses a request that carries a password over plain TCP from beyond loopback, unless allowed.
+    // Refuses a request that carries a password or session id over plain TCP from beyond loopback,
+    // unless allowed.
     void requireSafeTransport(const Request& request) const;
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;

@@ -208,7 +208,11 @@ Options parseOptions(int argc, char** argv)
     for (const std::string& strListen : options.listenS)
         bTlsListener = bTlsListener || strListen.compare(0, 4, "tls:") == 0;
     if (bTlsListener && options.tls.strCertFile.empty()) throw UsageError("a tls: listener needs --tls-cert");
-    if (!bTlsListener && !options.tls.strCertFile.empty()) throw UsageError("--tls-cert given, but no tls: listener");
+    const Corvel::DaemonServerTls defaults;
+    if (!bTlsListener && (!options.tls.strCertFile.empty() || !options.tls.strKeyFile.empty() ||
+                          !options.tls.strClientCAFile.empty() || !options.tls.strCiphers.empty() ||
+                          options.tls.strMinVersion != defaults.strMinVersion))
+        throw UsageError("--tls-* options given, but no tls: listener");
     return options;
 }
 

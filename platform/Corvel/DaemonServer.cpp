@@ -86,12 +86,12 @@ void ConnectionContext::secure(std::unique_ptr<net::Stream> pstream)
     _pstream->release();  // the TLS stream owns the socket now
     _pstream = std::move(pstream);
     _strTlsSubject = strSubject;
+    _bTls = _pstream->isTls();
 }
 
 bool ConnectionContext::isTls() const
 {
-    std::lock_guard<std::mutex> lock(_mxSend);
-    return _pstream->isTls();
+    return _bTls;
 }
 
 ConnectionContext::~ConnectionContext()

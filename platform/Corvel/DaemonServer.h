@@ -101,6 +101,7 @@ private:
     std::shared_ptr<net::Stream> _pstream;  // reads and writes of it, plain or TLS
     std::string _strTlsSubject;
     bool _bAwaitingTls = false;          // guarded by _mxSend: a TLS peer before its handshake
+    std::atomic<bool> _bTls{false};      // the handshake is done: everything goes under TLS
 };
 
 // Listens on one or more addresses and answers request frames with the

@@ -163,6 +163,7 @@ long TlsStream::read(char* pBuffer, size_t nSize, std::string& strWhy)
     std::lock_guard<std::mutex> lock(_mxSsl);
     SigpipeGuard sigpipe;  // a read may answer a key update
     ERR_clear_error();
+    errno = 0;
     size_t nRead = 0;
     _bReadWantsWrite = false;
     if (SSL_read_ex(_pssl, pBuffer, nSize, &nRead) == 1) return long(nRead);
@@ -203,6 +204,7 @@ bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::str
             std::lock_guard<std::mutex> lock(_mxSsl);
             SigpipeGuard sigpipe;
             ERR_clear_error();
+            errno = 0;
             size_t nWritten = 0;
             if (SSL_write_ex(_pssl, strData.data() + nDone, strData.size() - nDone, &nWritten) == 1) {
                 nDone += nWritten;
@@ -260,10 +262,13 @@ std::string TlsStream::peerSubject() const
     std::lock_guard<std::mutex> lock(_mxSsl);
     X509* pcert = SSL_get0_peer_certificate(_pssl);
     if (!pcert) return std::string();
-    char* psz = X509_NAME_oneline(X509_get_subject_name(pcert), nullptr, 0);
-    std::string strSubject = psz ? psz : "";
-    OPENSSL_free(psz);
-    return strSubject;
+    // RFC 2253 form: a value holding "/" or "," cannot pass for another attribute.
+    std::unique_ptr<BIO, decltype(&BIO_free)> pbio(BIO_new(BIO_s_mem()), BIO_free);
+    if (!pbio || X509_NAME_print_ex(pbio.get(), X509_get_subject_name(pcert), 0, XN_FLAG_RFC2253) < 0)
+        return std::string();
+    char* pData = nullptr;
+    long nLength = BIO_get_mem_data(pbio.get(), &pData);
+    return nLength > 0 ? std::string(pData, size_t(nLength)) : std::string();
 }
 
 namespace tls {
@@ -315,6 +320,7 @@ std::string verifyReason(long nResult)
     case X509_V_ERR_IP_ADDRESS_MISMATCH: return "name mismatch (" + strDetail + ")";
     case X509_V_ERR_CERT_HAS_EXPIRED: return "expired (" + strDetail + ")";
     case X509_V_ERR_CERT_NOT_YET_VALID: return "not yet valid (" + strDetail + ")";
+    case X509_V_ERR_APPLICATION_VERIFICATION: return "pin mismatch (the certificate's key is not the pinned one)";
     default: return strDetail;
     }
 }
@@ -324,6 +330,7 @@ std::string verifyReason(long nResult)
 // that a new connection resumes instead of paying a full handshake.
 struct ClientContext {
     std::shared_ptr<SSL_CTX> pctx;
+    std::string strPin;  // canonical; when set, the daemon's key must be this one
     std::mutex mx;  // guards sessionS
     std::map<std::string, SSL_SESSION*> sessionS;
 
@@ -343,6 +350,31 @@ int clientIndex()
     return nIndex;
 }
 
+// With a pin, the certificate the daemon shows is trusted as itself or not at
+// all, decided before the handshake goes on (so that nothing of ours, a client
+// certificate included, reaches an impostor): the chain above it is not
+// consulted.
+int verifyPinned(int, X509_STORE_CTX* pstore)
+{
+    if (X509_STORE_CTX_get_error_depth(pstore) > 0) return 1;
+    auto* pssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(pstore, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* pclient = pssl ? static_cast<ClientContext*>(SSL_get_ex_data(pssl, clientIndex())) : nullptr;
+    X509* pcert = X509_STORE_CTX_get_current_cert(pstore);
+    if (!pclient || !pcert || pclient->strPin.empty() || pinOf(pcert) != pclient->strPin) {
+        X509_STORE_CTX_set_error(pstore, X509_V_ERR_APPLICATION_VERIFICATION);
+        return 0;
+    }
+    X509_STORE_CTX_set_error(pstore, X509_V_OK);
+    return 1;
+}
+
+int noPassphrase(char*, int, int, void*)
+{
+    // A key file with a passphrase cannot be read unattended; asking on a
+    // terminal would block the daemon.
+    return 0;
+}
+
 int rememberSession(SSL* pssl, SSL_SESSION* psession)
 {
     auto* pstrTarget = static_cast<std::string*>(SSL_get_ex_data(pssl, targetIndex()));
@@ -355,18 +387,23 @@ int rememberSession(SSL* pssl, SSL_SESSION* psession)
     return 1;  // we keep the reference
 }
 
-std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust)
+std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust, const std::string& strPin)
 {
-    std::string strKey = trust.strCAFile + '\n' + trust.strPin + '\n' + trust.strCertFile + '\n' + trust.strKeyFile;
+    std::string strKey;
+    for (const std::string* pstr : {&trust.strCAFile, &strPin, &trust.strCertFile, &trust.strKeyFile})
+        strKey += std::to_string(pstr->size()) + ":" + *pstr;
     std::lock_guard<std::mutex> lock(g_mxClients);
     auto it = g_clientS.find(strKey);
     if (it != g_clientS.end()) return it->second;
+    // Bounded: a context dropped here lives on in the connections using it.
+    if (g_clientS.size() >= 16) g_clientS.erase(g_clientS.begin());
 
     std::shared_ptr<SSL_CTX> pctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
     if (!pctx) fail(__LINE__, "Cannot make a TLS context: " + sslErrorText("out of memory"));
     SSL_CTX_set_min_proto_version(pctx.get(), TLS1_2_VERSION);
-    SSL_CTX_set_options(pctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-    if (trust.strPin.empty()) {
+    SSL_CTX_set_options(pctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_default_passwd_cb(pctx.get(), noPassphrase);
+    if (strPin.empty()) {
         SSL_CTX_set_verify(pctx.get(), SSL_VERIFY_PEER, nullptr);
         if (!trust.strCAFile.empty()) {
             if (SSL_CTX_load_verify_locations(pctx.get(), trust.strCAFile.c_str(), nullptr) != 1)
@@ -375,9 +412,7 @@ std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust)
             fail(__LINE__, "Cannot use the system's CA store: " + sslErrorText("unreadable"));
         }
     } else {
-        // A pinned key is trusted as itself: the chain and the name are not
-        // consulted, the key is compared once the handshake is done.
-        SSL_CTX_set_verify(pctx.get(), SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_verify(pctx.get(), SSL_VERIFY_PEER, verifyPinned);
     }
     if (!trust.strCertFile.empty()) {
         if (SSL_CTX_use_certificate_chain_file(pctx.get(), trust.strCertFile.c_str()) != 1)
@@ -393,6 +428,7 @@ std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust)
 
     auto pclient = std::make_shared<ClientContext>();
     pclient->pctx = pctx;
+    pclient->strPin = strPin;
     g_clientS.emplace(strKey, pclient);
     return pclient;
 }
@@ -450,6 +486,7 @@ std::shared_ptr<SSL_CTX> makeServerContext(const DaemonServerTls& config)
     SSL_CTX_set_min_proto_version(pctx.get(), nMin);
     // Frames delimit themselves: a peer that closes without close_notify truncates nothing unseen.
     SSL_CTX_set_options(pctx.get(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_default_passwd_cb(pctx.get(), noPassphrase);
     if (!config.strCiphers.empty() && SSL_CTX_set_cipher_list(pctx.get(), config.strCiphers.c_str()) != 1)
         fail(__LINE__, "TLS cipher list '" + config.strCiphers + "' names no usable cipher");
     if (config.strCertFile.empty()) fail(__LINE__, "TLS needs a certificate file");
@@ -467,8 +504,9 @@ std::shared_ptr<SSL_CTX> makeServerContext(const DaemonServerTls& config)
         if (pnameS) SSL_CTX_set_client_CA_list(pctx.get(), pnameS);
         SSL_CTX_set_verify(pctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     }
-    // Resumption: stateless tickets, one a connection; the id context ties a
-    // resumed session to this service's client-certificate policy.
+    // Resumption: stateless tickets, one a connection. Every setTls() makes a
+    // new context with new ticket keys, so no session outlives the
+    // certificate and policy it was made under.
     static const unsigned char abContext[] = "ostreld";
     SSL_CTX_set_session_id_context(pctx.get(), abContext, sizeof abContext - 1);
     SSL_CTX_set_num_tickets(pctx.get(), 1);
@@ -518,7 +556,7 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
     std::shared_ptr<ClientContext> pclient;
     try {
         if (!trust.strPin.empty()) strPin = canonicalPin(trust.strPin);
-        pclient = clientContext(trust);
+        pclient = clientContext(trust, strPin);
     } catch (...) {
         closeFd(fd);
         throw;
@@ -531,8 +569,18 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
     // From here the stream owns the socket and the connection state, and frees
     // both when a check below fails.
     auto pstream = std::make_unique<TlsStream>(fd, pssl);
+    pstream->keepAlive(pclient);
     auto failWith = [&](int nLine, const std::string& strWhy) {
         pstream.reset();
+        // Nothing learnt from a daemon that was refused is offered again.
+        {
+            std::lock_guard<std::mutex> lock(pclient->mx);
+            auto it = pclient->sessionS.find(strTarget);
+            if (it != pclient->sessionS.end()) {
+                SSL_SESSION_free(it->second);
+                pclient->sessionS.erase(it);
+            }
+        }
         fail(nLine, "TLS with '" + strTarget + "' refused: " + strWhy);
     };
     if (SSL_set_fd(pssl, fd) != 1) failWith(__LINE__, sslErrorText("out of memory"));
@@ -542,6 +590,8 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
     SSL_set_ex_data(pssl, clientIndex(), pclient.get());
     if (strPin.empty()) {
         X509_VERIFY_PARAM* pparam = SSL_get0_param(pssl);
+        X509_VERIFY_PARAM_set_hostflags(pparam,
+                                        X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         int nOk = isAddress(strHost) ? X509_VERIFY_PARAM_set1_ip_asc(pparam, strHost.c_str())
                                      : X509_VERIFY_PARAM_set1_host(pparam, strHost.c_str(), 0);
         if (nOk != 1) failWith(__LINE__, "cannot check the name '" + strHost + "'");

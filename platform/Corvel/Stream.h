@@ -78,12 +78,15 @@ public:
     // Client side: tickets the service sends are kept under strTarget, for the
     // next connection to it to resume.
     void keepSessionsAs(const std::string& strTarget);
+    // Keeps what the connection's state points into alive as long as it.
+    void keepAlive(std::shared_ptr<void> p) { _pkeep = std::move(p); }
 
 private:
     mutable std::mutex _mxSsl;  // OpenSSL's per-connection state is for one thread at a time
     SSL* _pssl;
     bool _bReadWantsWrite = false;  // touched by the receiver only
     std::string _strSessionKey;
+    std::shared_ptr<void> _pkeep;
 };
 
 namespace tls {

@@ -120,7 +120,7 @@ TEST_F(TlsDaemon, ClientCertificateIsRequiredAndNamedInTheAuditTrail)
     WireClient client(strTls, withCert);
     ASSERT_EQ("rsa", responseOf(client.initialize()));
     ASSERT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "bob", "bob-pw")));
-    EXPECT_TRUE(daemon.waitForLog("[certificate /CN=app-01]: login succeeded: EAST/bob"));
+    EXPECT_TRUE(daemon.waitForLog("[certificate CN=app-01]: login succeeded: EAST/bob"));
 }
 
 TEST(PasswordTransport, TakenUnderTlsFromLoopbackOrUnixOrWhenAllowed)

@@ -99,8 +99,8 @@ start_daemon
 grep -q "Plain TCP on 192.0.2.1:7420" "$WORK/daemon.log" || fail "no warning for the plain listener"
 login 192.0.2.1:7420
 [ "$STATUS" -ne 0 ] || fail "plain login from 192.0.2.2 was taken"
-grep -q "passwords are not taken over plain TCP" "$WORK/out" || fail "the refusal does not say why: $(cat "$WORK/out")"
-grep -q "audit: authenticate from 192.0.2.2:[0-9]*: refused: passwords are not taken" "$WORK/daemon.log" ||
+grep -q "are not taken over plain TCP" "$WORK/out" || fail "the refusal does not say why: $(cat "$WORK/out")"
+grep -q "audit: authenticate from 192.0.2.2:[0-9]*: refused: passwords and session ids are not taken" "$WORK/daemon.log" ||
     fail "no audit line for the refusal"
 login tls:192.0.2.1:7421 --tls-ca "$WORK/ca.pem"
 [ "$STATUS" -eq 0 ] || fail "TLS login refused: $(cat "$WORK/out")"
