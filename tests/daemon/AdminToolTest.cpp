@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -222,6 +223,72 @@ TEST(AdminToolSqliteFile, InitMakesTheDatabaseFileForItsOwnerOnly)
     ASSERT_EQ(0, result.nExitCode) << result.strErr;
     ASSERT_TRUE(bMade);
     EXPECT_EQ(0600u, st.st_mode & 07777);
+}
+
+// The connect string (a password, often) kept off the command line: in a file of the operator's
+// alone, or in the environment.
+class AdminToolConnectTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(nullptr, ::mkdtemp(_szDir)); }
+    void TearDown() override
+    {
+        ::unsetenv("OSTREL_CONNECT");
+        std::remove(path().c_str());
+        ::rmdir(_szDir);
+    }
+    std::string path() const { return std::string(_szDir) + "/connect"; }
+    void writeConnectFile(const std::string& strText, mode_t nMode)
+    {
+        std::ofstream(path(), std::ios::trunc) << strText;
+        ASSERT_EQ(0, ::chmod(path().c_str(), nMode));
+    }
+    static ProgramResult init(const std::vector<std::string>& connectS)
+    {
+        std::vector<std::string> argS{OSTREL_TEST_ADMIN};
+        argS.insert(argS.end(), connectS.begin(), connectS.end());
+        for (const char* psz : {"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN})
+            argS.push_back(psz);
+        return runProgram(argS);
+    }
+
+    OstrelTest::ScratchDatabase _db{"sqlite"};
+    char _szDir[32] = "/tmp/ostrel-connect-XXXXXX";
+};
+
+TEST_F(AdminToolConnectTest, ConnectFileIsReadOnlyWhenItIsTheOwnersAloneAndSmall)
+{
+    writeConnectFile(_db.connectString() + "\nsecond line\n", 0644);
+    ProgramResult open = init({"--connect-file", path()});
+    EXPECT_EQ(1, open.nExitCode);
+    EXPECT_NE(std::string::npos, open.strErr.find(path() + ": readable or writable by group or others"))
+        << open.strErr;
+    EXPECT_EQ(std::string::npos, open.strErr.find("engine=")) << "the file's text leaked: " << open.strErr;
+
+    ASSERT_EQ(0, ::chmod(path().c_str(), 0600));
+    ProgramResult ownerOnly = init({"--connect-file", path()});
+    EXPECT_EQ(0, ownerOnly.nExitCode) << ownerOnly.strErr;
+
+    writeConnectFile(_db.connectString() + ";" + std::string(64 * 1024, ' '), 0600);
+    ProgramResult oversized = init({"--connect-file", path()});
+    EXPECT_EQ(1, oversized.nExitCode);
+    EXPECT_NE(std::string::npos, oversized.strErr.find("larger than 64 KiB")) << oversized.strErr;
+
+    EXPECT_EQ(2, init({"--connect", _db.connectString(), "--connect-file", path()}).nExitCode);
+}
+
+TEST_F(AdminToolConnectTest, EnvironmentGivesTheConnectStringWhenNoOptionDoes)
+{
+    ASSERT_EQ(0, ::setenv("OSTREL_CONNECT", _db.connectString().c_str(), 1));
+    ProgramResult fromEnvironment = init({});
+    ASSERT_EQ(0, fromEnvironment.nExitCode) << fromEnvironment.strErr;
+    EXPECT_EQ(0, runAdmin(_db.connectString(), {"customer", "add", "ACME", "Acme Ltd"}).nExitCode);
+
+    // An option goes before the environment.
+    ASSERT_EQ(0, ::setenv("OSTREL_CONNECT", "engine=nonesuch", 1));
+    EXPECT_EQ(0, init({"--connect", _db.connectString()}).nExitCode);
+    writeConnectFile(_db.connectString() + "\n", 0600);
+    EXPECT_EQ(0, init({"--connect-file", path()}).nExitCode);
+    EXPECT_EQ(1, init({}).nExitCode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, AdminToolTest, ::testing::ValuesIn(OstrelTest::testEngines()),

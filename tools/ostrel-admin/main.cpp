@@ -6,11 +6,13 @@
 #include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Admin.h"
 #include "Corvel/EventLogger.h"
+#include "OstrelDal/ConnectFile.h"
 #include "OstrelDal/OstrelDal.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "VeskDal/SqlException.h"
@@ -23,13 +25,16 @@ constexpr int nExitOk = 0;
 constexpr int nExitFailure = 1;
 constexpr int nExitUsage = 2;
 
-const OptionSpec g_globalOptions{{"connect", "plugin", "sql-dir"}, {"trace-sql", "help", "version"}};
+const OptionSpec g_globalOptions{{"connect", "connect-file", "plugin", "sql-dir"}, {"trace-sql", "help", "version"}};
 
 const char* const pszGlobalHelp =
     "Options of every command:\n"
-    "  --connect CONNECT  the database connect string (default: engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
-    "  --trace-sql        print every SQL statement before it runs\n"
-    "  --help             this help, or a command's\n"
+    "  --connect CONNECT    the database connect string (default: engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
+    "  --connect-file PATH  the connect string as the first line of a file only its owner may read;\n"
+    "                       without either option, the environment's OSTREL_CONNECT when set.\n"
+    "                       A password on the command line can be read by every local user.\n"
+    "  --trace-sql          print every SQL statement before it runs\n"
+    "  --help               this help, or a command's\n"
     "Exit status: 0 success, 1 failure, 2 bad command line.\n";
 
 std::vector<Command> allCommands()
@@ -76,7 +81,7 @@ std::string defaultSqlDir()
 
 void printUsage(std::ostream& os, const std::vector<Command>& commandS, const std::string& strEntity)
 {
-    os << "usage: ostrel-admin [--connect CONNECT] COMMAND [ARGS] [OPTIONS]\n\nCommands:\n";
+    os << "usage: ostrel-admin [--connect CONNECT | --connect-file PATH] COMMAND [ARGS] [OPTIONS]\n\nCommands:\n";
     for (const Command& command : commandS)
         if (strEntity.empty() || strEntity == command.pszEntity) os << "  " << command.pszSynopsis << "\n";
     os << "\n" << pszGlobalHelp;
@@ -159,7 +164,15 @@ int run(int argc, char** argv)
     auto option = [&](const char* pszName, const std::string& strDefault) {
         return context.args.value(pszName, globals.value(pszName, strDefault));
     };
-    context.strConnect = option("connect", pszDefaultConnect);
+    // The command's own option goes before the same one given before the command.
+    auto given = [&](const char* pszName) -> std::optional<std::string> {
+        if (context.args.has(pszName)) return context.args.value(pszName);
+        if (globals.has(pszName)) return globals.value(pszName);
+        return std::nullopt;
+    };
+    const std::optional<std::string> connect = given("connect"), connectFile = given("connect-file");
+    if (connect && connectFile) throw UsageError("give --connect or --connect-file, not both");
+    context.strConnect = OstrelDal::chosenConnectString(connect, connectFile, pszDefaultConnect);
     context.strPlugin = option("plugin", normalised(programDirectory() + "/../lib/libOstrelAuthSql.so"));
     context.strSqlDir = option("sql-dir", defaultSqlDir());
     context.pout = &std::cout;
