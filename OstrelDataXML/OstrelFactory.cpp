@@ -3,7 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "Corvel/Exception.h"
@@ -65,6 +68,47 @@ bool readLong(const std::string& strText, long& nValue)
     nValue = std::strtol(psz, &pszEnd, 10);
     if (pszEnd == psz) nValue = 0;
     return errno != ERANGE;
+}
+
+// The weakest key a password is encrypted with. Without padding, e = 1 sends
+// the password as it is and a small e lets a short one be read by taking the
+// root; a short modulus can be factored.
+constexpr unsigned long nMinPublicExponent = 65537;
+constexpr unsigned long nMinModulusBits = 2048;
+
+// The significant bits of a number's digits (sign aside): 0 for zero.
+unsigned long bitLength(const mp_int& number)
+{
+    for (unsigned int i = number.used; i > 0; --i) {
+        mp_digit digit = number.dp[i - 1];
+        if (digit == 0) continue;
+        unsigned long nBits = static_cast<unsigned long>(i - 1) * MP_DIGIT_BIT;
+        for (; digit != 0; digit = static_cast<mp_digit>(digit >> 1))
+            ++nBits;
+        return nBits;
+    }
+    return 0;
+}
+
+// The number's value when it has at most 32 bits (the caller checks).
+unsigned long smallValue(const mp_int& number)
+{
+    unsigned long nValue = 0;
+    for (unsigned int i = std::min(number.used, 2u); i > 0; --i)
+        nValue = (nValue << MP_DIGIT_BIT) | number.dp[i - 1];
+    return nValue;
+}
+
+// Refuses a key that would give the password away to whoever reads the wire.
+void refuseWeakKey(const rsa_key& key)
+{
+    const unsigned long nExponentBits = bitLength(key.e);
+    if (key.e.sign != MP_ZPOS || (nExponentBits <= 32 && smallValue(key.e) < nMinPublicExponent))
+        malformed("Weak rsa key refused: public exponent below " + std::to_string(nMinPublicExponent) + ".");
+    const unsigned long nModulusBits = bitLength(key.N);
+    if (nModulusBits < nMinModulusBits)
+        malformed("Weak rsa key refused: modulus of " + std::to_string(nModulusBits) + " bits, below " +
+                  std::to_string(nMinModulusBits) + ".");
 }
 
 // Sends the request and returns the response. A foundation failure that gets
@@ -290,7 +334,11 @@ void Factory::initialize(const std::string& strInit)
     docRequest.rootNode()->attribute("version", version().text());
     XMLDoc docResponse = exchange(docRequest);
     if (isResponse(docResponse, "rsa")) {
-        RsaKey::fromXML(docResponse.rootNode()->findChild("rsa"), g_key.key);
+        // Like a malformed key, a weak one leaves the key loaded before in place.
+        KeyHolder offered;
+        RsaKey::fromXML(docResponse.rootNode()->findChild("rsa"), offered.key);
+        refuseWeakKey(offered.key);
+        std::swap(g_key.key, offered.key);
         return;
     }
     rethrowException(docResponse);

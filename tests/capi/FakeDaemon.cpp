@@ -193,7 +193,8 @@ std::string answer(Service& service, const std::string& strRequest)
 const char* startService(const char* pszSocket)
 {
     auto pservice = std::make_unique<Service>();
-    if (rsa_make_key(512, &pservice->key) != CRYPT_OK)
+    // The clients take no key weaker than this.
+    if (rsa_make_key(2048, &pservice->key) != CRYPT_OK)
         return nullptr;
     std::string strSocket;
     if (pszSocket) {

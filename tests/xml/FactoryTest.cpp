@@ -249,15 +249,40 @@ TEST_F(ClientFactory, MalformedKeyIsRefusedAndTheKeyKept)
     }
 }
 
-TEST_F(ClientFactory, ExponentWithoutDigitsLoadsAndThenCannotEncrypt)
+// Without padding, e = 1 sends the password as it is, a small e lets a short one be
+// read by its root, and a short modulus can be factored: such keys are refused
+// like malformed ones, and the password still goes under the key loaded before.
+TEST_F(ClientFactory, WeakKeyIsRefusedAndTheKeyKept)
 {
-    _daemon.answer("initialize", rsaReply("<rsa>" + numberElement("e", {{"0", "0", "0", "AAAA"}}) + goodN() +
-                                          "<d><sign>0</sign></d></rsa>"));
+    rsa_key shortKey{};
+    ASSERT_EQ(CRYPT_OK, rsa_make_key(1024, &shortKey));
+    Vesk::XMLDoc docShort("k");
+    Factory::RsaKey::numberToXML(docShort.rootNode(), "N", shortKey.N);
+    rsa_free(&shortKey);
+    std::string strShortN = docShort.stream().str();
+    strShortN = strShortN.substr(strShortN.find("<N>"), strShortN.find("</N>") + 4 - strShortN.find("<N>"));
+
+    const std::string strLowExponent = "Weak rsa key refused: public exponent below 65537.";
+    const std::vector<KeyRefusal> refusalS = {
+        {rsaReply("<rsa>" + numberElement("e", {{"0", "0", "0", "AAAA"}}) + goodN() + "</rsa>"), strLowExponent},
+        {rsaReply("<rsa>" + numberElement("e", {{"0", "1", "1", "AQA="}}) + goodN() + "</rsa>"), strLowExponent},
+        {rsaReply("<rsa>" + numberElement("e", {{"0", "2", "1", "AwAAAA=="}}) + goodN() + "</rsa>"), strLowExponent},
+        {rsaReply("<rsa>" + numberElement("e", {{"1", "2", "2", "AQABAA=="}}) + goodN() + "</rsa>"), strLowExponent},
+        // 65535 with a top digit of 0 that "used" counts.
+        {rsaReply("<rsa>" + numberElement("e", {{"0", "2", "2", "//8AAA=="}}) + goodN() + "</rsa>"), strLowExponent},
+        {rsaReply("<rsa>" + numberElement("e", {{"0", "2", "2", "AQABAA=="}}) + strShortN + "</rsa>"),
+         "Weak rsa key refused: modulus of 1024 bits, below 2048."},
+    };
+    answerWith("validate", [](const Vesk::XMLDoc& doc) { return authenticatedUserFor(doc, tokenIn(doc, "authenticationtoken")); });
+    for (const KeyRefusal& refusal : refusalS) {
+        SCOPED_TRACE(refusal.strReply.substr(0, 200));
+        _daemon.answer("initialize", refusal.strReply);
+        expectFailure(OstrelData::nNAX_MALFORMEDXML, refusal.strMessage, [&] { Factory::initialize(_daemon.address()); });
+        EXPECT_EQ("pw", Factory::validate(_user, OstrelData::PasswordAuthenticationToken("pw")).session().str());
+    }
+    // e = 65537 in two digits, as the daemon sends it, and the test key's modulus pass.
+    _daemon.answer("initialize", rsaReply("<rsa>" + numberElement("e", {{"0", "2", "2", "AQABAA=="}}) + goodN() + "</rsa>"));
     Factory::initialize(_daemon.address());
-    size_t nBefore = _daemon.requests().size();
-    expectFailure(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to encrypt authentication token.",
-                  [&] { Factory::validate(_user, OstrelData::PasswordAuthenticationToken("pw")); });
-    EXPECT_EQ(nBefore, _daemon.requests().size()) << "nothing is sent";
 }
 
 TEST_F(ClientFactory, KeyDigitsTravelInMachineOrderBothWays)
@@ -281,8 +306,8 @@ TEST_F(ClientFactory, KeyDigitsTravelInMachineOrderBothWays)
 TEST_F(ClientFactory, TokensThatDoNotFitAreRefusedBeforeSending)
 {
     size_t nBefore = _daemon.requests().size();
-    // Larger than the 1024-bit modulus, and beyond what the protocol allows.
-    for (size_t nLength : {size_t(129), size_t(4096), size_t(10000)}) {
+    // Larger than the 2048-bit modulus, and beyond what the protocol allows.
+    for (size_t nLength : {size_t(257), size_t(4096), size_t(10000)}) {
         expectFailure(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to encrypt authentication token.", [&] {
             Factory::authenticate(_user, OstrelData::PasswordAuthenticationToken(std::string(nLength, 'x')),
                                   OstrelData::Profile("p"));
@@ -290,7 +315,7 @@ TEST_F(ClientFactory, TokensThatDoNotFitAreRefusedBeforeSending)
     }
     expectFailure(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to encrypt authentication token.", [&] {
         OstrelData::PasswordAuthenticationToken good("ok");
-        OstrelData::PasswordAuthenticationToken tooLong(std::string(200, 'y'));
+        OstrelData::PasswordAuthenticationToken tooLong(std::string(300, 'y'));
         Factory::passwd(loggedIn(), good, tooLong);
     });
     EXPECT_EQ(nBefore, _daemon.requests().size());
@@ -299,7 +324,7 @@ TEST_F(ClientFactory, TokensThatDoNotFitAreRefusedBeforeSending)
 TEST_F(ClientFactory, LongestTokenBelowTheModulusGetsThrough)
 {
     answerWith("validate", [](const Vesk::XMLDoc& doc) { return authenticatedUserFor(doc, tokenIn(doc, "authenticationtoken")); });
-    std::string strToken(127, 'z');
+    std::string strToken(255, 'z');
     EXPECT_EQ(strToken, Factory::validate(_user, OstrelData::PasswordAuthenticationToken(strToken)).session().str());
 }
 

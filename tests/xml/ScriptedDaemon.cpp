@@ -14,7 +14,7 @@ const rsa_key& testKey()
 {
     static rsa_key s_key = [] {
         rsa_key key{};
-        if (rsa_make_key(1024, &key) != CRYPT_OK) throw std::runtime_error("no test key");
+        if (rsa_make_key(2048, &key) != CRYPT_OK) throw std::runtime_error("no test key");
         return key;
     }();
     return s_key;

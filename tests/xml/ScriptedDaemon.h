@@ -18,7 +18,7 @@
 
 namespace xml_test {
 
-// A private key of 1024 bits, made once per process.
+// A private key of 2048 bits (the least a client takes), made once per process.
 const rsa_key& testKey();
 
 // The response document "rsa" carrying the test key's public part.
