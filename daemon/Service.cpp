@@ -386,6 +386,8 @@ void Service::reload(const std::string& strWhy)
 
 void Service::cleanUpSessions()
 {
+    for (const std::string& strSummary : _auditThrottle.flush())
+        Corvel::EventLogger::theLogger().logWarning("audit: " + strSummary, Corvel::layerSecurity);
     SharedGateLock gate(_gate);
     std::lock_guard<std::mutex> factory(_mxFactory);
     SessionAccess::sessions().cleanUp();
@@ -475,13 +477,13 @@ std::string Service::login(Request& request, bool bValidate)
         OstrelDataDB::Factory::authorize(authenticated);
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
-        audit(request, std::string(pszWhat) + " failed: " + strShown + ": " + e.legend() + " (code " +
+        audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": " + Corvel::EventLogger::clip(e.legend()) + " (code " +
                            std::to_string(e.errorCode()) + ")",
               true);
         throw;
     } catch (...) {
         wipe(strPassword);
-        audit(request, std::string(pszWhat) + " failed: " + strShown + ": internal failure", true);
+        audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": internal failure", true);
         throw;
     }
     withoutToken(authenticated);
@@ -524,7 +526,7 @@ std::string Service::passwd(Request& request)
     } catch (const OstrelData::Exception& e) {
         wipe(strPasswordCurrent);
         wipe(strPasswordNew);
-        audit(request, "password change failed: " + shown(own) + ": " + e.legend(), true);
+        audit(request, "password change failed: " + shown(own) + ": " + Corvel::EventLogger::clip(e.legend()), true);
         throw;
     }
     audit(request, "password changed: " + shown(own), false);
@@ -561,7 +563,7 @@ std::string Service::retrieveSession(Request& request)
         std::lock_guard<std::mutex> factory(_mxFactory);
         found = OstrelDataDB::Factory::retrieveSession(session);
     } catch (const OstrelData::Exception& e) {
-        audit(request, "session refused: " + e.legend(), true);
+        audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
         throw;
     }
     withoutToken(found);
@@ -710,7 +712,7 @@ std::string Service::who(Request& request)
 
 void Service::refuse(const Request& request, const std::string& strWhy) const
 {
-    audit(request, "refused: " + strWhy, true);
+    audit(request, "refused: " + Corvel::EventLogger::clip(strWhy), true);
     OSTREL_RAISE(OstrelData::nNAX_PERMISSIONDENIED, strWhy);
 }
 
@@ -744,13 +746,27 @@ void Service::clearLogin(Request& request)
     _loginS.erase(request.context.id());
 }
 
+std::string peerKey(const Corvel::ConnectionContext& context)
+{
+    if (context.isUnix()) return "unix uid " + std::to_string(context.peerUid());
+    return peerHost(context.peer());
+}
+
 void Service::audit(const Request& request, const std::string& strText, bool bWarning) const
 {
-    std::string strLine = "audit: " + request.strName + " from " + request.context.peer();
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    if (bWarning) {
+        // One peer's stream of failures is summed up rather than let fill the disk.
+        std::string strSummary;
+        bool bAdmit = _auditThrottle.admit(peerKey(request.context), strSummary);
+        if (!strSummary.empty()) logger.logWarning("audit: " + strSummary, Corvel::layerSecurity);
+        if (!bAdmit) return;
+    }
+    std::string strLine = "audit: " + Corvel::EventLogger::clip(request.strName) + " from " + request.context.peer();
     if (request.loggedIn()) strLine += " (" + request.state.strLogin + ")";
     if (!request.context.tlsSubject().empty()) strLine += " [certificate " + request.context.tlsSubject() + "]";
-    strLine += ": " + strText;
-    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    // The parts a client chose are cut already; this bounds what is left.
+    strLine += ": " + (strText.size() <= 1024 ? strText : strText.substr(0, 1024) + "...(cut)");
     if (bWarning)
         logger.logWarning(strLine, Corvel::layerSecurity);
     else

@@ -5,8 +5,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Corvel/DaemonServer.h"
+#include "Corvel/EventLogger.h"
 #include "Gates.h"
 #include "KeyPair.h"
 #include "OstrelData/AuthenticatedUser.h"
@@ -118,6 +120,8 @@ private:
     std::mutex _mxLogins;
     // The login of every connection that has one, by connection id (for "who").
     std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS;
+    // Failures and refusals, per peer.
+    mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
 };
 
 } // namespace Ostreld

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <sys/time.h>
@@ -199,14 +200,25 @@ void EventLogger::setSink(Sink sink)
 
 void EventLogger::log(Level level, const std::string& strText, int nLayer)
 {
+    if (level > EventLogger::level()) return;
     std::string strLine = timestamp() + " " + levelName(level) + " [" + _strName + "] (layer " +
                           std::to_string(nLayer) + ") ";
     strLine.reserve(strLine.size() + strText.size());
+    // Every control byte and the backslash escaped: no text can end a line, move a terminal's
+    // cursor, or pass for an escape the logger wrote.
+    static const char acHex[] = "0123456789abcdef";
     for (char c : strText) {
-        if (c == '\n')
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\\')
+            strLine += "\\\\";
+        else if (c == '\n')
             strLine += "\\n";
         else if (c == '\r')
             strLine += "\\r";
+        else if (c == '\t')
+            strLine += "\\t";
+        else if (u < 0x20 || u == 0x7f)
+            strLine += std::string("\\x") + acHex[u >> 4] + acHex[u & 15];
         else
             strLine += c;
     }
@@ -218,6 +230,56 @@ void EventLogger::log(Level level, const std::string& strText, int nLayer)
         strLine += '\n';
         fwrite(strLine.data(), 1, strLine.size(), stderr);
     }
+}
+
+std::string EventLogger::clip(const std::string& str)
+{
+    constexpr size_t nMax = 128;
+    if (str.size() <= nMax) return str;
+    return str.substr(0, nMax) + "...(cut, " + std::to_string(str.size()) + " bytes)";
+}
+
+bool LogThrottle::admit(const std::string& strSource, std::string& strSummary)
+{
+    const auto tNow = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(_mx);
+    if (_sourceS.size() > nMaxSources) {
+        for (auto it = _sourceS.begin(); it != _sourceS.end();) {
+            bool bOver = tNow - it->second.tStart >= std::chrono::seconds(nWindowSeconds);
+            it = bOver && it->second.nSuppressed == 0 ? _sourceS.erase(it) : std::next(it);
+        }
+    }
+    Window& entry = _sourceS[strSource];
+    if (entry.nCount == 0 || tNow - entry.tStart >= std::chrono::seconds(nWindowSeconds)) {
+        if (entry.nSuppressed > 0) strSummary = summary(strSource, entry.nSuppressed);
+        entry = Window{tNow, 0, 0};
+    }
+    if (++entry.nCount <= nPerWindow) return true;
+    ++entry.nSuppressed;
+    return false;
+}
+
+std::vector<std::string> LogThrottle::flush()
+{
+    const auto tNow = std::chrono::steady_clock::now();
+    std::vector<std::string> summaryS;
+    std::lock_guard<std::mutex> lock(_mx);
+    for (auto it = _sourceS.begin(); it != _sourceS.end();) {
+        if (tNow - it->second.tStart < std::chrono::seconds(nWindowSeconds)) {
+            ++it;
+            continue;
+        }
+        if (it->second.nSuppressed > 0) summaryS.push_back(summary(it->first, it->second.nSuppressed));
+        it = _sourceS.erase(it);
+    }
+    return summaryS;
+}
+
+std::string LogThrottle::summary(const std::string& strSource, int nSuppressed) const
+{
+    return std::to_string(nSuppressed) + " more " + _strWhat + " from " + strSource +
+           " not logged one by one (over " + std::to_string(nPerWindow) + " in " +
+           std::to_string(nWindowSeconds) + " seconds)";
 }
 
 } // namespace Corvel

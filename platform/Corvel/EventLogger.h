@@ -1,8 +1,12 @@
 #ifndef CORVEL_EVENTLOGGER_H
 #define CORVEL_EVENTLOGGER_H
 
+#include <chrono>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Corvel/Export.h"
 
@@ -45,10 +49,44 @@ public:
     // Process-wide: where lines go; an empty sink restores standard error.
     static void setSink(Sink sink);
 
+    // Text a client chose, as it may enter a line: at most 128 bytes, marked when cut. (Every
+    // line has its control bytes and backslashes escaped anyway.)
+    static std::string clip(const std::string& strClientText);
+
 private:
     void log(Level level, const std::string& strText, int nLayer);
 
     std::string _strName;
+};
+
+// Lines of one kind from one source logged one by one up to a number a minute, the rest counted
+// and summed up in one line: a source that fails without end does not fill the disk.
+class CORVEL_API LogThrottle {
+public:
+    static constexpr int nPerWindow = 20;
+    static constexpr int nWindowSeconds = 60;
+
+    // strWhat names the lines in summaries ("failures and refusals").
+    explicit LogThrottle(const std::string& strWhat) : _strWhat(strWhat) {}
+
+    // Whether this line of strSource is logged; strSummary gets the summary of the source's last
+    // window when one is due.
+    bool admit(const std::string& strSource, std::string& strSummary);
+    // The summaries of windows that are over (and forgets them).
+    std::vector<std::string> flush();
+
+private:
+    struct Window {
+        std::chrono::steady_clock::time_point tStart;
+        int nCount = 0;
+        int nSuppressed = 0;
+    };
+    static constexpr size_t nMaxSources = 4096;
+    std::string summary(const std::string& strSource, int nSuppressed) const;
+
+    const std::string _strWhat;
+    std::mutex _mx;  // guards _sourceS
+    std::map<std::string, Window> _sourceS;
 };
 
 } // namespace Corvel

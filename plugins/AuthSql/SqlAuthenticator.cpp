@@ -303,7 +303,14 @@ bool SqlAuthenticator::recordSuccess(const std::string& strUserId)
 
 void SqlAuthenticator::refuse(const std::string& strUserId, const std::string& strReason) const
 {
-    logSecurity("Login refused for " + _store.domain() + "/" + strUserId + ": " + strReason);
+    // The user id is the client's text; a stream of refusals is summed up, not logged line by line.
+    static Corvel::LogThrottle s_throttle("refused logins");
+    std::string strSummary;
+    const bool bLog = s_throttle.admit("domain " + _store.domain(), strSummary);
+    if (!strSummary.empty()) logSecurity(strSummary);
+    if (bLog)
+        logSecurity("Login refused for " + _store.domain() + "/" + Corvel::EventLogger::clip(strUserId) + ": " +
+                    strReason);
     OSTREL_RAISE(nNAX_AUTHENTICATIONFAILED, pszRefused);
 }
 

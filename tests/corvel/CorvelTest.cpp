@@ -77,10 +77,13 @@ TEST(EventLogger, OneTimestampedLinePerEventThroughTheSink)
     EventLogger logger("Test");
     logger.logError("first\nsecond", 5);
     logger.logWarning("warned", 1);
+    logger.logInfo("a\\nb \x1b[2J\t\x7f", 1);
     logger.logDebug("dropped at the default level", 1);
     EventLogger::setSink(nullptr);
-    ASSERT_EQ(2u, lineS.size());
+    ASSERT_EQ(3u, lineS.size());
     EXPECT_NE(std::string::npos, lineS[0].find("ERROR [Test] (layer 5) first\\nsecond"));
     EXPECT_NE(std::string::npos, lineS[1].find("WARNING [Test] (layer 1) warned"));
+    // A backslash the text held is doubled, so it cannot pass for an escape; control bytes are escaped.
+    EXPECT_NE(std::string::npos, lineS[2].find(") a\\\\nb \\x1b[2J\\t\\x7f")) << lineS[2];
     EXPECT_EQ('Z', lineS[0][23]) << lineS[0];
 }

@@ -153,6 +153,23 @@ TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
     expectServed(daemon);
 }
 
+TEST_F(RobustnessTest, FailuresCannotFloodOrForgeTheLog)
+{
+    DaemonProcess daemon(_db.connectString());
+    WireClient client(daemon.address());
+    ASSERT_EQ("rsa", responseOf(client.initialize()));
+    const std::string strHostile = "evil\\nfake\x1b[2J" + std::string(100000, 'x');
+    for (int i = 0; i < 500; ++i)
+        ASSERT_NE(0, errorCodeOf(client.authenticate("EAST", strHostile, "wrong")));
+    EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "bob", "bob-pw")));
+    ASSERT_TRUE(daemon.waitForLog("login succeeded: EAST/bob"));
+    const std::string strLog = daemon.log();
+    EXPECT_LT(strLog.size(), 64u * 1024) << "the log grew by more than a summary";
+    EXPECT_NE(std::string::npos, strLog.find("EAST/evil\\\\nfake\\x1b[2Jxxx")) << strLog.substr(0, 2000);
+    EXPECT_NE(std::string::npos, strLog.find("...(cut, 100019 bytes)"));
+    EXPECT_EQ(std::string::npos, strLog.find("\x1b"));
+}
+
 TEST_F(RobustnessTest, MalformedFrameClosesOnlyThatConnection)
 {
     DaemonProcess daemon(_db.connectString());
