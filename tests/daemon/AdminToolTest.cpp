@@ -89,6 +89,16 @@ TEST_P(AdminToolTest, PasswordsAreReadFromStandardInputAndStoredHashed)
     EXPECT_EQ(0, admin({"user", "change", "EAST/alice", "--password-stdin"}, "other\n").nExitCode);
     EXPECT_NE(strToken, storedToken(_db, "alice"));
 
+    // A client sends a password as one number below a 2048-bit modulus: 255 bytes always fit.
+    strToken = storedToken(_db, "alice");
+    for (size_t nLength : {size_t(256), size_t(4096)}) {
+        ProgramResult tooLong = admin({"user", "change", "EAST/alice", "--password-stdin"}, std::string(nLength, 'p') + "\n");
+        EXPECT_EQ(1, tooLong.nExitCode);
+        EXPECT_NE(std::string::npos, tooLong.strErr.find("longer than 255 bytes")) << tooLong.strErr;
+    }
+    EXPECT_EQ(strToken, storedToken(_db, "alice"));
+    EXPECT_EQ(0, admin({"user", "change", "EAST/alice", "--password-stdin"}, std::string(255, 'p') + "\n").nExitCode);
+
     ProgramResult empty = admin({"user", "add", "EAST/bob", "--password-stdin"}, "");
     EXPECT_EQ(1, empty.nExitCode);
     EXPECT_NE(std::string::npos, empty.strErr.find("no password on standard input"));
