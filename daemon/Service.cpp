@@ -734,6 +734,7 @@ void Service::setLogin(Request& request, const AuthenticatedUser& user)
 {
     request.state.plogin = std::make_unique<AuthenticatedUser>(user);
     request.state.strLogin = shown(user);
+    request.context.setLoggedIn(true);
     std::lock_guard<std::mutex> logins(_mxLogins);
     _loginS.insert_or_assign(request.context.id(), user);
 }
@@ -742,6 +743,7 @@ void Service::clearLogin(Request& request)
 {
     request.state.plogin.reset();
     request.state.strLogin.clear();
+    request.context.setLoggedIn(false);
     std::lock_guard<std::mutex> logins(_mxLogins);
     _loginS.erase(request.context.id());
 }

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "Corvel/Exception.h"
 #include "KeyPair.h"
 #include "OstrelData/OstrelData.h"
+#include "OstrelDal/ConnectFile.h"
 #include "OstrelDal/StatementEcho.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "Service.h"
@@ -43,8 +45,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+constexpr const char* pszDefaultConnect = "engine=sqlite;database=/var/lib/ostrel/ostrel.db";
+
 struct Options {
-    std::string strConnect = "engine=sqlite;database=/var/lib/ostrel/ostrel.db";
+    std::optional<std::string> connect;
+    std::optional<std::string> connectFile;
+    std::string strConnect;  // the one chosen from the two above, OSTREL_CONNECT and the default
     std::vector<std::string> listenS;
     OstrelData::Factory::Mode mode = OstrelData::Factory::modeAuthenticator;
     int nKeyBits = 2048;
@@ -52,6 +58,8 @@ struct Options {
     Corvel::EventLogger::Level logLevel = Corvel::EventLogger::levelInfo;
     long nMaxConnections = 256;
     long nIdleSeconds = 300;
+    long nAnonymousSeconds = 60;
+    long nMaxPerPeer = 64;
     long nMaxRequest = 1024 * 1024;
     long nSessionSeconds = 1800;
     long nCleanupSeconds = 60;
@@ -71,7 +79,9 @@ const char* const pszUsage =
     "Serves Ostrel clients from the model in the database.\n"
     "\n"
     "  --connect CONNECT       database connect string\n"
-    "                          (default: engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
+    "                          (default: $OSTREL_CONNECT, else engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
+    "  --connect-file PATH     the connect string as the first line of a file only its owner may\n"
+    "                          read (keeps a database password off the command line)\n"
     "  --listen ADDRESS        host:port, [v6addr]:port, *:port, host (port 7420) or unix:/path,\n"
     "                          or tls:host:port, tls:[v6addr]:port, tls:*:port (port 7421) for TLS;\n"
     "                          may be given several times (default: 127.0.0.1:7420)\n"
@@ -89,6 +99,11 @@ const char* const pszUsage =
     "  --log-level LEVEL       error, warning, info (default) or debug\n"
     "  --max-connections N     connections served at once (default 256)\n"
     "  --idle-timeout SECONDS  a connection silent this long is closed (default 300)\n"
+    "  --anonymous-timeout SECONDS  one without a login that sends no request this long (pings\n"
+    "                          do not count) is closed (default 60)\n"
+    "  --max-per-peer N        connections from one address or unix user (default 64); at either\n"
+    "                          limit a new connection takes the place of the longest-waiting one\n"
+    "                          without a login\n"
     "  --max-request BYTES     longest request accepted (default 1048576)\n"
     "  --session-timeout SECONDS  a login or kept session unused this long ends (default 1800)\n"
     "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped (default 60)\n"
@@ -145,7 +160,9 @@ Options parseOptions(int argc, char** argv)
             strValue = argv[++i];
         }
         if (strName == "connect") {
-            options.strConnect = strValue;
+            options.connect = strValue;
+        } else if (strName == "connect-file") {
+            options.connectFile = strValue;
         } else if (strName == "listen") {
             options.listenS.push_back(strValue);
         } else if (strName == "mode") {
@@ -170,6 +187,10 @@ Options parseOptions(int argc, char** argv)
             options.nMaxConnections = numberOption(strName, strValue, 1, 100000);
         } else if (strName == "idle-timeout") {
             options.nIdleSeconds = numberOption(strName, strValue, 1, 86400 * 7);
+        } else if (strName == "anonymous-timeout") {
+            options.nAnonymousSeconds = numberOption(strName, strValue, 1, 86400);
+        } else if (strName == "max-per-peer") {
+            options.nMaxPerPeer = numberOption(strName, strValue, 1, 100000);
         } else if (strName == "max-request") {
             options.nMaxRequest = numberOption(strName, strValue, 1024, 16L * 1024 * 1024);
         } else if (strName == "session-timeout") {
@@ -203,6 +224,7 @@ Options parseOptions(int argc, char** argv)
             throw UsageError("unknown option --" + strName);
         }
     }
+    if (options.connect && options.connectFile) throw UsageError("give --connect or --connect-file, not both");
     if (options.listenS.empty()) options.listenS.push_back("127.0.0.1:7420");
     bool bTlsListener = false;
     for (const std::string& strListen : options.listenS)
@@ -324,6 +346,8 @@ int serve(const Options& options)
     Corvel::DaemonServerOptions serverOptions;
     serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);
     serverOptions.nIdleMs = options.nIdleSeconds * 1000;
+    serverOptions.nAnonymousIdleMs = options.nAnonymousSeconds * 1000;
+    serverOptions.nMaxPerPeer = static_cast<size_t>(options.nMaxPerPeer);
     serverOptions.nMaxRequest = static_cast<uint32_t>(options.nMaxRequest);
     serverOptions.nUnixMode = options.nSocketMode;
     if (!options.strSocketGroup.empty()) {
@@ -435,6 +459,12 @@ int main(int argc, char** argv)
         return nExitOk;
     }
     Corvel::EventLogger::setLevel(options.logLevel);
+    try {
+        options.strConnect = OstrelDal::chosenConnectString(options.connect, options.connectFile, pszDefaultConnect);
+    } catch (const VeskDal::DalDatabaseException& e) {
+        std::cerr << "ostreld: " << e.what() << "\n";
+        return nExitFailure;
+    }
     // Every request builds and drops a few hundred kilobytes of XML and model objects on its
     // connection's thread. With the allocator's defaults each thread's heap is handed back to the
     // system after a request and faulted in again for the next one, which costs a tenth of a

@@ -1,6 +1,8 @@
 #include "Corvel/DaemonServer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <netinet/in.h>
@@ -179,6 +181,8 @@ struct DaemonServer::Listener {
 
 struct DaemonServer::Connection {
     std::shared_ptr<ConnectionContext> pcontext;
+    std::string strPeerKey;           // the address (or unix user id) limits are counted by
+    bool bEvicted = false;            // closed to make room; guarded by _mxConnections
     std::shared_ptr<void> ptlsContext;  // the TLS listener's certificate at accept; null for plain
     std::thread thread;
     std::atomic<bool> bDone{false};  // the thread has finished its work and may be joined
@@ -437,17 +441,22 @@ void DaemonServer::accept(const Listener& listener)
     int nUid = -1;
     std::string strPeer = addr.ss_family == AF_UNIX ? unixPeerText(fd, nUid)
                                                     : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
+    const std::string strPeerKey = addr.ss_family == AF_UNIX ? "uid " + std::to_string(nUid)
+                                                             : strPeer.substr(0, strPeer.rfind(':'));
     std::lock_guard<std::mutex> lock(_mxConnections);
     reapLocked();
-    if (_connectionS.size() >= _options.nMaxConnections) {
+    if (!makeRoomLocked(strPeerKey, strPeer)) {
         ::close(fd);
         logger().logWarning("Refused connection from " + strPeer + " on " + listener.strText + ": limit of " +
-                                std::to_string(_options.nMaxConnections) + " connections reached",
+                                std::to_string(_options.nMaxConnections) + " connections, or of " +
+                                std::to_string(_options.nMaxPerPeer) + " from one peer, reached by logged-in ones",
                             layerService);
         return;
     }
     auto pconnection = std::make_shared<Connection>();
+    pconnection->strPeerKey = strPeerKey;
     pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _options.nSendMs));
+    pconnection->pcontext->_nLastRequestMs = net::nowMs();
     if (listener.bTls) {
         pconnection->ptlsContext = tlsContext();
         pconnection->pcontext->_bAwaitingTls = true;
@@ -461,6 +470,39 @@ void DaemonServer::accept(const Listener& listener)
     }
     _connectionS.push_back(pconnection);
     logger().logDebug("Accepted connection from " + strPeer + " on " + listener.strText, layerService);
+}
+
+bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer)
+{
+    // Slots held by connections that never log in must not shut everyone else out: when the
+    // limits are reached, the one of them that has waited longest for a request gives way.
+    auto evictOne = [&](bool bSamePeer) {
+        std::shared_ptr<Connection> pvictim;
+        for (const auto& pconnection : _connectionS) {
+            const ConnectionContext& context = *pconnection->pcontext;
+            if (pconnection->bDone || pconnection->bEvicted || context._bLoggedIn) continue;
+            if (bSamePeer && pconnection->strPeerKey != strPeerKey) continue;
+            if (!pvictim || context._nLastRequestMs < pvictim->pcontext->_nLastRequestMs) pvictim = pconnection;
+        }
+        if (!pvictim) return false;
+        pvictim->bEvicted = true;
+        pvictim->pcontext->shutdownSocket();
+        logger().logInfo("Closed connection from " + pvictim->pcontext->peer() + " without a login to make room for " +
+                             strPeer,
+                         layerService);
+        return true;
+    };
+    size_t nLive = 0, nFromPeer = 0;
+    for (const auto& pconnection : _connectionS) {
+        if (pconnection->bDone || pconnection->bEvicted) continue;
+        ++nLive;
+        if (pconnection->strPeerKey == strPeerKey) ++nFromPeer;
+    }
+    if (nFromPeer >= _options.nMaxPerPeer) {
+        if (!evictOne(true)) return false;
+        --nLive;
+    }
+    return nLive < _options.nMaxConnections || evictOne(false);
 }
 
 void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
@@ -530,11 +572,20 @@ void DaemonServer::serveFrames(ConnectionContext& context)
     std::vector<char> buffer(65536);
     int64_t nLastActivityMs = net::nowMs();
     int64_t nFrameStartMs = 0;
+    // When the connection counts as idle: any traffic keeps one with a login alive, only requests
+    // one without (its pings do not).
+    auto idleDeadline = [&]() {
+        int64_t nDeadline = INT64_MAX;
+        if (_options.nIdleMs > 0) nDeadline = nLastActivityMs + _options.nIdleMs;
+        if (!context._bLoggedIn && _options.nAnonymousIdleMs > 0)
+            nDeadline = std::min<int64_t>(nDeadline, context._nLastRequestMs + _options.nAnonymousIdleMs);
+        return nDeadline;
+    };
     for (;;) {
         if (context._bCloseRequested || !context._bOpen) return;
         int64_t nNow = net::nowMs();
         int64_t nWait = 1000000;
-        if (_options.nIdleMs > 0) nWait = nLastActivityMs + _options.nIdleMs - nNow;
+        if (idleDeadline() != INT64_MAX) nWait = idleDeadline() - nNow;
         if (reader.inFrame() && _options.nFrameMs > 0 && nFrameStartMs + _options.nFrameMs - nNow < nWait)
             nWait = nFrameStartMs + _options.nFrameMs - nNow;
         if (nWait < 0) nWait = 0;
@@ -557,9 +608,11 @@ void DaemonServer::serveFrames(ConnectionContext& context)
                                     layerService);
                 return;
             }
-            if (_options.nIdleMs > 0 && nNow - nLastActivityMs >= _options.nIdleMs) {
-                logger().logInfo("Closed idle connection from " + strPeer + " after " +
-                                     std::to_string(nNow - nLastActivityMs) + " ms",
+            if (nNow >= idleDeadline()) {
+                logger().logInfo("Closed idle connection from " + strPeer +
+                                     (context._bLoggedIn ? std::string() : std::string(" (no login)")) + " after " +
+                                     std::to_string(nNow - std::max<int64_t>(nLastActivityMs, context._nLastRequestMs)) +
+                                     " ms",
                                  layerService);
                 return;
             }
@@ -620,6 +673,7 @@ void DaemonServer::serveFrames(ConnectionContext& context)
             }
             if (!strReply.empty() && !context.sendFrame(kindReply, frame.uId, strReply)) return;
             nLastActivityMs = net::nowMs();
+            context._nLastRequestMs = nLastActivityMs;
             // Requests already queued behind this one are left unanswered at a stop.
             if (readableWithin(_fdStopRead, 0) || context._bCloseRequested) return;
         }

@@ -30,8 +30,12 @@ struct CORVEL_API DaemonServerTls {
 
 // Limits and time-outs of a DaemonServer; times in milliseconds, 0 = none.
 struct CORVEL_API DaemonServerOptions {
-    size_t nMaxConnections = 256;  // connections beyond this are closed at once
+    size_t nMaxConnections = 256;  // beyond this a new connection takes the place of the one without a
+                                   // login that has waited longest for its next request, or is closed
+    size_t nMaxPerPeer = 64;       // the same from one address (one user id on a unix socket)
     long nIdleMs = 300000;         // a connection that sends nothing for this long is closed
+    long nAnonymousIdleMs = 60000; // one without a login, that sends no request for this long (pings
+                                   // do not count); see ConnectionContext::setLoggedIn()
     long nFrameMs = 30000;         // a frame begun must be complete within this
     long nSendMs = 30000;          // a client that takes no bytes for this long is closed
     uint32_t nMaxRequest = 16u * 1024u * 1024u;  // longest request accepted, in bytes (at most 16 MiB);
@@ -62,6 +66,10 @@ public:
     bool isUnix() const { return _strPeer.compare(0, 5, "unix:") == 0; }
     // The subject of the certificate a TLS peer showed ("" when none).
     const std::string& tlsSubject() const { return _strTlsSubject; }
+    // What the application says of the connection: one with a login keeps the full idle time and
+    // is never made to give way to a new connection.
+    void setLoggedIn(bool bLoggedIn) { _bLoggedIn = bLoggedIn; }
+    bool loggedIn() const { return _bLoggedIn; }
 
     // The application's per-connection state: set and read by the handler, which
     // for one connection always runs on one thread at a time. Freed with the context.
@@ -102,6 +110,8 @@ private:
     std::string _strTlsSubject;
     bool _bAwaitingTls = false;          // guarded by _mxSend: a TLS peer before its handshake
     std::atomic<bool> _bTls{false};      // the handshake is done: everything goes under TLS
+    std::atomic<bool> _bLoggedIn{false};
+    std::atomic<int64_t> _nLastRequestMs{0};  // when the last request was answered (or the connection came)
 };
 
 // Listens on one or more addresses and answers request frames with the
@@ -182,6 +192,10 @@ private:
     std::shared_ptr<void> tlsContext() const;
     // Joins connection threads that have ended. Caller holds _mxConnections.
     void reapLocked();
+    // Makes room for a connection from strPeerKey within the limits, closing the connection
+    // without a login that has waited longest for a request; false when there is none to close.
+    // Caller holds _mxConnections.
+    bool makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer);
     void closeListeners();
 
     Handler _handler;

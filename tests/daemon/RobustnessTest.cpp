@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,27 +210,55 @@ TEST_F(RobustnessTest, SilentClientsHoldUpNobodyAndAreClosedWhenIdle)
     expectServed(daemon);
 }
 
-TEST_F(RobustnessTest, ConnectionsBeyondTheLimitAreTurnedAway)
+// An attacker who fills every slot with connections that never log in keeps nobody out: the one
+// that has waited longest for a request gives way. Logged-in connections never do.
+TEST_F(RobustnessTest, SilentConnectionsGiveWayButLoginsKeepTheirPlaces)
 {
-    DaemonProcess daemon(_db.connectString(), {"--max-connections", "2"});
-    auto pfirst = std::make_unique<WireClient>(daemon.address());
-    WireClient second(daemon.address());
-    EXPECT_EQ("rsa", responseOf(pfirst->initialize()));
-    EXPECT_EQ("rsa", responseOf(second.initialize()));
+    DaemonProcess daemon(_db.connectString(), {"--max-connections", "4"});
+    WireClient bob(daemon.address());
+    bob.initialize();
+    ASSERT_EQ("authenticateduser", responseOf(bob.authenticate("EAST", "bob", "bob-pw")));
+    std::vector<std::unique_ptr<RawSocket>> attackerS;
+    for (int i = 0; i < 12; ++i) {
+        attackerS.push_back(std::make_unique<RawSocket>(daemon.address()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    WireClient carol(daemon.address());
+    EXPECT_EQ("rsa", responseOf(carol.initialize()));
+    EXPECT_EQ("authenticateduser", responseOf(carol.authenticate("EAST", "carol", "carol-pw")));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    EXPECT_EQ("authenticateduser", responseOf(bob.simple("authenticateduser")));
+    EXPECT_TRUE(daemon.waitForLog("without a login to make room for"));
+
+    // With every place held by a login, a newcomer is turned away.
+    WireClient dave(daemon.address());
+    dave.initialize();
+    ASSERT_EQ("authenticateduser", responseOf(dave.authenticate("EAST", "dave", "dave-pw")));
+    WireClient erin(daemon.address());
+    erin.initialize();
+    ASSERT_EQ("authenticateduser", responseOf(erin.authenticate("EAST", "erin", "erin-pw")));
     RawSocket surplus(daemon.address());
     EXPECT_TRUE(surplus.closedWithin(5000));
-    pfirst.reset();
-    // The place is free once the daemon has seen the first connection go.
-    bool bServed = false;
-    for (int i = 0; i < 50 && !bServed; ++i) {
-        try {
-            WireClient third(daemon.address());
-            bServed = responseOf(third.initialize()) == "rsa";
-        } catch (const std::exception&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+    EXPECT_TRUE(daemon.waitForLog("reached by logged-in ones"));
+}
+
+TEST_F(RobustnessTest, ConnectionWithoutALoginIsClosedSoonerAndPingsDoNotKeepItOpen)
+{
+    DaemonProcess daemon(_db.connectString(), {"--anonymous-timeout", "1"});
+    RawSocket pinger(daemon.address());
+    const auto t0 = std::chrono::steady_clock::now();
+    bool bClosed = false;
+    while (!bClosed && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
+        pinger.send(framing::encodeFrame(framing::kindPing, 0, ""));
+        bClosed = pinger.closedWithin(200);
     }
-    EXPECT_TRUE(bServed);
+    EXPECT_TRUE(bClosed);
+    WireClient bob(daemon.address());
+    bob.initialize();
+    ASSERT_EQ("authenticateduser", responseOf(bob.authenticate("EAST", "bob", "bob-pw")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ("authenticateduser", responseOf(bob.simple("authenticateduser")));
 }
 
 TEST_F(RobustnessTest, ServesUnixSocketsBesideTcp)
@@ -290,6 +319,23 @@ TEST_F(RobustnessTest, BadOptionsExitTwoAndAnUnusableDatabaseOne)
                                            "--listen", "127.0.0.1:0"});
     EXPECT_EQ(1, noDatabase.nExitCode);
     EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
+    // The connect string from a file only its owner may read, never from one others may.
+    char szFile[] = "/tmp/ostreld-connect-XXXXXX";
+    const int fd = ::mkstemp(szFile);
+    ASSERT_GE(fd, 0);
+    const std::string strBad = "engine=sqlite;database=/nonexistent/from-file.db\n";
+    ASSERT_EQ(ssize_t(strBad.size()), ::write(fd, strBad.data(), strBad.size()));
+    ::close(fd);
+    ProgramResult fromFile = runProgram({OSTREL_TEST_DAEMON, "--connect-file", szFile, "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(1, fromFile.nExitCode);
+    EXPECT_NE(std::string::npos, fromFile.strErr.find("Cannot load the model")) << fromFile.strErr;
+    ASSERT_EQ(0, ::chmod(szFile, 0644));
+    ProgramResult readable = runProgram({OSTREL_TEST_DAEMON, "--connect-file", szFile});
+    EXPECT_EQ(1, readable.nExitCode);
+    EXPECT_NE(std::string::npos, readable.strErr.find(szFile)) << readable.strErr;
+    EXPECT_EQ(std::string::npos, readable.strErr.find("from-file.db")) << readable.strErr;
+    EXPECT_EQ(2, runProgram({OSTREL_TEST_DAEMON, "--connect-file", szFile, "--connect", "x"}).nExitCode);
+    ::unlink(szFile);
     ProgramResult badAddress = runProgram({OSTREL_TEST_DAEMON, "--connect", _db.connectString(), "--listen",
                                            "127.0.0.1:99999"});
     EXPECT_EQ(1, badAddress.nExitCode);

@@ -17,6 +17,9 @@ TAG=$$
 NS_D=ostrel-d-$TAG
 NS_C=ostrel-c-$TAG
 WORK=$(mktemp -d /tmp/ostrel-netns-XXXXXX)
+# ostrel login keeps its session in a file of the user's: here, in the test's own folder.
+export HOME=$WORK
+unset XDG_RUNTIME_DIR
 DAEMON_PID=
 
 cleanup() {
