@@ -109,6 +109,11 @@ login tls:192.0.2.1:7421 --tls-ca "$WORK/ca.pem"
 [ "$STATUS" -eq 0 ] || fail "TLS login refused: $(cat "$WORK/out")"
 login tls:192.0.2.1:7421
 [ "$STATUS" -ne 0 ] || fail "TLS login without trusting the CA was taken"
+# The machine-wide trust holds when only a client certificate is given on the command line.
+printf '<HKLM><Tessaly><Ostrel><TlsCAFile>%s</TlsCAFile></Ostrel></Tessaly></HKLM>\n' "$WORK/ca.pem" >"$WORK/sys"
+login tls:192.0.2.1:7421 --tls-cert "$WORK/d.pem" --tls-key "$WORK/d.key"
+[ "$STATUS" -eq 0 ] || fail "a client certificate option dropped the machine-wide CA: $(cat "$WORK/out")"
+: >"$WORK/sys"
 stop_daemon
 
 start_daemon --allow-plaintext-logins

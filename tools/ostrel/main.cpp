@@ -78,16 +78,34 @@ private:
     std::string _strError;
 };
 
-// TLS trust given on the command line goes before that of the machine-wide file
-// (which loading the settings put in place).
-void applyTlsOptions(const Arguments& args)
+// TLS trust given on the command line goes before that of the machine-wide file, field by field:
+// a client certificate alone keeps the machine's CA or pin, a CA file given replaces the pin (and
+// a pin given, the CA), so that no option quietly widens whom the command trusts.
+void applyTlsOptions(const Arguments& args, const Settings* psettings)
 {
     if (!args.has("tls-ca") && !args.has("tls-pin") && !args.has("tls-cert")) {
         if (args.has("tls-key")) throw UsageError("--tls-key goes with --tls-cert");
         return;
     }
-    const std::string strCA = args.value("tls-ca"), strPin = args.value("tls-pin");
-    const std::string strCert = args.value("tls-cert"), strKey = args.value("tls-key");
+    std::string strCA, strPin, strCert, strKey;
+    if (psettings) {
+        strCA = psettings->tlsCAFile();
+        strPin = psettings->tlsPin();
+        strCert = psettings->tlsCertFile();
+        strKey = psettings->tlsKeyFile();
+    }
+    if (args.has("tls-ca")) {
+        strCA = args.value("tls-ca");
+        if (!args.has("tls-pin")) strPin.clear();
+    }
+    if (args.has("tls-pin")) {
+        strPin = args.value("tls-pin");
+        if (!args.has("tls-ca")) strCA.clear();
+    }
+    if (args.has("tls-cert")) {
+        strCert = args.value("tls-cert");
+        strKey = args.value("tls-key");
+    }
     if (ostrel_tls(strCA.c_str(), strPin.c_str(), strCert.c_str(), strKey.c_str()) != 0)
         throw UsageError("bad TLS options");
 }
@@ -95,7 +113,7 @@ void applyTlsOptions(const Arguments& args)
 std::string serviceHost(const Arguments& args, SettingsFiles& files)
 {
     Settings* psettings = files.tryLoad(false);
-    applyTlsOptions(args);
+    applyTlsOptions(args, psettings);
     if (args.has("service")) {
         if (args.value("service").empty())
             throw UsageError("--service needs a host");
