@@ -153,8 +153,24 @@ const XMLNode* payload(const XMLDoc& doc, const char* pszResponse, const char* p
 // The token as the daemon expects it: its bytes raised to the daemon's public
 // exponent (no padding), in Base64. The protocol leaves no room for tokens of
 // 4096 bytes or more, nor for one that does not fit below the modulus.
+// A password or session id goes only where nobody on a network can read or redirect it: over TLS,
+// a unix socket or loopback. (Over plain TCP the daemon's key could be an impostor's.) An
+// application on a network it trusts may allow more with OSTREL_ALLOW_PLAINTEXT_LOGINS=1.
+void requireProtectedLink(const char* pszWhat)
+{
+    if (!OstrelService::isConnected()) return;  // the request fails as not connected
+    if (OstrelService::comm().isProtected()) return;
+    const char* pszAllow = std::getenv("OSTREL_ALLOW_PLAINTEXT_LOGINS");
+    if (pszAllow != nullptr && std::string(pszAllow) == "1") return;
+    OSTREL_RAISE(OstrelData::nNAX_NOSERVERCONNECT,
+                 std::string("Not sending ") + pszWhat +
+                     " over plain TCP beyond this machine: connect with tls:HOST:PORT "
+                     "(or set OSTREL_ALLOW_PLAINTEXT_LOGINS=1 on a network you trust).");
+}
+
 std::string encryptToken(const OstrelData::AuthenticationToken& authToken)
 {
+    requireProtectedLink("a password");
     const std::string& strToken = authToken.str();
     if (strToken.size() >= nTokenBufferSize)
         OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to encrypt authentication token.");
@@ -405,6 +421,7 @@ void Factory::persistSession(OstrelData::AuthenticatedUser& user)
 OstrelData::AuthenticatedUser& Factory::retrieveSession(const OstrelData::Session& session)
 {
     static OstrelData::AuthenticatedUser s_userResult;
+    requireProtectedLink("a session id");
     XMLDoc docRequest = Envelope::request("retrievesession");
     Session::toXML(docRequest.rootNode(), session, false);
     readAuthenticatedUser(exchange(docRequest), s_userResult);

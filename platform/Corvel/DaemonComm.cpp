@@ -32,6 +32,7 @@ namespace {
 // from the receive thread leaves the link alive until the thread is done.
 struct Link {
     std::unique_ptr<net::Stream> pstream;  // set before the receive thread starts, closed by ~Link
+    bool bProtected = false;               // TLS, unix socket or loopback; set before the thread starts
     int fd = -1;                           // pstream's socket, for poll
     int afdWake[2] = {-1, -1};  // written by disconnect() to stop the receive thread
     DaemonComm::Callback callback;
@@ -314,6 +315,7 @@ void DaemonComm::connect()
         plink->pstream = std::make_unique<net::Stream>(fd);
     }
     plink->fd = plink->pstream->fd();
+    plink->bProtected = plink->pstream->isTls() || net::isLocalPeer(plink->fd);
     plink->nLastSendMs = net::nowMs();
     std::lock_guard<std::mutex> lock(_pimpl->mx);
     try {
@@ -422,6 +424,12 @@ bool DaemonComm::isPin(const std::string& strPin)
     } catch (const Exception&) {
         return false;
     }
+}
+
+bool DaemonComm::isProtected() const
+{
+    std::shared_ptr<Link> plink = _pimpl->link();
+    return plink && plink->bProtected;
 }
 
 bool DaemonComm::isTls() const

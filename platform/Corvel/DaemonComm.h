@@ -98,6 +98,9 @@ public:
     static bool isPin(const std::string& strPin);
     // True when the link runs under TLS.
     bool isTls() const;
+    // True when what the link carries cannot be read or changed on a network: under TLS, over a
+    // unix socket, or to this machine's loopback.
+    bool isProtected() const;
 
 private:
     struct Impl;

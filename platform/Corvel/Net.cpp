@@ -71,6 +71,19 @@ void makeWakePipe(int afd[2])
     if (pipe2(afd, O_CLOEXEC | O_NONBLOCK) != 0) fail(__LINE__, "Cannot create a pipe: " + errnoText(errno));
 }
 
+bool isLocalPeer(int fd)
+{
+    sockaddr_storage addr{};
+    socklen_t nLen = sizeof addr;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) return false;
+    if (addr.ss_family == AF_UNIX) return true;
+    if (addr.ss_family == AF_INET)
+        return (ntohl(reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr.s_addr) >> 24) == 127;
+    if (addr.ss_family != AF_INET6) return false;
+    const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr;
+    return IN6_IS_ADDR_LOOPBACK(&a6) || (IN6_IS_ADDR_V4MAPPED(&a6) && a6.s6_addr[12] == 127);
+}
+
 void closeFd(int& fd)
 {
     if (fd >= 0) ::close(fd);

@@ -68,6 +68,10 @@ void setNonBlocking(int fd);
 // close-on-exec and non-blocking. Throws Corvel::Exception.
 void makeWakePipe(int afd[2]);
 
+// Whether a connected socket's peer is on this machine: a unix socket, or a
+// loopback address (127/8, ::1, or 127/8 mapped into IPv6).
+bool isLocalPeer(int fd);
+
 // Closes fd when it is open and sets it to -1.
 void closeFd(int& fd);
 

@@ -2,9 +2,10 @@
 # Passwords over the network end to end, between two network namespaces joined by a veth pair
 # (addresses of the documentation range, which exist only inside them):
 #   plaintext_netns.sh OSTRELD OSTREL_ADMIN OSTREL
-# ostreld in one namespace, the ostrel command in the other. A plain TCP login from beyond
-# loopback is refused and says why; the same login over TLS succeeds; with
-# --allow-plaintext-logins the plain one succeeds and the daemon warns at start.
+# ostreld in one namespace, the ostrel command in the other. Over plain TCP beyond loopback the
+# client sends no password, and the daemon takes none, each saying why; the same login over TLS
+# succeeds; with --allow-plaintext-logins (and the client's OSTREL_ALLOW_PLAINTEXT_LOGINS=1) the
+# plain one succeeds and the daemon warns at start.
 # Exit 77 (skipped) where the machine gives no network namespaces.
 set -u
 
@@ -100,9 +101,16 @@ login() {
 
 start_daemon
 grep -q "Plain TCP on 192.0.2.1:7420" "$WORK/daemon.log" || fail "no warning for the plain listener"
+# The client does not send a password there in the first place...
+login 192.0.2.1:7420
+[ "$STATUS" -ne 0 ] || fail "a password was sent over plain TCP to 192.0.2.1"
+grep -q "Not sending a password over plain TCP" "$WORK/out" || fail "the client does not say why: $(cat "$WORK/out")"
+# ...and a client that would is refused by the daemon.
+export OSTREL_ALLOW_PLAINTEXT_LOGINS=1
 login 192.0.2.1:7420
 [ "$STATUS" -ne 0 ] || fail "plain login from 192.0.2.2 was taken"
 grep -q "are not taken over plain TCP" "$WORK/out" || fail "the refusal does not say why: $(cat "$WORK/out")"
+unset OSTREL_ALLOW_PLAINTEXT_LOGINS
 grep -q "audit: authenticate from 192.0.2.2:[0-9]*: refused: passwords and session ids are not taken" "$WORK/daemon.log" ||
     fail "no audit line for the refusal"
 login tls:192.0.2.1:7421 --tls-ca "$WORK/ca.pem"
@@ -118,8 +126,10 @@ stop_daemon
 
 start_daemon --allow-plaintext-logins
 grep -q "passwords ARE taken there" "$WORK/daemon.log" || fail "no warning that plain logins are taken"
+export OSTREL_ALLOW_PLAINTEXT_LOGINS=1
 login 192.0.2.1:7420
 [ "$STATUS" -eq 0 ] || fail "plain login refused with --allow-plaintext-logins: $(cat "$WORK/out")"
+unset OSTREL_ALLOW_PLAINTEXT_LOGINS
 stop_daemon
 
 if [ "$FAILURES" -ne 0 ]; then
