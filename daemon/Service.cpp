@@ -7,13 +7,16 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include <openssl/crypto.h>
 
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
+#include "OstrelData/AccountState.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "OstrelDataXML/OstrelFactory.h"
@@ -155,6 +158,13 @@ bool passwordTransportAllowed(const std::string& strPeer, bool bTls, bool bAllow
 
 namespace {
 
+// The peer that limits, turns and delays are counted by: its address, or its user id on a unix socket.
+std::string peerKey(const Corvel::ConnectionContext& context)
+{
+    if (context.isUnix()) return "unix uid " + std::to_string(context.peerUid());
+    return peerHost(context.peer());
+}
+
 // The registered domain of a decoded user, and a user on it: decoded users point into the codec's
 // caches, the factory works on the registries.
 OstrelData::User rebased(const OstrelData::User& decoded)
@@ -288,7 +298,10 @@ const Service::Route Service::s_routeS[] = {
 };
 
 Service::Service(const KeyPair& keyPair, const Settings& settings)
-    : _keyPair(keyPair), _bAllowPlaintextLogins(settings.bAllowPlaintextLogins), _authSlots(settings.nAuthSlots)
+    : _keyPair(keyPair), _bAllowPlaintextLogins(settings.bAllowPlaintextLogins),
+      _nSessionLifetimeSeconds(settings.nSessionLifetimeSeconds), _authSlots(settings.nAuthSlots),
+      _failureDelay(settings.nFailureDelayMaxMs),
+      _parseBudget(settings.nMaxElements, std::max(settings.nParseBudget, settings.nMaxElements))
 {
 }
 
@@ -333,6 +346,19 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
     if (!context.state()) context.setState(std::make_shared<ConnectionState>());
     ConnectionState& state = *context.stateAs<ConnectionState>();
 
+    // What parsing may build is bounded before anything is parsed: per request, and for all the
+    // requests parsed at once (the rest wait their turn).
+    const size_t nElements = static_cast<size_t>(std::count(strRequest.begin(), strRequest.end(), '<'));
+    if (nElements > _parseBudget.perRequest())
+        OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML,
+                     "Request of more than " + std::to_string(_parseBudget.perRequest()) + " elements.");
+    if (!_parseBudget.acquire(nElements, std::chrono::seconds(10)))
+        OSTREL_RAISE(OstrelData::nNAX_RESPONSETIMEOUT, "The service is busy with large requests; try again.");
+    struct BudgetHold {
+        ParseBudget& budget;
+        size_t nElements;
+        ~BudgetHold() { budget.release(nElements); }
+    } budgetHold{_parseBudget, nElements};
     XMLDoc doc = XMLDoc::parse(Vesk::String(strRequest));
     const XMLNode* proot = doc.rootNode();
     if (proot == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No root node in request.");
@@ -354,6 +380,12 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
         if (!route.bAnonymous && !request.loggedIn()) refuse(request, request.strName + " needs a login");
         // A reload takes the gate whole; everything else reads the registries under it.
         if (route.handler == &Service::reloadFactory) return (this->*route.handler)(request);
+        // A peer that keeps failing waits before its next try, holding no gate or slot meanwhile.
+        if (route.handler == &Service::authenticate || route.handler == &Service::validate ||
+            route.handler == &Service::passwd) {
+            std::chrono::milliseconds tDelay = _failureDelay.delayFor(peerKey(context));
+            if (tDelay.count() > 0) std::this_thread::sleep_for(tDelay);
+        }
         SharedGateLock gate(_gate);
         return (this->*route.handler)(request);
     }
@@ -389,8 +421,44 @@ void Service::cleanUpSessions()
     for (const std::string& strSummary : _auditThrottle.flush())
         Corvel::EventLogger::theLogger().logWarning("audit: " + strSummary, Corvel::layerSecurity);
     SharedGateLock gate(_gate);
-    std::lock_guard<std::mutex> factory(_mxFactory);
-    SessionAccess::sessions().cleanUp();
+    std::vector<std::pair<std::string, OstrelData::User>> stampedS;
+    std::vector<std::string> stampS;
+    {
+        std::lock_guard<std::mutex> factory(_mxFactory);
+        OstrelData::SessionMap& sessionS = SessionAccess::sessions();
+        sessionS.cleanUp();
+        const time_t tNow = std::time(nullptr);
+        for (auto it = _keptS.begin(); it != _keptS.end();) {
+            auto itSession = sessionS.find(it->first);
+            if (itSession == sessionS.end() || tNow - it->second.tCreated > _nSessionLifetimeSeconds) {
+                if (itSession != sessionS.end()) OstrelData::Factory::killSession(OstrelData::Session(it->first));
+                it = _keptS.erase(it);
+                continue;
+            }
+            if (it->second.bStamped) {
+                stampedS.emplace_back(it->first, itSession->second);
+                stampS.push_back(it->second.strStamp);
+            }
+            ++it;
+        }
+    }
+    // A lock, a removal or a new password ends the account's kept sessions by the next round,
+    // whether or not anyone retrieves them meanwhile.
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    for (size_t i = 0; i < stampedS.size(); ++i) {
+        std::string strNow;
+        try {
+            strNow = credentialStamp(stampedS[i].second);
+        } catch (const OstrelData::Exception& e) {
+            logger.logError("Cannot check the account of a kept session: " + e.legend(), Corvel::layerDatabase);
+            return;  // the store is not answering: try again next round
+        }
+        if (strNow == stampS[i]) continue;
+        endKeptSession(stampedS[i].first);
+        logger.logWarning("audit: kept session of " + shown(stampedS[i].second) +
+                              " ended: the account was locked or removed, or its password changed",
+                          Corvel::layerSecurity);
+    }
 }
 
 // ---- the requests
@@ -462,21 +530,24 @@ std::string Service::login(Request& request, bool bValidate)
     AuthenticatedUser authenticated;
     std::string strPassword;
     try {
-        if (!_keyPair.decrypt(strToken, strPassword))
-            OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
-        OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
-        OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
-        const OstrelData::PasswordAuthenticationToken token(strPassword);
         {
-            SlotHold slot(_authSlots);
+            // The RSA step is the costliest part of a login after the hash: it takes a turn too.
+            FairSlotHold slot(_authSlots, peerKey(request.context));
+            if (!_keyPair.decrypt(strToken, strPassword))
+                OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
+            OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
+            OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
+            const OstrelData::PasswordAuthenticationToken token(strPassword);
             authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         }
         wipe(strPassword);
+        _failureDelay.succeeded(peerKey(request.context));
         // Authorisation only reads the registries and writes into this request's own user, over
         // a pooled connection of its own: logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
+        if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
         audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": " + Corvel::EventLogger::clip(e.legend()) + " (code " +
                            std::to_string(e.errorCode()) + ")",
               true);
@@ -515,17 +586,18 @@ std::string Service::passwd(Request& request)
 
     std::string strPasswordCurrent, strPasswordNew;
     try {
+        FairSlotHold slot(_authSlots, peerKey(request.context));
         if (!_keyPair.decrypt(strCurrent, strPasswordCurrent) || !_keyPair.decrypt(strNew, strPasswordNew))
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
         OstrelData::Authenticator& authenticator = registeredAuthenticator(own.domain().domain());
         OstrelData::PasswordAuthenticationToken current(strPasswordCurrent), changed(strPasswordNew);
         wipe(strPasswordCurrent);
         wipe(strPasswordNew);
-        SlotHold slot(_authSlots);
         authenticator.passwd(own, current, changed);
     } catch (const OstrelData::Exception& e) {
         wipe(strPasswordCurrent);
         wipe(strPasswordNew);
+        if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
         audit(request, "password change failed: " + shown(own) + ": " + Corvel::EventLogger::clip(e.legend()), true);
         throw;
     }
@@ -545,9 +617,14 @@ std::string Service::persistSession(Request& request)
     // retrieves still times out.
     AuthenticatedUser kept = own;
     kept.session().access();
+    KeptSession meta;
+    meta.tCreated = std::time(nullptr);
+    meta.bStamped = stampsCredentials(own);
+    if (meta.bStamped) meta.strStamp = credentialStamp(own);
     {
         std::lock_guard<std::mutex> factory(_mxFactory);
         OstrelDataDB::Factory::persistSession(kept);
+        _keptS[own.session().str()] = meta;
     }
     audit(request, "session kept: " + shown(own), false);
     return emptyReply("persistsession");
@@ -559,19 +636,75 @@ std::string Service::retrieveSession(Request& request)
     requireSafeTransport(request);
     const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
     AuthenticatedUser found;
+    KeptSession kept;
     try {
         std::lock_guard<std::mutex> factory(_mxFactory);
         found = OstrelDataDB::Factory::retrieveSession(session);
+        auto it = _keptS.find(session.str());
+        if (it != _keptS.end()) kept = it->second;
     } catch (const OstrelData::Exception& e) {
         audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
         throw;
     }
-    withoutToken(found);
-    audit(request, "session resumed: " + shown(found), false);
-    setLogin(request, found);
+    // A kept session is only as good as the login it was kept from: it ends when it grows older
+    // than its lifetime, or when the account is locked or removed or its password changes.
+    std::string strEnded;
+    if (std::time(nullptr) - kept.tCreated > _nSessionLifetimeSeconds)
+        strEnded = "kept longer than " + std::to_string(_nSessionLifetimeSeconds) + " seconds";
+    else if (kept.bStamped && credentialStamp(found) != kept.strStamp)
+        strEnded = "the account was locked or removed, or its password changed";
+    if (!strEnded.empty()) {
+        endKeptSession(session.str());
+        audit(request, "session of " + shown(found) + " ended: " + strEnded, true);
+        OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
+    }
+    // The grants as they are now, not as they were when the session was kept.
+    AuthenticatedUser current;
+    try {
+        OstrelData::User user(Factory::domains().at(found.domain().domain()), found.userId(), "", "", "");
+        {
+            std::lock_guard<std::mutex> factory(_mxFactory);
+            registeredAuthenticator(user.domain().domain()).user(user, true);
+        }
+        current = AuthenticatedUser(user, found.session(), found.profile());
+        OstrelDataDB::Factory::authorize(current);
+    } catch (const OstrelData::Exception& e) {
+        if (e.errorCode() == OstrelData::nNAX_USERNOTFOUND) {
+            endKeptSession(session.str());
+            audit(request, "session of " + shown(found) + " ended: the user is gone", true);
+            OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
+        }
+        audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
+        throw;
+    }
+    withoutToken(current);
+    audit(request, "session resumed: " + shown(current), false);
+    setLogin(request, current);
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
-    Codec::AuthenticatedUser::toXML(doc.rootNode(), found);
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), current);
     return text(doc);
+}
+
+std::string Service::credentialStamp(const OstrelData::User& user) const
+{
+    auto* paccount = dynamic_cast<OstrelData::AccountState*>(&registeredAuthenticator(user.domain().domain()));
+    return paccount != nullptr ? paccount->credentialStamp(user.userId()) : std::string();
+}
+
+bool Service::stampsCredentials(const OstrelData::User& user) const
+{
+    return dynamic_cast<OstrelData::AccountState*>(&registeredAuthenticator(user.domain().domain())) != nullptr;
+}
+
+void Service::endKeptSession(const std::string& strSession)
+{
+    std::lock_guard<std::mutex> factory(_mxFactory);
+    _keptS.erase(strSession);
+    try {
+        OstrelData::Factory::killSession(OstrelData::Session(strSession));
+    } catch (const OstrelData::Exception&) {
+        // Ended meanwhile by someone else: as good.
+    }
 }
 
 std::string Service::killSession(Request& request)
@@ -589,6 +722,7 @@ std::string Service::killSession(Request& request)
             refuse(request, "killsession of another user's session needs permission " +
                                 std::to_string(OSROstrel::nOSRP_Administer_Users) + " (administer users) of product 0");
         OstrelData::Factory::killSession(session);
+        _keptS.erase(session.str());
     }
     audit(request, "session ended: " + strOwner + " by " + shown(own), false);
     if (own.session().str() == session.str()) clearLogin(request);
@@ -746,12 +880,6 @@ void Service::clearLogin(Request& request)
     request.context.setLoggedIn(false);
     std::lock_guard<std::mutex> logins(_mxLogins);
     _loginS.erase(request.context.id());
-}
-
-std::string peerKey(const Corvel::ConnectionContext& context)
-{
-    if (context.isUnix()) return "unix uid " + std::to_string(context.peerUid());
-    return peerHost(context.peer());
 }
 
 void Service::audit(const Request& request, const std::string& strText, bool bWarning) const

@@ -2,6 +2,7 @@
 #define OSTRELD_SERVICE_H
 
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
@@ -33,8 +34,9 @@ namespace Ostreld {
 //               in the codec's process-wide caches.
 //   _mxLogins   guards _loginS.
 // Locks are taken in that order only. Authenticators are called under the shared gate alone
-// (their hashing takes most of a login's time), at most _authSlots at once, so the plug-ins'
-// authenticate and passwd must be safe to run on several threads together.
+// (their hashing takes most of a login's time), at most _authSlots at once, handed out round robin
+// between peers, so the plug-ins' authenticate and passwd must be safe to run on several threads
+// together. Failed logins slow their address down (_failureDelay), outside the gate.
 //
 // Every connection has its own login, kept in its context's state and touched only by the
 // connection's own thread.
@@ -48,7 +50,11 @@ bool isLoopback(const std::string& strPeer);
 class Service {
 public:
     struct Settings {
-        int nAuthSlots = 4;  // authenticator calls at once
+        int nAuthSlots = 4;  // authenticator calls (and token decryptions) at once, shared fairly by peers
+        size_t nMaxElements = 100000;    // elements (counted as '<') one request may hold
+        size_t nParseBudget = 400000;    // elements of all the requests parsed at once
+        long nSessionLifetimeSeconds = 12 * 3600;  // a kept session ends this long after it was kept
+        long nFailureDelayMaxMs = 5000;            // the longest wait for an address that keeps failing; 0: none
         // Take passwords over plain TCP from peers beyond loopback (a protected network).
         bool bAllowPlaintextLogins = false;
     };
@@ -105,6 +111,12 @@ private:
     // Refuses a request that carries a password or session id over plain TCP from beyond loopback,
     // unless allowed.
     void requireSafeTransport(const Request& request) const;
+    // What the user's authenticator says of his credentials now ("" when he may not log in, or
+    // when it says nothing), and whether it says anything.
+    std::string credentialStamp(const OstrelData::User& user) const;
+    bool stampsCredentials(const OstrelData::User& user) const;
+    // Forgets a kept session and ends it.
+    void endKeptSession(const std::string& strSession);
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
     void setLogin(Request& request, const OstrelData::AuthenticatedUser& user);
@@ -113,15 +125,25 @@ private:
 
     const KeyPair& _keyPair;
     const bool _bAllowPlaintextLogins;
+    const long _nSessionLifetimeSeconds;
     ReloadGate _gate;
     std::mutex _mxFactory;
     std::mutex _mxCodec;
-    Slots _authSlots;
+    FairSlots _authSlots;
+    FailureDelay _failureDelay;
+    ParseBudget _parseBudget;
     std::mutex _mxLogins;
     // The login of every connection that has one, by connection id (for "who").
     std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS;
     // Failures and refusals, per peer.
     mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
+    // What a kept session was kept with, by session id; guarded by _mxFactory with the session map.
+    struct KeptSession {
+        time_t tCreated = 0;
+        bool bStamped = false;   // its authenticator stamps credentials
+        std::string strStamp;    // the stamp when it was kept
+    };
+    std::map<std::string, KeptSession> _keptS;
 };
 
 } // namespace Ostreld

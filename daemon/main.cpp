@@ -62,8 +62,12 @@ struct Options {
     long nMaxPerPeer = 64;
     long nMaxRequest = 1024 * 1024;
     long nSessionSeconds = 1800;
+    long nSessionLifetimeSeconds = 12 * 3600;
+    long nFailureDelayMs = 5000;
     long nCleanupSeconds = 60;
     long nAuthWorkers = 0;  // 0: two per core
+    long nMaxElements = 100000;
+    long nParseBudget = 400000;
     std::string strAddressFile;
     int nSocketMode = 0660;
     std::string strSocketGroup;
@@ -106,8 +110,17 @@ const char* const pszUsage =
     "                          without a login\n"
     "  --max-request BYTES     longest request accepted (default 1048576)\n"
     "  --session-timeout SECONDS  a login or kept session unused this long ends (default 1800)\n"
-    "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped (default 60)\n"
-    "  --auth-workers N        logins checked at once, each hashing a password (default: two per core)\n"
+    "  --session-lifetime SECONDS a kept session ends this long after it was kept, however much it\n"
+    "                          is used (default 43200)\n"
+    "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped, and those of locked,\n"
+    "                          removed or re-passworded accounts ended (default 60)\n"
+    "  --auth-workers N        logins checked at once, each hashing a password (default: two per core);\n"
+    "                          handed out in turn to the peers waiting\n"
+    "  --failure-delay MS      the longest wait of a login from an address whose logins keep failing\n"
+    "                          (from 100 ms after three failures, doubling; default 5000; 0: none)\n"
+    "  --max-elements N        elements one request may hold (default 100000)\n"
+    "  --parse-budget N        elements of all the requests parsed at once (default 400000); the\n"
+    "                          rest wait for room (a parsed element takes a hundred bytes and more)\n"
     "  --address-file PATH     once listening, write the addresses there, one a line\n"
     "  --socket-mode MODE      mode of unix socket files, in octal (default 0660)\n"
     "  --socket-group GROUP    group of unix socket files (default: the daemon's)\n"
@@ -195,10 +208,18 @@ Options parseOptions(int argc, char** argv)
             options.nMaxRequest = numberOption(strName, strValue, 1024, 16L * 1024 * 1024);
         } else if (strName == "session-timeout") {
             options.nSessionSeconds = numberOption(strName, strValue, 1, INT_MAX);
+        } else if (strName == "session-lifetime") {
+            options.nSessionLifetimeSeconds = numberOption(strName, strValue, 1, 86400L * 366);
         } else if (strName == "cleanup-interval") {
             options.nCleanupSeconds = numberOption(strName, strValue, 1, 86400);
         } else if (strName == "auth-workers") {
             options.nAuthWorkers = numberOption(strName, strValue, 1, 1024);
+        } else if (strName == "failure-delay") {
+            options.nFailureDelayMs = numberOption(strName, strValue, 0, 600000);
+        } else if (strName == "max-elements") {
+            options.nMaxElements = numberOption(strName, strValue, 100, 100000000);
+        } else if (strName == "parse-budget") {
+            options.nParseBudget = numberOption(strName, strValue, 100, 1000000000);
         } else if (strName == "address-file") {
             options.strAddressFile = strValue;
         } else if (strName == "socket-mode") {
@@ -339,6 +360,10 @@ int serve(const Options& options)
     Ostreld::Service::Settings settings;
     unsigned nCores = std::thread::hardware_concurrency();
     settings.bAllowPlaintextLogins = options.bAllowPlaintextLogins;
+    settings.nSessionLifetimeSeconds = options.nSessionLifetimeSeconds;
+    settings.nFailureDelayMaxMs = options.nFailureDelayMs;
+    settings.nMaxElements = static_cast<size_t>(options.nMaxElements);
+    settings.nParseBudget = static_cast<size_t>(options.nParseBudget);
     settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
                                                    : static_cast<int>(2 * (nCores > 0 ? nCores : 1));
     Ostreld::Service service(*pkey, settings);

@@ -9,6 +9,8 @@
 #include <functional>
 #include <mutex>
 
+#include <sodium.h>
+
 #include "Corvel/EventLogger.h"
 #include "OstrelData/Exception.h"
 #include "OstrelData/Factory.h"
@@ -233,6 +235,22 @@ void SqlAuthenticator::deleteTeamMember(OstrelData::Team& team, OstrelData::User
         OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND,
                      _store.domain() + "/" + user.userId() + " is no member of team " + std::to_string(team.team()));
     team.members().erase(user.key());
+}
+
+std::string SqlAuthenticator::credentialStamp(const std::string& strUserId)
+{
+    UserRecord record;
+    if (!_store.read(strUserId, record) || record.strHash.empty() || record.isLocked(std::time(nullptr)))
+        return std::string();
+    unsigned char abDigest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(abDigest, reinterpret_cast<const unsigned char*>(record.strHash.data()), record.strHash.size());
+    static const char acHex[] = "0123456789abcdef";
+    std::string strStamp;
+    for (unsigned char b : abDigest) {
+        strStamp += acHex[b >> 4];
+        strStamp += acHex[b & 15];
+    }
+    return strStamp;
 }
 
 UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std::string& strPassword)

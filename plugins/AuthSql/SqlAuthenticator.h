@@ -6,6 +6,7 @@
 
 #include "AuthSql/PasswordHash.h"
 #include "AuthSql/UserStore.h"
+#include "OstrelData/AccountState.h"
 #include "OstrelData/AuthenticationLibrary.h"
 #include "OstrelData/Authenticator.h"
 
@@ -35,7 +36,7 @@ LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelDa
 // Refused logins all fail alike, with code 1 and one legend, whether the user is unknown, the
 // password wrong or the account locked, and an unknown user costs a hash like any other; the
 // reason goes to the event log.
-class SqlAuthenticator : public OstrelData::Authenticator {
+class SqlAuthenticator : public OstrelData::Authenticator, public OstrelData::AccountState {
 public:
     // Throws 5012 for bad cost or lockout parameters.
     SqlAuthenticator(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator,
@@ -66,6 +67,10 @@ public:
     // A TeamMember given as the user keeps its lead flag; the team's member map follows.
     void createTeamMember(OstrelData::Team& team, OstrelData::User& user) override;
     void deleteTeamMember(OstrelData::Team& team, OstrelData::User& user) override;
+
+    // A digest of the stored hash (which changes with every new password); empty for an unknown,
+    // locked or password-less user.
+    std::string credentialStamp(const std::string& strUserId) override;
 
     const PasswordCost& cost() const { return _cost; }
     const LockoutPolicy& lockout() const { return _lockout; }

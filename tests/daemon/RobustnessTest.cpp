@@ -131,7 +131,7 @@ long residentKiB(pid_t pid)
 // nothing of what they name may stay in the daemon.
 TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
 {
-    DaemonProcess daemon(_db.connectString());
+    DaemonProcess daemon(_db.connectString(), {"--failure-delay", "0"});
     WireClient client(daemon.address());
     ASSERT_EQ("rsa", responseOf(client.initialize()));
     const std::string strPadding(8192, 'n');
@@ -154,9 +154,54 @@ TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
     expectServed(daemon);
 }
 
-TEST_F(RobustnessTest, FailuresCannotFloodOrForgeTheLog)
+long peakKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string strLine;
+    while (std::getline(status, strLine))
+        if (strLine.compare(0, 6, "VmHWM:") == 0) return std::stol(strLine.substr(6));
+    return -1;
+}
+
+std::string requestOfElements(size_t nElements)
+{
+    std::string str = "<ostrelservice request=\"about\">";
+    for (size_t i = 0; i < nElements; ++i)
+        str += "<x/>";
+    return str + "</ostrelservice>";
+}
+
+// A parsed element costs far more than its four bytes: what requests may make the parser build is
+// bounded per request and for all requests at once, and a login gets through meanwhile.
+TEST_F(RobustnessTest, LargeRequestsAreBoundedAndOthersServedMeanwhile)
 {
     DaemonProcess daemon(_db.connectString());
+    WireClient one(daemon.address());
+    EXPECT_EQ(OstrelData::nNAX_MALFORMEDXML, errorCodeOf(XMLDoc::parse(one.exchange(requestOfElements(200000)))));
+
+    const long nBefore = peakKiB(daemon.pid());
+    const std::string strLarge = requestOfElements(95000);
+    std::atomic<int> nAnswered{0};
+    std::vector<std::thread> threadS;
+    for (int i = 0; i < 32; ++i)
+        threadS.emplace_back([&] {
+            WireClient client(daemon.address());
+            if (responseOf(XMLDoc::parse(client.exchange(strLarge, 60000))) == "about") ++nAnswered;
+        });
+    WireClient bob(daemon.address());
+    bob.initialize();
+    EXPECT_EQ("authenticateduser", responseOf(bob.authenticate("EAST", "bob", "bob-pw")));
+    for (std::thread& thread : threadS)
+        thread.join();
+    EXPECT_EQ(32, nAnswered.load());
+    const long nGrowth = peakKiB(daemon.pid()) - nBefore;
+    // Unbounded, 32 such requests at once took over 400 MB.
+    EXPECT_LT(nGrowth, 192 * 1024) << "peak grew by " << nGrowth << " KiB";
+}
+
+TEST_F(RobustnessTest, FailuresCannotFloodOrForgeTheLog)
+{
+    DaemonProcess daemon(_db.connectString(), {"--failure-delay", "0"});
     WireClient client(daemon.address());
     ASSERT_EQ("rsa", responseOf(client.initialize()));
     const std::string strHostile = "evil\\nfake\x1b[2J" + std::string(100000, 'x');

@@ -428,3 +428,59 @@ TEST_P(ServiceTest, ReloadOnSighupPicksUpANewProductAndItsGrant)
 INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest, ::testing::ValuesIn(daemonEngines()), OstrelTest::engineTestName);
 
 } // namespace
+
+namespace {
+
+// Keeps a login of strUser and returns the kept session's id.
+std::string keptSession(const DaemonProcess& daemon, const std::string& strUser)
+{
+    auto pclient = loggedIn(daemon, strUser);
+    XMLDoc me = pclient->simple("authenticateduser");
+    const OstrelData::AuthenticatedUser user =
+        Codec::AuthenticatedUser::fromXML(me.rootNode()->findChild("authenticateduser"));
+    EXPECT_EQ("persistsession", responseOf(pclient->exchange(requestWithUser("persistsession", user))));
+    return user.session().str();
+}
+
+XMLDoc retrieved(const DaemonProcess& daemon, const std::string& strSession)
+{
+    WireClient client(daemon.address());
+    client.initialize();
+    return client.exchange(requestWithSession("retrievesession", strSession));
+}
+
+// A kept session is only as good as the login it came from, and only for so long; and what it
+// holds is decided when it is retrieved, not when it was kept.
+TEST(KeptSessions, EndWithTheAccountOrTheirLifetimeAndCarryTheGrantsOfNow)
+{
+    SampleDatabase db("sqlite");
+    DaemonProcess daemon(db.connectString(), {"--session-lifetime", "4"});
+    const auto tKept = std::chrono::steady_clock::now();
+    const std::string strDave = keptSession(daemon, "dave");
+    const std::string strErin = keptSession(daemon, "erin");
+    const std::string strCarol = keptSession(daemon, "carol");
+    const std::string strBob = keptSession(daemon, "bob");
+    EXPECT_EQ("authenticateduser", responseOf(retrieved(daemon, strDave)));
+
+    db.admin({"user", "lock", "EAST/dave"});
+    db.admin({"user", "change", "EAST/erin", "--password-stdin"}, "erin-new\n");
+    db.admin({"user", "remove", "EAST/carol"});
+    for (const std::string* pstrSession : {&strDave, &strErin, &strCarol})
+        EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, *pstrSession)));
+    db.admin({"user", "unlock", "EAST/dave"});
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, strDave))) << "ended for good";
+    EXPECT_TRUE(daemon.waitForLog("ended: the account was locked or removed, or its password changed"));
+
+    XMLDoc before = retrieved(daemon, strBob);
+    ASSERT_EQ("authenticateduser", responseOf(before));
+    EXPECT_TRUE(hasRole(Codec::AuthenticatedUser::fromXML(before.rootNode()->findChild("authenticateduser")), 10, 1));
+    db.admin({"member", "remove", "7", "EAST/bob"});
+    XMLDoc after = retrieved(daemon, strBob);
+    ASSERT_EQ("authenticateduser", responseOf(after));
+    EXPECT_FALSE(hasRole(Codec::AuthenticatedUser::fromXML(after.rootNode()->findChild("authenticateduser")), 10, 1));
+
+    std::this_thread::sleep_until(tKept + std::chrono::milliseconds(5500));
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, strBob))) << "kept past its lifetime";
+}
+
+} // namespace

@@ -1,0 +1,8 @@
+#include "OstrelData/AccountState.h"
+
+namespace OstrelData {
+
+// Out of line, so that the type has one identity in every module that loads it.
+AccountState::~AccountState() = default;
+
+} // namespace OstrelData

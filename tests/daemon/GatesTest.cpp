@@ -1,0 +1,97 @@
+// The daemon's gates against hostile load: turns for login work shared between peers, failures
+// slowing their own address down, and a bound on what requests parsed at once may build.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Gates.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits until the condition holds, at most a few seconds.
+template <class Condition>
+bool eventually(Condition condition)
+{
+    for (int i = 0; i < 500 && !condition(); ++i)
+        std::this_thread::sleep_for(10ms);
+    return condition();
+}
+
+TEST(FairSlots, QuietPeerGetsTheNextTurnHoweverManyAFlooderQueued)
+{
+    Ostreld::FairSlots slots(1);
+    slots.acquire("holder");
+    std::mutex mx;
+    std::vector<std::string> orderS;
+    std::atomic<int> nQueued{0};
+    auto waiter = [&](const std::string& strPeer) {
+        return std::thread([&, strPeer] {
+            ++nQueued;
+            slots.acquire(strPeer);
+            {
+                std::lock_guard<std::mutex> lock(mx);
+                orderS.push_back(strPeer);
+            }
+            slots.release();
+        });
+    };
+    std::vector<std::thread> threadS;
+    for (int i = 0; i < 8; ++i)
+        threadS.push_back(waiter("flooder"));
+    ASSERT_TRUE(eventually([&] { return nQueued == 8; }));
+    std::this_thread::sleep_for(50ms);  // all eight are waiting, not just started
+    threadS.push_back(waiter("quiet"));
+    ASSERT_TRUE(eventually([&] { return nQueued == 9; }));
+    std::this_thread::sleep_for(50ms);
+    slots.release();
+    for (std::thread& thread : threadS)
+        thread.join();
+    ASSERT_EQ(9u, orderS.size());
+    EXPECT_EQ("quiet", orderS[1]) << "the quiet peer waits for one turn of the flooder's, not eight";
+}
+
+TEST(FailureDelay, GrowsWithAnAddressFailuresAndEndsWithItsSuccess)
+{
+    Ostreld::FailureDelay delay;
+    for (int i = 0; i < Ostreld::FailureDelay::nFree; ++i)
+        delay.failed("10.0.0.1");
+    EXPECT_EQ(0, delay.delayFor("10.0.0.1").count());
+    delay.failed("10.0.0.1");
+    EXPECT_EQ(100, delay.delayFor("10.0.0.1").count());
+    delay.failed("10.0.0.1");
+    EXPECT_EQ(200, delay.delayFor("10.0.0.1").count());
+    for (int i = 0; i < 40; ++i)
+        delay.failed("10.0.0.1");
+    EXPECT_EQ(5000, delay.delayFor("10.0.0.1").count());
+    Ostreld::FailureDelay off(0);
+    for (int i = 0; i < 10; ++i)
+        off.failed("10.0.0.1");
+    EXPECT_EQ(0, off.delayFor("10.0.0.1").count());
+    EXPECT_EQ(0, delay.delayFor("10.0.0.2").count()) << "another address is not slowed down";
+    delay.succeeded("10.0.0.1");
+    EXPECT_EQ(0, delay.delayFor("10.0.0.1").count());
+}
+
+TEST(ParseBudget, RequestsWaitForRoomAndGiveUpWithoutIt)
+{
+    Ostreld::ParseBudget budget(100, 250);
+    ASSERT_TRUE(budget.acquire(100, 0ms));
+    ASSERT_TRUE(budget.acquire(100, 0ms));
+    EXPECT_FALSE(budget.acquire(100, 50ms));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(50ms);
+        budget.release(100);
+    });
+    EXPECT_TRUE(budget.acquire(100, 5000ms));
+    releaser.join();
+}
+
+} // namespace
