@@ -21,6 +21,7 @@ std::string handler(ConnectionContext& context, const std::string& strRequest)
 {
     if (strRequest == "throw") throw std::runtime_error("handler broke");
     if (strRequest == "bye") context.close();
+    if (strRequest == "login") context.setLoggedIn(true);
     return "ok:" + strRequest;
 }
 
@@ -141,22 +142,27 @@ TEST_F(ServerRobustness, ContextCloseSendsTheReplyThenCloses)
     EXPECT_TRUE(peer.closedWithin(2000));
 }
 
-TEST_F(ServerRobustness, ConnectionsOverTheLimitAreRefused)
+// At the limit a newcomer takes the place of the connection without a login that has waited
+// longest for a request; when every place has a login, it is refused.
+TEST_F(ServerRobustness, ConnectionsOverTheLimitMakeRoomOrAreRefused)
 {
     DaemonServerOptions options;
     options.nMaxConnections = 2;
     startWith(options);
     RawPeer first(_strAddress), second(_strAddress);
-    ASSERT_TRUE(first.sendRequest(1, "one"));
-    ASSERT_TRUE(second.sendRequest(1, "two"));
     Frame frame;
-    ASSERT_TRUE(first.readFrame(frame) && second.readFrame(frame));
+    ASSERT_TRUE(first.sendRequest(1, "one") && first.readFrame(frame));
+    ASSERT_TRUE(second.sendRequest(1, "login") && second.readFrame(frame));
+    RawPeer third(_strAddress);
+    EXPECT_TRUE(first.closedWithin(2000));
+    ASSERT_TRUE(third.sendRequest(1, "login") && third.readFrame(frame));
+    EXPECT_TRUE(_log.waitFor({"without a login to make room for 127.0.0.1:"}));
     {
-        RawPeer third(_strAddress);
-        EXPECT_TRUE(third.closedWithin(2000));
+        RawPeer fourth(_strAddress);
+        EXPECT_TRUE(fourth.closedWithin(2000));
         EXPECT_TRUE(_log.waitFor({"Refused connection from 127.0.0.1:", "limit of 2"}));
     }
-    ::shutdown(first.fd(), SHUT_RDWR);
+    ::shutdown(second.fd(), SHUT_RDWR);
     // The freed place goes to the next client once the server has seen the close.
     bool bServed = false;
     for (int i = 0; i < 20 && !bServed; ++i) {
@@ -164,6 +170,21 @@ TEST_F(ServerRobustness, ConnectionsOverTheLimitAreRefused)
         bServed = next.sendRequest(1, "next") && next.readFrame(frame, 200);
     }
     EXPECT_TRUE(bServed);
+    ASSERT_TRUE(third.sendRequest(2, "still") && third.readFrame(frame));
+}
+
+TEST_F(ServerRobustness, OnePeerCannotTakeMoreThanItsShare)
+{
+    DaemonServerOptions options;
+    options.nMaxPerPeer = 2;
+    startWith(options);
+    RawPeer first(_strAddress), second(_strAddress);
+    Frame frame;
+    ASSERT_TRUE(first.sendRequest(1, "login") && first.readFrame(frame));
+    ASSERT_TRUE(second.sendRequest(1, "login") && second.readFrame(frame));
+    RawPeer third(_strAddress);
+    EXPECT_TRUE(third.closedWithin(2000));
+    EXPECT_TRUE(_log.waitFor({"of 2 from one peer"}));
 }
 
 TEST_F(ServerRobustness, IdleConnectionIsClosedAndPingsKeepOneOpen)
