@@ -168,8 +168,18 @@ void requireProtectedLink(const char* pszWhat)
                      "(or set OSTREL_ALLOW_PLAINTEXT_LOGINS=1 on a network you trust).");
 }
 
+// The daemon closes a connection that has not logged in after a while (or a network drops it):
+// a request that needs no login of its own then goes over a new connection, with the key the
+// daemon hands out there.
+void relinkIfDropped()
+{
+    if (!OstrelService::isConnected() || OstrelService::comm().isConnected()) return;
+    Factory::initialize(OstrelService::comm().target());
+}
+
 std::string encryptToken(const OstrelData::AuthenticationToken& authToken)
 {
+    relinkIfDropped();
     requireProtectedLink("a password");
     const std::string& strToken = authToken.str();
     if (strToken.size() >= nTokenBufferSize)
@@ -421,6 +431,7 @@ void Factory::persistSession(OstrelData::AuthenticatedUser& user)
 OstrelData::AuthenticatedUser& Factory::retrieveSession(const OstrelData::Session& session)
 {
     static OstrelData::AuthenticatedUser s_userResult;
+    relinkIfDropped();
     requireProtectedLink("a session id");
     XMLDoc docRequest = Envelope::request("retrievesession");
     Session::toXML(docRequest.rootNode(), session, false);

@@ -1,6 +1,7 @@
 #ifndef OSTRELD_GATES_H
 #define OSTRELD_GATES_H
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -8,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace Ostreld {
 
@@ -160,60 +162,78 @@ private:
     FairSlots& _slots;
 };
 
-// Failed logins slow their address down, whoever they were for: after a few, every login from it
-// waits, twice as long after each further failure, up to a bound. A success from the address, or a
-// quiet quarter of an hour, forgets them.
+// Failed logins slow their address down, whoever they were for: after a few, the address's next
+// requests are spaced out, twice as far after each further failure, up to a bound; tries made in
+// parallel queue behind each other. A quiet quarter of an hour forgets them. (A success does
+// not: an attacker's own account must not wipe his failures.)
 class FailureDelay {
 public:
     static constexpr int nFree = 3;                // failures that cost nothing
     static constexpr long nFirstMs = 100;
 
-    // nMaxMs: the longest wait; 0 turns the delay off.
+    // nMaxMs: the longest spacing; 0 turns the delay off.
     explicit FailureDelay(long nMaxMs = 5000) : _nMaxMs(nMaxMs) {}
 
-    // How long a login from strPeer waits now.
+    // How long a request from strPeer waits now; it takes the next place in the peer's queue.
     std::chrono::milliseconds delayFor(const std::string& strPeer)
     {
+        const auto tNow = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> lock(_mx);
         auto it = _peerS.find(strPeer);
         if (it == _peerS.end()) return std::chrono::milliseconds(0);
-        if (std::chrono::steady_clock::now() - it->second.tLast > forgetAfter()) {
+        Entry& entry = it->second;
+        if (tNow - entry.tLast > forgetAfter()) {
             _peerS.erase(it);
             return std::chrono::milliseconds(0);
         }
-        int nOver = it->second.nFailures - nFree;
-        if (nOver <= 0 || _nMaxMs <= 0) return std::chrono::milliseconds(0);
-        long nMs = nFirstMs;
-        for (int i = 1; i < nOver && nMs < _nMaxMs; ++i)
-            nMs *= 2;
-        return std::chrono::milliseconds(nMs < _nMaxMs ? nMs : _nMaxMs);
+        const std::chrono::milliseconds tSpacing = spacing(entry.nFailures);
+        if (tSpacing.count() == 0) return tSpacing;
+        if (entry.tNextAllowed < tNow) entry.tNextAllowed = tNow;
+        const auto tWait = entry.tNextAllowed - tNow;
+        entry.tNextAllowed += tSpacing;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(tWait) + tSpacing;
     }
     void failed(const std::string& strPeer)
     {
         const auto tNow = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> lock(_mx);
-        if (_peerS.size() >= nMaxPeers) {
-            for (auto it = _peerS.begin(); it != _peerS.end();)
-                it = tNow - it->second.tLast > forgetAfter() ? _peerS.erase(it) : std::next(it);
-        }
+        if (_peerS.size() >= nMaxPeers) forgetOldestHalf();
         Entry& entry = _peerS[strPeer];
         if (tNow - entry.tLast > forgetAfter()) entry.nFailures = 0;
         ++entry.nFailures;
         entry.tLast = tNow;
-    }
-    void succeeded(const std::string& strPeer)
-    {
-        std::lock_guard<std::mutex> lock(_mx);
-        _peerS.erase(strPeer);
     }
 
 private:
     struct Entry {
         int nFailures = 0;
         std::chrono::steady_clock::time_point tLast;
+        std::chrono::steady_clock::time_point tNextAllowed;
     };
     static constexpr size_t nMaxPeers = 65536;
     static std::chrono::minutes forgetAfter() { return std::chrono::minutes(15); }
+
+    std::chrono::milliseconds spacing(int nFailures) const
+    {
+        int nOver = nFailures - nFree;
+        if (nOver <= 0 || _nMaxMs <= 0) return std::chrono::milliseconds(0);
+        long nMs = nFirstMs;
+        for (int i = 1; i < nOver && nMs < _nMaxMs; ++i)
+            nMs *= 2;
+        return std::chrono::milliseconds(nMs < _nMaxMs ? nMs : _nMaxMs);
+    }
+    // Bounded whatever the number of addresses: the least recently failing half goes.
+    void forgetOldestHalf()
+    {
+        std::vector<std::chrono::steady_clock::time_point> timeS;
+        timeS.reserve(_peerS.size());
+        for (const auto& entry : _peerS)
+            timeS.push_back(entry.second.tLast);
+        std::nth_element(timeS.begin(), timeS.begin() + long(timeS.size() / 2), timeS.end());
+        const auto tCut = timeS[timeS.size() / 2];
+        for (auto it = _peerS.begin(); it != _peerS.end();)
+            it = it->second.tLast <= tCut ? _peerS.erase(it) : std::next(it);
+    }
 
     const long _nMaxMs;
     std::mutex _mx;  // guards _peerS
@@ -221,32 +241,47 @@ private:
 };
 
 // What a request may make the parser build: each request's elements are bounded, and so are those
-// of all the requests parsed at once (a parsed element costs a hundred bytes and more, whatever the
-// request's size). A request waits for room, and gives up after a while.
+// of all the larger requests parsed at once (a parsed element costs a hundred bytes and more,
+// whatever the request's size), a peer taking at most a quarter of them. Small requests, which
+// every login is, pass without counting. A request waits for room, and gives up after a while.
 class ParseBudget {
 public:
-    ParseBudget(size_t nPerRequest, size_t nAtOnce) : _nPerRequest(nPerRequest), _nFree(nAtOnce) {}
+    static constexpr size_t nSmall = 1000;
+
+    ParseBudget(size_t nPerRequest, size_t nAtOnce) : _nPerRequest(nPerRequest), _nAtOnce(nAtOnce), _nFree(nAtOnce) {}
     size_t perRequest() const { return _nPerRequest; }
     // False when no room came within tWait (nElements must be at most perRequest()).
-    bool acquire(size_t nElements, std::chrono::milliseconds tWait)
+    bool acquire(const std::string& strPeer, size_t nElements, std::chrono::milliseconds tWait)
     {
+        if (nElements <= nSmall) return true;
         std::unique_lock<std::mutex> lock(_mx);
-        if (!_cv.wait_for(lock, tWait, [&] { return _nFree >= nElements; })) return false;
+        auto bRoom = [&] {
+            auto it = _heldS.find(strPeer);
+            size_t nHeld = it == _heldS.end() ? 0 : it->second;
+            return _nFree >= nElements && (nHeld == 0 || nHeld + nElements <= _nAtOnce / 4);
+        };
+        if (!_cv.wait_for(lock, tWait, bRoom)) return false;
         _nFree -= nElements;
+        _heldS[strPeer] += nElements;
         return true;
     }
-    void release(size_t nElements)
+    void release(const std::string& strPeer, size_t nElements)
     {
+        if (nElements <= nSmall) return;
         std::lock_guard<std::mutex> lock(_mx);
         _nFree += nElements;
+        auto it = _heldS.find(strPeer);
+        if (it != _heldS.end() && (it->second -= nElements) == 0) _heldS.erase(it);
         _cv.notify_all();
     }
 
 private:
     const size_t _nPerRequest;
-    std::mutex _mx;  // guards _nFree
+    const size_t _nAtOnce;
+    std::mutex _mx;  // guards the two below
     std::condition_variable _cv;
     size_t _nFree;
+    std::map<std::string, size_t> _heldS;  // what each peer holds now
 };
 
 } // namespace Ostreld

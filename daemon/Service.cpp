@@ -161,8 +161,7 @@ namespace {
 // The peer that limits, turns and delays are counted by: its address, or its user id on a unix socket.
 std::string peerKey(const Corvel::ConnectionContext& context)
 {
-    if (context.isUnix()) return "unix uid " + std::to_string(context.peerUid());
-    return peerHost(context.peer());
+    return context.peerGroup().empty() ? peerHost(context.peer()) : context.peerGroup();
 }
 
 // The registered domain of a decoded user, and a user on it: decoded users point into the codec's
@@ -249,6 +248,9 @@ struct ConnectionState {
     // "DOMAIN/user" of the login, made when it was taken: the login's domain is the registry's,
     // which a reload rewrites, and audit lines are also written outside the reload gate.
     std::string strLogin;
+    // What the authenticator said of the credentials at login: a session kept later must be kept
+    // on the same ones, not on a password changed meanwhile.
+    std::string strStamp;
 };
 
 struct Service::Request {
@@ -346,19 +348,28 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
     if (!context.state()) context.setState(std::make_shared<ConnectionState>());
     ConnectionState& state = *context.stateAs<ConnectionState>();
 
+    const std::string strPeer = peerKey(context);
+    // A peer whose logins keep failing waits before anything of it is read, holding nothing.
+    const std::chrono::milliseconds tDelay = _failureDelay.delayFor(strPeer);
+    if (tDelay.count() > 0) std::this_thread::sleep_for(tDelay);
+
     // What parsing may build is bounded before anything is parsed: per request, and for all the
-    // requests parsed at once (the rest wait their turn).
-    const size_t nElements = static_cast<size_t>(std::count(strRequest.begin(), strRequest.end(), '<'));
+    // larger requests parsed at once (the rest wait their turn). Elements are counted by their
+    // tags, attributes by their "=", and text by its bytes.
+    const size_t nElements = std::max({static_cast<size_t>(std::count(strRequest.begin(), strRequest.end(), '<')),
+                                       static_cast<size_t>(std::count(strRequest.begin(), strRequest.end(), '=')),
+                                       strRequest.size() / 64});
     if (nElements > _parseBudget.perRequest())
         OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML,
                      "Request of more than " + std::to_string(_parseBudget.perRequest()) + " elements.");
-    if (!_parseBudget.acquire(nElements, std::chrono::seconds(10)))
+    if (!_parseBudget.acquire(strPeer, nElements, std::chrono::seconds(10)))
         OSTREL_RAISE(OstrelData::nNAX_RESPONSETIMEOUT, "The service is busy with large requests; try again.");
     struct BudgetHold {
         ParseBudget& budget;
+        const std::string& strPeer;
         size_t nElements;
-        ~BudgetHold() { budget.release(nElements); }
-    } budgetHold{_parseBudget, nElements};
+        ~BudgetHold() { budget.release(strPeer, nElements); }
+    } budgetHold{_parseBudget, strPeer, nElements};
     XMLDoc doc = XMLDoc::parse(Vesk::String(strRequest));
     const XMLNode* proot = doc.rootNode();
     if (proot == nullptr) OSTREL_RAISE(OstrelData::nNAX_MALFORMEDXML, "No root node in request.");
@@ -380,12 +391,6 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
         if (!route.bAnonymous && !request.loggedIn()) refuse(request, request.strName + " needs a login");
         // A reload takes the gate whole; everything else reads the registries under it.
         if (route.handler == &Service::reloadFactory) return (this->*route.handler)(request);
-        // A peer that keeps failing waits before its next try, holding no gate or slot meanwhile.
-        if (route.handler == &Service::authenticate || route.handler == &Service::validate ||
-            route.handler == &Service::passwd) {
-            std::chrono::milliseconds tDelay = _failureDelay.delayFor(peerKey(context));
-            if (tDelay.count() > 0) std::this_thread::sleep_for(tDelay);
-        }
         SharedGateLock gate(_gate);
         return (this->*route.handler)(request);
     }
@@ -450,8 +455,11 @@ void Service::cleanUpSessions()
         try {
             strNow = credentialStamp(stampedS[i].second);
         } catch (const OstrelData::Exception& e) {
-            logger.logError("Cannot check the account of a kept session: " + e.legend(), Corvel::layerDatabase);
-            return;  // the store is not answering: try again next round
+            if (e.errorCode() == OstrelData::nNAX_DATABASE) {
+                logger.logError("Cannot check the accounts of kept sessions: " + e.legend(), Corvel::layerDatabase);
+                return;  // the store is not answering: try again next round
+            }
+            strNow.clear();  // its domain or authenticator is gone: so is the session
         }
         if (strNow == stampS[i]) continue;
         endKeptSession(stampedS[i].first);
@@ -541,7 +549,6 @@ std::string Service::login(Request& request, bool bValidate)
             authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         }
         wipe(strPassword);
-        _failureDelay.succeeded(peerKey(request.context));
         // Authorisation only reads the registries and writes into this request's own user, over
         // a pooled connection of its own: logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
@@ -559,7 +566,10 @@ std::string Service::login(Request& request, bool bValidate)
     }
     withoutToken(authenticated);
     audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
-    if (!bValidate) setLogin(request, authenticated);
+    if (!bValidate) {
+        setLogin(request, authenticated);
+        request.state.strStamp = stampsCredentials(authenticated) ? credentialStamp(authenticated) : std::string();
+    }
 
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
     Codec::AuthenticatedUser::toXML(doc.rootNode(), authenticated);
@@ -620,10 +630,18 @@ std::string Service::persistSession(Request& request)
     KeptSession meta;
     meta.tCreated = std::time(nullptr);
     meta.bStamped = stampsCredentials(own);
-    if (meta.bStamped) meta.strStamp = credentialStamp(own);
+    if (meta.bStamped) {
+        meta.strStamp = credentialStamp(own);
+        // A login is kept only on the credentials it proved.
+        if (meta.strStamp.empty() || meta.strStamp != request.state.strStamp)
+            refuse(request, "persistsession after the account was locked or removed or its password changed");
+    }
     {
         std::lock_guard<std::mutex> factory(_mxFactory);
         OstrelDataDB::Factory::persistSession(kept);
+        // Keeping it again does not make it younger.
+        auto it = _keptS.find(own.session().str());
+        if (it != _keptS.end()) meta.tCreated = it->second.tCreated;
         _keptS[own.session().str()] = meta;
     }
     audit(request, "session kept: " + shown(own), false);
@@ -661,7 +679,9 @@ std::string Service::retrieveSession(Request& request)
     // The grants as they are now, not as they were when the session was kept.
     AuthenticatedUser current;
     try {
-        OstrelData::User user(Factory::domains().at(found.domain().domain()), found.userId(), "", "", "");
+        auto itDomain = Factory::domains().find(found.domain().domain());
+        if (itDomain == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, "domain gone");
+        OstrelData::User user(itDomain->second, found.userId(), "", "", "");
         {
             std::lock_guard<std::mutex> factory(_mxFactory);
             registeredAuthenticator(user.domain().domain()).user(user, true);

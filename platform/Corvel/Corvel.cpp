@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -242,44 +243,73 @@ std::string EventLogger::clip(const std::string& str)
 bool LogThrottle::admit(const std::string& strSource, std::string& strSummary)
 {
     const auto tNow = std::chrono::steady_clock::now();
+    const auto tWindow = std::chrono::seconds(nWindowSeconds);
     std::lock_guard<std::mutex> lock(_mx);
-    if (_sourceS.size() > nMaxSources) {
-        for (auto it = _sourceS.begin(); it != _sourceS.end();) {
-            bool bOver = tNow - it->second.tStart >= std::chrono::seconds(nWindowSeconds);
-            it = bOver && it->second.nSuppressed == 0 ? _sourceS.erase(it) : std::next(it);
-        }
+    if (_sourceS.size() >= nMaxSources) forgetOldestHalf();
+    if (_all.nCount == 0 || tNow - _all.tStart >= tWindow) {
+        if (_all.nSuppressed > 0) strSummary = summary("all sources together", _all.nSuppressed);
+        _all = Window{tNow, 0, 0};
     }
     Window& entry = _sourceS[strSource];
-    if (entry.nCount == 0 || tNow - entry.tStart >= std::chrono::seconds(nWindowSeconds)) {
-        if (entry.nSuppressed > 0) strSummary = summary(strSource, entry.nSuppressed);
+    if (entry.nCount == 0 || tNow - entry.tStart >= tWindow) {
+        if (entry.nSuppressed > 0)
+            strSummary += (strSummary.empty() ? "" : "; ") + summary(strSource, entry.nSuppressed);
         entry = Window{tNow, 0, 0};
     }
-    if (++entry.nCount <= nPerWindow) return true;
-    ++entry.nSuppressed;
-    return false;
+    if (++entry.nCount > nPerWindow) {
+        ++entry.nSuppressed;
+        return false;
+    }
+    if (++_all.nCount > nAllPerWindow) {
+        ++_all.nSuppressed;
+        return false;
+    }
+    return true;
 }
 
 std::vector<std::string> LogThrottle::flush()
 {
     const auto tNow = std::chrono::steady_clock::now();
+    const auto tWindow = std::chrono::seconds(nWindowSeconds);
     std::vector<std::string> summaryS;
     std::lock_guard<std::mutex> lock(_mx);
     for (auto it = _sourceS.begin(); it != _sourceS.end();) {
-        if (tNow - it->second.tStart < std::chrono::seconds(nWindowSeconds)) {
+        if (tNow - it->second.tStart < tWindow) {
             ++it;
             continue;
         }
         if (it->second.nSuppressed > 0) summaryS.push_back(summary(it->first, it->second.nSuppressed));
         it = _sourceS.erase(it);
     }
+    if (_all.nSuppressed > 0 && tNow - _all.tStart >= tWindow) {
+        summaryS.push_back(summary("all sources together", _all.nSuppressed));
+        _all = Window();
+    }
     return summaryS;
+}
+
+void LogThrottle::forgetOldestHalf()
+{
+    std::vector<std::chrono::steady_clock::time_point> startS;
+    startS.reserve(_sourceS.size());
+    for (const auto& entry : _sourceS)
+        startS.push_back(entry.second.tStart);
+    std::nth_element(startS.begin(), startS.begin() + long(startS.size() / 2), startS.end());
+    const auto tCut = startS[startS.size() / 2];
+    for (auto it = _sourceS.begin(); it != _sourceS.end();) {
+        if (it->second.tStart > tCut) {
+            ++it;
+            continue;
+        }
+        _all.nSuppressed += it->second.nSuppressed;
+        it = _sourceS.erase(it);
+    }
 }
 
 std::string LogThrottle::summary(const std::string& strSource, int nSuppressed) const
 {
     return std::to_string(nSuppressed) + " more " + _strWhat + " from " + strSource +
-           " not logged one by one (over " + std::to_string(nPerWindow) + " in " +
-           std::to_string(nWindowSeconds) + " seconds)";
+           " not logged one by one (too many in " + std::to_string(nWindowSeconds) + " seconds)";
 }
 
 } // namespace Corvel

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -57,6 +59,25 @@ bool readableWithin(int fd, long nMilliseconds)
         if (nRc < 0 && errno != EINTR) return false;
         if (nRc == 0 && nMilliseconds >= 0 && net::nowMs() >= nDeadline) return false;
     }
+}
+
+// The group a peer is counted in (see ConnectionContext::peerGroup()).
+std::string peerGroupOf(const sockaddr_storage& addr, int nUid)
+{
+    char szHost[INET6_ADDRSTRLEN] = "";
+    if (addr.ss_family == AF_UNIX) return "uid " + std::to_string(nUid);
+    if (addr.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr, szHost, sizeof szHost);
+        return szHost;
+    }
+    in6_addr a6 = reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a6)) {
+        inet_ntop(AF_INET, a6.s6_addr + 12, szHost, sizeof szHost);
+        return szHost;
+    }
+    std::memset(a6.s6_addr + 8, 0, 8);
+    inet_ntop(AF_INET6, &a6, szHost, sizeof szHost);
+    return std::string(szHost) + "/64";
 }
 
 std::string unixPeerText(int fd, int& nUid)
@@ -441,11 +462,20 @@ void DaemonServer::accept(const Listener& listener)
     int nUid = -1;
     std::string strPeer = addr.ss_family == AF_UNIX ? unixPeerText(fd, nUid)
                                                     : net::addressText(reinterpret_cast<sockaddr*>(&addr), nLen);
-    const std::string strPeerKey = addr.ss_family == AF_UNIX ? "uid " + std::to_string(nUid)
-                                                             : strPeer.substr(0, strPeer.rfind(':'));
+    const std::string strPeerKey = peerGroupOf(addr, nUid);
+    std::vector<std::shared_ptr<ConnectionContext>> victimS;
+    // Shut down once the list's lock is released: a victim may be busy sending.
+    struct ShutDownAfter {
+        std::vector<std::shared_ptr<ConnectionContext>>& victimS;
+        ~ShutDownAfter()
+        {
+            for (auto& pvictim : victimS)
+                pvictim->shutdownSocket();
+        }
+    } shutDownAfter{victimS};
     std::lock_guard<std::mutex> lock(_mxConnections);
     reapLocked();
-    if (!makeRoomLocked(strPeerKey, strPeer)) {
+    if (!makeRoomLocked(strPeerKey, strPeer, victimS)) {
         ::close(fd);
         logger().logWarning("Refused connection from " + strPeer + " on " + listener.strText + ": limit of " +
                                 std::to_string(_options.nMaxConnections) + " connections, or of " +
@@ -457,6 +487,7 @@ void DaemonServer::accept(const Listener& listener)
     pconnection->strPeerKey = strPeerKey;
     pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _options.nSendMs));
     pconnection->pcontext->_nLastRequestMs = net::nowMs();
+    pconnection->pcontext->_strPeerGroup = strPeerKey;
     if (listener.bTls) {
         pconnection->ptlsContext = tlsContext();
         pconnection->pcontext->_bAwaitingTls = true;
@@ -472,21 +503,35 @@ void DaemonServer::accept(const Listener& listener)
     logger().logDebug("Accepted connection from " + strPeer + " on " + listener.strText, layerService);
 }
 
-bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer)
+bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer,
+                                  std::vector<std::shared_ptr<ConnectionContext>>& victimS)
 {
     // Slots held by connections that never log in must not shut everyone else out: when the
-    // limits are reached, the one of them that has waited longest for a request gives way.
+    // limits are reached, one of them gives way: of the peer that holds the most such
+    // connections, the one that has waited longest for a request. One whose request is being
+    // answered (a login in progress) never does.
     auto evictOne = [&](bool bSamePeer) {
+        auto evictable = [&](const std::shared_ptr<Connection>& pconnection) {
+            const ConnectionContext& context = *pconnection->pcontext;
+            return !pconnection->bDone && !pconnection->bEvicted && !context._bLoggedIn && !context._bInRequest &&
+                   (!bSamePeer || pconnection->strPeerKey == strPeerKey);
+        };
+        std::map<std::string, size_t> countS;
+        std::string strTarget;
+        for (const auto& pconnection : _connectionS) {
+            if (!evictable(pconnection)) continue;
+            size_t n = ++countS[pconnection->strPeerKey];
+            if (strTarget.empty() || n > countS[strTarget]) strTarget = pconnection->strPeerKey;
+        }
         std::shared_ptr<Connection> pvictim;
         for (const auto& pconnection : _connectionS) {
-            const ConnectionContext& context = *pconnection->pcontext;
-            if (pconnection->bDone || pconnection->bEvicted || context._bLoggedIn) continue;
-            if (bSamePeer && pconnection->strPeerKey != strPeerKey) continue;
-            if (!pvictim || context._nLastRequestMs < pvictim->pcontext->_nLastRequestMs) pvictim = pconnection;
+            if (!evictable(pconnection) || pconnection->strPeerKey != strTarget) continue;
+            if (!pvictim || pconnection->pcontext->_nLastRequestMs < pvictim->pcontext->_nLastRequestMs)
+                pvictim = pconnection;
         }
         if (!pvictim) return false;
         pvictim->bEvicted = true;
-        pvictim->pcontext->shutdownSocket();
+        victimS.push_back(pvictim->pcontext);
         logger().logInfo("Closed connection from " + pvictim->pcontext->peer() + " without a login to make room for " +
                              strPeer,
                          layerService);
@@ -655,6 +700,11 @@ void DaemonServer::serveFrames(ConnectionContext& context)
                 return;
             }
             std::string strReply;
+            context._bInRequest = true;
+            struct InRequest {
+                std::atomic<bool>& bFlag;
+                ~InRequest() { bFlag = false; }
+            } inRequest{context._bInRequest};
             try {
                 strReply = _handler(context, frame.strPayload);
             } catch (const std::exception& e) {

@@ -61,6 +61,9 @@ public:
     int peerUid() const { return _nPeerUid; }
     // A serial number, unique within the process.
     uint64_t id() const { return _uId; }
+    // What limits and turns count the peer by: an IPv4 address, the /64 of an IPv6 one (a host
+    // has a whole /64 to pick from), or "uid N" on a unix socket.
+    const std::string& peerGroup() const { return _strPeerGroup; }
     // How the peer came: under TLS, over a unix socket, or else plain TCP.
     bool isTls() const;
     bool isUnix() const { return _strPeer.compare(0, 5, "unix:") == 0; }
@@ -108,6 +111,8 @@ private:
     int _fd;                             // the socket, as long as it is open
     std::shared_ptr<net::Stream> _pstream;  // reads and writes of it, plain or TLS
     std::string _strTlsSubject;
+    std::string _strPeerGroup;           // set before the connection is served
+    std::atomic<bool> _bInRequest{false};  // a request is being answered
     bool _bAwaitingTls = false;          // guarded by _mxSend: a TLS peer before its handshake
     std::atomic<bool> _bTls{false};      // the handshake is done: everything goes under TLS
     std::atomic<bool> _bLoggedIn{false};
@@ -195,7 +200,9 @@ private:
     // Makes room for a connection from strPeerKey within the limits, closing the connection
     // without a login that has waited longest for a request; false when there is none to close.
     // Caller holds _mxConnections.
-    bool makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer);
+    // The connections to close are returned in victimS, to be shut down once the lock is released.
+    bool makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer,
+                        std::vector<std::shared_ptr<ConnectionContext>>& victimS);
     void closeListeners();
 
     Handler _handler;

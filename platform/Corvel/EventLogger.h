@@ -63,7 +63,8 @@ private:
 // and summed up in one line: a source that fails without end does not fill the disk.
 class CORVEL_API LogThrottle {
 public:
-    static constexpr int nPerWindow = 20;
+    static constexpr int nPerWindow = 20;        // from one source
+    static constexpr int nAllPerWindow = 200;    // from all sources together
     static constexpr int nWindowSeconds = 60;
 
     // strWhat names the lines in summaries ("failures and refusals").
@@ -83,10 +84,14 @@ private:
     };
     static constexpr size_t nMaxSources = 4096;
     std::string summary(const std::string& strSource, int nSuppressed) const;
+    // Bounded however many sources there are: the half whose windows began first goes, what they
+    // held back counted in the summary of all sources.
+    void forgetOldestHalf();
 
     const std::string _strWhat;
-    std::mutex _mx;  // guards _sourceS
+    std::mutex _mx;  // guards everything below
     std::map<std::string, Window> _sourceS;
+    Window _all;     // every source together
 };
 
 } // namespace Corvel

@@ -239,8 +239,11 @@ void SqlAuthenticator::deleteTeamMember(OstrelData::Team& team, OstrelData::User
 
 std::string SqlAuthenticator::credentialStamp(const std::string& strUserId)
 {
+    // A lock an administrator set ends the account's sessions; a lockout after failed logins does
+    // not (or anyone who can type wrong passwords could end anyone's sessions).
     UserRecord record;
-    if (!_store.read(strUserId, record) || record.strHash.empty() || record.isLocked(std::time(nullptr)))
+    if (!_store.read(strUserId, record) || record.strHash.empty() ||
+        (record.nStatus != nStatusActive && record.nStatus != nStatusLockedOut))
         return std::string();
     unsigned char abDigest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(abDigest, reinterpret_cast<const unsigned char*>(record.strHash.data()), record.strHash.size());
@@ -324,7 +327,7 @@ void SqlAuthenticator::refuse(const std::string& strUserId, const std::string& s
     // The user id is the client's text; a stream of refusals is summed up, not logged line by line.
     static Corvel::LogThrottle s_throttle("refused logins");
     std::string strSummary;
-    const bool bLog = s_throttle.admit("domain " + _store.domain(), strSummary);
+    const bool bLog = s_throttle.admit(_store.domain() + "/" + Corvel::EventLogger::clip(strUserId), strSummary);
     if (!strSummary.empty()) logSecurity(strSummary);
     if (bLog)
         logSecurity("Login refused for " + _store.domain() + "/" + Corvel::EventLogger::clip(strUserId) + ": " +

@@ -14,6 +14,7 @@
 #include "DaemonHarness.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataXML/OstrelFactory.h"
+#include "OstrelDataXML/OstrelService.h"
 
 namespace {
 
@@ -481,6 +482,25 @@ TEST(KeptSessions, EndWithTheAccountOrTheirLifetimeAndCarryTheGrantsOfNow)
 
     std::this_thread::sleep_until(tKept + std::chrono::milliseconds(5500));
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, strBob))) << "kept past its lifetime";
+}
+
+} // namespace
+
+namespace {
+
+// An application that connects at start and logs a user in later, after the daemon has closed the
+// idle connection, gets its login over a new one.
+TEST(ClientFactoryLink, LoginAfterTheDaemonDroppedTheIdleConnectionConnectsAgain)
+{
+    SampleDatabase db("sqlite");
+    DaemonProcess daemon(db.connectString(), {"--anonymous-timeout", "1"});
+    Codec::initialize(daemon.address());
+    const OstrelData::DomainMap domainS = Codec::domains();
+    ASSERT_TRUE(daemon.waitForLog("Closed idle connection from", 5000));
+    EXPECT_EQ("bob", Codec::authenticate(OstrelData::User(domainS.at("EAST"), "bob", "", "", ""),
+                                         OstrelData::PasswordAuthenticationToken("bob-pw"), OstrelData::Profile())
+                         .userId());
+    OstrelDataXML::OstrelService::disconnect();
 }
 
 } // namespace
