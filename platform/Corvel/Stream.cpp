@@ -7,10 +7,10 @@
 #include <vector>
 
 #include <arpa/inet.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -62,48 +62,63 @@ std::string sslErrorText(const std::string& strDefault)
     return pszReason ? pszReason : strDefault;
 }
 
-// OpenSSL writes to the socket with write(2), which raises SIGPIPE when the
-// peer is gone; a library may not end its host process for that. While one
-// lives, SIGPIPE is blocked on this thread, and one that the guarded writes
-// raised is taken off again.
-class SigpipeGuard {
-public:
-    SigpipeGuard()
-    {
-        sigset_t pending;
-        sigemptyset(&pending);
-        sigpending(&pending);
-        _bWasPending = sigismember(&pending, SIGPIPE) == 1;
-        sigset_t blocked;
-        sigemptyset(&blocked);
-        sigaddset(&blocked, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &blocked, &_old);
-    }
-    ~SigpipeGuard()
-    {
-        if (!_bWasPending) {
-            sigset_t pending;
-            sigemptyset(&pending);
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                sigset_t only;
-                sigemptyset(&only);
-                sigaddset(&only, SIGPIPE);
-                timespec zero{0, 0};
-                int nSavedErrno = errno;
-                sigtimedwait(&only, nullptr, &zero);
-                errno = nSavedErrno;
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &_old, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+// OpenSSL's own socket BIO writes with write(2), which raises SIGPIPE when the
+// peer is gone, and a library may not end its host process for that: ours sends
+// with MSG_NOSIGNAL, and is the socket BIO in all else.
+int noSignalWrite(BIO* pbio, const char* pData, int nSize)
+{
+    int fd = -1;
+    BIO_get_fd(pbio, &fd);
+    BIO_clear_retry_flags(pbio);
+    ssize_t n = send(fd, pData, size_t(nSize), MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_write(pbio);
+    return int(n);
+}
 
-private:
-    sigset_t _old;
-    bool _bWasPending = false;
-};
+int noSignalRead(BIO* pbio, char* pData, int nSize)
+{
+    int fd = -1;
+    BIO_get_fd(pbio, &fd);
+    BIO_clear_retry_flags(pbio);
+    ssize_t n = recv(fd, pData, size_t(nSize), 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_read(pbio);
+    return int(n);
+}
+
+int noSignalPuts(BIO* pbio, const char* psz)
+{
+    return noSignalWrite(pbio, psz, int(std::strlen(psz)));
+}
+
+const BIO_METHOD* socketMethod()
+{
+    static BIO_METHOD* const s_pmethod = [] {
+        const BIO_METHOD* psocket = BIO_s_socket();
+        BIO_METHOD* pmethod = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                           "socket without SIGPIPE");
+        if (pmethod) {
+            BIO_meth_set_write(pmethod, noSignalWrite);
+            BIO_meth_set_read(pmethod, noSignalRead);
+            BIO_meth_set_puts(pmethod, noSignalPuts);
+            BIO_meth_set_ctrl(pmethod, BIO_meth_get_ctrl(psocket));
+            BIO_meth_set_create(pmethod, BIO_meth_get_create(psocket));
+            BIO_meth_set_destroy(pmethod, BIO_meth_get_destroy(psocket));
+        }
+        return pmethod;
+    }();
+    return s_pmethod;
+}
+
+// Puts the socket under the connection state; false when out of memory.
+bool attachSocket(SSL* pssl, int fd)
+{
+    const BIO_METHOD* pmethod = socketMethod();
+    BIO* pbio = pmethod ? BIO_new(pmethod) : nullptr;
+    if (!pbio) return false;
+    BIO_set_fd(pbio, fd, BIO_NOCLOSE);
+    SSL_set_bio(pssl, pbio, pbio);
+    return true;
+}
 
 } // namespace
 
@@ -161,19 +176,22 @@ TlsStream::~TlsStream()
 long TlsStream::read(char* pBuffer, size_t nSize, std::string& strWhy)
 {
     std::lock_guard<std::mutex> lock(_mxSsl);
-    SigpipeGuard sigpipe;  // a read may answer a key update
     ERR_clear_error();
     errno = 0;
     size_t nRead = 0;
     _bReadWantsWrite = false;
+    _bReadBlocked = false;
     if (SSL_read_ex(_pssl, pBuffer, nSize, &nRead) == 1) return long(nRead);
     int nError = SSL_get_error(_pssl, 0);
     switch (nError) {
-    case SSL_ERROR_WANT_READ: return readWouldBlock;
-    case SSL_ERROR_WANT_WRITE: _bReadWantsWrite = true; return readWouldBlock;
+    case SSL_ERROR_WANT_READ: _bReadBlocked = true; return readWouldBlock;
+    case SSL_ERROR_WANT_WRITE: _bReadBlocked = _bReadWantsWrite = true; return readWouldBlock;
     case SSL_ERROR_ZERO_RETURN: return 0;  // close_notify
     case SSL_ERROR_SYSCALL:
-        if (errno == EINTR || errno == EAGAIN) return readWouldBlock;
+        if (errno == EINTR || errno == EAGAIN) {
+            _bReadBlocked = true;
+            return readWouldBlock;
+        }
         // A peer that closes without close_notify ends the stream all the same:
         // every frame is whole or refused, so no truncation goes unnoticed.
         if (ERR_peek_error() == 0) return 0;
@@ -187,7 +205,9 @@ long TlsStream::read(char* pBuffer, size_t nSize, std::string& strWhy)
 bool TlsStream::hasBuffered() const
 {
     std::lock_guard<std::mutex> lock(_mxSsl);
-    return SSL_pending(_pssl) > 0;
+    // With read-ahead, bytes may wait inside OpenSSL not yet made into a record; once a read
+    // found them too few for one, only the socket can bring more.
+    return !_bReadBlocked && SSL_has_pending(_pssl) == 1;
 }
 
 bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::string& strWhy)
@@ -202,7 +222,6 @@ bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::str
         short nWait;
         {
             std::lock_guard<std::mutex> lock(_mxSsl);
-            SigpipeGuard sigpipe;
             ERR_clear_error();
             errno = 0;
             size_t nWritten = 0;
@@ -242,7 +261,6 @@ void TlsStream::close()
     {
         std::lock_guard<std::mutex> lock(_mxSsl);
         if (_fd >= 0 && SSL_is_init_finished(_pssl)) {
-            SigpipeGuard sigpipe;
             ERR_clear_error();
             SSL_shutdown(_pssl);
             ERR_clear_error();
@@ -424,7 +442,10 @@ std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust, const s
     }
     SSL_CTX_set_session_cache_mode(pctx.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(pctx.get(), rememberSession);
-    SSL_CTX_set_mode(pctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A frame goes out in one call, whole, and records are read a socket-full at a time: fewer
+    // calls and wake-ups per request.
+    SSL_CTX_set_mode(pctx.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_read_ahead(pctx.get(), 1);
 
     auto pclient = std::make_shared<ClientContext>();
     pclient->pctx = pctx;
@@ -510,14 +531,17 @@ std::shared_ptr<SSL_CTX> makeServerContext(const DaemonServerTls& config)
     static const unsigned char abContext[] = "ostreld";
     SSL_CTX_set_session_id_context(pctx.get(), abContext, sizeof abContext - 1);
     SSL_CTX_set_num_tickets(pctx.get(), 1);
-    SSL_CTX_set_mode(pctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // A frame goes out in one call, whole, and records are read a socket-full at a time: fewer
+    // calls and wake-ups per request.
+    SSL_CTX_set_mode(pctx.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_read_ahead(pctx.get(), 1);
     return pctx;
 }
 
 std::unique_ptr<Stream> accept(int fd, SSL_CTX* pctx, int64_t nDeadlineMs, int fdStop, std::string& strWhy)
 {
     SSL* pssl = SSL_new(pctx);
-    if (!pssl || SSL_set_fd(pssl, fd) != 1) {
+    if (!pssl || !attachSocket(pssl, fd)) {
         SSL_free(pssl);
         strWhy = "cannot start TLS: " + sslErrorText("out of memory");
         return nullptr;
@@ -526,7 +550,6 @@ std::unique_ptr<Stream> accept(int fd, SSL_CTX* pctx, int64_t nDeadlineMs, int f
         ERR_clear_error();
         int nRc;
         {
-            SigpipeGuard sigpipe;
             nRc = SSL_accept(pssl);
         }
         if (nRc == 1) return std::make_unique<TlsStream>(fd, pssl);
@@ -583,7 +606,7 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
         }
         fail(nLine, "TLS with '" + strTarget + "' refused: " + strWhy);
     };
-    if (SSL_set_fd(pssl, fd) != 1) failWith(__LINE__, sslErrorText("out of memory"));
+    if (!attachSocket(pssl, fd)) failWith(__LINE__, sslErrorText("out of memory"));
     // Tickets may come with any later read: the key they are kept under lives
     // as long as the connection.
     pstream->keepSessionsAs(strTarget);
@@ -606,7 +629,6 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
         ERR_clear_error();
         int nRc;
         {
-            SigpipeGuard sigpipe;
             nRc = SSL_connect(pssl);
         }
         if (nRc == 1) break;

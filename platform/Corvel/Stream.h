@@ -85,6 +85,7 @@ private:
     mutable std::mutex _mxSsl;  // OpenSSL's per-connection state is for one thread at a time
     SSL* _pssl;
     bool _bReadWantsWrite = false;  // touched by the receiver only
+    bool _bReadBlocked = false;     // the last read wanted more from the socket; the receiver's too
     std::string _strSessionKey;
     std::shared_ptr<void> _pkeep;
 };
