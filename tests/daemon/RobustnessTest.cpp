@@ -117,14 +117,19 @@ TEST_F(RobustnessTest, MalformedRequestsGetExceptionRepliesOnAConnectionThatStay
     EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "bob", "bob-pw")));
 }
 
-// Resident memory of a process, in KiB.
-long residentKiB(pid_t pid)
+// A memory figure of a process, in KiB: "VmRSS:" (resident now) or "VmHWM:" (resident at most).
+long memoryKiB(pid_t pid, const std::string& strField)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string strLine;
     while (std::getline(status, strLine))
-        if (strLine.compare(0, 6, "VmRSS:") == 0) return std::stol(strLine.substr(6));
+        if (strLine.compare(0, strField.size(), strField) == 0) return std::stol(strLine.substr(strField.size()));
     return -1;
+}
+
+long residentKiB(pid_t pid)
+{
+    return memoryKiB(pid, "VmRSS:");
 }
 
 // Anonymous logins naming ever new customers and domains, with a token that cannot be decrypted:
@@ -156,11 +161,7 @@ TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
 
 long peakKiB(pid_t pid)
 {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string strLine;
-    while (std::getline(status, strLine))
-        if (strLine.compare(0, 6, "VmHWM:") == 0) return std::stol(strLine.substr(6));
-    return -1;
+    return memoryKiB(pid, "VmHWM:");
 }
 
 std::string requestOfElements(size_t nElements)
