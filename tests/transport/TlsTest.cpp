@@ -183,6 +183,16 @@ TEST(Tls, UntrustedDaemonIsRefusedSayingWhy)
     }
 }
 
+// The system's store is OpenSSL's default paths, so the variables other OpenSSL programs honour
+// work here too. (Each test runs in a process of its own: the store is read once per process.)
+TEST(Tls, SystemStoreFollowsSslCertFile)
+{
+    TlsServer server(serverTls(pki().server()));
+    ASSERT_EQ(0, ::setenv("SSL_CERT_FILE", pki().caFile().c_str(), 1));
+    EXPECT_EQ("ok", attempt(server.tlsAddress(), DaemonCommTls()));
+    ::unsetenv("SSL_CERT_FILE");
+}
+
 TEST(Tls, PinnedKeyIsTrustedWhoeverSignedIt)
 {
     TlsServer server(serverTls(pki().untrusted()));
