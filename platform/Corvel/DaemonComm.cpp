@@ -159,6 +159,7 @@ struct Link {
             breakWith("Connection to '" + strTarget + "' ended");
             deliver(DaemonComm::error, brokenReason());
         }
+        net::tls::threadDone();
     }
 
     void readFrames()

@@ -568,6 +568,7 @@ void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
         }
     }
     t_pServing = nullptr;
+    net::tls::threadDone();
     pconnection->bDone = true;
 }
 

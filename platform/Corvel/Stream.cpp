@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -466,6 +467,11 @@ int targetIndex()
 {
     static const int nIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
     return nIndex;
+}
+
+void threadDone()
+{
+    OPENSSL_thread_stop();
 }
 
 std::string canonicalPin(const std::string& strPin)

@@ -112,6 +112,10 @@ std::unique_ptr<Stream> accept(int fd, SSL_CTX* pctx, int64_t nDeadlineMs, int f
 std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::string& strHost,
                                 const std::string& strTarget, int64_t nDeadlineMs);
 
+// Frees what OpenSSL keeps for the calling thread; threads that used TLS call it
+// before they end.
+void threadDone();
+
 // The SHA-256 of a PEM certificate's public key as 64 lower-case hex digits,
 // the form pins are written in. Throws Corvel::Exception.
 std::string publicKeyPin(const std::string& strCertificatePem);

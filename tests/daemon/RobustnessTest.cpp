@@ -117,6 +117,14 @@ TEST_F(RobustnessTest, MalformedRequestsGetExceptionRepliesOnAConnectionThatStay
     EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "bob", "bob-pw")));
 }
 
+// Under AddressSanitizer freed memory waits in a quarantine of hundreds of megabytes, so what a
+// process holds says nothing about what it keeps: memory bounds are checked in plain builds only.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool bMemoryMeasurable = false;
+#else
+constexpr bool bMemoryMeasurable = true;
+#endif
+
 // A memory figure of a process, in KiB: "VmRSS:" (resident now) or "VmHWM:" (resident at most).
 long memoryKiB(pid_t pid, const std::string& strField)
 {
@@ -155,7 +163,9 @@ TEST_F(RobustnessTest, AnonymousLoginsLeaveNothingBehind)
     for (int i = 300; i < 3300; ++i)
         ASSERT_NE(0, hostileLogin(i));
     const long nAfter = residentKiB(daemon.pid());
-    EXPECT_LT(nAfter - nBefore, 6 * 1024) << nBefore << " KiB before, " << nAfter << " KiB after";
+    if (bMemoryMeasurable) {
+        EXPECT_LT(nAfter - nBefore, 6 * 1024) << nBefore << " KiB before, " << nAfter << " KiB after";
+    }
     expectServed(daemon);
 }
 
@@ -196,8 +206,9 @@ TEST_F(RobustnessTest, LargeRequestsAreBoundedAndOthersServedMeanwhile)
         thread.join();
     EXPECT_EQ(32, nAnswered.load());
     const long nGrowth = peakKiB(daemon.pid()) - nBefore;
-    // Unbounded, 32 such requests at once took over 400 MB.
-    EXPECT_LT(nGrowth, 192 * 1024) << "peak grew by " << nGrowth << " KiB";
+    if (bMemoryMeasurable) {
+        EXPECT_LT(nGrowth, 192 * 1024) << "peak grew by " << nGrowth << " KiB";
+    }
 }
 
 TEST_F(RobustnessTest, FailuresCannotFloodOrForgeTheLog)
