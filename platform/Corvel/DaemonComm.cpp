@@ -1,8 +1,10 @@
 #include "Corvel/DaemonComm.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -248,18 +250,61 @@ struct DaemonComm::Impl {
     }
 };
 
+namespace {
+
+// Every link of the process, so that the receive threads are stopped when the process exits: a
+// library's statics are destroyed after the program's exit handlers, and a receive thread still
+// running then would work on what is being torn down (and keep what TLS holds for it).
+std::mutex g_mxLinks;  // guards g_linkS
+std::set<DaemonComm*> g_linkS;
+
+void disconnectAllAtExit()
+{
+    std::set<DaemonComm*> linkS;
+    {
+        std::lock_guard<std::mutex> lock(g_mxLinks);
+        linkS = g_linkS;
+    }
+    for (DaemonComm* pcomm : linkS)
+        pcomm->disconnect();
+}
+
+void registerLink(DaemonComm* pcomm)
+{
+    static std::once_flag s_once;
+    // After OpenSSL's own exit handler, so that ours runs first: a thread that used TLS must end
+    // while OpenSSL can still free what it keeps for the thread.
+    std::call_once(s_once, [] {
+        net::tls::initialize();
+        std::atexit(disconnectAllAtExit);
+    });
+    std::lock_guard<std::mutex> lock(g_mxLinks);
+    g_linkS.insert(pcomm);
+}
+
+void unregisterLink(DaemonComm* pcomm)
+{
+    std::lock_guard<std::mutex> lock(g_mxLinks);
+    g_linkS.erase(pcomm);
+}
+
+} // namespace
+
 DaemonComm::DaemonComm(Handler handler) : _pimpl(new Impl)
 {
     if (handler) _pimpl->callback = handler;
+    registerLink(this);
 }
 
 DaemonComm::DaemonComm(Callback callback) : _pimpl(new Impl)
 {
     _pimpl->callback = std::move(callback);
+    registerLink(this);
 }
 
 DaemonComm::~DaemonComm()
 {
+    unregisterLink(this);
     disconnect();
 }
 

@@ -469,6 +469,11 @@ int targetIndex()
     return nIndex;
 }
 
+void initialize()
+{
+    OPENSSL_init_ssl(0, nullptr);
+}
+
 void threadDone()
 {
     OPENSSL_thread_stop();

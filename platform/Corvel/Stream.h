@@ -112,6 +112,11 @@ std::unique_ptr<Stream> accept(int fd, SSL_CTX* pctx, int64_t nDeadlineMs, int f
 std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::string& strHost,
                                 const std::string& strTarget, int64_t nDeadlineMs);
 
+// Sets OpenSSL up now. Exit handlers run in the reverse order of their
+// registration: OpenSSL's, registered here, then runs after any registered later
+// (which may still end threads that used TLS).
+void initialize();
+
 // Frees what OpenSSL keeps for the calling thread; threads that used TLS call it
 // before they end.
 void threadDone();
