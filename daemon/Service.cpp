@@ -535,19 +535,18 @@ std::string Service::login(Request& request, bool bValidate)
     if (pname != nullptr && !pname->value().isNull()) strProfile = pname->value().str();
     const std::string strShown = strDomain + "/" + strUserId;
 
+    // A login's work, from the RSA step to the reply, takes a turn: turns go round the peers, so
+    // one that floods the daemon with logins waits for its own and does not slow the others.
+    FairSlotHold slot(_authSlots, peerKey(request.context));
     AuthenticatedUser authenticated;
     std::string strPassword;
     try {
-        {
-            // The RSA step is the costliest part of a login after the hash: it takes a turn too.
-            FairSlotHold slot(_authSlots, peerKey(request.context));
-            if (!_keyPair.decrypt(strToken, strPassword))
-                OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
-            OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
-            OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
-            const OstrelData::PasswordAuthenticationToken token(strPassword);
-            authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
-        }
+        if (!_keyPair.decrypt(strToken, strPassword))
+            OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
+        OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
+        OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
+        const OstrelData::PasswordAuthenticationToken token(strPassword);
+        authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         wipe(strPassword);
         // Authorisation only reads the registries and writes into this request's own user, over
         // a pooled connection of its own: logins are authorised side by side.
@@ -555,13 +554,15 @@ std::string Service::login(Request& request, bool bValidate)
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
-        audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": " + Corvel::EventLogger::clip(e.legend()) + " (code " +
-                           std::to_string(e.errorCode()) + ")",
+        audit(request,
+              std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": " +
+                  Corvel::EventLogger::clip(e.legend()) + " (code " + std::to_string(e.errorCode()) + ")",
               true);
         throw;
     } catch (...) {
         wipe(strPassword);
-        audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": internal failure", true);
+        audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": internal failure",
+              true);
         throw;
     }
     withoutToken(authenticated);
