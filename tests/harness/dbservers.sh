@@ -36,10 +36,14 @@ pg_bin() {
 }
 
 # A loopback port nobody listens on. Ports are probed from a random start so that parallel
-# harnesses (several build trees) rarely collide.
+# harnesses (several build trees) rarely collide, below the range the system hands out to outgoing
+# connections: a port an outgoing connection holds (or one just closed) cannot be bound either,
+# and the suites make thousands of them.
 free_port() {
-  local port tries=0
-  port=$((20000 + RANDOM % 30000))
+  local port tries=0 low=32768
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || low=32768
+  [ "$low" -gt 12000 ] || low=32768
+  port=$((10000 + RANDOM % (low - 11000)))
   while [ $tries -lt 200 ]; do
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
@@ -114,8 +118,12 @@ start_postgresql() {
   runuser -u postgres -- "$bin/initdb" -D "$data/data" -U postgres --auth-local=trust \
     --auth-host=scram-sha-256 -E UTF8 --no-locale >"$data/initdb.log" 2>&1 ||
     { cat "$data/initdb.log" >&2; die "PostgreSQL initdb failed"; }
-  port=$(free_port)
-  pg_server_start "$data" "$port" || { cat "$data/server.log" >&2; die "PostgreSQL did not start on port $port"; }
+  # A port free when probed may be taken before the server binds it: try another.
+  local tries=0
+  until port=$(free_port) && pg_server_start "$data" "$port"; do
+    tries=$((tries + 1))
+    [ $tries -lt 3 ] || { cat "$data/server.log" >&2; die "PostgreSQL did not start on port $port"; }
+  done
   password=$(new_password)
   runuser -u postgres -- "$bin/psql" -h "$data" -p "$port" -U postgres -d postgres -q -v ON_ERROR_STOP=1 \
     -c "CREATE ROLE ostrel LOGIN PASSWORD '$password'" \
@@ -149,8 +157,11 @@ start_mysql() {
   echo "$data" >"$dir/mysql.datadir"
   mariadb-install-db --no-defaults --user=root --datadir="$data/data" --auth-root-authentication-method=socket \
     --skip-test-db >"$data/install.log" 2>&1 || { cat "$data/install.log" >&2; die "mariadb-install-db failed"; }
-  port=$(free_port)
-  my_server_start "$data" "$port" || die "MariaDB did not start on port $port"
+  local tries=0
+  until port=$(free_port) && my_server_start "$data" "$port"; do
+    tries=$((tries + 1))
+    [ $tries -lt 3 ] || die "MariaDB did not start on port $port"
+  done
   password=$(new_password)
   # Collation utf8mb4_bin: text compares case-sensitively, as on the other engines.
   mariadb --no-defaults --socket="$data/mariadbd.sock" -uroot -e "
