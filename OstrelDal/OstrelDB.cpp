@@ -1,7 +1,9 @@
 #include "OstrelDal/OstrelDB.h"
+#include "OstrelDal/PoolSeam.h"
 
 #include <iostream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "VeskDal/DalDynamic.h"
@@ -32,6 +34,12 @@ OwnedHandles& ownedHandles()
     return *pownedS;
 }
 
+HandleWrapper& handleWrapper()
+{
+    static HandleWrapper* pwrap = new HandleWrapper();
+    return *pwrap;
+}
+
 std::string engineName()
 {
     auto it = g_map.find("engine");
@@ -44,6 +52,7 @@ OstrelDB& addHandle(const std::string& strEngine)
 {
     std::unique_ptr<VeskDal::DalDatabase> pdb(VeskDal::DalDynamic::dalDatabase(strEngine));
     pdb->open(g_map);
+    if (handleWrapper()) pdb.reset(handleWrapper()(pdb.release()));
     OwnedHandles& ownedS = ownedHandles();
     ownedS.reserve(ownedS.size() + 1);
     g_databaseS.emplace_back(pdb.get());
@@ -131,6 +140,11 @@ VeskDal::DalDatabase& Connection::db() const
 }
 
 // ---- the pool
+
+void setHandleWrapper(HandleWrapper wrap)
+{
+    handleWrapper() = std::move(wrap);
+}
 
 void connect(const std::string& strConnect)
 {

@@ -29,9 +29,13 @@ const char* const pszRefused = "Bad user id or password.";
 
 constexpr size_t nMaxUserIdLength = 255;
 
-// The failure counter of a user is read, changed and written under one of these, chosen by the
-// user, so that logins racing each other cannot undercount and slip past the lockout. Within one
-// process only: daemons sharing a database each count for themselves.
+// Tries of a compare-and-set that another process keeps beating; each lost try means that
+// process's change went in, so only a wedged peer reaches the bound.
+constexpr int nMaxSwapTries = 32;
+
+// The lock state of a user is changed under one of these, chosen by the user, so that logins of
+// this process racing each other take turns instead of retrying; the database's compare-and-set
+// (UserStore::swapLockState) is what keeps daemons sharing a database from undercounting.
 std::mutex& stripeOf(const std::string& strDomain, const std::string& strUserId)
 {
     static std::mutex s_mxStripeS[64];
@@ -260,66 +264,112 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
 {
     // Made before anything is looked up, so that no login's time depends on who asked first.
     const std::string& strDummyHash = dummyHash();
+    // The stand-in's row is read with the user's by the same statement, so that it is fresh when an
+    // unknown user's failure needs it (see recordFailure).
     UserRecord record;
-    const bool bFound = _store.read(strUserId, record);
+    UserRecord standIn;
+    const std::string strStandInId = standInId();
+    const bool bFound = _store.readWith(strUserId, record, strStandInId, standIn);
     const bool bHasPassword = bFound && !record.strHash.empty();
     // Exactly one verification at the current cost on every path, the dummy hash standing in for
     // a user without one, so that the time taken tells nothing.
     const bool bMatch = verifyPassword(bHasPassword ? record.strHash : strDummyHash, strPassword) && bHasPassword;
-    if (!bMatch || !bFound || record.isLocked(std::time(nullptr))) {
+    const bool bLocked = bFound && record.isLocked(std::time(nullptr));
+    if (!bMatch || !bFound || bLocked) {
         // Failures are recorded for every refusal, so that all of them cost the same statements.
-        recordFailure(strUserId);
+        recordFailure(strUserId, bFound ? record : standIn);
         if (!bFound) refuse(strUserId, "no such user");
-        if (record.isLocked(std::time(nullptr))) refuse(strUserId, "account locked");
+        if (bLocked) refuse(strUserId, "account locked");
         refuse(strUserId, bHasPassword ? "wrong password" : "no password set");
     }
-    if (!recordSuccess(strUserId)) refuse(strUserId, "account locked");
+    if (!recordSuccess(record)) refuse(strUserId, "account locked");
     return record;
 }
 
-void SqlAuthenticator::recordFailure(const std::string& strUserId)
+UserRecord SqlAuthenticator::afterFailure(const UserRecord& record) const
 {
-    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), strUserId));
-    UserRecord record;
-    if (!_store.read(strUserId, record)) {
-        _store.writeLockStateOfNobody(strUserId);
-        return;
-    }
+    UserRecord after = record;
     const time_t tNow = std::time(nullptr);
-    if (record.lockRanOut(tNow)) {
-        record.nStatus = nStatusActive;
-        record.nBadLoginCount = 0;
-        record.nLockedUntil = 0;
+    if (after.lockRanOut(tNow)) {
+        after.nStatus = nStatusActive;
+        after.nBadLoginCount = 0;
+        after.nLockedUntil = 0;
     }
-    // A locked account is written back unchanged: attempts while it is locked neither count nor
-    // prolong the lock.
-    if (!record.isLocked(tNow)) {
-        ++record.nBadLoginCount;
-        if (_lockout.nThreshold > 0 && record.nBadLoginCount >= _lockout.nThreshold) {
-            record.nStatus = nStatusLockedOut;
-            record.nLockedUntil = _lockout.nSeconds > 0 ? static_cast<std::int64_t>(tNow) + _lockout.nSeconds : 0;
-            std::string strUntil = _lockout.nSeconds > 0 && UserStore::hasLockedUntil()
-                                       ? "for " + std::to_string(_lockout.nSeconds) + " seconds"
-                                       : "until an administrator unlocks it";
-            logSecurity("Account " + _store.domain() + "/" + strUserId + " locked after " +
-                        std::to_string(record.nBadLoginCount) + " failed logins, " + strUntil);
-        }
+    // A locked account stays as it is: attempts while it is locked neither count nor prolong the
+    // lock.
+    if (after.isLocked(tNow)) return after;
+    ++after.nBadLoginCount;
+    if (_lockout.nThreshold > 0 && after.nBadLoginCount >= _lockout.nThreshold) {
+        after.nStatus = nStatusLockedOut;
+        after.nLockedUntil = _lockout.nSeconds > 0 ? static_cast<std::int64_t>(tNow) + _lockout.nSeconds : 0;
     }
-    _store.writeLockState(record);
+    return after;
 }
 
-bool SqlAuthenticator::recordSuccess(const std::string& strUserId)
+void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord record)
 {
     std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), strUserId));
-    UserRecord record;
-    if (!_store.read(strUserId, record) || record.isLocked(std::time(nullptr))) return false;
-    if (record.nStatus != nStatusActive || record.nBadLoginCount != 0 || record.nLockedUntil != 0) {
-        record.nStatus = nStatusActive;
-        record.nBadLoginCount = 0;
-        record.nLockedUntil = 0;
-        _store.writeLockState(record);
+    // An unknown user's failure does a known user's work on a stand-in row, whose lock state is
+    // written back as it is: the same statements touching as many rows, so that neither the time
+    // taken nor the database's load tells an unknown user from a real one.
+    const bool bStandIn = record.strUserId != strUserId;
+    if (bStandIn && record.strUserId.empty()) {
+        // The stand-in is gone (or there was none): choose another for the next time.
+        forgetStandIn();
+        return;
     }
-    return true;
+    for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
+        const UserRecord after = bStandIn ? record : afterFailure(record);
+        if (_store.swapLockState(record, after)) {
+            if (!bStandIn && after.nStatus == nStatusLockedOut && record.nStatus != nStatusLockedOut) {
+                std::string strUntil = _lockout.nSeconds > 0 && UserStore::hasLockedUntil()
+                                           ? "for " + std::to_string(_lockout.nSeconds) + " seconds"
+                                           : "until an administrator unlocks it";
+                logSecurity("Account " + _store.domain() + "/" + strUserId + " locked after " +
+                            std::to_string(after.nBadLoginCount) + " failed logins, " + strUntil);
+            }
+            return;
+        }
+        // Changed meanwhile, most likely by another daemon: count again on what is stored now.
+        if (!_store.read(record.strUserId, record)) {
+            if (bStandIn) forgetStandIn();
+            return;  // removed meanwhile; nothing left to count on
+        }
+    }
+    logSecurity("Could not record a failed login of " + _store.domain() + "/" +
+                Corvel::EventLogger::clip(strUserId) + ": its row kept changing");
+}
+
+bool SqlAuthenticator::recordSuccess(UserRecord record)
+{
+    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), record.strUserId));
+    for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
+        if (record.isLocked(std::time(nullptr))) return false;
+        if (record.nStatus == nStatusActive && record.nBadLoginCount == 0 && record.nLockedUntil == 0) return true;
+        UserRecord after = record;
+        after.nStatus = nStatusActive;
+        after.nBadLoginCount = 0;
+        after.nLockedUntil = 0;
+        if (_store.swapLockState(record, after)) return true;
+        if (!_store.read(record.strUserId, record)) return false;
+    }
+    return false;
+}
+
+std::string SqlAuthenticator::standInId() const
+{
+    std::lock_guard<std::mutex> lock(_mxStandIn);
+    if (_strStandInId.empty()) {
+        UserRecord anyone;
+        if (_store.readAnyone(anyone)) _strStandInId = anyone.strUserId;
+    }
+    return _strStandInId;
+}
+
+void SqlAuthenticator::forgetStandIn() const
+{
+    std::lock_guard<std::mutex> lock(_mxStandIn);
+    _strStandInId.clear();
 }
 
 void SqlAuthenticator::refuse(const std::string& strUserId, const std::string& strReason) const

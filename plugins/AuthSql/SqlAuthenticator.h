@@ -79,9 +79,18 @@ private:
     // The user's record when the token is his password and the account open; otherwise records
     // the failure and throws 1.
     UserRecord checkLogin(const std::string& strUserId, const std::string& strPassword);
-    void recordFailure(const std::string& strUserId);
-    // Clears the failure count; false when the account was locked meanwhile.
-    bool recordSuccess(const std::string& strUserId);
+    // Counts a failure against the user's row as read into record, or, when record is another
+    // user's, does the same work on that stand-in row.
+    void recordFailure(const std::string& strUserId, UserRecord record);
+    // The lock state one more failure gives.
+    UserRecord afterFailure(const UserRecord& record) const;
+    // Clears the failure count of the user read as record; false when the account is locked (or
+    // was locked meanwhile) or gone.
+    bool recordSuccess(UserRecord record);
+    // The user whose row stands in for unknown users: looked up once, and again after it was
+    // forgotten; empty while the database has no users.
+    std::string standInId() const;
+    void forgetStandIn() const;
     void refuse(const std::string& strUserId, const std::string& strReason) const;
     std::string hashNewPassword(const std::string& strPassword) const;
     // The registered domain of this authenticator's name, so that users point into the registry.
@@ -98,6 +107,8 @@ private:
     LockoutPolicy _lockout;
     mutable std::once_flag _onceDummyHash;
     mutable std::string _strDummyHash;  // written once, under _onceDummyHash
+    mutable std::mutex _mxStandIn;
+    mutable std::string _strStandInId;  // under _mxStandIn
 };
 
 // The library object of the plug-in: makes a SqlAuthenticator for every domain.

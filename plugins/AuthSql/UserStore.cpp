@@ -1,6 +1,7 @@
 #include "AuthSql/UserStore.h"
 
 #include <atomic>
+#include <memory>
 #include <utility>
 
 #include "OstrelData/Exception.h"
@@ -16,18 +17,36 @@ using VeskDal::SqlText;
 using Result = VeskDal::DalDatabase::Result;
 using Row = VeskDal::DalDatabase::Row;
 
-// The user query with the lock time, which the schema may or may not have: the pattern's
-// statements pick the extra column up like the others.
+// The user query with the lock time when the schema has it (the pattern's statements pick the
+// extra column up like the others), and optionally constrained to a status and failure count.
 class UserLockQuery : public OstrelDal::UserQuery {
 public:
-    explicit UserLockQuery(const VeskDal::SqlSchema& schema)
-        : OstrelDal::UserQuery(schema), _colLockedUntil(this, table(), "LockedUntil", "")
+    explicit UserLockQuery(const VeskDal::SqlSchema& schema) : OstrelDal::UserQuery(schema)
     {
+        if (UserStore::hasLockedUntil()) _pcolLockedUntil.reset(new VeskDal::SqlColumn(this, table(), "LockedUntil", ""));
     }
-    VeskDal::SqlColumn& columnLockedUntil() { return _colLockedUntil; }
+    void setLockState(const UserRecord& record)
+    {
+        columnStatus().setValue(SqlInteger(record.nStatus));
+        columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
+        if (_pcolLockedUntil) _pcolLockedUntil->setValue(SqlInteger(record.nLockedUntil));
+    }
+    void constrainLockState(const UserRecord& record)
+    {
+        _valStatus = SqlInteger(record.nStatus);
+        _valBadLoginCount = SqlInteger(record.nBadLoginCount);
+    }
+    void addConstraints(VeskDal::SqlCompoundCondition& conditionS, bool bAddBaseConstraints) override
+    {
+        OstrelDal::UserQuery::addConstraints(conditionS, bAddBaseConstraints);
+        OstrelDal::appendEqual(conditionS, table(), "Status", _valStatus);
+        OstrelDal::appendEqual(conditionS, table(), "BadLoginCount", _valBadLoginCount);
+    }
 
 private:
-    VeskDal::SqlColumn _colLockedUntil;
+    std::unique_ptr<VeskDal::SqlColumn> _pcolLockedUntil;
+    VeskDal::SqlColumnPtr _valStatus;
+    VeskDal::SqlColumnPtr _valBadLoginCount;
 };
 
 // Runs one unit of work; the SQL library's failures become 1021 naming what was being done.
@@ -114,7 +133,8 @@ bool UserStore::hasLockedUntil()
     // select without it succeeds, so that a passing database fault decides nothing.
     Result result;
     try {
-        UserLockQuery query(OstrelDal::schema());
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        VeskDal::SqlColumn colLockedUntil(&query, query.table(), "LockedUntil", "");
         constrainUser(query, "", "");
         selectUsers(query, result);
         g_nLockedUntil.store(1);
@@ -134,18 +154,42 @@ bool UserStore::read(const std::string& strUserId, UserRecord& record) const
 {
     Result result;
     guarded("Reading user " + _strDomain + "/" + strUserId, [&] {
-        if (hasLockedUntil()) {
-            UserLockQuery query(OstrelDal::schema());
-            constrainUser(query, _strDomain, strUserId);
-            return selectUsers(query, result);
-        }
-        OstrelDal::UserQuery query(OstrelDal::schema());
+        UserLockQuery query(OstrelDal::schema());
         constrainUser(query, _strDomain, strUserId);
         return selectUsers(query, result);
     });
     if (result.empty()) return false;
     record = recordOf(result.front());
     return true;
+}
+
+bool UserStore::readWith(const std::string& strUserId, UserRecord& record, const std::string& strOtherId,
+                         UserRecord& other) const
+{
+    Result result;
+    guarded("Reading user " + _strDomain + "/" + strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        UserLockQuery query(OstrelDal::schema());
+        VeskDal::SqlSelectStatement statement(query.table());
+        query.addColumns(statement, VeskDal::SqlQueryBase::invalidToo);
+        VeskDal::SqlCompoundCondition conditionS(VeskDal::compAnd);
+        OstrelDal::appendEqual(conditionS, query.columnDomain(), SqlText(_strDomain));
+        VeskDal::SqlCompoundCondition eitherS(VeskDal::compOr);
+        eitherS.addCondition(VeskDal::SqlCondition(query.columnUserId(), SqlText(strUserId), VeskDal::condEqual));
+        eitherS.addCondition(VeskDal::SqlCondition(query.columnUserId(), SqlText(strOtherId), VeskDal::condEqual));
+        conditionS.addCondition(eitherS);
+        return OstrelDal::runSelect(statement, conditionS, result, connection.db());
+    });
+    bool bFound = false;
+    for (const Row& row : result) {
+        UserRecord read = recordOf(row);
+        if (read.strUserId == strOtherId) other = read;
+        if (read.strUserId == strUserId) {
+            record = std::move(read);
+            bFound = true;
+        }
+    }
+    return bFound;
 }
 
 std::vector<UserRecord> UserStore::find(const std::string& strPattern) const
@@ -168,27 +212,45 @@ bool UserStore::writeLockState(const UserRecord& record) const
 {
     return guarded("Recording the logins of " + _strDomain + "/" + record.strUserId, [&] {
         OstrelDal::Connection connection = OstrelDal::connection();
-        if (hasLockedUntil()) {
-            UserLockQuery query(OstrelDal::schema());
-            constrainUser(query, _strDomain, record.strUserId);
-            query.columnStatus().setValue(SqlInteger(record.nStatus));
-            query.columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
-            query.columnLockedUntil().setValue(SqlInteger(record.nLockedUntil));
-            return query.update(connection.db()) > 0;
-        }
-        OstrelDal::UserQuery query(OstrelDal::schema());
+        UserLockQuery query(OstrelDal::schema());
         constrainUser(query, _strDomain, record.strUserId);
-        query.columnStatus().setValue(SqlInteger(record.nStatus));
-        query.columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
+        query.setLockState(record);
         return query.update(connection.db()) > 0;
     });
 }
 
-void UserStore::writeLockStateOfNobody(const std::string& strUserId) const
+bool UserStore::swapLockState(const UserRecord& before, const UserRecord& after) const
 {
-    UserRecord nobody;
-    nobody.strUserId = strUserId;
-    writeLockState(nobody);
+    return guarded("Recording the logins of " + _strDomain + "/" + after.strUserId, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        UserLockQuery query(OstrelDal::schema());
+        constrainUser(query, _strDomain, after.strUserId);
+        query.constrainLockState(before);
+        query.setLockState(after);
+        return query.update(connection.db()) > 0;
+    });
+}
+
+bool UserStore::readAnyone(UserRecord& record) const
+{
+    Result result;
+    guarded("Reading users of " + _strDomain, [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        for (const std::string& strDomain : {_strDomain, std::string()}) {
+            UserLockQuery query(OstrelDal::schema());
+            if (!strDomain.empty()) query.constrainDomain(SqlText(strDomain));
+            VeskDal::SqlSelectStatement statement(query.table());
+            query.addColumns(statement, VeskDal::SqlQueryBase::invalidToo);
+            statement.setLimit(1);
+            VeskDal::SqlCompoundCondition conditionS(VeskDal::compAnd);
+            query.addConstraints(conditionS, true);
+            if (OstrelDal::runSelect(statement, conditionS, result, connection.db()) > 0) break;
+        }
+        return 0;
+    });
+    if (result.empty()) return false;
+    record = recordOf(result.front());
+    return true;
 }
 
 bool UserStore::writeHash(const std::string& strUserId, const std::string& strHash) const

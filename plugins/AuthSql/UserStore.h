@@ -48,15 +48,23 @@ public:
 
     // The user's row; false when there is none.
     bool read(const std::string& strUserId, UserRecord& record) const;
+    // The user's row and, in the same statement, the row of strOtherId (left as it is when there is
+    // none); false when the user has none.
+    bool readWith(const std::string& strUserId, UserRecord& record, const std::string& strOtherId,
+                  UserRecord& other) const;
     // Every user of the domain whose user id or name matches the LIKE pattern; all of them for an
     // empty pattern.
     std::vector<UserRecord> find(const std::string& strPattern) const;
 
     // Writes status, failure count and (when the schema has it) lock time; false when the row is gone.
     bool writeLockState(const UserRecord& record) const;
-    // The same statement for a user that does not exist, so that a failed login of an unknown user
-    // costs the database what one of a known user costs.
-    void writeLockStateOfNobody(const std::string& strUserId) const;
+    // Writes the lock state of after only while the stored status and failure count are still
+    // those of before; false when they are not (another login changed them meanwhile, in this
+    // process or in another one on the database) or the row is gone.
+    bool swapLockState(const UserRecord& before, const UserRecord& after) const;
+    // Some user's row: of this domain when it has users, else of any domain; false when there are
+    // none.
+    bool readAnyone(UserRecord& record) const;
     // Replaces the stored hash; false when the row is gone.
     bool writeHash(const std::string& strUserId, const std::string& strHash) const;
     // Stores strNew only while the stored hash is still strOld; false when it is not (the password

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "AuthSql/UserStore.h"
 #include "DaemonHarness.h"
 #include "OstrelDal/OstrelDal.h"
+#include "harness/WatchedDatabase.h"
 
 namespace {
 
@@ -185,6 +189,74 @@ TEST_P(AuthSqlTest, RacingFailuresAreAllCounted)
         thread.join();
     EXPECT_EQ(24, nRefused.load());
     EXPECT_EQ(24, record("erin").nBadLoginCount);
+}
+
+// What a failed login asked of the database: every statement, with the rows of each write.
+std::vector<std::string> failureShape(OstrelTest::WatchPool& pool, const std::function<void()>& fail)
+{
+    pool.watch().take();
+    fail();
+    std::vector<std::string> shapeS;
+    for (const OstrelTest::StatementWatch::Seen& seen : pool.watch().take())
+        shapeS.push_back(seen.strSql.rfind("SELECT", 0) == 0 ? seen.strSql
+                                                              : seen.strSql + " -> " + std::to_string(seen.nRows));
+    return shapeS;
+}
+
+TEST_P(AuthSqlTest, UnknownUsersFailWithTheStatementsAndRowsOfKnownOnes)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "alice", "pw");
+    createUser(*pauth, "nopass", "");
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    failureOf([&] { login(*pauth, "warm-up", "x"); });
+
+    const std::vector<std::string> wrongS = failureShape(pool, [&] { failureOf([&] { login(*pauth, "alice", "x"); }); });
+    ASSERT_FALSE(wrongS.empty());
+    EXPECT_EQ(1u, std::count_if(wrongS.begin(), wrongS.end(), [](const std::string& str) {
+                  return str.rfind("UPDATE", 0) == 0 && str.find(" -> 1") != std::string::npos;
+              }));
+    EXPECT_EQ(wrongS, failureShape(pool, [&] { failureOf([&] { login(*pauth, "nobody", "x"); }); }));
+    EXPECT_EQ(wrongS, failureShape(pool, [&] { failureOf([&] { login(*pauth, "nopass", "x"); }); }));
+    failureOf([&] { login(*pauth, "alice", "x"); });
+    failureOf([&] { login(*pauth, "alice", "x"); });
+    ASSERT_EQ(nStatusLockedOut, record("alice").nStatus);
+    EXPECT_EQ(wrongS, failureShape(pool, [&] { failureOf([&] { login(*pauth, "alice", "x"); }); }));
+    EXPECT_EQ(wrongS, failureShape(pool, [&] { failureOf([&] { login(*pauth, "nobody2", "x"); }); }));
+    EXPECT_EQ(nStatusLockedOut, record("alice").nStatus) << "standing in changes nothing";
+    EXPECT_EQ(3, record("alice").nBadLoginCount);
+    EXPECT_EQ(1, record("nopass").nBadLoginCount);
+}
+
+TEST_P(AuthSqlTest, FailuresCountedMeanwhileByAnotherProcessAreKept)
+{
+    auto pauth = authenticator({{pszParamLockoutThreshold, "1000"}});
+    createUser(*pauth, "erin", "pw");
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    // Another daemon counts a failure of erin's between this one's read and its write.
+    std::atomic<bool> bArmed{true};
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.rfind("UPDATE", 0) != 0 || !bArmed.exchange(false)) return;
+        UserRecord stored = record("erin");
+        ++stored.nBadLoginCount;
+        UserStore("EAST").writeLockState(stored);
+    };
+    failureOf([&] { login(*pauth, "erin", "x"); });
+    EXPECT_EQ(2, record("erin").nBadLoginCount);
+    // And a success does not wipe out a failure counted meanwhile into a lock.
+    bArmed = true;
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.rfind("UPDATE", 0) != 0 || !bArmed.exchange(false)) return;
+        UserRecord stored = record("erin");
+        stored.nStatus = nStatusLockedOut;
+        stored.nLockedUntil = std::time(nullptr) + 60;
+        UserStore("EAST").writeLockState(stored);
+    };
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "erin", "pw"); }).errorCode());
+    pool.watch().before = nullptr;
+    EXPECT_EQ(nStatusLockedOut, record("erin").nStatus);
 }
 
 TEST_P(AuthSqlTest, ChangedCostRehashesAtTheNextLogin)
