@@ -42,6 +42,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -181,6 +182,12 @@ public:
                                       "--tls-cert", _strDir + "/server.pem", "--tls-key", _strDir + "/server.key",
                                       "--address-file", _strDir + "/address", "--log-level", "warning",
                                       "--key-bits", std::to_string(nKeyBits)};
+        // Daemon options to try without a rebuild, blank-separated.
+        if (const char* pszExtra = std::getenv("OSTREL_BENCH_DAEMON_ARGS")) {
+            std::istringstream extra(pszExtra);
+            for (std::string strArg; extra >> strArg;)
+                argS.push_back(strArg);
+        }
         std::vector<char*> argv;
         for (const std::string& str : argS)
             argv.push_back(const_cast<char*>(str.c_str()));

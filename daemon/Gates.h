@@ -88,7 +88,10 @@ private:
 
 // Slots shared fairly between peers: when several wait, the next free slot goes to the peer whose
 // turn it is, round robin, however many requests each has waiting. A peer that floods the daemon
-// with logins then waits for its own, and a quiet peer's login waits for at most one turn.
+// with logins then waits for its own, and a quiet peer's login waits for at most one turn: a peer
+// that had nobody waiting goes before those that keep the queue full, which is no gain to a
+// flooder, whose next request queues behind everyone's. Each waiter sleeps on its own condition,
+// so that a grant wakes the one thread it is for, not every waiting connection.
 class FairSlots {
 public:
     explicit FairSlots(int nSlots) : _nFree(nSlots > 0 ? nSlots : 1) {}
@@ -99,12 +102,15 @@ public:
             --_nFree;
             return;
         }
-        bool bGranted = false;
-        std::deque<bool*>& waiterS = _waiterS[strPeer];
-        if (waiterS.empty()) _turnS.push_back(strPeer);
-        waiterS.push_back(&bGranted);
+        Waiter waiter;
+        std::deque<Waiter*>& waiterS = _waiterS[strPeer];
+        if (waiterS.empty()) {
+            _turnS.insert(_turnS.begin() + static_cast<std::ptrdiff_t>(_nFresh), strPeer);
+            ++_nFresh;
+        }
+        waiterS.push_back(&waiter);
         grantLocked();
-        _cv.wait(lock, [&] { return bGranted; });
+        waiter.cv.wait(lock, [&] { return waiter.bGranted; });
     }
     void release()
     {
@@ -114,30 +120,35 @@ public:
     }
 
 private:
+    struct Waiter {
+        bool bGranted = false;
+        std::condition_variable cv;
+    };
+
     void grantLocked()
     {
-        bool bAny = false;
         while (_nFree > 0 && !_turnS.empty()) {
             const std::string strPeer = _turnS.front();
             _turnS.pop_front();
+            if (_nFresh > 0) --_nFresh;
             auto it = _waiterS.find(strPeer);
-            *it->second.front() = true;
+            Waiter* pwaiter = it->second.front();
             it->second.pop_front();
             if (it->second.empty())
                 _waiterS.erase(it);
             else
                 _turnS.push_back(strPeer);  // its next waiter comes after every other peer's
             --_nFree;
-            bAny = true;
+            pwaiter->bGranted = true;
+            pwaiter->cv.notify_one();
         }
-        if (bAny) _cv.notify_all();
     }
 
     std::mutex _mx;  // guards everything below
-    std::condition_variable _cv;
     int _nFree;
-    std::deque<std::string> _turnS;                       // peers with waiters, in the order served
-    std::map<std::string, std::deque<bool*>> _waiterS;  // each peer's waiters, oldest first
+    std::deque<std::string> _turnS;  // peers with waiters, in the order served
+    size_t _nFresh = 0;              // how many at the front of _turnS have not been served since they came
+    std::map<std::string, std::deque<Waiter*>> _waiterS;  // each peer's waiters, oldest first
 };
 
 class SlotHold {

@@ -114,7 +114,7 @@ const char* const pszUsage =
     "                          is used (default 43200)\n"
     "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped, and those of locked,\n"
     "                          removed or re-passworded accounts ended (default 60)\n"
-    "  --auth-workers N        logins checked at once, each hashing a password (default: two per core);\n"
+    "  --auth-workers N        logins checked at once, each hashing a password (default: one per core);\n"
     "                          handed out in turn to the peers waiting\n"
     "  --failure-delay MS      the longest wait of a login from an address whose logins keep failing\n"
     "                          (from 100 ms after three failures, doubling; default 5000; 0: none)\n"
@@ -364,8 +364,10 @@ int serve(const Options& options)
     settings.nFailureDelayMaxMs = options.nFailureDelayMs;
     settings.nMaxElements = static_cast<size_t>(options.nMaxElements);
     settings.nParseBudget = static_cast<size_t>(options.nParseBudget);
+    // A login is CPU work (the RSA step, the hash): more at once than there are cores only shares
+    // the cores out between them, and a quiet peer's turn then runs beside the flooders' turns.
     settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
-                                                   : static_cast<int>(2 * (nCores > 0 ? nCores : 1));
+                                                   : static_cast<int>(nCores > 1 ? nCores : 2);
     Ostreld::Service service(*pkey, settings);
 
     Corvel::DaemonServerOptions serverOptions;
