@@ -1,6 +1,7 @@
 #include "OstrelData/Factory.h"
 
 #include "OstrelData/Exception.h"
+#include "OstrelData/FactoryInternal.h"
 #include "OstrelData/OSROstrel.h"
 
 namespace OstrelData {
@@ -25,26 +26,34 @@ Exporter* Factory::_pexporter = nullptr;
 
 namespace {
 
-// The authenticator registered for the domain of the user (code 1 when the
-// domain or its authenticator is not registered).
-Authenticator& registeredAuthenticator(const User& user, const DomainMap& domainS,
-                                       const AuthenticatorPtrMap& authenticatorS)
+// The one place outside the class that reaches its registries.
+struct Registries : Factory {
+    static SessionMap& sessions() { return _sessionS; }
+    static const DomainMap& domains() { return _domainS; }
+    static const AuthenticatorPtrMap& authenticators() { return _authenticatorS; }
+};
+
+} // namespace
+
+SessionMap& internal::keptSessions()
 {
-    const std::string& strDomain = user.domain().domain();
-    if (domainS.find(strDomain) == domainS.end())
+    return Registries::sessions();
+}
+
+Authenticator& internal::registeredAuthenticator(const std::string& strDomain)
+{
+    if (Registries::domains().find(strDomain) == Registries::domains().end())
         OSTREL_RAISE(nNAX_AUTHENTICATIONFAILED, "No such Domain - " + strDomain + ".");
-    AuthenticatorPtrMap::const_iterator it = authenticatorS.find(strDomain);
-    if (it == authenticatorS.end() || it->second == nullptr)
+    AuthenticatorPtrMap::const_iterator it = Registries::authenticators().find(strDomain);
+    if (it == Registries::authenticators().end() || it->second == nullptr)
         OSTREL_RAISE(nNAX_AUTHENTICATIONFAILED, "No such Authenticator - " + strDomain + ".");
     return *it->second;
 }
 
-} // namespace
-
 AuthenticatedUser& Factory::authenticate(const User& user, const AuthenticationToken& authToken,
                                          const Profile& profile)
 {
-    Authenticator& authenticator = registeredAuthenticator(user, _domainS, _authenticatorS);
+    Authenticator& authenticator = internal::registeredAuthenticator(user.domain().domain());
     AuthenticatedUser userAuth = authenticator.authenticate(user, authToken, profile);
     _userAuth = userAuth;
     return _userAuth;
@@ -65,7 +74,7 @@ void Factory::setAuthenticatedUser(const AuthenticatedUser& user)
 bool Factory::passwd(const AuthenticatedUser& user, AuthenticationToken& authTokenCurrent,
                      AuthenticationToken& authTokenNew)
 {
-    Authenticator& authenticator = registeredAuthenticator(user, _domainS, _authenticatorS);
+    Authenticator& authenticator = internal::registeredAuthenticator(user.domain().domain());
     authenticator.passwd(user, authTokenCurrent, authTokenNew);
     return true;
 }

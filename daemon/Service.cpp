@@ -17,6 +17,7 @@
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
 #include "OstrelData/AccountState.h"
+#include "OstrelData/FactoryInternal.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "OstrelDataXML/OstrelFactory.h"
@@ -32,12 +33,6 @@ using OstrelData::AuthenticatedUser;
 using OstrelData::Factory;
 using Vesk::XMLDoc;
 using Vesk::XMLNode;
-
-// The persisted sessions, which the factory keeps to itself.
-class SessionAccess : public OstrelDataDB::Factory {
-public:
-    static OstrelData::SessionMap& sessions() { return _sessionS; }
-};
 
 const char* permissionName(int nPermission)
 {
@@ -172,17 +167,6 @@ OstrelData::User rebased(const OstrelData::User& decoded)
     OstrelData::DomainMap::const_iterator it = Factory::domains().find(strDomain);
     if (it == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_DOMAINNOTFOUND, strDomain);
     return OstrelData::User(it->second, decoded.userId(), "", "", "");
-}
-
-// The authenticator registered for a domain, with the factory's own refusals.
-OstrelData::Authenticator& registeredAuthenticator(const std::string& strDomain)
-{
-    if (Factory::domains().find(strDomain) == Factory::domains().end())
-        OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "No such Domain - " + strDomain + ".");
-    OstrelData::AuthenticatorPtrMap::const_iterator it = Factory::authenticators().find(strDomain);
-    if (it == Factory::authenticators().end() || it->second == nullptr)
-        OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "No such Authenticator - " + strDomain + ".");
-    return *it->second;
 }
 
 // The registered profile of that name, with its parameters; a name the registry does not know is
@@ -430,7 +414,7 @@ void Service::cleanUpSessions()
     std::vector<std::string> stampS;
     {
         std::lock_guard<std::mutex> factory(_mxFactory);
-        OstrelData::SessionMap& sessionS = SessionAccess::sessions();
+        OstrelData::SessionMap& sessionS = OstrelData::internal::keptSessions();
         sessionS.cleanUp();
         const time_t tNow = std::time(nullptr);
         for (auto it = _keptS.begin(); it != _keptS.end();) {
@@ -543,7 +527,7 @@ std::string Service::login(Request& request, bool bValidate)
     try {
         if (!_keyPair.decrypt(strToken, strPassword))
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
-        OstrelData::Authenticator& authenticator = registeredAuthenticator(strDomain);
+        OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(strDomain);
         OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
         const OstrelData::PasswordAuthenticationToken token(strPassword);
         authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
@@ -600,7 +584,7 @@ std::string Service::passwd(Request& request)
         FairSlotHold slot(_authSlots, peerKey(request.context));
         if (!_keyPair.decrypt(strCurrent, strPasswordCurrent) || !_keyPair.decrypt(strNew, strPasswordNew))
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
-        OstrelData::Authenticator& authenticator = registeredAuthenticator(own.domain().domain());
+        OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(own.domain().domain());
         OstrelData::PasswordAuthenticationToken current(strPasswordCurrent), changed(strPasswordNew);
         wipe(strPasswordCurrent);
         wipe(strPasswordNew);
@@ -685,7 +669,7 @@ std::string Service::retrieveSession(Request& request)
         OstrelData::User user(itDomain->second, found.userId(), "", "", "");
         {
             std::lock_guard<std::mutex> factory(_mxFactory);
-            registeredAuthenticator(user.domain().domain()).user(user, true);
+            OstrelData::internal::registeredAuthenticator(user.domain().domain()).user(user, true);
         }
         current = AuthenticatedUser(user, found.session(), found.profile());
         OstrelDataDB::Factory::authorize(current);
@@ -708,13 +692,13 @@ std::string Service::retrieveSession(Request& request)
 
 std::string Service::credentialStamp(const OstrelData::User& user) const
 {
-    auto* paccount = dynamic_cast<OstrelData::AccountState*>(&registeredAuthenticator(user.domain().domain()));
+    auto* paccount = dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(user.domain().domain()));
     return paccount != nullptr ? paccount->credentialStamp(user.userId()) : std::string();
 }
 
 bool Service::stampsCredentials(const OstrelData::User& user) const
 {
-    return dynamic_cast<OstrelData::AccountState*>(&registeredAuthenticator(user.domain().domain())) != nullptr;
+    return dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(user.domain().domain())) != nullptr;
 }
 
 void Service::endKeptSession(const std::string& strSession)
@@ -735,7 +719,7 @@ std::string Service::killSession(Request& request)
     std::string strOwner;
     {
         std::lock_guard<std::mutex> factory(_mxFactory);
-        OstrelData::SessionMap& sessionS = SessionAccess::sessions();
+        OstrelData::SessionMap& sessionS = OstrelData::internal::keptSessions();
         OstrelData::SessionMap::const_iterator it = sessionS.find(session.str());
         if (it == sessionS.end()) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
         strOwner = shown(it->second);
@@ -848,7 +832,7 @@ std::string Service::who(Request& request)
     }
     {
         std::lock_guard<std::mutex> factory(_mxFactory);
-        for (const auto& entry : SessionAccess::sessions())
+        for (const auto& entry : OstrelData::internal::keptSessions())
             if (entry.second.hasSession() && !entry.second.session().expired())
                 userS.insert_or_assign(entry.second.key(), entry.second);
     }
