@@ -1,0 +1,536 @@
+#include "AuthLdap/LdapAuthenticator.h"
+
+#include <ldap.h>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "AuthLdap/LdapEscape.h"
+#include "Corvel/EventLogger.h"
+#include "OstrelData/Exception.h"
+#include "OstrelData/Factory.h"
+#include "OstrelData/SessionString.h"
+#include "OstrelData/TeamMember.h"
+#include "OstrelData/XTeam.h"
+
+namespace AuthLdap {
+
+namespace {
+
+// The legend of every refused login: it must not tell an unknown user from a wrong password.
+const char* const pszRefused = "Bad user id or password.";
+
+constexpr size_t nMaxUserIdLength = 255;
+
+std::string randomHex(size_t nBytes)
+{
+    std::vector<unsigned char> abRandom(nBytes);
+    size_t nHave = 0;
+    while (nHave < nBytes) {
+        ssize_t nGot = getrandom(abRandom.data() + nHave, nBytes - nHave, 0);
+        if (nGot < 0) {
+            if (errno == EINTR) continue;
+            OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, std::string("No random bytes: ") + std::strerror(errno));
+        }
+        nHave += static_cast<size_t>(nGot);
+    }
+    static const char s_achHex[] = "0123456789abcdef";
+    std::string str;
+    for (unsigned char ch : abRandom) {
+        str += s_achHex[ch >> 4];
+        str += s_achHex[ch & 0x0f];
+    }
+    return str;
+}
+
+void logSecurity(const std::string& strText)
+{
+    Corvel::EventLogger::theLogger().logWarning(strText, Corvel::layerSecurity);
+}
+
+std::string lower(std::string str)
+{
+    for (char& ch : str)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return str;
+}
+
+// The attribute of group entries that lists members, by style.
+std::string memberAttribute(GroupStyle style)
+{
+    switch (style) {
+    case GroupStyle::member:
+        return "member";
+    case GroupStyle::uniqueMember:
+        return "uniqueMember";
+    case GroupStyle::memberUid:
+        return "memberUid";
+    default:
+        return std::string();
+    }
+}
+
+// The value of a DN's first RDN when its attribute is strAttribute; false otherwise.
+bool firstRdnValue(const std::string& strDn, const std::string& strAttribute, std::string& strValue)
+{
+    LDAPDN dn = nullptr;
+    if (ldap_str2dn(strDn.c_str(), &dn, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS || dn == nullptr) return false;
+    bool bFound = false;
+    if (dn[0] != nullptr && dn[0][0] != nullptr && dn[0][1] == nullptr) {
+        const LDAPAVA* pava = dn[0][0];
+        std::string strAttr(pava->la_attr.bv_val, pava->la_attr.bv_len);
+        if (lower(strAttr) == lower(strAttribute)) {
+            strValue.assign(pava->la_value.bv_val, pava->la_value.bv_len);
+            bFound = true;
+        }
+    }
+    ldap_dnfree(dn);
+    return bFound;
+}
+
+bool looksLikeDn(const std::string& strName)
+{
+    return strName.find('=') != std::string::npos;
+}
+
+} // namespace
+
+bool GroupNames::has(const std::string& strName) const
+{
+    return nameS.count(strName) != 0;
+}
+
+LdapAuthenticator::LdapAuthenticator(const OstrelData::InitMap& initLibrary,
+                                     const OstrelData::InitMap& initAuthenticator, const OstrelData::Domain& domain,
+                                     const std::string& strDescription, int nAuthenticationLibrary)
+    : OstrelData::Authenticator(initAuthenticator, domain, strDescription, nAuthenticationLibrary),
+      _settings(LdapSettings::from(initLibrary, initAuthenticator)),
+      _strStandInDn("cn=ostrel-stand-in-" + randomHex(12) + "," + _settings.strUserBase),
+      _pservicePool(LdapPool::shared(_settings, true)),
+      _pbindPool(LdapPool::shared(_settings, false))
+{
+    setUserTools(_settings.bAllowWrites);
+}
+
+std::vector<std::string> LdapAuthenticator::userAttributes() const
+{
+    std::vector<std::string> attributeS{_settings.strAttrUserId, _settings.strAttrName, _settings.strAttrContact};
+    if (_settings.groupStyle == GroupStyle::memberOf) attributeS.push_back("memberOf");
+    return attributeS;
+}
+
+const OstrelData::Domain& LdapAuthenticator::servedDomain() const
+{
+    OstrelData::DomainMap::const_iterator it = OstrelData::Factory::domains().find(domain().domain());
+    return it != OstrelData::Factory::domains().end() ? it->second : domain();
+}
+
+OstrelData::User LdapAuthenticator::userOf(const LdapEntry& entry, const std::string& strUserId) const
+{
+    return OstrelData::User(servedDomain(), strUserId, entry.first(_settings.strAttrName), "",
+                            entry.first(_settings.strAttrContact));
+}
+
+void LdapAuthenticator::withReader(const std::function<void(LdapConnection&)>& fn) const
+{
+    _pservicePool->run(fn);
+}
+
+void LdapAuthenticator::refuse(const std::string& strUserId, const std::string& strReason) const
+{
+    static Corvel::LogThrottle s_throttle("refused logins");
+    std::string strSummary;
+    const std::string strShown = domain().domain() + "/" + Corvel::EventLogger::clip(strUserId);
+    const bool bLog = s_throttle.admit(strShown, strSummary);
+    if (!strSummary.empty()) logSecurity(strSummary);
+    if (bLog) logSecurity("Login refused for " + strShown + ": " + strReason);
+    OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, pszRefused);
+}
+
+bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry) const
+{
+    std::vector<LdapEntry> entryS;
+    if (_settings.searchThenBind()) {
+        entryS = connection.search(_settings.strUserBase, _settings.nUserScope,
+                                   fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)),
+                                   userAttributes(), 2);
+    } else {
+        entryS = connection.search(fillTemplate(_settings.strUserDnTemplate, escapeDnValue(strUserId)),
+                                   LDAP_SCOPE_BASE, "(objectClass=*)", userAttributes(), 2);
+    }
+    if (entryS.size() != 1) return false;
+    entry = std::move(entryS.front());
+    return true;
+}
+
+bool LdapAuthenticator::dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry)
+{
+    if (!_settings.searchThenBind()) {
+        strDn = fillTemplate(_settings.strUserDnTemplate, escapeDnValue(strUserId));
+        return true;
+    }
+    bool bFound = false;
+    withReader([&](LdapConnection& connection) {
+        std::vector<LdapEntry> entryS =
+            connection.search(_settings.strUserBase, _settings.nUserScope,
+                              fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)), userAttributes(), 2);
+        bFound = entryS.size() == 1;
+        if (bFound) entry = std::move(entryS.front());
+    });
+    // An unknown (or ambiguous) user costs a bind like a known one: on a DN no entry has.
+    strDn = bFound ? entry.strDn : _strStandInDn;
+    return bFound;
+}
+
+OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::User& user,
+                                                              const OstrelData::AuthenticationToken& authToken,
+                                                              const OstrelData::Profile& profile)
+{
+    const std::string& strUserId = user.userId();
+    const std::string& strPassword = authToken.str();
+    // An empty password would make the bind anonymous, which "succeeds": refused before any bind.
+    if (strPassword.empty()) refuse(strUserId, "empty password");
+    if (strUserId.empty() || strUserId.size() > nMaxUserIdLength) refuse(strUserId, "bad user id");
+
+    std::string strDn;
+    LdapEntry entry;
+    const bool bKnown = dnToBind(strUserId, strDn, entry);
+    bool bBound = false;
+    GroupNames groupS;
+    const bool bReadAsUser = _settings.strBindDn.empty();
+    _pbindPool->run([&](LdapConnection& connection) {
+        bBound = connection.bind(strDn, strPassword);
+        if (!bBound || !bKnown || !bReadAsUser) return;
+        // Without a service account the user reads his own entry and groups.
+        if (!_settings.searchThenBind()) {
+            std::vector<LdapEntry> entryS =
+                connection.search(strDn, LDAP_SCOPE_BASE, "(objectClass=*)", userAttributes(), 1);
+            if (!entryS.empty()) entry = std::move(entryS.front());
+            if (entry.strDn.empty()) entry.strDn = strDn;
+        }
+        groupS = groupsOf(connection, entry);
+    });
+    if (!bKnown) refuse(strUserId, "no such user");
+    if (!bBound) refuse(strUserId, "wrong password or no such user");
+    if (!bReadAsUser) {
+        withReader([&](LdapConnection& connection) {
+            if (!_settings.searchThenBind()) {
+                std::vector<LdapEntry> entryS =
+                    connection.search(strDn, LDAP_SCOPE_BASE, "(objectClass=*)", userAttributes(), 1);
+                if (!entryS.empty()) entry = std::move(entryS.front());
+                if (entry.strDn.empty()) entry.strDn = strDn;
+            }
+            groupS = groupsOf(connection, entry);
+        });
+    }
+    OstrelData::User found = userOf(entry, strUserId);
+    addTeams(found, groupS);
+    return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(randomHex(16)), profile);
+}
+
+GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEntry& entry) const
+{
+    GroupNames groupS;
+    const std::string strMemberAttr = memberAttribute(_settings.groupStyle);
+    const std::vector<std::string> groupAttributeS{_settings.strGroupNameAttr, "memberOf"};
+    switch (_settings.groupStyle) {
+    case GroupStyle::none:
+        break;
+    case GroupStyle::memberOf: {
+        std::vector<std::string> frontier = entry.all("memberOf");
+        for (int nDepth = 0; !frontier.empty() && nDepth <= _settings.nNestedDepth; ++nDepth) {
+            std::vector<std::string> next;
+            for (const std::string& strGroupDn : frontier) {
+                if (!groupS.nameS.insert(strGroupDn).second) continue;
+                std::string strName;
+                if (!_settings.bNested && firstRdnValue(strGroupDn, _settings.strGroupNameAttr, strName)) {
+                    groupS.nameS.insert(strName);
+                    continue;
+                }
+                for (const LdapEntry& group : connection.search(strGroupDn, LDAP_SCOPE_BASE, _settings.strGroupFilter,
+                                                                groupAttributeS, 1)) {
+                    for (const std::string& str : group.all(_settings.strGroupNameAttr))
+                        groupS.nameS.insert(str);
+                    if (_settings.bNested)
+                        for (const std::string& str : group.all("memberOf"))
+                            next.push_back(str);
+                }
+            }
+            frontier.swap(next);
+        }
+        break;
+    }
+    case GroupStyle::memberUid: {
+        std::string strUid = entry.first(_settings.strAttrUserId);
+        if (strUid.empty()) break;
+        for (const LdapEntry& group :
+             connection.search(_settings.strGroupBase, _settings.nGroupScope,
+                               "(&" + _settings.strGroupFilter + "(memberUid=" + escapeFilterValue(strUid) + "))",
+                               {_settings.strGroupNameAttr}, _settings.nSizeLimit)) {
+            groupS.nameS.insert(group.strDn);
+            for (const std::string& str : group.all(_settings.strGroupNameAttr))
+                groupS.nameS.insert(str);
+        }
+        break;
+    }
+    case GroupStyle::member:
+    case GroupStyle::uniqueMember: {
+        std::vector<std::string> frontier{entry.strDn};
+        std::set<std::string> seenS;
+        for (int nDepth = 0; !frontier.empty() && nDepth <= (_settings.bNested ? _settings.nNestedDepth : 0);
+             ++nDepth) {
+            std::vector<std::string> next;
+            for (const std::string& strDn : frontier) {
+                for (const LdapEntry& group : connection.search(
+                         _settings.strGroupBase, _settings.nGroupScope,
+                         "(&" + _settings.strGroupFilter + "(" + strMemberAttr + "=" + escapeFilterValue(strDn) + "))",
+                         {_settings.strGroupNameAttr}, _settings.nSizeLimit)) {
+                    if (!seenS.insert(group.strDn).second) continue;
+                    groupS.nameS.insert(group.strDn);
+                    for (const std::string& str : group.all(_settings.strGroupNameAttr))
+                        groupS.nameS.insert(str);
+                    next.push_back(group.strDn);
+                }
+            }
+            frontier.swap(next);
+        }
+        break;
+    }
+    }
+    return groupS;
+}
+
+void LdapAuthenticator::addTeams(OstrelData::User& user, const GroupNames& groupS) const
+{
+    // Every mapping of one of his groups gives its team; a lead group's members lead the team and
+    // so are in it too. The alien maps are reloaded with the model (xteams() is not emptied).
+    const OstrelData::TeamMap& teamS = OstrelData::Factory::teams();
+    const std::string& strDomain = domain().domain();
+    for (const auto& alien : OstrelData::Factory::aliens()) {
+        if (alien.first.first != strDomain) continue;
+        for (const auto& mapping : alien.second) {
+            const OstrelData::XTeam* pxteam = mapping.second;
+            if (pxteam == nullptr) continue;
+            if (!groupS.has(pxteam->alienGroup()) &&
+                (pxteam->alienGroupLeadGroup().empty() || !groupS.has(pxteam->alienGroupLeadGroup())))
+                continue;
+            OstrelData::TeamMap::const_iterator it = teamS.find(pxteam->team());
+            if (it != teamS.end()) user.teams().insert_or_assign(pxteam->team(), it->second);
+        }
+    }
+}
+
+void LdapAuthenticator::user(OstrelData::User& user, bool)
+{
+    LdapEntry entry;
+    bool bFound = false;
+    GroupNames groupS;
+    withReader([&](LdapConnection& connection) {
+        bFound = findEntry(connection, user.userId(), entry);
+        if (bFound) groupS = groupsOf(connection, entry);
+    });
+    if (!bFound) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, domain().domain() + "/" + user.userId());
+    user.setName(entry.first(_settings.strAttrName));
+    user.setContact(entry.first(_settings.strAttrContact));
+    user.teams().clear();
+    addTeams(user, groupS);
+}
+
+std::vector<LdapEntry> LdapAuthenticator::groupEntries(LdapConnection& connection, const std::string& strGroup) const
+{
+    std::vector<std::string> attributeS{_settings.strGroupNameAttr};
+    const std::string strMemberAttr = memberAttribute(_settings.groupStyle);
+    if (!strMemberAttr.empty()) attributeS.push_back(strMemberAttr);
+    if (looksLikeDn(strGroup))
+        return connection.search(strGroup, LDAP_SCOPE_BASE, _settings.strGroupFilter, attributeS, 1);
+    const std::string strBase = _settings.strGroupBase.empty() ? parentDn(_settings.strUserBase) : _settings.strGroupBase;
+    return connection.search(strBase, _settings.nGroupScope,
+                             "(&" + _settings.strGroupFilter + "(" + _settings.strGroupNameAttr + "=" +
+                                 escapeFilterValue(strGroup) + "))",
+                             attributeS, _settings.nSizeLimit);
+}
+
+void LdapAuthenticator::membersOf(LdapConnection& connection, const std::string& strGroup,
+                                  std::vector<LdapEntry>& memberS) const
+{
+    const size_t nLimit = static_cast<size_t>(_settings.nSizeLimit);
+    const std::string strMemberAttr = memberAttribute(_settings.groupStyle);
+    std::vector<std::string> userAttributeS = userAttributes();
+    if (!strMemberAttr.empty()) userAttributeS.push_back(strMemberAttr);
+    std::set<std::string> seenS;
+    std::vector<LdapEntry> frontier = groupEntries(connection, strGroup);
+    for (int nDepth = 0; !frontier.empty() && nDepth <= (_settings.bNested ? _settings.nNestedDepth : 0); ++nDepth) {
+        std::vector<LdapEntry> next;
+        for (const LdapEntry& group : frontier) {
+            if (!seenS.insert(group.strDn).second) continue;
+            switch (_settings.groupStyle) {
+            case GroupStyle::member:
+            case GroupStyle::uniqueMember:
+                for (const std::string& strDn : group.all(strMemberAttr)) {
+                    if (memberS.size() >= nLimit) return;
+                    for (LdapEntry& member :
+                         connection.search(strDn, LDAP_SCOPE_BASE, "(objectClass=*)", userAttributeS, 1)) {
+                        if (!member.first(_settings.strAttrUserId).empty())
+                            memberS.push_back(std::move(member));
+                        else if (!member.all(strMemberAttr).empty())
+                            next.push_back(std::move(member));  // a group in the group
+                    }
+                }
+                break;
+            case GroupStyle::memberUid:
+                for (const std::string& strUid : group.all(strMemberAttr)) {
+                    if (memberS.size() >= nLimit) return;
+                    LdapEntry member;
+                    if (findEntry(connection, strUid, member)) memberS.push_back(std::move(member));
+                }
+                break;
+            case GroupStyle::memberOf: {
+                for (LdapEntry& member : connection.search(
+                         _settings.strUserBase, _settings.nUserScope,
+                         "(&" + _settings.strUserListFilter + "(memberOf=" + escapeFilterValue(group.strDn) + "))",
+                         userAttributeS, _settings.nSizeLimit)) {
+                    if (memberS.size() >= nLimit) return;
+                    memberS.push_back(std::move(member));
+                }
+                if (_settings.bNested) {
+                    const std::string strBase =
+                        _settings.strGroupBase.empty() ? parentDn(_settings.strUserBase) : _settings.strGroupBase;
+                    for (LdapEntry& inner : connection.search(
+                             strBase, _settings.nGroupScope,
+                             "(&" + _settings.strGroupFilter + "(memberOf=" + escapeFilterValue(group.strDn) + "))",
+                             {_settings.strGroupNameAttr}, _settings.nSizeLimit))
+                        next.push_back(std::move(inner));
+                }
+                break;
+            }
+            case GroupStyle::none:
+                return;
+            }
+        }
+        frontier.swap(next);
+    }
+}
+
+void LdapAuthenticator::team(OstrelData::Team& team)
+{
+    const std::string& strDomain = domain().domain();
+    std::vector<std::pair<const OstrelData::XTeam*, bool>> groupS;  // (mapping, lead group)
+    for (const auto& mapping : OstrelData::Factory::teams(team))
+        if (mapping.second != nullptr && mapping.second->domain() == strDomain) groupS.emplace_back(mapping.second, false);
+    if (groupS.empty() || _settings.groupStyle == GroupStyle::none) return;
+    withReader([&](LdapConnection& connection) {
+        for (const auto& group : groupS) {
+            std::vector<LdapEntry> memberS;
+            std::vector<LdapEntry> leadS;
+            membersOf(connection, group.first->alienGroup(), memberS);
+            if (!group.first->alienGroupLeadGroup().empty())
+                membersOf(connection, group.first->alienGroupLeadGroup(), leadS);
+            std::set<std::string> leadIdS;
+            for (const LdapEntry& lead : leadS)
+                leadIdS.insert(lead.first(_settings.strAttrUserId));
+            for (const std::vector<LdapEntry>* plist : {&memberS, &leadS}) {
+                for (const LdapEntry& member : *plist) {
+                    const std::string strUserId = member.first(_settings.strAttrUserId);
+                    if (strUserId.empty()) continue;
+                    OstrelData::User user = userOf(member, strUserId);
+                    const bool bLead = leadIdS.count(strUserId) != 0;
+                    auto it = team.members().find(user.key());
+                    if (it != team.members().end() && it->second.isLead()) continue;
+                    team.members().insert_or_assign(user.key(), OstrelData::TeamMember(user, bLead));
+                }
+            }
+        }
+    });
+}
+
+void LdapAuthenticator::findUsers(OstrelData::UserMap& userS, const std::string& strText)
+{
+    const std::string strValue = escapeFilterValue(strText);
+    // A "*" in the text is a character like any other; no text lists everyone.
+    std::string strFilter = "(&" + _settings.strUserListFilter + "(" + _settings.strAttrUserId + "=*)";
+    if (!strText.empty())
+        strFilter += "(|(" + _settings.strAttrUserId + "=*" + strValue + "*)(" + _settings.strAttrName + "=*" +
+                     strValue + "*))";
+    strFilter += ")";
+    withReader([&](LdapConnection& connection) {
+        bool bTruncated = false;
+        for (const LdapEntry& entry : connection.search(_settings.strUserBase, _settings.nUserScope, strFilter,
+                                                        userAttributes(), _settings.nSizeLimit, &bTruncated)) {
+            OstrelData::User user = userOf(entry, entry.first(_settings.strAttrUserId));
+            userS.insert_or_assign(user.key(), user);
+        }
+        if (bTruncated)
+            Corvel::EventLogger::theLogger().logWarning("LDAP search for users of " + domain().domain() +
+                                                            " stopped at the size limit",
+                                                        Corvel::layerPlugin);
+    });
+}
+
+void LdapAuthenticator::users(OstrelData::UserMap& userS)
+{
+    findUsers(userS, std::string());
+}
+
+bool LdapAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
+                               OstrelData::AuthenticationToken& authTokenCurrent,
+                               OstrelData::AuthenticationToken& authTokenNew)
+{
+    if (!_settings.bAllowWrites)
+        OSTREL_RAISE(OstrelData::nNAX_NOTIMPLEMENTED, "passwd (the domain's directory is read only: allow_writes)");
+    const std::string& strCurrent = authTokenCurrent.str();
+    const std::string& strNew = authTokenNew.str();
+    if (strNew.empty()) OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED, "The new password is empty.");
+    if (strCurrent.empty()) refuse(user.userId(), "empty password");
+    std::string strDn;
+    LdapEntry entry;
+    const bool bKnown = dnToBind(user.userId(), strDn, entry);
+    bool bBound = false;
+    int nResult = LDAP_SUCCESS;
+    _pbindPool->run([&](LdapConnection& connection) {
+        bBound = connection.bind(strDn, strCurrent);
+        if (bBound && bKnown) nResult = connection.changePassword(strDn, strCurrent, strNew);
+    });
+    if (!bKnown || !bBound) refuse(user.userId(), "wrong password or no such user");
+    if (nResult != LDAP_SUCCESS)
+        OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
+                     std::string("The directory refused the new password: ") + ldap_err2string(nResult));
+    logSecurity("Password changed in the directory for " + domain().domain() + "/" + user.userId());
+    return true;
+}
+
+void LdapAuthenticator::updateUser(const OstrelData::User& user)
+{
+    if (!_settings.bAllowWrites)
+        OSTREL_RAISE(OstrelData::nNAX_NOTIMPLEMENTED, "updateUser (the domain's directory is read only: allow_writes)");
+    bool bFound = false;
+    int nResult = LDAP_SUCCESS;
+    withReader([&](LdapConnection& connection) {
+        LdapEntry entry;
+        bFound = findEntry(connection, user.userId(), entry);
+        if (!bFound) return;
+        std::vector<std::pair<std::string, std::string>> changeS;
+        if (!user.name().empty()) changeS.emplace_back(_settings.strAttrName, user.name());
+        if (!user.contact().empty() || !entry.first(_settings.strAttrContact).empty())
+            changeS.emplace_back(_settings.strAttrContact, user.contact());
+        if (!changeS.empty()) nResult = connection.modify(entry.strDn, changeS);
+    });
+    if (!bFound) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, domain().domain() + "/" + user.userId());
+    if (nResult != LDAP_SUCCESS)
+        OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
+                     std::string("The directory refused the change: ") + ldap_err2string(nResult));
+}
+
+LdapLibrary::LdapLibrary(const OstrelData::AuthenticationLibrary* ptemplate)
+    : OstrelData::AuthenticationLibrary(ptemplate)
+{
+}
+
+OstrelData::Authenticator* LdapLibrary::authenticator(const OstrelData::Domain& domain,
+                                                      const std::string& strDescription,
+                                                      const OstrelData::InitMap& initAuthenticator)
+{
+    return new LdapAuthenticator(libraryInit(), initAuthenticator, domain, strDescription, authenticationLibrary());
+}
+
+} // namespace AuthLdap

@@ -1,0 +1,536 @@
+#include "AuthLdap/LdapDirectory.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "AuthLdap/LdapEscape.h"
+#include "OstrelData/Exception.h"
+
+namespace AuthLdap {
+
+namespace {
+
+using OstrelData::InitMap;
+
+std::string lower(std::string str)
+{
+    for (char& ch : str)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return str;
+}
+
+// The domain's value, else the library's; nullptr when neither has one.
+const std::string* param(const InitMap& initLibrary, const InitMap& initAuthenticator, const char* pszName)
+{
+    InitMap::const_iterator it = initAuthenticator.find(pszName);
+    if (it != initAuthenticator.end()) return &it->second;
+    it = initLibrary.find(pszName);
+    return it != initLibrary.end() ? &it->second : nullptr;
+}
+
+[[noreturn]] void badParam(const std::string& strName, const std::string& strWhy)
+{
+    OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATORINITFAILED, "LDAP parameter " + strName + ": " + strWhy);
+}
+
+struct Reader {
+    const InitMap& initLibrary;
+    const InitMap& initAuthenticator;
+
+    void text(const char* pszName, std::string& strOut) const
+    {
+        if (const std::string* p = param(initLibrary, initAuthenticator, pszName)) strOut = *p;
+    }
+    void flag(const char* pszName, bool& bOut) const
+    {
+        const std::string* p = param(initLibrary, initAuthenticator, pszName);
+        if (!p) return;
+        const std::string str = lower(*p);
+        if (str == "yes" || str == "true" || str == "1" || str == "on")
+            bOut = true;
+        else if (str == "no" || str == "false" || str == "0" || str == "off")
+            bOut = false;
+        else
+            badParam(pszName, "yes or no, not '" + *p + "'");
+    }
+    void number(const char* pszName, long nMin, long nMax, long& nOut) const
+    {
+        const std::string* p = param(initLibrary, initAuthenticator, pszName);
+        if (!p) return;
+        char* pszEnd = nullptr;
+        errno = 0;
+        long n = std::strtol(p->c_str(), &pszEnd, 10);
+        if (p->empty() || *pszEnd != '\0' || errno == ERANGE || n < nMin || n > nMax)
+            badParam(pszName, "a whole number from " + std::to_string(nMin) + " to " + std::to_string(nMax) +
+                                  ", not '" + *p + "'");
+        nOut = n;
+    }
+    void number(const char* pszName, int nMin, int nMax, int& nOut) const
+    {
+        long n = nOut;
+        number(pszName, static_cast<long>(nMin), static_cast<long>(nMax), n);
+        nOut = static_cast<int>(n);
+    }
+    void scope(const char* pszName, int& nOut) const
+    {
+        const std::string* p = param(initLibrary, initAuthenticator, pszName);
+        if (!p) return;
+        const std::string str = lower(*p);
+        if (str == "base")
+            nOut = LDAP_SCOPE_BASE;
+        else if (str == "one" || str == "onelevel")
+            nOut = LDAP_SCOPE_ONELEVEL;
+        else if (str == "sub" || str == "subtree")
+            nOut = LDAP_SCOPE_SUBTREE;
+        else
+            badParam(pszName, "base, one or sub, not '" + *p + "'");
+    }
+};
+
+bool isLoopbackHost(const std::string& strHost)
+{
+    return strHost == "localhost" || strHost == "::1" || strHost.compare(0, 4, "127.") == 0;
+}
+
+// Checks every URL of the list; the plain ones (without StartTLS) must go to loopback unless the
+// operator said otherwise.
+void checkUrls(const LdapSettings& settings)
+{
+    if (settings.strUrl.empty()) badParam("url", "missing (for example ldaps://ldap.example.org)");
+    std::string strProblem;
+    std::string strList = settings.strUrl;
+    for (char& ch : strList)
+        if (ch == ',' || ch == '\t') ch = ' ';
+    size_t nStart = 0;
+    int nUrls = 0;
+    while (strProblem.empty() && (nStart = strList.find_first_not_of(' ', nStart)) != std::string::npos) {
+        size_t nEnd = strList.find(' ', nStart);
+        const std::string strOne = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        nStart = nEnd == std::string::npos ? strList.size() : nEnd;
+        ++nUrls;
+        LDAPURLDesc* pdesc = nullptr;
+        if (ldap_url_parse(strOne.c_str(), &pdesc) != LDAP_URL_SUCCESS || pdesc == nullptr) {
+            strProblem = "not an LDAP URL: '" + strOne + "'";
+            break;
+        }
+        const std::string strScheme = lower(pdesc->lud_scheme ? pdesc->lud_scheme : "");
+        const std::string strHost = pdesc->lud_host ? pdesc->lud_host : "";
+        ldap_free_urldesc(pdesc);
+        if (strScheme == "ldaps" || strScheme == "ldapi") continue;
+        if (strScheme != "ldap") {
+            strProblem = "unknown scheme '" + strScheme + "'";
+        } else if (!settings.bStartTls && !settings.bAllowPlaintext && !isLoopbackHost(strHost)) {
+            strProblem = "plain ldap:// to " + (strHost.empty() ? std::string("the default host") : strHost) +
+                         " would send passwords in the clear: use ldaps://, starttls=yes, or allow_plaintext=yes";
+        }
+    }
+    if (strProblem.empty() && nUrls == 0) strProblem = "no URL in '" + settings.strUrl + "'";
+    if (!strProblem.empty()) badParam("url", strProblem);
+}
+
+} // namespace
+
+LdapSettings LdapSettings::from(const InitMap& initLibrary, const InitMap& initAuthenticator)
+{
+    LdapSettings s;
+    s.nRequireCert = LDAP_OPT_X_TLS_DEMAND;
+    s.nUserScope = LDAP_SCOPE_SUBTREE;
+    s.nGroupScope = LDAP_SCOPE_SUBTREE;
+    const Reader r{initLibrary, initAuthenticator};
+    r.text("url", s.strUrl);
+    r.flag("starttls", s.bStartTls);
+    r.text("ca_file", s.strCaFile);
+    std::string strRequire;
+    r.text("tls_require_cert", strRequire);
+    if (!strRequire.empty()) {
+        const std::string str = lower(strRequire);
+        if (str == "demand" || str == "hard")
+            s.nRequireCert = LDAP_OPT_X_TLS_DEMAND;
+        else if (str == "try")
+            s.nRequireCert = LDAP_OPT_X_TLS_TRY;
+        else if (str == "allow")
+            s.nRequireCert = LDAP_OPT_X_TLS_ALLOW;
+        else if (str == "never")
+            s.nRequireCert = LDAP_OPT_X_TLS_NEVER;
+        else
+            badParam("tls_require_cert", "demand, try, allow or never, not '" + strRequire + "'");
+    }
+    r.flag("allow_plaintext", s.bAllowPlaintext);
+    r.number("connect_timeout_ms", 1L, 600000L, s.nConnectTimeoutMs);
+    r.number("timeout_ms", 1L, 600000L, s.nTimeoutMs);
+    r.text("bind_dn", s.strBindDn);
+    r.text("bind_password", s.strBindPassword);
+    if (!s.strBindDn.empty() && s.strBindPassword.empty())
+        badParam("bind_password", "missing for bind_dn (an empty password would bind anonymously)");
+    r.text("user_dn_template", s.strUserDnTemplate);
+    r.text("user_base", s.strUserBase);
+    r.scope("user_scope", s.nUserScope);
+    r.text("user_filter", s.strUserFilter);
+    r.text("user_list_filter", s.strUserListFilter);
+    r.text("attr_user_id", s.strAttrUserId);
+    r.text("attr_name", s.strAttrName);
+    r.text("attr_contact", s.strAttrContact);
+    r.text("group_base", s.strGroupBase);
+    r.scope("group_scope", s.nGroupScope);
+    r.text("group_filter", s.strGroupFilter);
+    std::string strStyle;
+    r.text("group_style", strStyle);
+    if (!strStyle.empty()) {
+        const std::string str = lower(strStyle);
+        if (str == "member")
+            s.groupStyle = GroupStyle::member;
+        else if (str == "uniquemember")
+            s.groupStyle = GroupStyle::uniqueMember;
+        else if (str == "memberuid")
+            s.groupStyle = GroupStyle::memberUid;
+        else if (str == "memberof")
+            s.groupStyle = GroupStyle::memberOf;
+        else if (str == "none")
+            s.groupStyle = GroupStyle::none;
+        else
+            badParam("group_style", "member, uniqueMember, memberUid, memberOf or none, not '" + strStyle + "'");
+    }
+    r.text("group_name_attr", s.strGroupNameAttr);
+    r.flag("nested_groups", s.bNested);
+    r.number("nested_depth", 1, 50, s.nNestedDepth);
+    r.number("size_limit", 1, 1000000, s.nSizeLimit);
+    r.number("pool_size", 1, 256, s.nPoolSize);
+    r.flag("allow_writes", s.bAllowWrites);
+
+    checkUrls(s);
+    if (s.strUserDnTemplate.empty()) {
+        if (s.strUserBase.empty())
+            badParam("user_base", "missing: give user_dn_template, or user_base (with user_filter) to search");
+        if (s.strUserFilter.find("%s") == std::string::npos)
+            badParam("user_filter", "has no %s for the user id: '" + s.strUserFilter + "'");
+    } else {
+        if (s.strUserDnTemplate.find("%s") == std::string::npos)
+            badParam("user_dn_template", "has no %s for the user id: '" + s.strUserDnTemplate + "'");
+        if (s.strUserBase.empty()) s.strUserBase = parentDn(s.strUserDnTemplate);
+    }
+    if (s.groupStyle != GroupStyle::memberOf && s.groupStyle != GroupStyle::none && s.strGroupBase.empty())
+        s.strGroupBase = parentDn(s.strUserBase);  // ou=people,dc=x: groups are searched under dc=x
+    for (const char* pszFilter : {"user_filter", "user_list_filter", "group_filter"}) {
+        const std::string* p = param(initLibrary, initAuthenticator, pszFilter);
+        if (p && (p->empty() || p->front() != '(' || p->back() != ')'))
+            badParam(pszFilter, "a filter in parentheses, not '" + *p + "'");
+    }
+    return s;
+}
+
+std::string LdapSettings::poolKey() const
+{
+    return strUrl + '\n' + (bStartTls ? "1" : "0") + '\n' + strCaFile + '\n' + std::to_string(nRequireCert) + '\n' +
+           std::to_string(nConnectTimeoutMs) + '\n' + std::to_string(nTimeoutMs) + '\n' + strBindDn + '\n' +
+           strBindPassword + '\n' + std::to_string(nPoolSize);
+}
+
+std::string LdapEntry::first(const std::string& strAttribute) const
+{
+    const std::vector<std::string>& valueS = all(strAttribute);
+    return valueS.empty() ? std::string() : valueS.front();
+}
+
+const std::vector<std::string>& LdapEntry::all(const std::string& strAttribute) const
+{
+    static const std::vector<std::string> s_none;
+    auto it = valueS.find(lower(strAttribute));
+    return it != valueS.end() ? it->second : s_none;
+}
+
+// ---- one connection
+
+namespace {
+
+timeval timevalOf(long nMs)
+{
+    timeval tv;
+    tv.tv_sec = nMs / 1000;
+    tv.tv_usec = (nMs % 1000) * 1000;
+    return tv;
+}
+
+// Results that mean the link is gone or the directory did not answer in time: the handle is
+// dropped.
+bool isLinkFailure(int nResult)
+{
+    return nResult == LDAP_SERVER_DOWN || nResult == LDAP_TIMEOUT || nResult == LDAP_CONNECT_ERROR ||
+           nResult == LDAP_LOCAL_ERROR || nResult == LDAP_ENCODING_ERROR || nResult == LDAP_DECODING_ERROR ||
+           nResult == LDAP_UNAVAILABLE || nResult == LDAP_BUSY || nResult == LDAP_OTHER ||
+           nResult == LDAP_PROTOCOL_ERROR || nResult == LDAP_NO_MEMORY;
+}
+
+} // namespace
+
+LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(settings)
+{
+    int nResult = ldap_initialize(&_pld, _settings.strUrl.c_str());
+    if (nResult != LDAP_SUCCESS || _pld == nullptr)
+        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
+                     "LDAP directory " + _settings.strUrl + ": " + ldap_err2string(nResult));
+    int nVersion = LDAP_VERSION3;
+    ldap_set_option(_pld, LDAP_OPT_PROTOCOL_VERSION, &nVersion);
+    ldap_set_option(_pld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ldap_set_option(_pld, LDAP_OPT_RESTART, LDAP_OPT_ON);
+    const timeval tvConnect = timevalOf(_settings.nConnectTimeoutMs);
+    ldap_set_option(_pld, LDAP_OPT_NETWORK_TIMEOUT, &tvConnect);
+    const timeval tvOperation = timevalOf(_settings.nTimeoutMs);
+    ldap_set_option(_pld, LDAP_OPT_TIMEOUT, &tvOperation);
+    // Trust of this handle's own: nothing from ldap.conf or the environment lowers it.
+    int nRequire = _settings.nRequireCert;
+    ldap_set_option(_pld, LDAP_OPT_X_TLS_REQUIRE_CERT, &nRequire);
+    if (!_settings.strCaFile.empty()) ldap_set_option(_pld, LDAP_OPT_X_TLS_CACERTFILE, _settings.strCaFile.c_str());
+    int nServer = 0;
+    nResult = ldap_set_option(_pld, LDAP_OPT_X_TLS_NEWCTX, &nServer);
+    if (nResult != LDAP_OPT_SUCCESS) {
+        ldap_unbind_ext_s(_pld, nullptr, nullptr);
+        _pld = nullptr;
+        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, "LDAP directory " + _settings.strUrl +
+                                                            ": cannot set up TLS (is ca_file '" + _settings.strCaFile +
+                                                            "' a readable PEM file?)");
+    }
+}
+
+LdapConnection::~LdapConnection()
+{
+    if (_pld) ldap_unbind_ext_s(_pld, nullptr, nullptr);
+}
+
+void LdapConnection::fail(int nResult, const std::string& strWhat)
+{
+    if (isLinkFailure(nResult)) _bBroken = true;
+    std::string strLegend = "LDAP directory " + _settings.strUrl + ": " + strWhat + ": " + ldap_err2string(nResult);
+    char* pszDiagnostic = nullptr;
+    if (_pld && ldap_get_option(_pld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &pszDiagnostic) == LDAP_OPT_SUCCESS &&
+        pszDiagnostic != nullptr) {
+        if (*pszDiagnostic) strLegend += std::string(" (") + pszDiagnostic + ")";
+        ldap_memfree(pszDiagnostic);
+    }
+    if (nResult == LDAP_TIMEOUT)
+        strLegend += " after " + std::to_string(_settings.nTimeoutMs) + " ms";
+    OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, strLegend);
+}
+
+void LdapConnection::check(int nResult, const std::string& strWhat)
+{
+    if (nResult != LDAP_SUCCESS) fail(nResult, strWhat);
+}
+
+void LdapConnection::connect()
+{
+    if (_bConnected) return;
+    if (_bBroken) fail(LDAP_SERVER_DOWN, "connection");
+    // StartTLS is the first thing said on a plain URL when asked for; an ldaps:// URL is TLS from
+    // the start. Either way the certificate is checked as tls_require_cert says.
+    if (_settings.bStartTls) {
+        int nResult = ldap_start_tls_s(_pld, nullptr, nullptr);
+        if (nResult != LDAP_SUCCESS) {
+            _bBroken = true;
+            fail(nResult == LDAP_SUCCESS ? LDAP_CONNECT_ERROR : nResult, "StartTLS");
+        }
+    }
+    _bConnected = true;
+}
+
+bool LdapConnection::bind(const std::string& strDn, const std::string& strPassword)
+{
+    if (strPassword.empty()) return false;
+    connect();
+    berval cred;
+    cred.bv_val = const_cast<char*>(strPassword.data());
+    cred.bv_len = strPassword.size();
+    int nResult = ldap_sasl_bind_s(_pld, strDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
+    if (nResult == LDAP_SUCCESS) return true;
+    // Wrong password, unknown or malformed DN, an account the directory will not bind: refused.
+    if (nResult == LDAP_INVALID_CREDENTIALS || nResult == LDAP_INVALID_DN_SYNTAX || nResult == LDAP_NO_SUCH_OBJECT ||
+        nResult == LDAP_UNWILLING_TO_PERFORM || nResult == LDAP_INAPPROPRIATE_AUTH ||
+        nResult == LDAP_CONSTRAINT_VIOLATION || nResult == LDAP_INSUFFICIENT_ACCESS)
+        return false;
+    fail(nResult, "bind");
+}
+
+std::vector<LdapEntry> LdapConnection::search(const std::string& strBase, int nScope, const std::string& strFilter,
+                                              const std::vector<std::string>& attributeS, int nSizeLimit,
+                                              bool* pbTruncated)
+{
+    connect();
+    std::vector<char*> attrS;
+    for (const std::string& str : attributeS)
+        attrS.push_back(const_cast<char*>(str.c_str()));
+    if (attrS.empty()) attrS.push_back(const_cast<char*>(LDAP_NO_ATTRS));
+    attrS.push_back(nullptr);
+    timeval tvLimit = timevalOf(_settings.nTimeoutMs);
+    LDAPMessage* presult = nullptr;
+    int nResult = ldap_search_ext_s(_pld, strBase.c_str(), nScope, strFilter.c_str(), attrS.data(), 0, nullptr,
+                                    nullptr, &tvLimit, nSizeLimit, &presult);
+    std::vector<LdapEntry> entryS;
+    if (pbTruncated) *pbTruncated = nResult == LDAP_SIZELIMIT_EXCEEDED || nResult == LDAP_ADMINLIMIT_EXCEEDED;
+    if (nResult != LDAP_SUCCESS && nResult != LDAP_SIZELIMIT_EXCEEDED && nResult != LDAP_ADMINLIMIT_EXCEEDED &&
+        nResult != LDAP_NO_SUCH_OBJECT) {
+        if (presult) ldap_msgfree(presult);
+        fail(nResult, "search under " + strBase);
+    }
+    for (LDAPMessage* pentry = presult ? ldap_first_entry(_pld, presult) : nullptr; pentry != nullptr;
+         pentry = ldap_next_entry(_pld, pentry)) {
+        LdapEntry entry;
+        if (char* pszDn = ldap_get_dn(_pld, pentry)) {
+            entry.strDn = pszDn;
+            ldap_memfree(pszDn);
+        }
+        BerElement* pber = nullptr;
+        for (char* pszAttr = ldap_first_attribute(_pld, pentry, &pber); pszAttr != nullptr;
+             pszAttr = ldap_next_attribute(_pld, pentry, pber)) {
+            std::vector<std::string>& valueS = entry.valueS[lower(pszAttr)];
+            if (berval** ppvalueS = ldap_get_values_len(_pld, pentry, pszAttr)) {
+                for (berval** pp = ppvalueS; *pp != nullptr; ++pp)
+                    valueS.emplace_back((*pp)->bv_val, (*pp)->bv_len);
+                ldap_value_free_len(ppvalueS);
+            }
+            ldap_memfree(pszAttr);
+        }
+        if (pber) ber_free(pber, 0);
+        entryS.push_back(std::move(entry));
+    }
+    if (presult) ldap_msgfree(presult);
+    return entryS;
+}
+
+int LdapConnection::changePassword(const std::string& strDn, const std::string& strOld, const std::string& strNew)
+{
+    connect();
+    berval user{strDn.size(), const_cast<char*>(strDn.data())};
+    berval oldPw{strOld.size(), const_cast<char*>(strOld.data())};
+    berval newPw{strNew.size(), const_cast<char*>(strNew.data())};
+    berval generated{0, nullptr};
+    int nResult = ldap_passwd_s(_pld, &user, &oldPw, &newPw, &generated, nullptr, nullptr);
+    if (generated.bv_val) ber_memfree(generated.bv_val);
+    if (isLinkFailure(nResult)) fail(nResult, "password change");
+    return nResult;
+}
+
+int LdapConnection::modify(const std::string& strDn, const std::vector<std::pair<std::string, std::string>>& changeS)
+{
+    connect();
+    std::vector<LDAPMod> modS(changeS.size());
+    std::vector<std::array<char*, 2>> valueS(changeS.size());
+    std::vector<LDAPMod*> pmodS;
+    for (size_t i = 0; i < changeS.size(); ++i) {
+        valueS[i] = {const_cast<char*>(changeS[i].second.c_str()), nullptr};
+        modS[i].mod_op = changeS[i].second.empty() ? LDAP_MOD_DELETE : LDAP_MOD_REPLACE;
+        modS[i].mod_type = const_cast<char*>(changeS[i].first.c_str());
+        modS[i].mod_values = changeS[i].second.empty() ? nullptr : valueS[i].data();
+        pmodS.push_back(&modS[i]);
+    }
+    pmodS.push_back(nullptr);
+    int nResult = ldap_modify_ext_s(_pld, strDn.c_str(), pmodS.data(), nullptr, nullptr);
+    if (isLinkFailure(nResult)) fail(nResult, "modify");
+    return nResult;
+}
+
+// ---- the pool
+
+LdapPool::LdapPool(const LdapSettings& settings, bool bServiceBound) : _settings(settings), _bServiceBound(bServiceBound)
+{
+}
+
+LdapPool::~LdapPool() = default;
+
+size_t LdapPool::idle() const
+{
+    std::lock_guard<std::mutex> lock(_mx);
+    return _idleS.size();
+}
+
+std::unique_ptr<LdapConnection> LdapPool::open()
+{
+    auto pconnection = std::make_unique<LdapConnection>(_settings);
+    if (_bServiceBound && !_settings.strBindDn.empty() &&
+        !pconnection->bind(_settings.strBindDn, _settings.strBindPassword))
+        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, "LDAP directory " + _settings.strUrl +
+                                                            " refused the service account " + _settings.strBindDn +
+                                                            " (check bind_dn and bind_password)");
+    return pconnection;
+}
+
+std::unique_ptr<LdapConnection> LdapPool::take(bool& bReused)
+{
+    std::unique_lock<std::mutex> lock(_mx);
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_settings.nTimeoutMs);
+    while (_idleS.empty() && _nOut >= _settings.nPoolSize) {
+        if (_cv.wait_until(lock, tEnd) == std::cv_status::timeout && _idleS.empty() &&
+            _nOut >= _settings.nPoolSize)
+            OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
+                         "LDAP directory " + _settings.strUrl + ": all " + std::to_string(_settings.nPoolSize) +
+                             " connections stayed busy for " + std::to_string(_settings.nTimeoutMs) + " ms");
+    }
+    ++_nOut;
+    if (!_idleS.empty()) {
+        std::unique_ptr<LdapConnection> p = std::move(_idleS.back());
+        _idleS.pop_back();
+        bReused = true;
+        return p;
+    }
+    lock.unlock();
+    bReused = false;
+    try {
+        return open();
+    } catch (...) {
+        give(nullptr);
+        throw;
+    }
+}
+
+void LdapPool::give(std::unique_ptr<LdapConnection> pconnection)
+{
+    std::lock_guard<std::mutex> lock(_mx);
+    --_nOut;
+    if (pconnection && pconnection->broken()) {
+        // The others went idle before the link failed and have most likely lost theirs too.
+        _idleS.clear();
+    } else if (pconnection) {
+        _idleS.push_back(std::move(pconnection));
+    }
+    _cv.notify_one();
+}
+
+void LdapPool::run(const std::function<void(LdapConnection&)>& fn)
+{
+    for (int nTry = 0;; ++nTry) {
+        bool bReused = false;
+        std::unique_ptr<LdapConnection> pconnection = take(bReused);
+        try {
+            fn(*pconnection);
+        } catch (const OstrelData::Exception&) {
+            const bool bBroken = pconnection->broken();
+            give(std::move(pconnection));
+            // A connection that sat in the pool may have lost its link meanwhile (a restarted
+            // directory): once more on a new one.
+            if (bBroken && bReused && nTry == 0) continue;
+            throw;
+        } catch (...) {
+            give(nullptr);
+            throw;
+        }
+        give(std::move(pconnection));
+        return;
+    }
+}
+
+std::shared_ptr<LdapPool> LdapPool::shared(const LdapSettings& settings, bool bServiceBound)
+{
+    // Kept for the process: authenticators made again at a reload find their pools.
+    static std::mutex* s_pmx = new std::mutex;
+    static auto* s_ppoolS = new std::map<std::string, std::shared_ptr<LdapPool>>;
+    std::lock_guard<std::mutex> lock(*s_pmx);
+    std::shared_ptr<LdapPool>& ppool = (*s_ppoolS)[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
+    if (!ppool) ppool = std::make_shared<LdapPool>(settings, bServiceBound);
+    return ppool;
+}
+
+} // namespace AuthLdap
