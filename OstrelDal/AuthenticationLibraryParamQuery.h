@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(AuthenticationLibraryParam)
+class OSTRELDAL_API AuthenticationLibraryParamQuery : public QueryPattern<AuthenticationLibraryParamQueryBase> {
+public:
+    using QueryPattern<AuthenticationLibraryParamQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(AuthenticationLibrary)
+class OSTRELDAL_API AuthenticationLibraryQuery : public QueryPattern<AuthenticationLibraryQueryBase> {
+public:
+    using QueryPattern<AuthenticationLibraryQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(AuthenticatorParam)
+class OSTRELDAL_API AuthenticatorParamQuery : public QueryPattern<AuthenticatorParamQueryBase> {
+public:
+    using QueryPattern<AuthenticatorParamQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

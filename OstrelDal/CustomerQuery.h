@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(Customer)
+class OSTRELDAL_API CustomerQuery : public QueryPattern<CustomerQueryBase> {
+public:
+    using QueryPattern<CustomerQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

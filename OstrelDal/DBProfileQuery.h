@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(DBProfile)
+class OSTRELDAL_API DBProfileQuery : public QueryPattern<DBProfileQueryBase> {
+public:
+    using QueryPattern<DBProfileQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(GenericProductPermission)
+class OSTRELDAL_API GenericProductPermissionQuery : public QueryPattern<GenericProductPermissionQueryBase> {
+public:
+    using QueryPattern<GenericProductPermissionQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(GenericProductRole)
+class OSTRELDAL_API GenericProductRoleQuery : public QueryPattern<GenericProductRoleQueryBase> {
+public:
+    using QueryPattern<GenericProductRoleQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -1,3 +1,6 @@
+// Generated from QueryTables.h by cmake/GenerateQueryBases.cmake: do not edit. Change the table's
+// list there and build the target ostrel_query_bases.
+
 #ifndef OSTRELDAL_GENERICPRODUCTROLEQUERYBASE_H
 #define OSTRELDAL_GENERICPRODUCTROLEQUERYBASE_H
 
@@ -7,7 +10,45 @@ namespace OstrelDal {
 
 // Any role grant table (customer, team or user grants) on a table the caller supplies; the columns
 // are selected under their own names whatever the alias of the table.
-OSTRELDAL_DECLARE_GRANT_QUERY_BASE(GenericProductRole)
+class OSTRELDAL_API GenericProductRoleQueryBase : public VeskDal::SqlQueryBase {
+public:
+    explicit GenericProductRoleQueryBase(const VeskDal::SqlTable& table);
+
+    // Runs one statement on database (see QueryPattern); the result is rows delivered or affected.
+    virtual int select(VeskDal::DalDatabase::Result& result, VeskDal::DalDatabase& database,
+                       VeskDal::SqlQueryBase::QueryType type) = 0;
+    virtual int insert(VeskDal::DalDatabase& database) = 0;
+    virtual int update(VeskDal::DalDatabase& database) = 0;
+    virtual int remove(VeskDal::DalDatabase& database) = 0;
+    // Appends column = value for each valid key constraint, in key order.
+    virtual void addConstraints(VeskDal::SqlCompoundCondition& conditionS);
+
+    const VeskDal::SqlColumn& columnProduct() const { return _colProduct; }
+    VeskDal::SqlColumn& columnProduct() { return _colProduct; }
+    const VeskDal::SqlColumn& columnRole() const { return _colRole; }
+    VeskDal::SqlColumn& columnRole() { return _colRole; }
+    const VeskDal::SqlColumn& columnStatus() const { return _colStatus; }
+    VeskDal::SqlColumn& columnStatus() { return _colStatus; }
+    void constrainCustomer(const VeskDal::SqlColumnPtr& value) { _valCustomerConstraint = value; }
+    void constrainTeam(const VeskDal::SqlColumnPtr& value) { _valTeamConstraint = value; }
+    void constrainDomain(const VeskDal::SqlColumnPtr& value) { _valDomainConstraint = value; }
+    void constrainUserId(const VeskDal::SqlColumnPtr& value) { _valUserIdConstraint = value; }
+    void constrainProduct(const VeskDal::SqlColumnPtr& value) { _valProductConstraint = value; }
+    void constrainRole(const VeskDal::SqlColumnPtr& value) { _valRoleConstraint = value; }
+
+protected:
+    // The columns are built after the table, which they refer to.
+    VeskDal::SqlTable _tbGrant;
+    VeskDal::SqlColumn _colProduct{this, _tbGrant, "Product", "Product"};
+    VeskDal::SqlColumn _colRole{this, _tbGrant, "Role", "Role"};
+    VeskDal::SqlColumn _colStatus{this, _tbGrant, "Status", "Status"};
+    VeskDal::SqlColumnPtr _valCustomerConstraint;
+    VeskDal::SqlColumnPtr _valTeamConstraint;
+    VeskDal::SqlColumnPtr _valDomainConstraint;
+    VeskDal::SqlColumnPtr _valUserIdConstraint;
+    VeskDal::SqlColumnPtr _valProductConstraint;
+    VeskDal::SqlColumnPtr _valRoleConstraint;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(Platform)
+class OSTRELDAL_API PlatformQuery : public QueryPattern<PlatformQueryBase> {
+public:
+    using QueryPattern<PlatformQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(ProductParam)
+class OSTRELDAL_API ProductParamQuery : public QueryPattern<ProductParamQueryBase> {
+public:
+    using QueryPattern<ProductParamQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -1,3 +1,6 @@
+// Generated from QueryTables.h by cmake/GenerateQueryBases.cmake: do not edit. Change the table's
+// list there and build the target ostrel_query_bases.
+
 #ifndef OSTRELDAL_PRODUCTPERMISSIONQUERYBASE_H
 #define OSTRELDAL_PRODUCTPERMISSIONQUERYBASE_H
 
@@ -6,7 +9,43 @@
 namespace OstrelDal {
 
 // The table "ProductPermission": the numbered permissions of each product.
-OSTRELDAL_DECLARE_QUERY_BASE(ProductPermission)
+class OSTRELDAL_API ProductPermissionQueryBase : public VeskDal::SqlQueryBase {
+public:
+    // On a schema the table goes by its own name; a supplied table (another alias or schema) is taken
+    // as it is, the columns keeping their names.
+    explicit ProductPermissionQueryBase(const VeskDal::SqlSchema& schema);
+    explicit ProductPermissionQueryBase(const VeskDal::SqlTable& table);
+
+    // Runs one statement on database (see QueryPattern); the result is rows delivered or affected.
+    virtual int select(VeskDal::DalDatabase::Result& result, VeskDal::DalDatabase& database,
+                       VeskDal::SqlQueryBase::QueryType type) = 0;
+    virtual int insert(VeskDal::DalDatabase& database) = 0;
+    virtual int update(VeskDal::DalDatabase& database) = 0;
+    virtual int remove(VeskDal::DalDatabase& database) = 0;
+    // Appends column = value for each valid key constraint, in key order.
+    virtual void addConstraints(VeskDal::SqlCompoundCondition& conditionS);
+
+    const VeskDal::SqlColumn& columnProduct() const { return _colProduct; }
+    VeskDal::SqlColumn& columnProduct() { return _colProduct; }
+    const VeskDal::SqlColumn& columnPermission() const { return _colPermission; }
+    VeskDal::SqlColumn& columnPermission() { return _colPermission; }
+    const VeskDal::SqlColumn& columnDescription() const { return _colDescription; }
+    VeskDal::SqlColumn& columnDescription() { return _colDescription; }
+    const VeskDal::SqlColumn& columnStatus() const { return _colStatus; }
+    VeskDal::SqlColumn& columnStatus() { return _colStatus; }
+    void constrainProduct(const VeskDal::SqlColumnPtr& value) { _valProductConstraint = value; }
+    void constrainPermission(const VeskDal::SqlColumnPtr& value) { _valPermissionConstraint = value; }
+
+protected:
+    // The columns are built after the table, which they refer to.
+    VeskDal::SqlTable _tbProductPermission;
+    VeskDal::SqlColumn _colProduct{this, _tbProductPermission, "Product", ""};
+    VeskDal::SqlColumn _colPermission{this, _tbProductPermission, "Permission", ""};
+    VeskDal::SqlColumn _colDescription{this, _tbProductPermission, "Description", ""};
+    VeskDal::SqlColumn _colStatus{this, _tbProductPermission, "Status", ""};
+    VeskDal::SqlColumnPtr _valProductConstraint;
+    VeskDal::SqlColumnPtr _valPermissionConstraint;
+};
 
 } // namespace OstrelDal
 

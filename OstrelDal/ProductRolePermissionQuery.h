@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(ProductRolePermission)
+class OSTRELDAL_API ProductRolePermissionQuery : public QueryPattern<ProductRolePermissionQueryBase> {
+public:
+    using QueryPattern<ProductRolePermissionQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

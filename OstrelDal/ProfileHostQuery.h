@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(ProfileHost)
+class OSTRELDAL_API ProfileHostQuery : public QueryPattern<ProfileHostQueryBase> {
+public:
+    using QueryPattern<ProfileHostQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(Profile)
+class OSTRELDAL_API ProfileQuery : public QueryPattern<ProfileQueryBase> {
+public:
+    using QueryPattern<ProfileQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -1,3 +1,6 @@
+// Generated from QueryTables.h by cmake/GenerateQueryBases.cmake: do not edit. Change the table's
+// list there and build the target ostrel_query_bases.
+
 #ifndef OSTRELDAL_PROFILEQUERYBASE_H
 #define OSTRELDAL_PROFILEQUERYBASE_H
 
@@ -6,7 +9,35 @@
 namespace OstrelDal {
 
 // The table "Profile": the named profiles.
-OSTRELDAL_DECLARE_QUERY_BASE(Profile)
+class OSTRELDAL_API ProfileQueryBase : public VeskDal::SqlQueryBase {
+public:
+    // On a schema the table goes by its own name; a supplied table (another alias or schema) is taken
+    // as it is, the columns keeping their names.
+    explicit ProfileQueryBase(const VeskDal::SqlSchema& schema);
+    explicit ProfileQueryBase(const VeskDal::SqlTable& table);
+
+    // Runs one statement on database (see QueryPattern); the result is rows delivered or affected.
+    virtual int select(VeskDal::DalDatabase::Result& result, VeskDal::DalDatabase& database,
+                       VeskDal::SqlQueryBase::QueryType type) = 0;
+    virtual int insert(VeskDal::DalDatabase& database) = 0;
+    virtual int update(VeskDal::DalDatabase& database) = 0;
+    virtual int remove(VeskDal::DalDatabase& database) = 0;
+    // Appends column = value for each valid key constraint, in key order.
+    virtual void addConstraints(VeskDal::SqlCompoundCondition& conditionS);
+
+    const VeskDal::SqlColumn& columnProfile() const { return _colProfile; }
+    VeskDal::SqlColumn& columnProfile() { return _colProfile; }
+    const VeskDal::SqlColumn& columnIsDefault() const { return _colIsDefault; }
+    VeskDal::SqlColumn& columnIsDefault() { return _colIsDefault; }
+    void constrainProfile(const VeskDal::SqlColumnPtr& value) { _valProfileConstraint = value; }
+
+protected:
+    // The columns are built after the table, which they refer to.
+    VeskDal::SqlTable _tbProfile;
+    VeskDal::SqlColumn _colProfile{this, _tbProfile, "Profile", ""};
+    VeskDal::SqlColumn _colIsDefault{this, _tbProfile, "IsDefault", ""};
+    VeskDal::SqlColumnPtr _valProfileConstraint;
+};
 
 } // namespace OstrelDal
 

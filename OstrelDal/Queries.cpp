@@ -1,54 +1,8 @@
-// The query classes: the bases made from the table lists, and what the classes that differ add.
+// What the query classes that differ from the pattern add (the bases are in QueryBases.cpp).
 
 #include "OstrelDal/OstrelDal.h"
 
 namespace OstrelDal {
-
-// A base on a schema addresses the table under its own name (with the alias given here); a base on
-// a supplied table takes that table as it is.
-#define OSTRELDAL_DEFINE_QUERY_BASE(Stem, Alias)                                                         \
-    Stem##QueryBase::Stem##QueryBase(const VeskDal::SqlSchema& schema)                                   \
-        : Stem##QueryBase(VeskDal::SqlTable(schema, #Stem, Alias))                                       \
-    {                                                                                                    \
-    }                                                                                                    \
-    Stem##QueryBase::Stem##QueryBase(const VeskDal::SqlTable& table) : _tb##Stem(table) {}               \
-    void Stem##QueryBase::addConstraints(VeskDal::SqlCompoundCondition& conditionS)                      \
-    {                                                                                                    \
-        OSTRELDAL_TABLE_##Stem(OSTRELDAL_CONSTRAINT)                                                     \
-    }
-
-#define OSTRELDAL_DEFINE_GRANT_QUERY_BASE(Stem)                                                          \
-    Stem##QueryBase::Stem##QueryBase(const VeskDal::SqlTable& table) : _tbGrant(table) {}                \
-    void Stem##QueryBase::addConstraints(VeskDal::SqlCompoundCondition& conditionS)                      \
-    {                                                                                                    \
-        OSTRELDAL_TABLE_##Stem(OSTRELDAL_CONSTRAINT)                                                     \
-    }
-
-OSTRELDAL_DEFINE_QUERY_BASE(Customer, "")
-OSTRELDAL_DEFINE_QUERY_BASE(Domain, "")
-OSTRELDAL_DEFINE_QUERY_BASE(Team, "")
-OSTRELDAL_DEFINE_QUERY_BASE(TeamMap, "")
-OSTRELDAL_DEFINE_QUERY_BASE(User, "")
-OSTRELDAL_DEFINE_QUERY_BASE(UserTeam, "")
-OSTRELDAL_DEFINE_QUERY_BASE(Product, "")
-OSTRELDAL_DEFINE_QUERY_BASE(ProductRole, "")
-OSTRELDAL_DEFINE_QUERY_BASE(ProductPermission, "")
-OSTRELDAL_DEFINE_QUERY_BASE(ProductRolePermission, "")
-OSTRELDAL_DEFINE_QUERY_BASE(TeamProductRole, "")
-OSTRELDAL_DEFINE_QUERY_BASE(TeamProductPermission, "")
-OSTRELDAL_DEFINE_QUERY_BASE(UserProductRole, "")
-OSTRELDAL_DEFINE_QUERY_BASE(UserProductPermission, "")
-OSTRELDAL_DEFINE_GRANT_QUERY_BASE(GenericProductRole)
-OSTRELDAL_DEFINE_GRANT_QUERY_BASE(GenericProductPermission)
-OSTRELDAL_DEFINE_QUERY_BASE(Platform, "")
-OSTRELDAL_DEFINE_QUERY_BASE(SharedObject, "")
-OSTRELDAL_DEFINE_QUERY_BASE(AuthenticationLibrary, "")
-OSTRELDAL_DEFINE_QUERY_BASE(AuthenticationLibraryParam, "AP")
-OSTRELDAL_DEFINE_QUERY_BASE(AuthenticatorParam, "AP")
-OSTRELDAL_DEFINE_QUERY_BASE(Profile, "")
-OSTRELDAL_DEFINE_QUERY_BASE(ProfileHost, "")
-OSTRELDAL_DEFINE_QUERY_BASE(ProductParam, "")
-OSTRELDAL_DEFINE_QUERY_BASE(DBProfile, "")
 
 // ---- DomainQuery
 

@@ -6,9 +6,9 @@
 // A query class pair knows one table: XxxQueryBase holds the table, one column per table column
 // (registered with the query, in table order) and one constraint per key column, with the
 // accessors columnName() and constrainName(); XxxQuery turns that into one SELECT, INSERT, UPDATE
-// or DELETE and runs it. The columns and keys of every table are listed in QueryTables.h; the
-// macros below make the XxxQueryBase classes from those lists, and the QueryPattern template
-// gives every XxxQuery its four statements. A class that differs overrides only what differs.
+// or DELETE and runs it. The XxxQueryBase classes are generated from the lists of QueryTables.h;
+// the QueryPattern template gives every XxxQuery its four statements. A class that differs
+// overrides only what differs.
 //
 // Virtual operations, in slot order: destructor, table() (from VeskDal::SqlQueryBase), select,
 // insert, update, remove, addConstraints(conditions), addConstraints(conditions, bAddBaseConstraints).
@@ -138,84 +138,5 @@ protected:
 };
 
 } // namespace OstrelDal
-
-// ---- XxxQueryBase, made from the lists of QueryTables.h
-//
-// Each list entry is X(kind, Name): COLUMN a column of the table; NAMED_COLUMN a column selected
-// under its own name as alias; KEY a key constraint on the same-named column; TABLE_KEY a key
-// constraint on a column of the query's table that the query does not select (the column is made
-// on the spot when the constraint is set).
-
-#define OSTRELDAL_ACCESSOR(kind, Name) OSTRELDAL_ACCESSOR_##kind(Name)
-#define OSTRELDAL_ACCESSOR_COLUMN(Name)                                 \
-    const VeskDal::SqlColumn& column##Name() const { return _col##Name; } \
-    VeskDal::SqlColumn& column##Name() { return _col##Name; }
-#define OSTRELDAL_ACCESSOR_NAMED_COLUMN(Name) OSTRELDAL_ACCESSOR_COLUMN(Name)
-#define OSTRELDAL_ACCESSOR_KEY(Name) \
-    void constrain##Name(const VeskDal::SqlColumnPtr& value) { _val##Name##Constraint = value; }
-#define OSTRELDAL_ACCESSOR_TABLE_KEY(Name) OSTRELDAL_ACCESSOR_KEY(Name)
-
-// Columns are built after the table member (declared before them), so they may refer to it.
-#define OSTRELDAL_MEMBER(kind, Name) OSTRELDAL_MEMBER_##kind(Name)
-#define OSTRELDAL_MEMBER_COLUMN(Name) VeskDal::SqlColumn _col##Name{this, ownTable(), #Name, ""};
-#define OSTRELDAL_MEMBER_NAMED_COLUMN(Name) VeskDal::SqlColumn _col##Name{this, ownTable(), #Name, #Name};
-#define OSTRELDAL_MEMBER_KEY(Name) VeskDal::SqlColumnPtr _val##Name##Constraint;
-#define OSTRELDAL_MEMBER_TABLE_KEY(Name) OSTRELDAL_MEMBER_KEY(Name)
-
-#define OSTRELDAL_CONSTRAINT(kind, Name) OSTRELDAL_CONSTRAINT_##kind(Name)
-#define OSTRELDAL_CONSTRAINT_COLUMN(Name)
-#define OSTRELDAL_CONSTRAINT_NAMED_COLUMN(Name)
-#define OSTRELDAL_CONSTRAINT_KEY(Name) ::OstrelDal::appendEqual(conditionS, _col##Name, _val##Name##Constraint);
-#define OSTRELDAL_CONSTRAINT_TABLE_KEY(Name) \
-    ::OstrelDal::appendEqual(conditionS, ownTable(), #Name, _val##Name##Constraint);
-
-// The operations every XxxQueryBase declares, in slot order after the destructor and table().
-#define OSTRELDAL_QUERY_BASE_OPERATIONS                                                               \
-    /* Runs one statement on database (see QueryPattern); the result is rows delivered or affected. */ \
-    virtual int select(VeskDal::DalDatabase::Result& result, VeskDal::DalDatabase& database,          \
-                       VeskDal::SqlQueryBase::QueryType type) = 0;                                    \
-    virtual int insert(VeskDal::DalDatabase& database) = 0;                                           \
-    virtual int update(VeskDal::DalDatabase& database) = 0;                                           \
-    virtual int remove(VeskDal::DalDatabase& database) = 0;                                           \
-    /* Appends column = value for each valid key constraint, in key order. */                         \
-    virtual void addConstraints(VeskDal::SqlCompoundCondition& conditionS);
-
-// Accessors, then the table member, the column members and the constraint members in list order.
-#define OSTRELDAL_QUERY_BASE_MEMBERS(Stem, TableMember)                      \
-public:                                                                      \
-    OSTRELDAL_QUERY_BASE_OPERATIONS                                          \
-    OSTRELDAL_TABLE_##Stem(OSTRELDAL_ACCESSOR)                               \
-                                                                             \
-protected:                                                                   \
-    VeskDal::SqlTable TableMember;                                           \
-    OSTRELDAL_TABLE_##Stem(OSTRELDAL_MEMBER)                                 \
-                                                                             \
-private:                                                                     \
-    const VeskDal::SqlTable& ownTable() const { return TableMember; }
-
-// A query base on the table named Stem: built on a schema (the table under its own name) or on a
-// table the caller supplies (another alias or schema; the columns keep their names).
-#define OSTRELDAL_DECLARE_QUERY_BASE(Stem)                                     \
-    class OSTRELDAL_API Stem##QueryBase : public VeskDal::SqlQueryBase {       \
-    public:                                                                    \
-        explicit Stem##QueryBase(const VeskDal::SqlSchema& schema);            \
-        explicit Stem##QueryBase(const VeskDal::SqlTable& table);              \
-        OSTRELDAL_QUERY_BASE_MEMBERS(Stem, _tb##Stem)                          \
-    };
-
-// A query base on a grant table the caller supplies (it has no table of its own).
-#define OSTRELDAL_DECLARE_GRANT_QUERY_BASE(Stem)                               \
-    class OSTRELDAL_API Stem##QueryBase : public VeskDal::SqlQueryBase {       \
-    public:                                                                    \
-        explicit Stem##QueryBase(const VeskDal::SqlTable& table);              \
-        OSTRELDAL_QUERY_BASE_MEMBERS(Stem, _tbGrant)                           \
-    };
-
-// An XxxQuery that follows the pattern with nothing of its own.
-#define OSTRELDAL_DECLARE_QUERY(Stem)                                          \
-    class OSTRELDAL_API Stem##Query : public QueryPattern<Stem##QueryBase> {   \
-    public:                                                                    \
-        using QueryPattern<Stem##QueryBase>::QueryPattern;                     \
-    };
 
 #endif

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(SharedObject)
+class OSTRELDAL_API SharedObjectQuery : public QueryPattern<SharedObjectQueryBase> {
+public:
+    using QueryPattern<SharedObjectQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

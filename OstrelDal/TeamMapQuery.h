@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(TeamMap)
+class OSTRELDAL_API TeamMapQuery : public QueryPattern<TeamMapQueryBase> {
+public:
+    using QueryPattern<TeamMapQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(TeamProductPermission)
+class OSTRELDAL_API TeamProductPermissionQuery : public QueryPattern<TeamProductPermissionQueryBase> {
+public:
+    using QueryPattern<TeamProductPermissionQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(TeamProductRole)
+class OSTRELDAL_API TeamProductRoleQuery : public QueryPattern<TeamProductRoleQueryBase> {
+public:
+    using QueryPattern<TeamProductRoleQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(Team)
+class OSTRELDAL_API TeamQuery : public QueryPattern<TeamQueryBase> {
+public:
+    using QueryPattern<TeamQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(UserProductPermission)
+class OSTRELDAL_API UserProductPermissionQuery : public QueryPattern<UserProductPermissionQueryBase> {
+public:
+    using QueryPattern<UserProductPermissionQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(UserProductRole)
+class OSTRELDAL_API UserProductRoleQuery : public QueryPattern<UserProductRoleQueryBase> {
+public:
+    using QueryPattern<UserProductRoleQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

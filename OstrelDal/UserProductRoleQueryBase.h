@@ -1,3 +1,6 @@
+// Generated from QueryTables.h by cmake/GenerateQueryBases.cmake: do not edit. Change the table's
+// list there and build the target ostrel_query_bases.
+
 #ifndef OSTRELDAL_USERPRODUCTROLEQUERYBASE_H
 #define OSTRELDAL_USERPRODUCTROLEQUERYBASE_H
 
@@ -6,7 +9,50 @@
 namespace OstrelDal {
 
 // The table "UserProductRole": roles granted to users.
-OSTRELDAL_DECLARE_QUERY_BASE(UserProductRole)
+class OSTRELDAL_API UserProductRoleQueryBase : public VeskDal::SqlQueryBase {
+public:
+    // On a schema the table goes by its own name; a supplied table (another alias or schema) is taken
+    // as it is, the columns keeping their names.
+    explicit UserProductRoleQueryBase(const VeskDal::SqlSchema& schema);
+    explicit UserProductRoleQueryBase(const VeskDal::SqlTable& table);
+
+    // Runs one statement on database (see QueryPattern); the result is rows delivered or affected.
+    virtual int select(VeskDal::DalDatabase::Result& result, VeskDal::DalDatabase& database,
+                       VeskDal::SqlQueryBase::QueryType type) = 0;
+    virtual int insert(VeskDal::DalDatabase& database) = 0;
+    virtual int update(VeskDal::DalDatabase& database) = 0;
+    virtual int remove(VeskDal::DalDatabase& database) = 0;
+    // Appends column = value for each valid key constraint, in key order.
+    virtual void addConstraints(VeskDal::SqlCompoundCondition& conditionS);
+
+    const VeskDal::SqlColumn& columnDomain() const { return _colDomain; }
+    VeskDal::SqlColumn& columnDomain() { return _colDomain; }
+    const VeskDal::SqlColumn& columnUserId() const { return _colUserId; }
+    VeskDal::SqlColumn& columnUserId() { return _colUserId; }
+    const VeskDal::SqlColumn& columnProduct() const { return _colProduct; }
+    VeskDal::SqlColumn& columnProduct() { return _colProduct; }
+    const VeskDal::SqlColumn& columnRole() const { return _colRole; }
+    VeskDal::SqlColumn& columnRole() { return _colRole; }
+    const VeskDal::SqlColumn& columnStatus() const { return _colStatus; }
+    VeskDal::SqlColumn& columnStatus() { return _colStatus; }
+    void constrainDomain(const VeskDal::SqlColumnPtr& value) { _valDomainConstraint = value; }
+    void constrainUserId(const VeskDal::SqlColumnPtr& value) { _valUserIdConstraint = value; }
+    void constrainProduct(const VeskDal::SqlColumnPtr& value) { _valProductConstraint = value; }
+    void constrainRole(const VeskDal::SqlColumnPtr& value) { _valRoleConstraint = value; }
+
+protected:
+    // The columns are built after the table, which they refer to.
+    VeskDal::SqlTable _tbUserProductRole;
+    VeskDal::SqlColumn _colDomain{this, _tbUserProductRole, "Domain", ""};
+    VeskDal::SqlColumn _colUserId{this, _tbUserProductRole, "UserId", ""};
+    VeskDal::SqlColumn _colProduct{this, _tbUserProductRole, "Product", ""};
+    VeskDal::SqlColumn _colRole{this, _tbUserProductRole, "Role", ""};
+    VeskDal::SqlColumn _colStatus{this, _tbUserProductRole, "Status", ""};
+    VeskDal::SqlColumnPtr _valDomainConstraint;
+    VeskDal::SqlColumnPtr _valUserIdConstraint;
+    VeskDal::SqlColumnPtr _valProductConstraint;
+    VeskDal::SqlColumnPtr _valRoleConstraint;
+};
 
 } // namespace OstrelDal
 

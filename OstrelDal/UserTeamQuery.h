@@ -6,7 +6,10 @@
 namespace OstrelDal {
 
 // The statements of the pattern, nothing more.
-OSTRELDAL_DECLARE_QUERY(UserTeam)
+class OSTRELDAL_API UserTeamQuery : public QueryPattern<UserTeamQueryBase> {
+public:
+    using QueryPattern<UserTeamQueryBase>::QueryPattern;
+};
 
 } // namespace OstrelDal
 

@@ -1,10 +1,12 @@
 // The schema files: split as the administration tool splits them, loaded through VeskDal and
-// through each engine's own client, keys and references enforced, and the columns the password
-// plug-in relies on.
+// through each engine's own client, keys and references enforced, the columns the password
+// plug-in relies on, and the same columns and keys as the lists the query classes are made from.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,6 +55,124 @@ TEST(DalSchemaFile, EveryEngineFileCreatesEveryTableOneStatementPerBlock)
             EXPECT_EQ(strStatement.find(';'), strStatement.rfind(';')) << strStatement;
         }
         EXPECT_EQ(g_tableS, createdS);
+    }
+}
+
+using ColumnList = std::vector<std::string>;
+
+// What a CREATE TABLE statement lists: its columns in order, and its primary key.
+struct CreatedTable {
+    ColumnList columnS;
+    ColumnList keyS;
+};
+
+// The quoted names of text, in order ("name" or `name`).
+ColumnList quotedNames(const std::string& strText)
+{
+    ColumnList nameS;
+    static const std::regex s_name("[\"`](\\w+)[\"`]");
+    for (std::sregex_iterator it(strText.begin(), strText.end(), s_name), end; it != end; ++it) {
+        nameS.push_back((*it)[1]);
+    }
+    return nameS;
+}
+
+std::map<std::string, CreatedTable> createdTables(const std::string& strEngine)
+{
+    std::map<std::string, CreatedTable> tableS;
+    for (const std::string& strStatement : OstrelDalTest::schemaStatements(OstrelDalTest::schemaFile(strEngine))) {
+        std::string strTable = createdTable(strStatement);
+        if (strTable.empty()) {
+            continue;
+        }
+        std::istringstream lines(strStatement.substr(strStatement.find('(', strStatement.find("CREATE TABLE")) + 1));
+        std::string strLine;
+        while (std::getline(lines, strLine)) {
+            size_t nFirst = strLine.find_first_not_of(" \t");
+            if (nFirst == std::string::npos) {
+                continue;
+            }
+            if (strLine[nFirst] == '"' || strLine[nFirst] == '`') {
+                tableS[strTable].columnS.push_back(quotedNames(strLine).at(0));
+            } else if (strLine.compare(nFirst, 11, "PRIMARY KEY") == 0) {
+                tableS[strTable].keyS = quotedNames(strLine);
+            }
+        }
+    }
+    return tableS;
+}
+
+// The lists of QueryTables.h as written there: per table, its (kind, name) entries.
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> queryTableLists()
+{
+    std::ifstream in(OSTRELDAL_QUERY_TABLES);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string strText = std::regex_replace(text.str(), std::regex("\\\\\n"), " ");
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> listS;
+    static const std::regex s_list("#define OSTRELDAL_TABLE_(\\w+)\\(X\\)([^\n]*)");
+    static const std::regex s_entry("X\\((\\w+), *(\\w+)\\)");
+    for (std::sregex_iterator it(strText.begin(), strText.end(), s_list), end; it != end; ++it) {
+        std::string strEntries = (*it)[2];
+        auto& entryS = listS[(*it)[1]];
+        for (std::sregex_iterator e(strEntries.begin(), strEntries.end(), s_entry); e != end; ++e) {
+            entryS.emplace_back((*e)[1], (*e)[2]);
+        }
+    }
+    return listS;
+}
+
+ColumnList without(const ColumnList& nameS, const std::set<std::string>& leftOutS)
+{
+    ColumnList keptS;
+    for (const std::string& strName : nameS) {
+        if (!leftOutS.count(strName)) {
+            keptS.push_back(strName);
+        }
+    }
+    return keptS;
+}
+
+// Every column of a table is in its list, in table order (a plug-in's own columns marked as such),
+// and the keys are its primary key. A list with table keys stands for the customer, team and user
+// grant tables alike: each of them is the list's columns after the grantee's.
+TEST(DalSchemaFile, QueryTableListsMatchTheColumnsAndKeysOfEveryEngine)
+{
+    const auto listS = queryTableLists();
+    ASSERT_EQ(25u, listS.size());
+    for (const char* pszEngine : {"sqlite", "postgresql", "mysql"}) {
+        SCOPED_TRACE(pszEngine);
+        const auto tableS = createdTables(pszEngine);
+        for (const auto& [strStem, entryS] : listS) {
+            SCOPED_TRACE(strStem);
+            ColumnList columnS;
+            ColumnList keyS;
+            std::set<std::string> granteeS;
+            for (const auto& [strKind, strName] : entryS) {
+                if (strKind == "COLUMN" || strKind == "NAMED_COLUMN" || strKind == "PLUGIN_COLUMN") {
+                    columnS.push_back(strName);
+                } else if (strKind == "KEY") {
+                    keyS.push_back(strName);
+                } else if (strKind == "TABLE_KEY") {
+                    granteeS.insert(strName);
+                }
+            }
+            if (granteeS.empty()) {
+                ASSERT_EQ(1u, tableS.count(strStem));
+                EXPECT_EQ(tableS.at(strStem).columnS, columnS);
+                EXPECT_EQ(tableS.at(strStem).keyS, keyS);
+                continue;
+            }
+            const std::string strGranted = strStem.substr(std::string("Generic").size());
+            for (const char* pszGrantee : {"Customer", "Team", "User"}) {
+                SCOPED_TRACE(pszGrantee);
+                ASSERT_EQ(1u, tableS.count(pszGrantee + strGranted));
+                const CreatedTable& table = tableS.at(pszGrantee + strGranted);
+                EXPECT_LT(without(table.columnS, granteeS).size(), table.columnS.size());
+                EXPECT_EQ(without(table.columnS, granteeS), columnS);
+                EXPECT_EQ(without(table.keyS, granteeS), keyS);
+            }
+        }
     }
 }
 
