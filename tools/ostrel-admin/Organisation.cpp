@@ -355,6 +355,41 @@ void listLibraries(Context& context)
     }
 }
 
+// A second plug-in (or another build of one) beside the SQL password plug-in of init: its library
+// row and its file for platform LNX, in one transaction.
+void addLibrary(Context& context)
+{
+    const int nLibrary = integerArgument(word(context, 0), "the library number");
+    if (Factory::authenticationLibraryTemplates().count(nLibrary) != 0)
+        throw Failure("library " + std::to_string(nLibrary) + " exists");
+    const std::string strFile = context.args.value("file");
+    if (strFile.empty()) throw UsageError("library add needs --file PATH, the plug-in's shared object");
+    const std::string strDisposition = context.args.value("disposition", "P");
+    if (strDisposition.size() != 1 || std::string("CHNPX").find(strDisposition) == std::string::npos)
+        throw UsageError("--disposition is one of C, H, N, P, X, not '" + strDisposition + "'");
+    const bool bUserTools = yesNoArgument(context.args.value("user-tools", "no"), "--user-tools");
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& db = connection.db();
+    db.begin();
+    try {
+        OstrelDal::AuthenticationLibraryQuery library(OstrelDal::schema());
+        library.columnAuthenticationLibrary().setValue(SqlInteger(nLibrary));
+        library.columnDescription().setValue(SqlText(word(context, 1)));
+        library.columnAuthenticationTokenDisposition().setValue(SqlText(strDisposition));
+        library.columnUserTools().setValue(SqlText(bUserTools ? "Y" : "N"));
+        library.insert(db);
+        OstrelDal::SharedObjectQuery sharedObject(OstrelDal::schema());
+        sharedObject.columnPlatform().setValue(SqlText("LNX"));
+        sharedObject.columnAuthenticationLibrary().setValue(SqlInteger(nLibrary));
+        sharedObject.columnSharedObject().setValue(SqlText(strFile));
+        sharedObject.insert(db);
+        db.commit();
+    } catch (...) {
+        if (db.inTransaction()) db.rollback();
+        throw;
+    }
+}
+
 // "library N" or "domain NAME": the parameter table, as the first two words say.
 bool isLibraryOwner(const Context& context)
 {
@@ -511,6 +546,11 @@ const std::vector<Command>& organisationCommands()
          "Lists the authentication libraries: number, description, token disposition, file, whether\n"
          "it loaded.\n",
          0, 0, noOptions, loadModel, listLibraries},
+        {"library", "add", "library add NUMBER DESCRIPTION --file PATH [--disposition C|H|N|P|X] [--user-tools yes|no]",
+         "Registers another authentication plug-in as library NUMBER with its shared object for\n"
+         "platform LNX (the LDAP plug-in: --file .../libOstrelAuthLdap.so). Domains use it with\n"
+         "'domain add ... --library NUMBER'; its settings are parameters of the library or domain.\n",
+         2, 2, {{"file", "disposition", "user-tools"}, {}}, loadModel, addLibrary},
         {"param", "list", "param list (library N | domain DOMAIN)",
          "Lists the parameters of a library or of a domain's authenticator.\n", 2, 2, noOptions, loadModel,
          listParams},
