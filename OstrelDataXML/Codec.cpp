@@ -7,6 +7,7 @@
 #include <string>
 
 #include "OstrelData/Factory.h"
+#include "OstrelDataXML/Decoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 
 namespace OstrelDataXML {
@@ -160,6 +161,9 @@ XMLNode* addElement(XMLNode* pnode, const Vesk::String& strName)
 {
     return pnode->addNode(strName);
 }
+
+// The anchors of the decoding Scope of this thread; none: the caches.
+thread_local decoding::Anchors* t_panchors = nullptr;
 
 // Finds or adds the entry; an existing entry is assigned over, never replaced,
 // so pointers that other objects hold into the map stay valid.
@@ -441,7 +445,8 @@ OstrelData::User Factory::User::fromXML(const XMLNode* pnode)
     const XMLNode* pproducts = pnode->findChild(tag::products);
 
     OstrelData::Domain domain = Domain::fromXML(pdomain);
-    const OstrelData::Domain& domainCached = storeInPlace(_domainS, domain.domain(), domain);
+    const OstrelData::Domain& domainCached =
+        t_panchors != nullptr ? t_panchors->domain(domain) : storeInPlace(_domainS, domain.domain(), domain);
     OstrelData::User user(domainCached, userid.text(), "", "", "");
     if (name.hasValue()) user.setName(name.text());
     if (token.hasValue()) user.setAuthenticationToken(token.text());
@@ -535,7 +540,9 @@ OstrelData::Domain Factory::Domain::fromXML(const XMLNode* pnode)
     TextChild description(pnode, tag::description);
 
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
-    const OstrelData::Customer& customerCached = storeInPlace(_customerS, customer.customer(), customer);
+    const OstrelData::Customer& customerCached = t_panchors != nullptr
+                                                     ? t_panchors->customer(customer)
+                                                     : storeInPlace(_customerS, customer.customer(), customer);
     OstrelData::Domain domain(customerCached, name.text());
     domain.setDescription(description.text());
     return domain;
@@ -558,7 +565,7 @@ void Factory::DomainPtrMap::toXML(XMLNode* pnode, const OstrelData::DomainPtrMap
 
 OstrelData::DomainPtrMap Factory::DomainPtrMap::fromXML(const XMLNode* pnode)
 {
-    return readPointerMap<OstrelData::DomainPtrMap, Domain>(pnode, OstrelData::Factory::domains(), tag::domainptrs, tag::domain,
+    return readPointerMap<OstrelData::DomainPtrMap, Domain>(pnode, t_panchors != nullptr ? t_panchors->domains() : OstrelData::Factory::domains(), tag::domainptrs, tag::domain,
                                   "Not a domainptrs node.");
 }
 
@@ -620,12 +627,17 @@ OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
 
     int nTeam = number.number();
     OstrelData::Customer customer = Customer::fromXML(pcustomer);
-    const OstrelData::Customer& customerCached = storeInPlace(_customerS, customer.customer(), customer);
+    const OstrelData::Customer& customerCached = t_panchors != nullptr
+                                                     ? t_panchors->customer(customer)
+                                                     : storeInPlace(_customerS, customer.customer(), customer);
     OstrelData::Team team(customerCached, nTeam, "");
     team.setName(name.text());
     if (pmembers != nullptr) team.members() = TeamMemberMap::fromXML(pmembers);
     if (pproducts != nullptr) team.products() = ProductMap::fromXML(pproducts);
-    storeInPlace(_teamS, nTeam, team);
+    if (t_panchors != nullptr)
+        t_panchors->team(team);
+    else
+        storeInPlace(_teamS, nTeam, team);
     return team;
 }
 
@@ -646,7 +658,7 @@ void Factory::TeamPtrMap::toXML(XMLNode* pnode, const OstrelData::TeamPtrMap& in
 
 OstrelData::TeamPtrMap Factory::TeamPtrMap::fromXML(const XMLNode* pnode)
 {
-    return readPointerMap<OstrelData::TeamPtrMap, Team>(pnode, OstrelData::Factory::teams(), tag::teamptrs, tag::team,
+    return readPointerMap<OstrelData::TeamPtrMap, Team>(pnode, t_panchors != nullptr ? t_panchors->teams() : OstrelData::Factory::teams(), tag::teamptrs, tag::team,
                                   "Not a teamptrs node.");
 }
 
@@ -842,6 +854,42 @@ void Factory::InitMapMap::toXML(XMLNode* pnode, const OstrelData::InitMapMap& in
 OstrelData::InitMapMap Factory::InitMapMap::fromXML(const XMLNode* pnode)
 {
     return PairMapRule<InitMapMapTraits>::fromXML(pnode);
+}
+
+// ---- Decoding without filing -----------------------------------------------
+
+decoding::Anchors::~Anchors() = default;
+
+const OstrelData::Customer& decoding::LocalAnchors::customer(const OstrelData::Customer& decoded)
+{
+    return storeInPlace(_customerS, decoded.customer(), decoded);
+}
+
+const OstrelData::Domain& decoding::LocalAnchors::domain(const OstrelData::Domain& decoded)
+{
+    return storeInPlace(_domainS, decoded.domain(), decoded);
+}
+
+void decoding::LocalAnchors::team(const OstrelData::Team&) {}
+
+OstrelData::DomainMap& decoding::LocalAnchors::domains()
+{
+    return OstrelData::Factory::domains();
+}
+
+OstrelData::TeamMap& decoding::LocalAnchors::teams()
+{
+    return OstrelData::Factory::teams();
+}
+
+decoding::Scope::Scope(Anchors& anchors) : _pprevious(t_panchors)
+{
+    t_panchors = &anchors;
+}
+
+decoding::Scope::~Scope()
+{
+    t_panchors = _pprevious;
 }
 
 } // namespace OstrelDataXML

@@ -20,6 +20,7 @@
 #include "OstrelData/FactoryInternal.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataDB/OstrelFactory.h"
+#include "OstrelDataXML/Decoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "Vesk/XMLDoc.h"
 #include "VeskDal/SqlException.h"
@@ -740,7 +741,9 @@ std::string Service::user(Request& request)
     const bool bRecurse = request.proot->attribute("recurse") == "Y";
     OstrelData::User user;
     {
-        std::lock_guard<std::mutex> codec(_mxCodec);
+        // Decoded into anchors of the request's own, so that nothing the client names outlives it.
+        OstrelDataXML::decoding::LocalAnchors anchors;
+        OstrelDataXML::decoding::Scope scope(anchors);
         user = rebased(Codec::User::fromXML(puser));
     }
     if (user.key() != request.login().key())

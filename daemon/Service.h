@@ -30,8 +30,6 @@ namespace Ostreld {
 //               session map, profiles by host). Never held while a password is hashed or a token
 //               decrypted. Authorising a login needs only the gate: it reads the registries and
 //               writes into the login's own user.
-//   _mxCodec    serialises decoding request elements, which files domains, customers and teams
-//               in the codec's process-wide caches.
 //   _mxLogins   guards _loginS.
 // Locks are taken in that order only. Authenticators are called under the shared gate alone
 // (their hashing takes most of a login's time), at most _authSlots at once, handed out round robin
@@ -128,7 +126,6 @@ private:
     const long _nSessionLifetimeSeconds;
     ReloadGate _gate;
     std::mutex _mxFactory;
-    std::mutex _mxCodec;
     FairSlots _authSlots;
     FailureDelay _failureDelay;
     ParseBudget _parseBudget;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "OstrelData/OstrelData.h"
+#include "OstrelDataXML/Decoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "Vesk/XMLDoc.h"
 
@@ -388,4 +389,28 @@ TEST(CodecCaches, WhatWasCachedBeforeAFailureStays)
                              "<teams><team><team>1</team></team></teams></user>");
     EXPECT_THROW(Factory::User::fromXML(doc.rootNode()), OstrelData::Exception);
     EXPECT_EQ(1u, Factory::cachedDomains().count("RR-KEPT"));
+}
+
+TEST(CodecCaches, DecodingWithinAScopeFilesNothingAndPointsIntoItsAnchors)
+{
+    Vesk::XMLDoc doc = parse("<user><domain><customer><customer>RR-SCOPED-C</customer><name>S</name></customer>"
+                             "<domain>RR-SCOPED</domain></domain><userid>u</userid><name/><contact/>"
+                             "<teams><team><team>9202</team><customer><customer>RR-SCOPED-T</customer></customer>"
+                             "<name>T</name></team></teams></user>");
+    {
+        OstrelDataXML::decoding::LocalAnchors anchors;
+        OstrelDataXML::decoding::Scope scope(anchors);
+        OstrelData::User user = Factory::User::fromXML(doc.rootNode());
+        EXPECT_EQ("RR-SCOPED", user.domain().domain());
+        EXPECT_EQ("RR-SCOPED-C", user.domain().customer()->customer());
+        EXPECT_EQ("RR-SCOPED-T", user.teams().at(9202).customer().customer());
+    }
+    EXPECT_EQ(0u, Factory::cachedDomains().count("RR-SCOPED"));
+    EXPECT_EQ(0u, Factory::cachedCustomers().count("RR-SCOPED-C"));
+    EXPECT_EQ(0u, Factory::cachedCustomers().count("RR-SCOPED-T"));
+    EXPECT_EQ(0u, Factory::cachedTeams().count(9202));
+    // Outside a scope the public decoder files as it always did.
+    Factory::User::fromXML(doc.rootNode());
+    EXPECT_EQ(1u, Factory::cachedDomains().count("RR-SCOPED"));
+    EXPECT_EQ(1u, Factory::cachedTeams().count(9202));
 }
