@@ -28,17 +28,11 @@ namespace {
 
 // The one place outside the class that reaches its registries.
 struct Registries : Factory {
-    static SessionMap& sessions() { return _sessionS; }
     static const DomainMap& domains() { return _domainS; }
     static const AuthenticatorPtrMap& authenticators() { return _authenticatorS; }
 };
 
 } // namespace
-
-SessionMap& internal::keptSessions()
-{
-    return Registries::sessions();
-}
 
 Authenticator& internal::registeredAuthenticator(const std::string& strDomain)
 {
@@ -180,7 +174,7 @@ bool Factory::hasProductPermission()
 
 Corvel::Version Factory::version()
 {
-    return Corvel::Version(5, 0, 4, 0);
+    return Corvel::Version(OSTREL_VERSION_MAJOR, OSTREL_VERSION_MINOR, OSTREL_VERSION_PATCH, OSTREL_VERSION_TWEAK);
 }
 
 } // namespace OstrelData

@@ -106,7 +106,7 @@ public:
     // registered product nOSRD_Ostrel; false when that product is not registered.
     static bool hasProductPermission();
 
-    // 5.0.4.0.
+    // The four-part version of this release, which the build takes from its project version.
     static Corvel::Version version();
 
 protected:

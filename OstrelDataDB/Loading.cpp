@@ -339,7 +339,7 @@ void Factory::reinitialize()
 
 Corvel::Version Factory::version()
 {
-    return Corvel::Version(5, 0, 4, 0);
+    return OstrelData::Factory::version();
 }
 
 // ---- rows of the catalogue and the profiles

@@ -37,7 +37,7 @@ public:
     // Entries that are still in the database keep their address, so pointers and references into
     // the registries (sessions, authenticators, users' teams) stay valid. Failures as initialize.
     static void reinitialize();
-    // 5.0.4.0.
+    // The version of OstrelData::Factory.
     static Corvel::Version version();
 
     // Row conversions. A row lacking a column a conversion needs yields that conversion's fallback

@@ -519,7 +519,7 @@ OstrelDataXML::AuthenticatedUserMap Factory::who()
 
 Corvel::Version Factory::version()
 {
-    return Corvel::Version(5, 0, 4, 0);
+    return OstrelData::Factory::version();
 }
 
 } // namespace OstrelDataXML

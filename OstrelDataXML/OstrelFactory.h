@@ -295,7 +295,7 @@ public:
     static OstrelData::ProfileMap& profiles();
     // The users logged in at the daemon.
     static OstrelDataXML::AuthenticatedUserMap who();
-    // 5.0.4.0.
+    // The version of OstrelData::Factory, which requests announce to the daemon.
     static Corvel::Version version();
 
     // ---- Caches ---------------------------------------------------------

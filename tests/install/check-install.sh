@@ -23,5 +23,6 @@ cmake --build "$work/consumer" > "$work/build.log" || { cat "$work/build.log"; e
 # pkg-config gives the same libraries to a plain compiler line.
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --exists ostrel
 g++ -std=c++17 $flags "$consumer/main.cpp" -o "$work/pc-consumer" \
+  -DOSTREL_EXPECTED_VERSION="\"$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --modversion ostrel)\"" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs ostrel)
 "$work/pc-consumer"

@@ -111,9 +111,9 @@ TEST_F(ClientFactory, InitializeSendsTheVersionAndConnects)
     Vesk::XMLDoc docRequest = _daemon.lastRequest("initialize");
     ASSERT_NE(nullptr, docRequest.rootNode());
     EXPECT_EQ("ostrelservice", docRequest.rootNode()->name());
-    EXPECT_EQ("5.0.4.0", docRequest.rootNode()->attribute("version"));
+    EXPECT_EQ(OSTREL_PROJECT_VERSION, docRequest.rootNode()->attribute("version"));
     EXPECT_TRUE(OstrelService::isConnected());
-    EXPECT_EQ(Corvel::Version(5, 0, 4, 0), Factory::version());
+    EXPECT_EQ(OSTREL_PROJECT_VERSION, Factory::version().text());
 }
 
 TEST_F(ClientFactory, TokenIsEncryptedWithTheDaemonsKey)
