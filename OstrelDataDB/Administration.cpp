@@ -26,18 +26,14 @@ namespace {
 
 // ---- customers and domains
 
-// Runs one organisation statement on a pooled connection; the database's failures become 1021.
+// Runs one organisation statement on a pooled connection.
 template <class TStatement>
 void organisationStatement(TStatement statement)
 {
-    try {
+    detail::convertingDatabaseFailures(detail::g_ruleStatement, [&statement]() {
         OstrelDal::Connection connection = OstrelDal::connection();
         statement(connection.db());
-    } catch (const VeskDal::DalDatabaseException& e) {
-        OSTREL_RAISE_REMOTE(OstrelData::nNAX_DATABASE, e.nativeExplanation());
-    } catch (const VeskDal::SqlException& e) {
-        OSTREL_RAISE(OstrelData::nNAX_DATABASE, detail::describe(e));
-    }
+    });
 }
 
 // The id of the domain's customer; empty when it has none.
@@ -103,14 +99,9 @@ template <class TOperation>
 void catalogueOperation(TOperation operation)
 {
     try {
-        operation();
+        detail::convertingDatabaseFailures(detail::g_ruleCatalogue, operation);
     } catch (const OstrelData::Exception&) {
         throw;
-    } catch (const VeskDal::SqlException& e) {
-        throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE,
-                                    VeskDal::SqlException::explainErrorCode(e.errorCode()), false);
-    } catch (const VeskDal::DalDatabaseException& e) {
-        throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, e.nativeExplanation(), false);
     } catch (...) {
         throw OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_UNKNOWN, "unknown", false);
     }

@@ -82,13 +82,9 @@ void mergeGrantRows(ProductMap& productS, const Factory::Result& result, const T
 template <class TStep>
 void grantStep(TStep step)
 {
-    try {
-        step();
-    } catch (const VeskDal::DalDatabaseException& e) {
-        Corvel::EventLogger::theLogger().logError(e.nativeExplanation(), g_nGrantLayer);
-    } catch (const VeskDal::SqlException& e) {
-        Corvel::EventLogger::theLogger().logError(detail::describe(e), g_nGrantLayer);
-    }
+    detail::onDatabaseFailure(detail::g_ruleStatement, step, [](const OstrelData::Exception& e) {
+        Corvel::EventLogger::theLogger().logError(e.legend(), g_nGrantLayer);
+    });
 }
 
 // Selects the grants of one grant table under the constraints already set and merges them.
@@ -127,11 +123,7 @@ void Factory::authorize(OstrelData::User& user)
     const VeskDal::SqlText valUserId(user.userId());
 
     OstrelDal::Connection connection(nullptr);
-    try {
-        connection = OstrelDal::connection();
-    } catch (const VeskDal::DalDatabaseException& e) {
-        OSTREL_RAISE_REMOTE(OstrelData::nNAX_DATABASE, e.nativeExplanation());
-    }
+    detail::convertingDatabaseFailures(detail::g_ruleStatement, [&connection]() { connection = OstrelDal::connection(); });
     VeskDal::DalDatabase& database = connection.db();
     // The grant selects as one batch: on SQLite, one lock on the file instead of one per select,
     // which is most of what a small select costs.

@@ -1,11 +1,12 @@
 #ifndef OSTRELDATADB_FACTORYSUPPORT_H
 #define OSTRELDATADB_FACTORYSUPPORT_H
 
-// Internal to the library: reading result rows by the column names of the query classes, the
-// conversions of the SQL library's failures, and taking entries out of the registries, as every
+// Internal to the library: reading result rows by the column names of the query classes, the one
+// conversion of the SQL library's failures, and taking entries out of the registries, as every
 // source of the factory does them.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OstrelData/Exception.h"
@@ -49,13 +50,57 @@ inline int integerOf(const VeskDal::SqlValue& value, const std::string& strColum
     }
 }
 
-// The text of a SQL library failure that is not a database's own: explanation and details.
-inline std::string describe(const VeskDal::SqlException& e)
+// ---- the SQL library's failures, converted once at every boundary of the factory
+
+// The code and remote flag one kind of operation gives a failure of the SQL library: one row of
+// the table atop OstrelFactory.h.
+struct FailureRule {
+    int nCode;
+    bool bRemote;
+};
+
+constexpr FailureRule g_ruleLoad{OstrelData::nNAX_ALIENEXCEPTION, true};
+constexpr FailureRule g_ruleStatement{OstrelData::nNAX_DATABASE, true};
+constexpr FailureRule g_ruleCatalogue{OstrelData::nNAX_DATABASE, false};
+
+// The exception a failure of the SQL library becomes under rule. The legend holds the database's
+// own explanation, or for a statement the library refused to build, the explanation of its code:
+// text for the operator's log, which the daemon keeps out of its replies.
+inline OstrelData::Exception databaseFailure(const FailureRule& rule, const VeskDal::DalDatabaseException& e,
+                                             const char* pszFile, int nLine)
 {
-    std::string strText = VeskDal::SqlException::explainErrorCode(e.errorCode());
-    if (!e.legend().empty())
-        strText += (strText.empty() ? "" : " ") + e.legend();
-    return strText;
+    return OstrelData::Exception(pszFile, nLine, rule.nCode, e.nativeExplanation(), rule.bRemote);
+}
+inline OstrelData::Exception databaseFailure(const FailureRule& rule, const VeskDal::SqlException& e,
+                                             const char* pszFile, int nLine)
+{
+    return OstrelData::Exception(pszFile, nLine, rule.nCode, VeskDal::SqlException::explainErrorCode(e.errorCode()),
+                                 rule.bRemote);
+}
+
+// Runs fn; a failure of the SQL library goes, converted under rule, to handle (which throws it, or
+// logs it where the operation goes on). Anything else passes unchanged. The exception names the
+// caller's line, where the operation met the failure.
+template <class TFn, class THandle>
+void onDatabaseFailure(const FailureRule& rule, TFn&& fn, THandle&& handle, const char* pszFile = __builtin_FILE(),
+                       int nLine = __builtin_LINE())
+{
+    try {
+        fn();
+    } catch (const VeskDal::DalDatabaseException& e) {
+        handle(databaseFailure(rule, e, pszFile, nLine));
+    } catch (const VeskDal::SqlException& e) {
+        handle(databaseFailure(rule, e, pszFile, nLine));
+    }
+}
+
+// Runs fn; a failure of the SQL library is thrown converted under rule.
+template <class TFn>
+void convertingDatabaseFailures(const FailureRule& rule, TFn&& fn, const char* pszFile = __builtin_FILE(),
+                                int nLine = __builtin_LINE())
+{
+    onDatabaseFailure(
+        rule, std::forward<TFn>(fn), [](const OstrelData::Exception& e) { throw e; }, pszFile, nLine);
 }
 
 // Takes an entry out of its registry without destroying it. Model objects point at registry

@@ -36,6 +36,7 @@ using detail::column;
 using detail::Result;
 using detail::Row;
 using detail::columnsOf;
+using detail::convertingDatabaseFailures;
 using detail::integerOf;
 
 OstrelData::Factory::Mode Factory::_mode = OstrelData::Factory::modeSimple;
@@ -255,19 +256,6 @@ void loadUsers()
     loadRows<OstrelDal::UserQuery>([](Row& row) { Factory::userFromRow(row); }, false);
 }
 
-// The database's failures end a load as one failure of the model; what was loaded stays.
-template <class TLoad>
-void convertingDatabaseFailures(TLoad load)
-{
-    try {
-        load();
-    } catch (const VeskDal::DalDatabaseException& e) {
-        OSTREL_RAISE_REMOTE(OstrelData::nNAX_ALIENEXCEPTION, e.nativeExplanation());
-    } catch (const VeskDal::SqlException& e) {
-        OSTREL_RAISE_REMOTE(OstrelData::nNAX_ALIENEXCEPTION, detail::describe(e));
-    }
-}
-
 // The profile column first: every profile conversion needs it.
 Profile profileOfRow(const Row& row)
 {
@@ -286,7 +274,8 @@ Profile profileOfRow(const Row& row)
 void Factory::initialize(const std::string& strConnect, Mode mode)
 {
     _mode = mode;
-    convertingDatabaseFailures([mode, &strConnect]() {
+    // The database's failures end a load as one failure of the model; what was loaded stays.
+    convertingDatabaseFailures(detail::g_ruleLoad, [mode, &strConnect]() {
         OstrelDal::connect(strConnect);
         loadProducts(nullptr);
         loadProfiles(nullptr);
@@ -303,7 +292,7 @@ void Factory::initialize(const std::string& strConnect, Mode mode)
 
 void Factory::reinitialize()
 {
-    convertingDatabaseFailures([]() {
+    convertingDatabaseFailures(detail::g_ruleLoad, []() {
         {
             ReloadKeys<OstrelData::ProductMap> reload(products());
             loadProducts(&reload);

@@ -18,6 +18,26 @@ namespace OstrelDataDB {
 // Like its base, nothing here is locked: loading must finish before other threads read the
 // registries, and a program that changes them from several threads serialises those calls.
 // Every unit of work takes its own pooled connection (OstrelDal::connection()).
+//
+// Failures of the database. The SQL library's failures (VeskDal::DalDatabaseException,
+// VeskDal::SqlException) are converted once, where an operation meets them, into an
+// OstrelData::Exception of the code and remote flag below. The legend is the database's own
+// explanation (for a statement the library refused, the explanation of the library's code): it is
+// for the operator's log, and the daemon replies to its clients without it.
+//
+//   operation                                        code  remote  after the failure
+//   initialize, reinitialize                          100  yes     what was loaded stays
+//   authorize: no connection                         1021  yes     nothing merged
+//   authorize: one grant table                          -  -       logged (layer 1), next table
+//   create/update/deleteCustomer, ...Domain          1021  yes     registries as before
+//   catalogue: insert..., delete...                  1021  no      rolled back; anything that is
+//                                                                  not an OstrelData::Exception
+//                                                                  gives -1 "unknown"
+//   nextProduct, nextRole, nextPermission,              -  -       not converted: the SQL library's
+//   profiles(strHost), productFromRow                              exception reaches the caller
+//
+// A plug-in's failure to read its own tables while its library loads leaves that library unloaded;
+// parameters that cannot be read leave a product or library without them (see each).
 class OSTRELDATADB_API Factory : public OstrelData::Factory {
 public:
     using Row = VeskDal::DalDatabase::Row;
@@ -29,8 +49,8 @@ public:
 
     // Connects the pool and loads what the mode selects. Rows of platforms, libraries, shared
     // objects, domains and teams that fail are logged (layer 5) and skipped; any other model
-    // failure ends the load. A database failure throws 100 with the database's explanation
-    // (remote). What was loaded before a failure stays.
+    // failure ends the load. A database failure throws 100 (remote). What was loaded before a
+    // failure stays.
     static void initialize(const std::string& strConnect, Mode mode);
     // Reloads products, profiles, customers, domains, teams, the team map and (modeAdmin) users
     // with the mode of the last initialize; plug-ins, libraries and authenticators stay loaded.
