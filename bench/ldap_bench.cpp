@@ -1,0 +1,402 @@
+// Logins through ostreld with the LDAP plug-in beside plain libldap work against the same slapd,
+// in the same run, on this machine: at 1 and 16 clients, each client on a connection of its own
+// (a thread of this process), for a few seconds each.
+//
+//   ostreldLdapLogin  a login (RSA step, XML, the plug-in's search-then-bind with the reader account
+//                     and a group search, authorisation) through ostreld, domain DIR
+//   plainBind         ldap_sasl_bind_s as the user on a kept connection
+//   plainSearchBind   what the plug-in asks of the directory per login, done directly: the user's
+//                     entry searched as the reader, a bind as the user, his groups searched
+//
+// The directory is a throw-away slapd (tests/ldap/slapd.sh, the test directory's users), the daemon
+// runs on a SQLite database made by ostrel-admin, logging warnings only. At the end the login rate
+// is set beside both plain rates.
+//
+//   bench_ldap [benchmark flags]
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <ldap.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Corvel/DaemonComm.h"
+#include "OstrelData/OstrelData.h"
+#include "OstrelDataXML/OstrelFactory.h"
+#include "crypto/base64.h"
+#include "crypto/rsa.h"
+
+extern char** environ;
+
+namespace {
+
+using Codec = OstrelDataXML::Factory;
+using Clock = std::chrono::steady_clock;
+
+const char* const apszUser[] = {"alice", "bob", "carol", "dave"};
+constexpr double dRunSeconds = 3.0;
+
+std::string readFile(const std::string& strPath)
+{
+    std::ifstream in(strPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string firstLine(const std::string& strPath)
+{
+    std::string str = readFile(strPath);
+    return str.substr(0, str.find('\n'));
+}
+
+// Runs a program to its end; throws with its output when it fails.
+void run(const std::vector<std::string>& argS, const std::string& strLog)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    std::vector<char*> argv;
+    for (const std::string& str : argS)
+        argv.push_back(const_cast<char*>(str.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        throw std::runtime_error("cannot start " + argS[0]);
+    posix_spawn_file_actions_destroy(&actions);
+    int nStatus = 0;
+    waitpid(pid, &nStatus, 0);
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
+        throw std::runtime_error(argS[0] + " " + (argS.size() > 1 ? argS[1] : "") + " failed: " + readFile(strLog));
+}
+
+// slapd, the database and ostreld, made once per process and removed at its end.
+class Setup {
+public:
+    Setup()
+    {
+        char szDir[] = "/tmp/ostrel-ldapbench-XXXXXX";
+        if (mkdtemp(szDir) == nullptr) throw std::runtime_error("no temporary folder");
+        _strDir = szDir;
+        run({"bash", OSTREL_BENCH_SLAPD_SCRIPT, "start", _strDir + "/slapd"}, _strDir + "/slapd.log");
+        _strUrl = "ldap://127.0.0.1:" + firstLine(_strDir + "/slapd/ldap.port");
+        const std::string strConnect = "engine=sqlite;database=ostrel;file=" + _strDir + "/ostrel.db";
+        auto admin = [&](const std::vector<std::string>& wordS) {
+            std::vector<std::string> argS{OSTREL_BENCH_ADMIN, "--connect", strConnect};
+            argS.insert(argS.end(), wordS.begin(), wordS.end());
+            run(argS, _strDir + "/admin.log");
+        };
+        admin({"init", "--plugin", OSTREL_BENCH_SQL_PLUGIN, "--sql-dir", OSTREL_SQL_DIR});
+        admin({"library", "add", "2", "LDAP directory", "--file", OSTREL_BENCH_LDAP_PLUGIN});
+        admin({"customer", "add", "ACME", "Acme"});
+        admin({"domain", "add", "DIR", "ACME", "--library", "2", "--user-tools", "no"});
+        for (const auto& param : std::vector<std::pair<std::string, std::string>>{
+                 {"url", _strUrl},
+                 {"bind_dn", "cn=reader,dc=example,dc=org"},
+                 {"bind_password", "reader-pw"},
+                 {"user_base", "ou=people,dc=example,dc=org"},
+                 {"user_filter", "(&(objectClass=inetOrgPerson)(uid=%s))"},
+                 {"group_style", "member"},
+                 {"pool_size", "16"}})
+            admin({"param", "set", "domain", "DIR", param.first, param.second});
+        admin({"profile", "add", "default", "--default"});
+
+        std::vector<std::string> argS{OSTREL_BENCH_DAEMON, "--connect",    strConnect, "--listen", "127.0.0.1:0",
+                                      "--address-file",    _strDir + "/address", "--log-level", "warning"};
+        std::vector<char*> argv;
+        for (const std::string& str : argS)
+            argv.push_back(const_cast<char*>(str.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string strLog = _strDir + "/daemon.log";
+        posix_spawn_file_actions_addopen(&actions, 2, strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 2, 1);
+        if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start ostreld");
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 1200 && readFile(_strDir + "/address").empty(); ++i) {
+            if (waitpid(_pid, nullptr, WNOHANG) == _pid) {
+                _pid = -1;
+                throw std::runtime_error("ostreld did not start: " + readFile(strLog));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        _strAddress = firstLine(_strDir + "/address");
+        if (_strAddress.empty()) throw std::runtime_error("ostreld did not start: " + readFile(strLog));
+    }
+    ~Setup()
+    {
+        if (_pid > 0) {
+            kill(_pid, SIGTERM);
+            waitpid(_pid, nullptr, 0);
+        }
+        std::string strCommand = "bash '" + std::string(OSTREL_BENCH_SLAPD_SCRIPT) + "' stop '" + _strDir + "/slapd'";
+        if (std::system(strCommand.c_str()) != 0) std::fprintf(stderr, "bench_ldap: slapd.sh stop failed\n");
+        std::error_code ignored;
+        std::filesystem::remove_all(_strDir, ignored);
+    }
+
+    const std::string& url() const { return _strUrl; }
+    const std::string& address() const { return _strAddress; }
+
+private:
+    std::string _strDir;
+    std::string _strUrl;
+    std::string _strAddress;
+    pid_t _pid = -1;
+};
+
+Setup& setup()
+{
+    static Setup s_setup;
+    return s_setup;
+}
+
+// One connection to ostreld that logs in again and again.
+class LoginClient {
+public:
+    explicit LoginClient(const std::string& strAddress)
+        : _comm(Corvel::DaemonComm::Callback([this](Corvel::DaemonComm::Status status, const std::string& strMessage) {
+              std::lock_guard<std::mutex> lock(_mx);
+              _bBroken = _bBroken || status == Corvel::DaemonComm::error;
+              if (status == Corvel::DaemonComm::response) {
+                  _strReply = strMessage;
+                  _bReply = true;
+              }
+              _cv.notify_all();
+          }))
+    {
+        mp_init(&_key.e);
+        mp_init(&_key.d);
+        mp_init(&_key.N);
+        std::string s1, s2, s3;
+        int n = 0;
+        _comm.locateService(s1, s2, s3, n, strAddress, "ostreld");
+        _comm.connect();
+        Vesk::XMLDoc request = Codec::Envelope::request("initialize");
+        request.rootNode()->attribute("version", "5.0.4.0");
+        Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
+        Codec::RsaKey::fromXML(reply.rootNode()->findChild("rsa"), _key);
+    }
+    ~LoginClient()
+    {
+        _comm.disconnect();
+        rsa_free(&_key);
+    }
+
+    bool login(const std::string& strUserId)
+    {
+        static const OstrelData::Customer s_customer("ACME", "");
+        static const OstrelData::Domain s_domain(s_customer, "DIR");
+        Vesk::XMLDoc request = Codec::Envelope::request("authenticate");
+        Codec::User::toXML(request.rootNode(), OstrelData::User(s_domain, strUserId, "", "", ""));
+        request.rootNode()->addNode("authenticationtoken", encrypted(strUserId + "-pw"));
+        Codec::Profile::toXML(request.rootNode(), OstrelData::Profile("", false));
+        Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
+        return reply.rootNode()->findChild("authenticateduser") != nullptr;
+    }
+
+private:
+    std::string exchange(const std::string& strRequest)
+    {
+        {
+            std::lock_guard<std::mutex> lock(_mx);
+            _bReply = false;
+        }
+        _comm.send(strRequest);
+        std::unique_lock<std::mutex> lock(_mx);
+        if (!_cv.wait_for(lock, std::chrono::seconds(30), [this] { return _bReply || _bBroken; }) || !_bReply)
+            throw std::runtime_error("no reply");
+        return _strReply;
+    }
+
+    std::string encrypted(const std::string& strPassword) const
+    {
+        unsigned char abyCipher[4096];
+        unsigned long nCipher = sizeof abyCipher;
+        rsa_exptmod(reinterpret_cast<const unsigned char*>(strPassword.data()), strPassword.size(), abyCipher,
+                    &nCipher, PK_PUBLIC, &_key);
+        unsigned char abyText[8192];
+        unsigned long nText = sizeof abyText;
+        base64_encode(abyCipher, nCipher, abyText, &nText);
+        return std::string(reinterpret_cast<const char*>(abyText), nText);
+    }
+
+    Corvel::DaemonComm _comm;
+    std::mutex _mx;
+    std::condition_variable _cv;
+    bool _bReply = false;
+    bool _bBroken = false;
+    std::string _strReply;
+    rsa_key _key{};
+};
+
+// A kept libldap connection, bound as the reader when asked.
+class PlainConnection {
+public:
+    PlainConnection(const std::string& strUrl, bool bAsReader)
+    {
+        if (ldap_initialize(&_pld, strUrl.c_str()) != LDAP_SUCCESS) throw std::runtime_error("ldap_initialize");
+        int nVersion = LDAP_VERSION3;
+        ldap_set_option(_pld, LDAP_OPT_PROTOCOL_VERSION, &nVersion);
+        if (bAsReader && !bind("cn=reader,dc=example,dc=org", "reader-pw"))
+            throw std::runtime_error("the reader cannot bind");
+    }
+    ~PlainConnection() { ldap_unbind_ext_s(_pld, nullptr, nullptr); }
+
+    bool bind(const std::string& strDn, const std::string& strPassword)
+    {
+        berval cred{strPassword.size(), const_cast<char*>(strPassword.data())};
+        return ldap_sasl_bind_s(_pld, strDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr) ==
+               LDAP_SUCCESS;
+    }
+    // The DN of the first entry found; empty when none.
+    std::string search(const std::string& strBase, const std::string& strFilter, const char* pszAttribute)
+    {
+        char* apszAttr[] = {const_cast<char*>(pszAttribute), nullptr};
+        LDAPMessage* presult = nullptr;
+        std::string strDn;
+        if (ldap_search_ext_s(_pld, strBase.c_str(), LDAP_SCOPE_SUBTREE, strFilter.c_str(), apszAttr, 0, nullptr,
+                              nullptr, nullptr, 100, &presult) == LDAP_SUCCESS) {
+            if (LDAPMessage* pentry = ldap_first_entry(_pld, presult)) {
+                char* pszDn = ldap_get_dn(_pld, pentry);
+                if (pszDn) strDn = pszDn;
+                ldap_memfree(pszDn);
+            }
+        }
+        if (presult) ldap_msgfree(presult);
+        return strDn;
+    }
+
+private:
+    LDAP* _pld = nullptr;
+};
+
+enum class Work { ostreldLogin, plainBind, plainSearchBind };
+
+std::map<std::string, double> g_rateS;  // best logins (or binds) per second, by run name
+
+// Each client repeats its work for the run's time; returns how many succeeded, or -1 on a failure.
+long clientLoop(Work work, int nClient, Clock::time_point tEnd)
+{
+    long nDone = 0;
+    const std::string& strUrl = setup().url();
+    if (work == Work::ostreldLogin) {
+        LoginClient client(setup().address());
+        for (int i = nClient; Clock::now() < tEnd; ++i, ++nDone)
+            if (!client.login(apszUser[i % 4])) return -1;
+    } else if (work == Work::plainBind) {
+        PlainConnection connection(strUrl, false);
+        for (int i = nClient; Clock::now() < tEnd; ++i, ++nDone)
+            if (!connection.bind(std::string("uid=") + apszUser[i % 4] + ",ou=people,dc=example,dc=org",
+                                 std::string(apszUser[i % 4]) + "-pw"))
+                return -1;
+    } else {
+        PlainConnection reader(strUrl, true);
+        PlainConnection binder(strUrl, false);
+        for (int i = nClient; Clock::now() < tEnd; ++i, ++nDone) {
+            const std::string strUser = apszUser[i % 4];
+            const std::string strDn =
+                reader.search("ou=people,dc=example,dc=org", "(&(objectClass=inetOrgPerson)(uid=" + strUser + "))", "cn");
+            if (strDn.empty() || !binder.bind(strDn, strUser + "-pw")) return -1;
+            benchmark::DoNotOptimize(reader.search("dc=example,dc=org", "(member=" + strDn + ")", "cn"));
+        }
+    }
+    return nDone;
+}
+
+void load(benchmark::State& state, const char* pszName, Work work)
+{
+    const int nClients = static_cast<int>(state.range(0));
+    setup();
+    for (auto _ : state) {
+        std::vector<std::thread> threadS;
+        std::vector<long> doneS(static_cast<size_t>(nClients), 0);
+        const auto tStart = Clock::now();
+        const auto tEnd = tStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dRunSeconds));
+        for (int c = 0; c < nClients; ++c)
+            threadS.emplace_back([&, c] {
+                try {
+                    doneS[static_cast<size_t>(c)] = clientLoop(work, c, tEnd);
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "bench_ldap: %s\n", e.what());
+                    doneS[static_cast<size_t>(c)] = -1;
+                }
+            });
+        for (std::thread& thread : threadS)
+            thread.join();
+        const double dSeconds = std::chrono::duration<double>(Clock::now() - tStart).count();
+        state.SetIterationTime(dSeconds);
+        double dDone = 0;
+        for (long n : doneS) {
+            if (n < 0) {
+                state.SkipWithError("a login or bind failed");
+                return;
+            }
+            dDone += static_cast<double>(n);
+        }
+        state.counters["per_s"] = dDone / dSeconds;
+        double& dBest = g_rateS[std::string(pszName) + "/" + std::to_string(nClients)];
+        dBest = std::max(dBest, dDone / dSeconds);
+    }
+}
+
+void printRatios()
+{
+    for (int nClients : {1, 16}) {
+        const std::string strClients = "/" + std::to_string(nClients);
+        const double dLogin = g_rateS["ostreldLdapLogin" + strClients];
+        const double dBind = g_rateS["plainBind" + strClients];
+        const double dSearchBind = g_rateS["plainSearchBind" + strClients];
+        if (dLogin <= 0 || dBind <= 0 || dSearchBind <= 0) continue;
+        std::printf("%2d client(s): ostreld LDAP logins %.0f/s; plain binds %.0f/s (ratio %.3f); plain "
+                    "search+bind+groups %.0f/s (ratio %.3f)\n",
+                    nClients, dLogin, dBind, dLogin / dBind, dSearchBind, dLogin / dSearchBind);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::pair<const char*, Work> runS[] = {{"ostreldLdapLogin", Work::ostreldLogin},
+                                                 {"plainBind", Work::plainBind},
+                                                 {"plainSearchBind", Work::plainSearchBind}};
+    for (const auto& one : runS) {
+        const char* pszName = one.first;
+        const Work work = one.second;
+        benchmark::RegisterBenchmark(pszName, [pszName, work](benchmark::State& state) { load(state, pszName, work); })
+            ->Arg(1)
+            ->Arg(16)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::fflush(stdout);
+    printRatios();
+    return 0;
+}
