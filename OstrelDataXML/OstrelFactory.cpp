@@ -12,7 +12,6 @@
 #include "Corvel/Exception.h"
 #include "OstrelData/Factory.h"
 #include "OstrelDataXML/OstrelService.h"
-#include "VeskDal/SqlException.h"
 #include "crypto/base64.h"
 
 namespace OstrelDataXML {
@@ -352,8 +351,6 @@ void Factory::initialize(const std::string& strInit)
         OstrelService::connect(strInit);
     } catch (const Corvel::Exception& e) {
         OSTREL_RAISE(OstrelData::nNAX_NOSERVERCONNECT, e.legend());
-    } catch (const VeskDal::DalDatabaseException&) {
-        OSTREL_RAISE(OstrelData::nNAX_DATABASE, "Database Error");
     }
 
     XMLDoc docRequest = Envelope::request("initialize");
