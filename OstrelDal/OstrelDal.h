@@ -14,6 +14,7 @@
 #include "OstrelDal/DBProfileQuery.h"
 #include "OstrelDal/DomainQuery.h"
 #include "OstrelDal/GenericProductPermissionQuery.h"
+#include "OstrelDal/KeptSessionQuery.h"
 #include "OstrelDal/GenericProductRoleQuery.h"
 #include "OstrelDal/PlatformQuery.h"
 #include "OstrelDal/ProductParamQuery.h"

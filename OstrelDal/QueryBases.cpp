@@ -456,4 +456,21 @@ void DBProfileQueryBase::addConstraints(VeskDal::SqlCompoundCondition& condition
     appendEqual(conditionS, _colPName, _valPNameConstraint);
 }
 
+// ---- KeptSessionQueryBase
+
+KeptSessionQueryBase::KeptSessionQueryBase(const VeskDal::SqlSchema& schema)
+    : KeptSessionQueryBase(VeskDal::SqlTable(schema, "KeptSession", ""))
+{
+}
+
+KeptSessionQueryBase::KeptSessionQueryBase(const VeskDal::SqlTable& table)
+    : _tbKeptSession(table)
+{
+}
+
+void KeptSessionQueryBase::addConstraints(VeskDal::SqlCompoundCondition& conditionS)
+{
+    appendEqual(conditionS, _colSessionDigest, _valSessionDigestConstraint);
+}
+
 } // namespace OstrelDal

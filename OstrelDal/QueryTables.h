@@ -165,4 +165,12 @@
     X(COLUMN, PName) X(COLUMN, PValue) \
     X(KEY, PName)
 
+// ---- the daemons' own
+
+// The table "KeptSession": sessions kept for later, under the digest of their id.
+#define OSTRELDAL_TABLE_KeptSession(X) \
+    X(COLUMN, SessionDigest) X(COLUMN, Domain) X(COLUMN, UserId) X(COLUMN, Profile) X(COLUMN, Created) \
+    X(COLUMN, LastUsed) X(COLUMN, CredentialStamp) \
+    X(KEY, SessionDigest)
+
 #endif

@@ -8,14 +8,9 @@
 
 #include "OstrelData/Authenticator.h"
 #include "OstrelData/Export.h"
-#include "OstrelData/SessionMap.h"
 
 namespace OstrelData {
 namespace internal {
-
-// The kept sessions that persistSession, retrieveSession and killSession work on, for walking and
-// finding them; access is serialised by the caller as for those operations.
-OSTRELDATA_API SessionMap& keptSessions();
 
 // The authenticator registered for the domain; throws 1 "No such Domain - <name>." or "No such
 // Authenticator - <name>.", as a login through the factory does.

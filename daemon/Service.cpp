@@ -60,6 +60,11 @@ bool holdsPermission(const OstrelData::User& user, int nPermission)
     return it != permissionS.end() && it->second.hasPermission();
 }
 
+std::string shown(const OstrelData::User::Key& key)
+{
+    return key.first + "/" + key.second;
+}
+
 std::string shown(const OstrelData::User& user)
 {
     return (user.hasDomain() ? user.domain().domain() : std::string()) + "/" + user.userId();
@@ -290,6 +295,21 @@ Service::Service(const KeyPair& keyPair, const Settings& settings)
       _failureDelay(settings.nFailureDelayMaxMs),
       _parseBudget(settings.nMaxElements, std::max(settings.nParseBudget, settings.nMaxElements))
 {
+    const long nIdleSeconds = OstrelData::Session::sessionTimeout();
+    if (settings.bSessionsInDatabase) {
+        _psessions = std::make_unique<DatabaseSessionStore>(nIdleSeconds);
+        // A database without the table (made before kept sessions lived there) is told at start,
+        // not at the first persistsession.
+        KeptSession none;
+        try {
+            _psessions->find("", none);
+        } catch (const OstrelData::Exception& e) {
+            OSTREL_RAISE(OstrelData::nNAX_DATABASE, "Kept sessions cannot live in this database (" + e.legend() +
+                                                        "): run ostrel-admin upgrade, or start with --sessions memory");
+        }
+    } else {
+        _psessions = std::make_unique<MemorySessionStore>(nIdleSeconds);
+    }
 }
 
 std::string Service::answer(Corvel::ConnectionContext& context, const std::string& strRequest)
@@ -410,45 +430,38 @@ void Service::cleanUpSessions()
 {
     for (const std::string& strSummary : _auditThrottle.flush())
         Corvel::EventLogger::theLogger().logWarning("audit: " + strSummary, Corvel::layerSecurity);
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
     SharedGateLock gate(_gate);
-    std::vector<std::pair<std::string, OstrelData::User>> stampedS;
-    std::vector<std::string> stampS;
-    {
-        std::lock_guard<std::mutex> factory(_mxFactory);
-        OstrelData::SessionMap& sessionS = OstrelData::internal::keptSessions();
-        sessionS.cleanUp();
-        const time_t tNow = std::time(nullptr);
-        for (auto it = _keptS.begin(); it != _keptS.end();) {
-            auto itSession = sessionS.find(it->first);
-            if (itSession == sessionS.end() || tNow - it->second.tCreated > _nSessionLifetimeSeconds) {
-                if (itSession != sessionS.end()) OstrelData::Factory::killSession(OstrelData::Session(it->first));
-                it = _keptS.erase(it);
-                continue;
-            }
-            if (it->second.bStamped) {
-                stampedS.emplace_back(it->first, itSession->second);
-                stampS.push_back(it->second.strStamp);
-            }
-            ++it;
-        }
+    std::vector<KeptSession> keptS;
+    try {
+        _psessions->removeExpired(std::time(nullptr) - _nSessionLifetimeSeconds);
+        keptS = _psessions->all();
+    } catch (const OstrelData::Exception& e) {
+        logger.logError("Cannot clean up kept sessions: " + e.legend(), Corvel::layerDatabase);
+        return;  // the store is not answering: try again next round
     }
     // A lock, a removal or a new password ends the account's kept sessions by the next round,
     // whether or not anyone retrieves them meanwhile.
-    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
-    for (size_t i = 0; i < stampedS.size(); ++i) {
+    for (const KeptSession& kept : keptS) {
+        if (kept.strStamp.empty()) continue;
         std::string strNow;
         try {
-            strNow = credentialStamp(stampedS[i].second);
+            strNow = credentialStamp(kept.key);
         } catch (const OstrelData::Exception& e) {
             if (e.errorCode() == OstrelData::nNAX_DATABASE) {
                 logger.logError("Cannot check the accounts of kept sessions: " + e.legend(), Corvel::layerDatabase);
-                return;  // the store is not answering: try again next round
+                return;
             }
             strNow.clear();  // its domain or authenticator is gone: so is the session
         }
-        if (strNow == stampS[i]) continue;
-        endKeptSession(stampedS[i].first);
-        logger.logWarning("audit: kept session of " + shown(stampedS[i].second) +
+        if (strNow == kept.strStamp) continue;
+        try {
+            _psessions->end(kept.strDigest);
+        } catch (const OstrelData::Exception& e) {
+            logger.logError("Cannot end a kept session: " + e.legend(), Corvel::layerDatabase);
+            return;
+        }
+        logger.logWarning("audit: kept session of " + shown(kept.key) +
                               " ended: the account was locked or removed, or its password changed",
                           Corvel::layerSecurity);
     }
@@ -554,7 +567,8 @@ std::string Service::login(Request& request, bool bValidate)
     audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
     if (!bValidate) {
         setLogin(request, authenticated);
-        request.state.strStamp = stampsCredentials(authenticated) ? credentialStamp(authenticated) : std::string();
+        request.state.strStamp =
+            stampsCredentials(authenticated.key()) ? credentialStamp(authenticated.key()) : std::string();
     }
 
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
@@ -608,28 +622,16 @@ std::string Service::persistSession(Request& request)
     const AuthenticatedUser& own = request.login();
     if (claimed.strSession != own.session().str() || claimed.key != own.key())
         refuse(request, "persistsession names another login than this connection's");
-    // What is kept is the daemon's own copy of the login: whatever else the element says, its
-    // grants included, is ignored. The copy starts its idle time now, so a session nobody
-    // retrieves still times out.
-    AuthenticatedUser kept = own;
-    kept.session().access();
-    KeptSession meta;
-    meta.tCreated = std::time(nullptr);
-    meta.bStamped = stampsCredentials(own);
-    if (meta.bStamped) {
-        meta.strStamp = credentialStamp(own);
+    // What is kept is the connection's own login, by its key and profile: whatever else the
+    // element says, its grants included, is ignored (they are found again at retrieval).
+    std::string strStamp;
+    if (stampsCredentials(own.key())) {
+        strStamp = credentialStamp(own.key());
         // A login is kept only on the credentials it proved.
-        if (meta.strStamp.empty() || meta.strStamp != request.state.strStamp)
+        if (strStamp.empty() || strStamp != request.state.strStamp)
             refuse(request, "persistsession after the account was locked or removed or its password changed");
     }
-    {
-        std::lock_guard<std::mutex> factory(_mxFactory);
-        OstrelDataDB::Factory::persistSession(kept);
-        // Keeping it again does not make it younger.
-        auto it = _keptS.find(own.session().str());
-        if (it != _keptS.end()) meta.tCreated = it->second.tCreated;
-        _keptS[own.session().str()] = meta;
-    }
+    _psessions->keep(own.session().str(), own.key(), own.profile().profile(), strStamp);
     audit(request, "session kept: " + shown(own), false);
     return emptyReply("persistsession");
 }
@@ -639,45 +641,43 @@ std::string Service::retrieveSession(Request& request)
     // A session id is as good as a password: it does not cross a network in clear either.
     requireSafeTransport(request);
     const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
-    AuthenticatedUser found;
     KeptSession kept;
     try {
-        std::lock_guard<std::mutex> factory(_mxFactory);
-        found = OstrelDataDB::Factory::retrieveSession(session);
-        auto it = _keptS.find(session.str());
-        if (it != _keptS.end()) kept = it->second;
+        kept = _psessions->use(session.str());
     } catch (const OstrelData::Exception& e) {
-        audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
+        if (e.errorCode() != OstrelData::nNAX_DATABASE)
+            audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
         throw;
     }
+    const std::string strShown = shown(kept.key);
     // A kept session is only as good as the login it was kept from: it ends when it grows older
     // than its lifetime, or when the account is locked or removed or its password changes.
     std::string strEnded;
     if (std::time(nullptr) - kept.tCreated > _nSessionLifetimeSeconds)
         strEnded = "kept longer than " + std::to_string(_nSessionLifetimeSeconds) + " seconds";
-    else if (kept.bStamped && credentialStamp(found) != kept.strStamp)
+    else if (!kept.strStamp.empty() && credentialStamp(kept.key) != kept.strStamp)
         strEnded = "the account was locked or removed, or its password changed";
     if (!strEnded.empty()) {
-        endKeptSession(session.str());
-        audit(request, "session of " + shown(found) + " ended: " + strEnded, true);
+        _psessions->end(kept.strDigest);
+        audit(request, "session of " + strShown + " ended: " + strEnded, true);
         OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
     }
     // The grants as they are now, not as they were when the session was kept.
     AuthenticatedUser current;
     try {
-        auto itDomain = Factory::domains().find(found.domain().domain());
+        auto itDomain = Factory::domains().find(kept.key.first);
         if (itDomain == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, "domain gone");
-        OstrelData::User user(itDomain->second, found.userId(), "", "", "");
+        OstrelData::User user(itDomain->second, kept.key.second, "", "", "");
         {
             std::lock_guard<std::mutex> factory(_mxFactory);
             OstrelData::internal::registeredAuthenticator(user.domain().domain()).user(user, true);
         }
-        current = AuthenticatedUser(user, found.session(), found.profile());
+        current = AuthenticatedUser(user, OstrelData::SessionString(session.str()), profileNamed(kept.strProfile));
         OstrelDataDB::Factory::authorize(current);
     } catch (const OstrelData::Exception& e) {
         if (e.errorCode() == OstrelData::nNAX_USERNOTFOUND) {
-            endKeptSession(session.str());
-            audit(request, "session of " + shown(found) + " ended: the user is gone", true);
+            _psessions->end(kept.strDigest);
+            audit(request, "session of " + strShown + " ended: the user is gone", true);
             OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
         }
         audit(request, "session refused: " + Corvel::EventLogger::clip(e.legend()), true);
@@ -691,46 +691,28 @@ std::string Service::retrieveSession(Request& request)
     return text(doc);
 }
 
-std::string Service::credentialStamp(const OstrelData::User& user) const
+std::string Service::credentialStamp(const OstrelData::User::Key& key) const
 {
-    auto* paccount = dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(user.domain().domain()));
-    return paccount != nullptr ? paccount->credentialStamp(user.userId()) : std::string();
+    auto* paccount = dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(key.first));
+    return paccount != nullptr ? paccount->credentialStamp(key.second) : std::string();
 }
 
-bool Service::stampsCredentials(const OstrelData::User& user) const
+bool Service::stampsCredentials(const OstrelData::User::Key& key) const
 {
-    return dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(user.domain().domain())) != nullptr;
-}
-
-void Service::endKeptSession(const std::string& strSession)
-{
-    std::lock_guard<std::mutex> factory(_mxFactory);
-    _keptS.erase(strSession);
-    try {
-        OstrelData::Factory::killSession(OstrelData::Session(strSession));
-    } catch (const OstrelData::Exception&) {
-        // Ended meanwhile by someone else: as good.
-    }
+    return dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(key.first)) != nullptr;
 }
 
 std::string Service::killSession(Request& request)
 {
     const OstrelData::Session session = Codec::Session::fromXML(request.payload("session"));
     const AuthenticatedUser& own = request.login();
-    std::string strOwner;
-    {
-        std::lock_guard<std::mutex> factory(_mxFactory);
-        OstrelData::SessionMap& sessionS = OstrelData::internal::keptSessions();
-        OstrelData::SessionMap::const_iterator it = sessionS.find(session.str());
-        if (it == sessionS.end()) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
-        strOwner = shown(it->second);
-        if (it->second.key() != own.key() && !holdsPermission(own, OSROstrel::nOSRP_Administer_Users))
-            refuse(request, "killsession of another user's session needs permission " +
-                                std::to_string(OSROstrel::nOSRP_Administer_Users) + " (administer users) of product 0");
-        OstrelData::Factory::killSession(session);
-        _keptS.erase(session.str());
-    }
-    audit(request, "session ended: " + strOwner + " by " + shown(own), false);
+    KeptSession kept;
+    if (!_psessions->find(session.str(), kept)) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
+    if (kept.key != own.key() && !holdsPermission(own, OSROstrel::nOSRP_Administer_Users))
+        refuse(request, "killsession of another user's session needs permission " +
+                            std::to_string(OSROstrel::nOSRP_Administer_Users) + " (administer users) of product 0");
+    if (!_psessions->end(kept.strDigest)) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
+    audit(request, "session ended: " + shown(kept.key) + " by " + shown(own), false);
     if (own.session().str() == session.str()) clearLogin(request);
     return emptyReply("killsession");
 }
@@ -833,11 +815,13 @@ std::string Service::who(Request& request)
         for (const auto& entry : _loginS)
             userS.insert_or_assign(entry.second.key(), entry.second);
     }
-    {
-        std::lock_guard<std::mutex> factory(_mxFactory);
-        for (const auto& entry : OstrelData::internal::keptSessions())
-            if (entry.second.hasSession() && !entry.second.session().expired())
-                userS.insert_or_assign(entry.second.key(), entry.second);
+    for (const KeptSession& kept : _psessions->all()) {
+        if (userS.count(kept.key) != 0) continue;
+        auto itDomain = Factory::domains().find(kept.key.first);
+        if (itDomain == Factory::domains().end()) continue;
+        userS.insert_or_assign(kept.key, AuthenticatedUser(OstrelData::User(itDomain->second, kept.key.second, "", "", ""),
+                                                           OstrelData::SessionString(pszHiddenSession),
+                                                           profileNamed(kept.strProfile)));
     }
     // A session id is a bearer credential: with it, retrievesession makes anyone that user. "who"
     // tells who is logged in, never how to become them (clients need some text to read there).

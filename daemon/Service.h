@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "Corvel/EventLogger.h"
 #include "Gates.h"
 #include "KeyPair.h"
+#include "SessionStore.h"
 #include "OstrelData/AuthenticatedUser.h"
 
 namespace Vesk {
@@ -55,6 +57,9 @@ public:
         long nFailureDelayMaxMs = 5000;            // the longest wait for an address that keeps failing; 0: none
         // Take passwords over plain TCP from peers beyond loopback (a protected network).
         bool bAllowPlaintextLogins = false;
+        // Kept sessions in the database, shared with every daemon on it and kept over restarts;
+        // otherwise in this daemon's memory.
+        bool bSessionsInDatabase = true;
     };
 
     Service(const KeyPair& keyPair, const Settings& settings);
@@ -111,10 +116,8 @@ private:
     void requireSafeTransport(const Request& request) const;
     // What the user's authenticator says of his credentials now ("" when he may not log in, or
     // when it says nothing), and whether it says anything.
-    std::string credentialStamp(const OstrelData::User& user) const;
-    bool stampsCredentials(const OstrelData::User& user) const;
-    // Forgets a kept session and ends it.
-    void endKeptSession(const std::string& strSession);
+    std::string credentialStamp(const OstrelData::User::Key& key) const;
+    bool stampsCredentials(const OstrelData::User::Key& key) const;
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
     void setLogin(Request& request, const OstrelData::AuthenticatedUser& user);
@@ -134,13 +137,7 @@ private:
     std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS;
     // Failures and refusals, per peer.
     mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
-    // What a kept session was kept with, by session id; guarded by _mxFactory with the session map.
-    struct KeptSession {
-        time_t tCreated = 0;
-        bool bStamped = false;   // its authenticator stamps credentials
-        std::string strStamp;    // the stamp when it was kept
-    };
-    std::map<std::string, KeptSession> _keptS;
+    std::unique_ptr<SessionStore> _psessions;
 };
 
 } // namespace Ostreld

@@ -63,6 +63,7 @@ struct Options {
     long nMaxRequest = 1024 * 1024;
     long nSessionSeconds = 1800;
     long nSessionLifetimeSeconds = 12 * 3600;
+    bool bSessionsInDatabase = true;
     long nFailureDelayMs = 5000;
     long nCleanupSeconds = 60;
     long nAuthWorkers = 0;  // 0: two per core
@@ -112,6 +113,8 @@ const char* const pszUsage =
     "  --session-timeout SECONDS  a login or kept session unused this long ends (default 1800)\n"
     "  --session-lifetime SECONDS a kept session ends this long after it was kept, however much it\n"
     "                          is used (default 43200)\n"
+    "  --sessions database|memory  where kept sessions live: in the database, shared with every\n"
+    "                          daemon on it and kept over restarts (default), or in this daemon only\n"
     "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped, and those of locked,\n"
     "                          removed or re-passworded accounts ended (default 60)\n"
     "  --auth-workers N        logins checked at once, each hashing a password (default: one per core);\n"
@@ -210,6 +213,10 @@ Options parseOptions(int argc, char** argv)
             options.nSessionSeconds = numberOption(strName, strValue, 1, INT_MAX);
         } else if (strName == "session-lifetime") {
             options.nSessionLifetimeSeconds = numberOption(strName, strValue, 1, 86400L * 366);
+        } else if (strName == "sessions") {
+            if (strValue != "database" && strValue != "memory")
+                throw UsageError("--sessions takes database or memory, not '" + strValue + "'");
+            options.bSessionsInDatabase = strValue == "database";
         } else if (strName == "cleanup-interval") {
             options.nCleanupSeconds = numberOption(strName, strValue, 1, 86400);
         } else if (strName == "auth-workers") {
@@ -361,6 +368,7 @@ int serve(const Options& options)
     unsigned nCores = std::thread::hardware_concurrency();
     settings.bAllowPlaintextLogins = options.bAllowPlaintextLogins;
     settings.nSessionLifetimeSeconds = options.nSessionLifetimeSeconds;
+    settings.bSessionsInDatabase = options.bSessionsInDatabase;
     settings.nFailureDelayMaxMs = options.nFailureDelayMs;
     settings.nMaxElements = static_cast<size_t>(options.nMaxElements);
     settings.nParseBudget = static_cast<size_t>(options.nParseBudget);
@@ -368,7 +376,14 @@ int serve(const Options& options)
     // the cores out between them, and a quiet peer's turn then runs beside the flooders' turns.
     settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
                                                    : static_cast<int>(nCores > 1 ? nCores : 2);
-    Ostreld::Service service(*pkey, settings);
+    std::unique_ptr<Ostreld::Service> pservice;
+    try {
+        pservice = std::make_unique<Ostreld::Service>(*pkey, settings);
+    } catch (const OstrelData::Exception& e) {
+        logger.logError(e.legend(), Corvel::layerService);
+        return nExitFailure;
+    }
+    Ostreld::Service& service = *pservice;
 
     Corvel::DaemonServerOptions serverOptions;
     serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);

@@ -248,3 +248,19 @@ CREATE TABLE IF NOT EXISTS "DBProfile" (
     "PValue" VARCHAR(2000),
     PRIMARY KEY ("PName")
 );
+
+-- Sessions kept for later by the daemons sharing this database. SessionDigest: the SHA-256 of the
+-- session id in hexadecimal, never the id itself. Created, LastUsed: seconds since the epoch.
+-- CredentialStamp: what the user's authenticator said of his credentials when the session was
+-- kept (a digest), empty when it says nothing.
+CREATE TABLE IF NOT EXISTS "KeptSession" (
+    "SessionDigest" VARCHAR(64) NOT NULL,
+    "Domain" VARCHAR(128) NOT NULL,
+    "UserId" VARCHAR(128) NOT NULL,
+    "Profile" VARCHAR(128),
+    "Created" BIGINT NOT NULL,
+    "LastUsed" BIGINT NOT NULL,
+    "CredentialStamp" VARCHAR(128),
+    PRIMARY KEY ("SessionDigest")
+);
+CREATE INDEX IF NOT EXISTS "IX_KeptSession_LastUsed" ON "KeptSession" ("LastUsed");

@@ -250,3 +250,19 @@ CREATE TABLE IF NOT EXISTS "DBProfile" (
     "PValue" TEXT,
     PRIMARY KEY ("PName")
 );
+
+-- Sessions kept for later by the daemons sharing this database. SessionDigest: the SHA-256 of the
+-- session id in hexadecimal, never the id itself. Created, LastUsed: seconds since the epoch.
+-- CredentialStamp: what the user's authenticator said of his credentials when the session was
+-- kept (a digest), empty when it says nothing.
+CREATE TABLE IF NOT EXISTS "KeptSession" (
+    "SessionDigest" TEXT NOT NULL,
+    "Domain" TEXT NOT NULL,
+    "UserId" TEXT NOT NULL,
+    "Profile" TEXT,
+    "Created" INTEGER NOT NULL,
+    "LastUsed" INTEGER NOT NULL,
+    "CredentialStamp" TEXT,
+    PRIMARY KEY ("SessionDigest")
+);
+CREATE INDEX IF NOT EXISTS "IX_KeptSession_LastUsed" ON "KeptSession" ("LastUsed");

@@ -78,6 +78,28 @@ TEST_P(AdminToolTest, InitTwiceChangesNothing)
         << libraries.strOut;
 }
 
+TEST_P(AdminToolTest, UpgradeBringsAnEarlierSchemaUpToDateKeepingItsRows)
+{
+    ASSERT_EQ(0, admin({"user", "add", "EAST/bob", "--no-password"}).nExitCode);
+    {
+        // As a database made before kept sessions and lock times lived in it.
+        std::unique_ptr<VeskDal::DalDatabase> pdb = _db.open();
+        const char chQuote = GetParam() == "mysql" ? '`' : '"';
+        const std::string strUser = std::string(1, chQuote) + "User" + chQuote;
+        pdb->executeScript("DROP TABLE " + std::string(1, chQuote) + "KeptSession" + chQuote);
+        pdb->executeScript("ALTER TABLE " + strUser + " DROP COLUMN " + chQuote + "LockedUntil" + chQuote);
+    }
+    ProgramResult first = admin({"upgrade", "--sql-dir", OSTREL_SQL_DIR});
+    ASSERT_EQ(0, first.nExitCode) << first.strErr;
+    EXPECT_NE(std::string::npos, first.strOut.find("1 column(s) added")) << first.strOut;
+    ProgramResult second = admin({"upgrade", "--sql-dir", OSTREL_SQL_DIR});
+    ASSERT_EQ(0, second.nExitCode) << second.strErr;
+    EXPECT_NE(std::string::npos, second.strOut.find("0 column(s) added")) << second.strOut;
+    EXPECT_NE(std::string::npos, admin({"user", "list", "EAST"}).strOut.find("bob"));
+    DaemonProcess daemon(_db.connectString(), {"--sessions", "database"});
+    EXPECT_EQ(0, daemon.stop());
+}
+
 TEST_P(AdminToolTest, PasswordsAreReadFromStandardInputAndStoredHashed)
 {
     ProgramResult result = admin({"user", "add", "EAST/alice", "--name", "Alice", "--password-stdin"}, "s3cret\n");

@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "DaemonHarness.h"
 #include "OstrelData/OstrelData.h"
+#include "OstrelDal/OstrelDal.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "OstrelDataXML/OstrelService.h"
 
@@ -483,6 +485,73 @@ TEST(KeptSessions, EndWithTheAccountOrTheirLifetimeAndCarryTheGrantsOfNow)
     std::this_thread::sleep_until(tKept + std::chrono::milliseconds(5500));
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, strBob))) << "kept past its lifetime";
 }
+
+// Several daemons on one database: a kept session is one session to all of them, and outlives a
+// restart; failures on either count towards one lockout.
+class TwoDaemons : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(TwoDaemons, ShareKeptSessionsAndLockouts)
+{
+    SampleDatabase db(GetParam());
+    const std::vector<std::string> optionS{"--session-timeout", "4", "--cleanup-interval", "1"};
+    auto pa = std::make_unique<DaemonProcess>(db.connectString(), optionS);
+    DaemonProcess b(db.connectString(), optionS);
+
+    const std::string strBob = keptSession(*pa, "bob");
+    EXPECT_EQ("authenticateduser", responseOf(retrieved(b, strBob)));
+    {
+        WireClient onB(b.address());
+        onB.initialize();
+        ASSERT_EQ("authenticateduser", responseOf(onB.exchange(requestWithSession("retrievesession", strBob))));
+        EXPECT_EQ("killsession", responseOf(onB.exchange(requestWithSession("killsession", strBob))));
+    }
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(*pa, strBob))) << "killed on B, refused on A";
+
+    const std::string strCarol = keptSession(*pa, "carol");
+    EXPECT_EQ(0, pa->stop());
+    pa = std::make_unique<DaemonProcess>(db.connectString(), optionS);
+    EXPECT_EQ("authenticateduser", responseOf(retrieved(*pa, strCarol))) << "kept over a restart";
+
+    // The table holds digests, never an id.
+    OstrelDal::setStatementEcho(OstrelDal::echoOff);
+    OstrelDal::connect(db.connectString());
+    {
+        VeskDal::DalDatabase::Result rowS;
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::KeptSessionQuery query(OstrelDal::schema());
+        query.select(rowS, connection.db(), VeskDal::SqlQueryBase::full);
+        ASSERT_EQ(1u, rowS.size());
+        for (const auto& column : rowS.front())
+            EXPECT_EQ(std::string::npos, column.second.string().find(strCarol)) << column.first;
+    }
+
+    // Idle past the time-out: ended for both, and the rows cleaned up by whichever daemon came first.
+    const std::string strErin = keptSession(b, "erin");
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+    {
+        VeskDal::DalDatabase::Result rowS;
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::KeptSessionQuery(OstrelDal::schema()).select(rowS, connection.db(), VeskDal::SqlQueryBase::full);
+        EXPECT_EQ(0u, rowS.size());
+    }
+    OstrelDal::disconnect();
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(*pa, strErin)));
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(b, strErin)));
+    for (const DaemonProcess* pdaemon : {pa.get(), &b})
+        EXPECT_EQ(std::string::npos, pdaemon->log().find("Cannot clean up")) << pdaemon->log();
+
+    // Three failures, spread over both, lock dave out of both.
+    for (const DaemonProcess* pdaemon : {pa.get(), &b, pa.get()}) {
+        WireClient client(pdaemon->address());
+        client.initialize();
+        EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(client.authenticate("EAST", "dave", "wrong")));
+    }
+    WireClient onB(b.address());
+    onB.initialize();
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, errorCodeOf(onB.authenticate("EAST", "dave", "dave-pw")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, TwoDaemons, ::testing::ValuesIn(daemonEngines()), OstrelTest::engineTestName);
 
 } // namespace
 

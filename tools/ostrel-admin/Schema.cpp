@@ -1,4 +1,4 @@
-// init: the schema and the rows every installation starts with.
+// init and upgrade: the schema and the rows every installation starts with.
 
 #include <fstream>
 #include <iostream>
@@ -155,13 +155,77 @@ void registerFramework(VeskDal::DalDatabase& db)
     }
 }
 
-void runInit(Context& context)
+std::string engineOf(const Context& context)
 {
     VeskDal::DalDatabase::ConnectionParameterMap parameterS;
     VeskDal::DalDatabase::connectStringToMap(parameterS, context.strConnect, VeskDal::DalDatabase::csClearMap);
     const std::string strEngine = parameterS.count("engine") ? parameterS["engine"] : std::string("mysql");
     if (strEngine != "sqlite" && strEngine != "postgresql" && strEngine != "mysql")
         throw Failure("no schema for the engine '" + strEngine + "'");
+    return strEngine;
+}
+
+// Whether the table has the column: a select of nobody with it succeeds.
+bool hasColumn(VeskDal::DalDatabase& db, const char* pszTable, const char* pszColumn)
+{
+    const VeskDal::SqlTable table(OstrelDal::schema(), pszTable);
+    VeskDal::SqlSelectStatement select(table);
+    select.addColumn(VeskDal::SqlColumn(table, pszColumn));
+    select.setLimit(1);
+    Result result;
+    try {
+        db.query(result, select, 1);
+        return true;
+    } catch (const VeskDal::DalDatabaseException&) {
+        return false;
+    }
+}
+
+// Columns added after the first release of their table, with their type in each engine.
+struct AddedColumn {
+    const char* pszTable;
+    const char* pszColumn;
+    const char* pszSqliteType;
+    const char* pszOtherType;
+};
+const AddedColumn s_addedColumnS[] = {
+    {"User", "LockedUntil", "INTEGER", "BIGINT"},
+};
+
+// Creates the tables and indexes the database lacks (the schema file's statements all keep what
+// exists) and adds the columns its tables lack; returns the number of columns added.
+int bringSchemaUpToDate(VeskDal::DalDatabase& db, const std::vector<std::string>& statementS,
+                        const std::string& strEngine)
+{
+    for (const std::string& strStatement : statementS)
+        db.executeScript(strStatement);
+    int nAdded = 0;
+    const char chQuote = strEngine == "mysql" ? '`' : '"';
+    for (const AddedColumn& added : s_addedColumnS) {
+        if (hasColumn(db, added.pszTable, added.pszColumn)) continue;
+        db.executeScript(std::string("ALTER TABLE ") + chQuote + added.pszTable + chQuote + " ADD COLUMN " + chQuote +
+                         added.pszColumn + chQuote + " " +
+                         (strEngine == "sqlite" ? added.pszSqliteType : added.pszOtherType));
+        ++nAdded;
+    }
+    return nAdded;
+}
+
+void runUpgrade(Context& context)
+{
+    const std::string strEngine = engineOf(context);
+    const std::vector<std::string> statementS =
+        splitStatements(readSchemaFile(context.args.value("sql-dir", context.strSqlDir), strEngine));
+    OstrelDal::connect(context.strConnect);
+    OstrelDal::Connection connection = OstrelDal::connection();
+    const int nAdded = bringSchemaUpToDate(connection.db(), statementS, strEngine);
+    context.out() << "Schema up to date (" << statementS.size() << " statements, " << nAdded
+                  << " column(s) added).\n";
+}
+
+void runInit(Context& context)
+{
+    const std::string strEngine = engineOf(context);
     const std::vector<std::string> statementS =
         splitStatements(readSchemaFile(context.args.value("sql-dir", context.strSqlDir), strEngine));
     const std::string strPlugin = context.args.value("plugin", context.strPlugin);
@@ -170,8 +234,7 @@ void runInit(Context& context)
     OstrelDal::connect(context.strConnect);
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    for (const std::string& strStatement : statementS)
-        db.executeScript(strStatement);
+    bringSchemaUpToDate(db, statementS, strEngine);
 
     db.begin();
     try {
@@ -199,6 +262,11 @@ const std::vector<Command>& schemaCommands()
          "  --plugin PATH   the plug-in's file (default: libOstrelAuthSql.so beside the tool's lib/)\n"
          "  --sql-dir DIR   the folder of sqlite.sql, postgresql.sql and mysql.sql\n",
          0, 0, {{"plugin", "sql-dir"}, {}}, loadNothing, runInit},
+        {"upgrade", "", "upgrade [--sql-dir DIR]",
+         "Brings the schema of a database made by an earlier release up to this one's: creates the\n"
+         "tables and indexes it lacks and adds missing columns, keeping every row. Safe to run again.\n"
+         "  --sql-dir DIR   the folder of sqlite.sql, postgresql.sql and mysql.sql\n",
+         0, 0, {{"sql-dir"}, {}}, loadNothing, runUpgrade},
     };
     return s_commandS;
 }
