@@ -24,11 +24,11 @@ const char* const g_pszDefaultEngine = "mysql";
 
 using OwnedHandles = std::vector<std::unique_ptr<VeskDal::DalDatabase>>;
 
-// The handles of the pool entries, owned here and freed by disconnect; appended to under
-// g_mxDatabase. Never destroyed: at exit the drivers' client libraries may have shut down before
-// this library's globals go, so handles still pooled then are left to the end of the process
-// (they stay reachable, so leak checkers do not count them).
-OwnedHandles& ownedHandles()
+// The handles of the pool entries, owned here and freed by disconnect. Never destroyed: at exit
+// the drivers' client libraries may have shut down before this library's globals go, so handles
+// still pooled then are left to the end of the process (they stay reachable, so leak checkers do
+// not count them).
+OwnedHandles& ownedHandles() CORVEL_REQUIRES(g_mxDatabase)
 {
     static OwnedHandles* pownedS = new OwnedHandles();
     return *pownedS;
@@ -40,7 +40,7 @@ HandleWrapper& handleWrapper()
     return *pwrap;
 }
 
-std::string engineName()
+std::string engineName() CORVEL_REQUIRES(g_mxDatabase)
 {
     auto it = g_map.find("engine");
     return it == g_map.end() ? std::string(g_pszDefaultEngine) : it->second;
@@ -48,7 +48,7 @@ std::string engineName()
 
 // Opens a handle of the engine with g_map and appends it to the pool; a handle that fails to open
 // is freed and the exception goes on unchanged.
-OstrelDB& addHandle(const std::string& strEngine)
+OstrelDB& addHandle(const std::string& strEngine) CORVEL_REQUIRES(g_mxDatabase)
 {
     std::unique_ptr<VeskDal::DalDatabase> pdb(VeskDal::DalDynamic::dalDatabase(strEngine));
     pdb->open(g_map);
@@ -74,6 +74,7 @@ OstrelDB& OstrelDB::operator=(const OstrelDB& other)
 {
     if (this != &other) {
         _pdb = other._pdb;
+        Corvel::MutexLock lock(_mx);
         _nUsageCount.store(other.usageCount(), std::memory_order_release);
     }
     return *this;
@@ -83,13 +84,13 @@ OstrelDB::~OstrelDB() = default;
 
 void OstrelDB::ucInc()
 {
-    Corvel::MutexLock lock(_mx, "OstrelDB::ucInc()");
+    Corvel::MutexLock lock(_mx);
     _nUsageCount.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void OstrelDB::ucDec()
 {
-    Corvel::MutexLock lock(_mx, "OstrelDB::ucDec()");
+    Corvel::MutexLock lock(_mx);
     _nUsageCount.fetch_sub(1, std::memory_order_acq_rel);
 }
 
@@ -149,6 +150,8 @@ void setHandleWrapper(HandleWrapper wrap)
 void connect(const std::string& strConnect)
 {
     disconnect();
+    // Nothing else runs beside connect(); the lock only keeps the rule that the pool changes under it.
+    Corvel::MutexLock lock(g_mxDatabase);
     g_map.clear();
     VeskDal::DalDatabase::connectStringToMap(g_map, strConnect, VeskDal::DalDatabase::csMerge);
     auto itDatabase = g_map.find("database");
@@ -165,7 +168,7 @@ void connect(const std::string& strConnect)
 
 Connection connection()
 {
-    Corvel::MutexLock lock(g_mxDatabase, "OstrelDal::connection()");
+    Corvel::MutexLock lock(g_mxDatabase);
     for (OstrelDB& entry : g_databaseS) {
         if (!entry.inUse()) {
             return Connection(&entry);
@@ -179,6 +182,7 @@ Connection connection()
 
 void disconnect()
 {
+    Corvel::MutexLock lock(g_mxDatabase);  // as in connect()
     // Freeing a handle that a Connection still uses would leave it pointing at freed memory.
     int nInUse = 0;
     for (const OstrelDB& entry : g_databaseS) {

@@ -25,23 +25,23 @@ public:
     OstrelDB& operator=(const OstrelDB& other);
     virtual ~OstrelDB();
 
-    // Whether a Connection holds this entry. Read without the entry's lock: a stale answer at worst
-    // makes the pool open one more handle.
-    bool inUse() const { return _nUsageCount.load(std::memory_order_acquire) != 0; }
-    // The number of live Connection objects on this entry.
-    int usageCount() const { return _nUsageCount.load(std::memory_order_acquire); }
+    // Whether a Connection holds this entry. Read without the entry's lock (the count is atomic): a
+    // stale answer at worst makes the pool open one more handle.
+    bool inUse() const CORVEL_NO_THREAD_SAFETY_ANALYSIS { return _nUsageCount.load(std::memory_order_acquire) != 0; }
+    // The number of live Connection objects on this entry; read as inUse() reads it.
+    int usageCount() const CORVEL_NO_THREAD_SAFETY_ANALYSIS { return _nUsageCount.load(std::memory_order_acquire); }
     // The handle (not owned).
     VeskDal::DalDatabase* database() const { return _pdb; }
 
 protected:
     friend class Connection;
-    void ucInc();
-    void ucDec();
+    void ucInc() CORVEL_EXCLUDES(_mx);
+    void ucDec() CORVEL_EXCLUDES(_mx);
 
     VeskDal::DalDatabase* _pdb;  // not owned
     // Changed under _mx; atomic because inUse() reads it without the lock from other threads.
-    std::atomic<int> _nUsageCount;
-    Corvel::Mutex _mx;  // guards changes of _nUsageCount
+    std::atomic<int> _nUsageCount CORVEL_GUARDED_BY(_mx);
+    Corvel::Mutex _mx;
 };
 
 // The pool, in creation order. A list, so entries keep their address while the pool grows.
@@ -90,11 +90,11 @@ OSTRELDAL_API void disconnect();
 OSTRELDAL_API const VeskDal::SqlSchema& schema();
 
 // Module state, exposed for diagnostics. g_databaseS and g_map change only in connect, connection
-// (under g_mxDatabase) and disconnect.
+// and disconnect, each under g_mxDatabase (which also serialises connection()).
+extern OSTRELDAL_API Corvel::Mutex g_mxDatabase;
 extern OSTRELDAL_API VeskDal::SqlSchema g_schema;
-extern OSTRELDAL_API OstrelDBList g_databaseS;
-extern OSTRELDAL_API Corvel::Mutex g_mxDatabase;  // serialises connection()
-extern OSTRELDAL_API VeskDal::DalDatabase::ConnectionParameterMap g_map;
+extern OSTRELDAL_API OstrelDBList g_databaseS CORVEL_GUARDED_BY(g_mxDatabase);
+extern OSTRELDAL_API VeskDal::DalDatabase::ConnectionParameterMap g_map CORVEL_GUARDED_BY(g_mxDatabase);
 
 } // namespace OstrelDal
 

@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <iostream>
-#include <mutex>
 
 #include "Corvel/EventLogger.h"
+#include "Corvel/Mutex.h"
 
 namespace OstrelDal {
 
@@ -14,7 +14,7 @@ std::atomic<int> g_nEchoMode{echoStdout};
 
 // Keeps each line whole when several threads trace at once (each line is also one write, so the
 // pool's own line cannot split it either).
-std::mutex g_mxStdout;
+Corvel::Mutex g_mxStdout;
 
 } // namespace
 
@@ -32,7 +32,7 @@ void trace(const std::string& strLine)
 {
     switch (statementEcho()) {
     case echoStdout: {
-        std::lock_guard<std::mutex> lock(g_mxStdout);
+        Corvel::MutexLock lock(g_mxStdout);
         std::cout << (strLine + "\n") << std::flush;
         break;
     }

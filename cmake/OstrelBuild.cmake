@@ -5,6 +5,10 @@ set_property(GLOBAL PROPERTY OSTREL_LIBRARIES "")
 
 function(ostrel_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  # clang also checks the locking that the code declares (Corvel/ThreadSafety.h).
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wthread-safety>)
+  endif()
 endfunction()
 
 # ostrel_add_library(NAME

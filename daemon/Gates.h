@@ -3,60 +3,76 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "Corvel/Mutex.h"
 
 namespace Ostreld {
 
 // Many readers or one writer, with the writer first: once a writer waits, new readers wait behind
-// it, so a steady stream of requests cannot hold a reload off for ever.
-class ReloadGate {
+// it, so a steady stream of requests cannot hold a reload off for ever. A capability of its own,
+// so that what needs the registries unchanged says so (CORVEL_REQUIRES_SHARED) and is checked.
+class CORVEL_CAPABILITY("reload gate") ReloadGate {
 public:
-    void lockShared()
+    void lockShared() CORVEL_ACQUIRE_SHARED()
     {
-        std::unique_lock<std::mutex> lock(_mx);
-        _cv.wait(lock, [this] { return _nWritersWaiting == 0 && !_bWriting; });
+        Corvel::MutexLock lock(_mx);
+        while (_nWritersWaiting != 0 || _bWriting)
+            _cv.wait(_mx);
         ++_nReaders;
     }
-    void unlockShared()
+    void unlockShared() CORVEL_RELEASE_SHARED()
     {
-        std::lock_guard<std::mutex> lock(_mx);
-        if (--_nReaders == 0) _cv.notify_all();
+        Corvel::MutexLock lock(_mx);
+        if (--_nReaders == 0) _cv.notifyAll();
     }
-    void lock()
+    void lock() CORVEL_ACQUIRE()
     {
-        std::unique_lock<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         ++_nWritersWaiting;
-        _cv.wait(lock, [this] { return _nReaders == 0 && !_bWriting; });
+        while (_nReaders != 0 || _bWriting)
+            _cv.wait(_mx);
         --_nWritersWaiting;
         _bWriting = true;
     }
-    void unlock()
+    void unlock() CORVEL_RELEASE()
     {
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         _bWriting = false;
-        _cv.notify_all();
+        _cv.notifyAll();
     }
 
 private:
-    std::mutex _mx;  // guards the three counts below
-    std::condition_variable _cv;
-    int _nReaders = 0;
-    int _nWritersWaiting = 0;
-    bool _bWriting = false;
+    Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cv;
+    int _nReaders CORVEL_GUARDED_BY(_mx) = 0;
+    int _nWritersWaiting CORVEL_GUARDED_BY(_mx) = 0;
+    bool _bWriting CORVEL_GUARDED_BY(_mx) = false;
 };
 
-class SharedGateLock {
+// Holds the gate shared for the life of a scope: the registries stay as they are meanwhile.
+class CORVEL_SCOPED_CAPABILITY SharedGateLock {
 public:
-    explicit SharedGateLock(ReloadGate& gate) : _gate(gate) { _gate.lockShared(); }
-    ~SharedGateLock() { _gate.unlockShared(); }
+    explicit SharedGateLock(ReloadGate& gate) CORVEL_ACQUIRE_SHARED(gate) : _gate(gate) { _gate.lockShared(); }
+    ~SharedGateLock() CORVEL_RELEASE() { _gate.unlockShared(); }
     SharedGateLock(const SharedGateLock&) = delete;
     SharedGateLock& operator=(const SharedGateLock&) = delete;
+
+private:
+    ReloadGate& _gate;
+};
+
+// Holds the gate alone for the life of a scope: no request reads the registries meanwhile.
+class CORVEL_SCOPED_CAPABILITY GateLock {
+public:
+    explicit GateLock(ReloadGate& gate) CORVEL_ACQUIRE(gate) : _gate(gate) { _gate.lock(); }
+    ~GateLock() CORVEL_RELEASE() { _gate.unlock(); }
+    GateLock(const GateLock&) = delete;
+    GateLock& operator=(const GateLock&) = delete;
 
 private:
     ReloadGate& _gate;
@@ -69,21 +85,22 @@ public:
     explicit Slots(int nSlots) : _nFree(nSlots > 0 ? nSlots : 1) {}
     void acquire()
     {
-        std::unique_lock<std::mutex> lock(_mx);
-        _cv.wait(lock, [this] { return _nFree > 0; });
+        Corvel::MutexLock lock(_mx);
+        while (_nFree <= 0)
+            _cv.wait(_mx);
         --_nFree;
     }
     void release()
     {
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         ++_nFree;
-        _cv.notify_one();
+        _cv.notifyOne();
     }
 
 private:
-    std::mutex _mx;  // guards _nFree
-    std::condition_variable _cv;
-    int _nFree;
+    Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cv;
+    int _nFree CORVEL_GUARDED_BY(_mx);
 };
 
 // Slots shared fairly between peers: when several wait, the next free slot goes to the peer whose
@@ -97,7 +114,7 @@ public:
     explicit FairSlots(int nSlots) : _nFree(nSlots > 0 ? nSlots : 1) {}
     void acquire(const std::string& strPeer)
     {
-        std::unique_lock<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         if (_nFree > 0 && _turnS.empty()) {
             --_nFree;
             return;
@@ -110,22 +127,23 @@ public:
         }
         waiterS.push_back(&waiter);
         grantLocked();
-        waiter.cv.wait(lock, [&] { return waiter.bGranted; });
+        while (!waiter.bGranted)
+            waiter.cv.wait(_mx);
     }
     void release()
     {
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         ++_nFree;
         grantLocked();
     }
 
 private:
     struct Waiter {
-        bool bGranted = false;
-        std::condition_variable cv;
+        bool bGranted = false;  // guarded by the FairSlots' _mx
+        Corvel::ConditionVariable cv;
     };
 
-    void grantLocked()
+    void grantLocked() CORVEL_REQUIRES(_mx)
     {
         while (_nFree > 0 && !_turnS.empty()) {
             const std::string strPeer = _turnS.front();
@@ -140,15 +158,16 @@ private:
                 _turnS.push_back(strPeer);  // its next waiter comes after every other peer's
             --_nFree;
             pwaiter->bGranted = true;
-            pwaiter->cv.notify_one();
+            pwaiter->cv.notifyOne();
         }
     }
 
-    std::mutex _mx;  // guards everything below
-    int _nFree;
-    std::deque<std::string> _turnS;  // peers with waiters, in the order served
-    size_t _nFresh = 0;              // how many at the front of _turnS have not been served since they came
-    std::map<std::string, std::deque<Waiter*>> _waiterS;  // each peer's waiters, oldest first
+    Corvel::Mutex _mx;
+    int _nFree CORVEL_GUARDED_BY(_mx);
+    std::deque<std::string> _turnS CORVEL_GUARDED_BY(_mx);  // peers with waiters, in the order served
+    // How many at the front of _turnS have not been served since they came.
+    size_t _nFresh CORVEL_GUARDED_BY(_mx) = 0;
+    std::map<std::string, std::deque<Waiter*>> _waiterS CORVEL_GUARDED_BY(_mx);  // each peer's waiters, oldest first
 };
 
 class SlotHold {
@@ -189,7 +208,7 @@ public:
     std::chrono::milliseconds delayFor(const std::string& strPeer)
     {
         const auto tNow = std::chrono::steady_clock::now();
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         auto it = _peerS.find(strPeer);
         if (it == _peerS.end()) return std::chrono::milliseconds(0);
         Entry& entry = it->second;
@@ -207,7 +226,7 @@ public:
     void failed(const std::string& strPeer)
     {
         const auto tNow = std::chrono::steady_clock::now();
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         if (_peerS.size() >= nMaxPeers) forgetOldestHalf();
         Entry& entry = _peerS[strPeer];
         if (tNow - entry.tLast > forgetAfter()) entry.nFailures = 0;
@@ -234,7 +253,7 @@ private:
         return std::chrono::milliseconds(nMs < _nMaxMs ? nMs : _nMaxMs);
     }
     // Bounded whatever the number of addresses: the least recently failing half goes.
-    void forgetOldestHalf()
+    void forgetOldestHalf() CORVEL_REQUIRES(_mx)
     {
         std::vector<std::chrono::steady_clock::time_point> timeS;
         timeS.reserve(_peerS.size());
@@ -247,8 +266,8 @@ private:
     }
 
     const long _nMaxMs;
-    std::mutex _mx;  // guards _peerS
-    std::map<std::string, Entry> _peerS;
+    Corvel::Mutex _mx;
+    std::map<std::string, Entry> _peerS CORVEL_GUARDED_BY(_mx);
 };
 
 // What a request may make the parser build: each request's elements are bounded, and so are those
@@ -265,13 +284,10 @@ public:
     bool acquire(const std::string& strPeer, size_t nElements, std::chrono::milliseconds tWait)
     {
         if (nElements <= nSmall) return true;
-        std::unique_lock<std::mutex> lock(_mx);
-        auto bRoom = [&] {
-            auto it = _heldS.find(strPeer);
-            size_t nHeld = it == _heldS.end() ? 0 : it->second;
-            return _nFree >= nElements && (nHeld == 0 || nHeld + nElements <= _nAtOnce / 4);
-        };
-        if (!_cv.wait_for(lock, tWait, bRoom)) return false;
+        const auto tDeadline = std::chrono::steady_clock::now() + tWait;
+        Corvel::MutexLock lock(_mx);
+        while (!roomFor(strPeer, nElements))
+            if (!_cv.waitUntil(_mx, tDeadline) && !roomFor(strPeer, nElements)) return false;
         _nFree -= nElements;
         _heldS[strPeer] += nElements;
         return true;
@@ -279,20 +295,27 @@ public:
     void release(const std::string& strPeer, size_t nElements)
     {
         if (nElements <= nSmall) return;
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         _nFree += nElements;
         auto it = _heldS.find(strPeer);
         if (it != _heldS.end() && (it->second -= nElements) == 0) _heldS.erase(it);
-        _cv.notify_all();
+        _cv.notifyAll();
     }
 
 private:
+    bool roomFor(const std::string& strPeer, size_t nElements) const CORVEL_REQUIRES(_mx)
+    {
+        auto it = _heldS.find(strPeer);
+        size_t nHeld = it == _heldS.end() ? 0 : it->second;
+        return _nFree >= nElements && (nHeld == 0 || nHeld + nElements <= _nAtOnce / 4);
+    }
+
     const size_t _nPerRequest;
     const size_t _nAtOnce;
-    std::mutex _mx;  // guards the two below
-    std::condition_variable _cv;
-    size_t _nFree;
-    std::map<std::string, size_t> _heldS;  // what each peer holds now
+    Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cv;
+    size_t _nFree CORVEL_GUARDED_BY(_mx);
+    std::map<std::string, size_t> _heldS CORVEL_GUARDED_BY(_mx);  // what each peer holds now
 };
 
 } // namespace Ostreld

@@ -4,7 +4,6 @@
 #include <ctime>
 #include <iostream>
 #include <iterator>
-#include <mutex>
 #include <sstream>
 #include <sys/time.h>
 
@@ -107,10 +106,11 @@ Semaphore::Semaphore(unsigned int uInitial) : _uCount(uInitial) {}
 
 bool Semaphore::wait(long nMilliseconds)
 {
-    std::unique_lock<std::mutex> lock(_mx);
     if (nMilliseconds < 0) nMilliseconds = 0;
-    if (!_cv.wait_for(lock, std::chrono::milliseconds(nMilliseconds), [this] { return _uCount > 0; }))
-        return false;
+    const auto tDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
+    MutexLock lock(_mx);
+    while (_uCount == 0)
+        if (!_cv.waitUntil(_mx, tDeadline) && _uCount == 0) return false;
     --_uCount;
     return true;
 }
@@ -118,18 +118,18 @@ bool Semaphore::wait(long nMilliseconds)
 void Semaphore::signal(bool bAll)
 {
     {
-        std::lock_guard<std::mutex> lock(_mx);
+        MutexLock lock(_mx);
         ++_uCount;
     }
     if (bAll)
-        _cv.notify_all();
+        _cv.notifyAll();
     else
-        _cv.notify_one();
+        _cv.notifyOne();
 }
 
 void Semaphore::reset()
 {
-    std::lock_guard<std::mutex> lock(_mx);
+    MutexLock lock(_mx);
     _uCount = 0;
 }
 
@@ -137,10 +137,10 @@ void Semaphore::reset()
 
 namespace {
 
-// Guards g_sink and the writing of lines, so that concurrent events never mix.
-std::mutex g_mxLog;
-EventLogger::Sink g_sink;
-EventLogger::Level g_level = EventLogger::levelInfo;
+// Also serialises the writing of lines, so that concurrent events never mix.
+Mutex g_mxLog;
+EventLogger::Sink g_sink CORVEL_GUARDED_BY(g_mxLog);
+EventLogger::Level g_level CORVEL_GUARDED_BY(g_mxLog) = EventLogger::levelInfo;
 
 const char* levelName(EventLogger::Level level)
 {
@@ -183,19 +183,19 @@ void EventLogger::logDebug(const std::string& strText, int nLayer) { log(levelDe
 
 void EventLogger::setLevel(Level level)
 {
-    std::lock_guard<std::mutex> lock(g_mxLog);
+    MutexLock lock(g_mxLog);
     g_level = level;
 }
 
 EventLogger::Level EventLogger::level()
 {
-    std::lock_guard<std::mutex> lock(g_mxLog);
+    MutexLock lock(g_mxLog);
     return g_level;
 }
 
 void EventLogger::setSink(Sink sink)
 {
-    std::lock_guard<std::mutex> lock(g_mxLog);
+    MutexLock lock(g_mxLog);
     g_sink = std::move(sink);
 }
 
@@ -223,7 +223,7 @@ void EventLogger::log(Level level, const std::string& strText, int nLayer)
         else
             strLine += c;
     }
-    std::lock_guard<std::mutex> lock(g_mxLog);
+    MutexLock lock(g_mxLog);
     if (level > g_level) return;
     if (g_sink) {
         g_sink(strLine);
@@ -244,7 +244,7 @@ bool LogThrottle::admit(const std::string& strSource, std::string& strSummary)
 {
     const auto tNow = std::chrono::steady_clock::now();
     const auto tWindow = std::chrono::seconds(nWindowSeconds);
-    std::lock_guard<std::mutex> lock(_mx);
+    MutexLock lock(_mx);
     if (_sourceS.size() >= nMaxSources) forgetOldestHalf();
     if (_all.nCount == 0 || tNow - _all.tStart >= tWindow) {
         if (_all.nSuppressed > 0) strSummary = summary("all sources together", _all.nSuppressed);
@@ -272,7 +272,7 @@ std::vector<std::string> LogThrottle::flush()
     const auto tNow = std::chrono::steady_clock::now();
     const auto tWindow = std::chrono::seconds(nWindowSeconds);
     std::vector<std::string> summaryS;
-    std::lock_guard<std::mutex> lock(_mx);
+    MutexLock lock(_mx);
     for (auto it = _sourceS.begin(); it != _sourceS.end();) {
         if (tNow - it->second.tStart < tWindow) {
             ++it;

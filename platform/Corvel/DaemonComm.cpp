@@ -15,6 +15,7 @@
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
 #include "Corvel/Framing.h"
+#include "Corvel/Mutex.h"
 #include "Corvel/Net.h"
 #include "Corvel/Stream.h"
 
@@ -45,13 +46,13 @@ struct Link {
     std::atomic<bool> bBroken{false};     // the connection failed; strBrokenReason says why
     std::atomic<uint32_t> uAwaitedId{0};  // identifier of the last request sent, until answered
 
-    std::mutex mxSend;  // serialises writes to fd
+    Mutex mxSend;  // serialises writes to fd
     // When the last frame went out; atomic so that the receive thread never
     // waits for a sender to learn it.
     std::atomic<int64_t> nLastSendMs{0};
 
-    std::mutex mxReason;  // guards strBrokenReason
-    std::string strBrokenReason;
+    Mutex mxReason;
+    std::string strBrokenReason CORVEL_GUARDED_BY(mxReason);
 
     ~Link()
     {
@@ -65,7 +66,7 @@ struct Link {
     void breakWith(const std::string& strReason)
     {
         {
-            std::lock_guard<std::mutex> lock(mxReason);
+            MutexLock lock(mxReason);
             if (bBroken) return;
             strBrokenReason = strReason;
             bBroken = true;
@@ -77,13 +78,14 @@ struct Link {
 
     std::string brokenReason()
     {
-        std::lock_guard<std::mutex> lock(mxReason);
+        MutexLock lock(mxReason);
         return strBrokenReason;
     }
 
     // Writes one frame; on failure the link is broken (a partial frame leaves the
-    // stream unusable) and the reason returned. Caller holds mxSend.
+    // stream unusable) and the reason returned.
     bool writeFrame(FrameKind kind, uint32_t uId, const std::string& strPayload, std::string& strWhy)
+        CORVEL_REQUIRES(mxSend)
     {
         std::string strHeader = encodeHeader(kind, uId, uint32_t(strPayload.size()));
         iovec aVector[2] = {{const_cast<char*>(strHeader.data()), strHeader.size()},
@@ -136,8 +138,9 @@ struct Link {
     // waiting for it here would stop us reading.
     void keepAlive()
     {
-        std::unique_lock<std::mutex> lock(mxSend, std::try_to_lock);
-        if (!lock.owns_lock() || net::nowMs() - nLastSendMs < timing.nKeepAliveMs) return;
+        if (!mxSend.tryLock()) return;
+        MutexLock lock(mxSend, AdoptLock());
+        if (net::nowMs() - nLastSendMs < timing.nKeepAliveMs) return;
         std::string strWhy;
         writeFrame(kindPing, 0, std::string(), strWhy);
     }
@@ -222,16 +225,16 @@ struct Link {
 struct DaemonComm::Impl {
     Callback callback;
 
-    mutable std::mutex mx;  // guards everything below
-    std::string strService;
-    std::vector<net::Endpoint> endpointS;
-    net::ServiceName name;
-    bool bLocated = false;
-    DaemonCommTiming timing;
-    bool bOwnTls = false;  // tls below applies; otherwise the process default
-    DaemonCommTls tls;
-    std::shared_ptr<Link> plink;
-    std::thread receiver;
+    mutable Mutex mx;
+    std::string strService CORVEL_GUARDED_BY(mx);
+    std::vector<net::Endpoint> endpointS CORVEL_GUARDED_BY(mx);
+    net::ServiceName name CORVEL_GUARDED_BY(mx);
+    bool bLocated CORVEL_GUARDED_BY(mx) = false;
+    DaemonCommTiming timing CORVEL_GUARDED_BY(mx);
+    bool bOwnTls CORVEL_GUARDED_BY(mx) = false;  // tls below applies; otherwise the process default
+    DaemonCommTls tls CORVEL_GUARDED_BY(mx);
+    std::shared_ptr<Link> plink CORVEL_GUARDED_BY(mx);
+    std::thread receiver CORVEL_GUARDED_BY(mx);
 
     std::atomic<uint32_t> uLastId{0};
 
@@ -245,7 +248,7 @@ struct DaemonComm::Impl {
 
     std::shared_ptr<Link> link() const
     {
-        std::lock_guard<std::mutex> lock(mx);
+        MutexLock lock(mx);
         return plink;
     }
 };
@@ -255,14 +258,14 @@ namespace {
 // Every link of the process, so that the receive threads are stopped when the process exits: a
 // library's statics are destroyed after the program's exit handlers, and a receive thread still
 // running then would work on what is being torn down (and keep what TLS holds for it).
-std::mutex g_mxLinks;  // guards g_linkS
-std::set<DaemonComm*> g_linkS;
+Mutex g_mxLinks;
+std::set<DaemonComm*> g_linkS CORVEL_GUARDED_BY(g_mxLinks);
 
 void disconnectAllAtExit()
 {
     std::set<DaemonComm*> linkS;
     {
-        std::lock_guard<std::mutex> lock(g_mxLinks);
+        MutexLock lock(g_mxLinks);
         linkS = g_linkS;
     }
     for (DaemonComm* pcomm : linkS)
@@ -278,13 +281,13 @@ void registerLink(DaemonComm* pcomm)
         net::tls::initialize();
         std::atexit(disconnectAllAtExit);
     });
-    std::lock_guard<std::mutex> lock(g_mxLinks);
+    MutexLock lock(g_mxLinks);
     g_linkS.insert(pcomm);
 }
 
 void unregisterLink(DaemonComm* pcomm)
 {
-    std::lock_guard<std::mutex> lock(g_mxLinks);
+    MutexLock lock(g_mxLinks);
     g_linkS.erase(pcomm);
 }
 
@@ -323,7 +326,7 @@ void DaemonComm::locateService(std::string& strScratch1, std::string& strScratch
     strScratch1 = name.bUnix ? "unix" : name.bTls ? "tls" : "tcp";
     strScratch2 = endpointS.front().strText;
     nScratch = name.bUnix ? 0 : name.nPort;
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     _pimpl->strService = strService;
     _pimpl->name = name;
     _pimpl->endpointS = std::move(endpointS);
@@ -338,7 +341,7 @@ void DaemonComm::connect()
     DaemonCommTiming timing;
     DaemonCommTls tls;
     {
-        std::lock_guard<std::mutex> lock(_pimpl->mx);
+        MutexLock lock(_pimpl->mx);
         if (!_pimpl->bLocated) fail(__LINE__, "connect() called before the service was located");
         endpointS = _pimpl->endpointS;
         strService = _pimpl->strService;
@@ -363,7 +366,7 @@ void DaemonComm::connect()
     plink->fd = plink->pstream->fd();
     plink->bProtected = plink->pstream->isTls() || net::isLocalPeer(plink->fd);
     plink->nLastSendMs = net::nowMs();
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     try {
         _pimpl->receiver = std::thread([plink] { plink->receive(); });
     } catch (const std::system_error& e) {
@@ -377,7 +380,7 @@ void DaemonComm::disconnect()
     std::shared_ptr<Link> plink;
     std::thread receiver;
     {
-        std::lock_guard<std::mutex> lock(_pimpl->mx);
+        MutexLock lock(_pimpl->mx);
         plink = std::move(_pimpl->plink);
         receiver = std::move(_pimpl->receiver);
         _pimpl->plink.reset();
@@ -404,7 +407,7 @@ void DaemonComm::send(const std::string& strMessage)
     if (strMessage.size() > nFRM_MaxPayload)
         fail(__LINE__, "Message of " + std::to_string(strMessage.size()) + " bytes for '" + plink->strTarget +
                            "' is over the bound of " + std::to_string(nFRM_MaxPayload) + " bytes");
-    std::lock_guard<std::mutex> lock(plink->mxSend);
+    MutexLock lock(plink->mxSend);
     if (plink->bStopping) fail(__LINE__, "Not connected to any service");
     if (plink->bBroken) fail(__LINE__, plink->brokenReason());
     uint32_t uId = _pimpl->nextId();
@@ -422,43 +425,43 @@ bool DaemonComm::isConnected() const
 
 std::string DaemonComm::target() const
 {
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     return _pimpl->strService;
 }
 
 void DaemonComm::setTiming(const DaemonCommTiming& timing)
 {
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     _pimpl->timing = timing;
 }
 
 DaemonCommTiming DaemonComm::timing() const
 {
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     return _pimpl->timing;
 }
 
 namespace {
-std::mutex g_mxDefaultTls;  // guards g_defaultTls
-DaemonCommTls g_defaultTls;
+Mutex g_mxDefaultTls;
+DaemonCommTls g_defaultTls CORVEL_GUARDED_BY(g_mxDefaultTls);
 } // namespace
 
 void DaemonComm::setTls(const DaemonCommTls& tls)
 {
-    std::lock_guard<std::mutex> lock(_pimpl->mx);
+    MutexLock lock(_pimpl->mx);
     _pimpl->tls = tls;
     _pimpl->bOwnTls = true;
 }
 
 void DaemonComm::setDefaultTls(const DaemonCommTls& tls)
 {
-    std::lock_guard<std::mutex> lock(g_mxDefaultTls);
+    MutexLock lock(g_mxDefaultTls);
     g_defaultTls = tls;
 }
 
 DaemonCommTls DaemonComm::defaultTls()
 {
-    std::lock_guard<std::mutex> lock(g_mxDefaultTls);
+    MutexLock lock(g_mxDefaultTls);
     return g_defaultTls;
 }
 

@@ -105,7 +105,7 @@ ConnectionContext::ConnectionContext(uint64_t uId, int fd, const std::string& st
 void ConnectionContext::secure(std::unique_ptr<net::Stream> pstream)
 {
     std::string strSubject = pstream->peerSubject();
-    std::lock_guard<std::mutex> lock(_mxSend);
+    MutexLock lock(_mxSend);
     _pstream->release();  // the TLS stream owns the socket now
     _pstream = std::move(pstream);
     _strTlsSubject = strSubject;
@@ -135,7 +135,7 @@ void ConnectionContext::close()
     _bCloseRequested = true;
     // Wakes the connection's thread when it waits for the next request; only the
     // reading side, so that a reply being made can still go out.
-    std::lock_guard<std::mutex> lock(_mxSend);
+    MutexLock lock(_mxSend);
     if (_fd >= 0) _pstream->shutdown(SHUT_RD);
 }
 
@@ -151,7 +151,7 @@ bool ConnectionContext::sendFrame(unsigned char nKind, uint32_t uRequestId, cons
                         {const_cast<char*>(strPayload.data()), strPayload.size()}};
     std::string strWhy;
     {
-        std::lock_guard<std::mutex> lock(_mxSend);
+        MutexLock lock(_mxSend);
         if (_fd < 0 || !_bOpen) return false;
         if (_bAwaitingTls) return false;  // nothing goes out in clear on a TLS listener
         if (_pstream->writeAll(aVector, 2, _nSendMs, strWhy)) return true;
@@ -165,7 +165,7 @@ bool ConnectionContext::sendFrame(unsigned char nKind, uint32_t uRequestId, cons
 
 void ConnectionContext::shutdownSocket()
 {
-    std::lock_guard<std::mutex> lock(_mxSend);
+    MutexLock lock(_mxSend);
     if (_fd >= 0) _pstream->shutdown(SHUT_RDWR);
 }
 
@@ -174,7 +174,7 @@ void ConnectionContext::closeSocket()
     // Shutting down first makes a writer blocked on a full socket give up and
     // release the lock.
     shutdownSocket();
-    std::lock_guard<std::mutex> lock(_mxSend);
+    MutexLock lock(_mxSend);
     _bOpen = false;
     _pstream->close();
     _fd = -1;
@@ -233,14 +233,14 @@ DaemonServer::~DaemonServer()
 
 void DaemonServer::setCloseHandler(CloseHandler closeHandler)
 {
-    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    MutexLock lock(_mxLifecycle);
     if (_bRunning) fail(__LINE__, "setCloseHandler() called on a running server");
     _closeHandler = std::move(closeHandler);
 }
 
 void DaemonServer::listen(const std::string& strAddress)
 {
-    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    MutexLock lock(_mxLifecycle);
     if (_bRunning) fail(__LINE__, "listen() called on a running server");
     net::ServiceName name = net::parseServiceName(strAddress, true);
     std::vector<net::Endpoint> endpointS = net::resolve(name, true);
@@ -322,7 +322,7 @@ std::vector<std::string> DaemonServer::addresses() const
 
 void DaemonServer::start()
 {
-    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    MutexLock lock(_mxLifecycle);
     if (_bRunning) fail(__LINE__, "The server is running already");
     if (_listenerS.empty()) fail(__LINE__, "The server listens on no address");
     for (const auto& plistener : _listenerS)
@@ -360,13 +360,13 @@ bool DaemonServer::waitForStopRequest(long nMilliseconds)
 void DaemonServer::stop()
 {
     if (t_pServing == this) fail(__LINE__, "stop() called from a connection handler; use requestStop()");
-    std::lock_guard<std::mutex> lock(_mxLifecycle);
+    MutexLock lock(_mxLifecycle);
     if (!_bRunning) return;
     requestStop();
     if (_acceptor.joinable()) _acceptor.join();
     std::vector<std::shared_ptr<Connection>> connectionS;
     {
-        std::lock_guard<std::mutex> lockConnections(_mxConnections);
+        MutexLock lockConnections(_mxConnections);
         connectionS.swap(_connectionS);
     }
     // Each connection thread sees the stop request once its handler (if any)
@@ -397,7 +397,7 @@ bool DaemonServer::isRunning() const
 std::vector<std::shared_ptr<ConnectionContext>> DaemonServer::connections() const
 {
     std::vector<std::shared_ptr<ConnectionContext>> contextS;
-    std::lock_guard<std::mutex> lock(_mxConnections);
+    MutexLock lock(_mxConnections);
     for (const auto& pconnection : _connectionS)
         if (!pconnection->bDone && pconnection->pcontext->isOpen()) contextS.push_back(pconnection->pcontext);
     return contextS;
@@ -436,7 +436,7 @@ void DaemonServer::acceptLoop()
         if (pfdS.back().revents) return;
         for (size_t i = 0; i + 1 < pfdS.size(); ++i)
             if (pfdS[i].revents) accept(*_listenerS[i]);
-        std::lock_guard<std::mutex> lock(_mxConnections);
+        MutexLock lock(_mxConnections);
         reapLocked();
     }
 }
@@ -473,7 +473,7 @@ void DaemonServer::accept(const Listener& listener)
                 pvictim->shutdownSocket();
         }
     } shutDownAfter{victimS};
-    std::lock_guard<std::mutex> lock(_mxConnections);
+    MutexLock lock(_mxConnections);
     reapLocked();
     if (!makeRoomLocked(strPeerKey, strPeer, victimS)) {
         ::close(fd);
@@ -490,6 +490,7 @@ void DaemonServer::accept(const Listener& listener)
     pconnection->pcontext->_strPeerGroup = strPeerKey;
     if (listener.bTls) {
         pconnection->ptlsContext = tlsContext();
+        MutexLock lockSend(pconnection->pcontext->_mxSend);  // nobody else sees the context yet; costs nothing
         pconnection->pcontext->_bAwaitingTls = true;
     }
     try {
@@ -510,7 +511,8 @@ bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::stri
     // limits are reached, one of them gives way: of the peer that holds the most such
     // connections, the one that has waited longest for a request. One whose request is being
     // answered (a login in progress) never does.
-    auto evictOne = [&](bool bSamePeer) {
+    // The list is handed in, not captured: the analysis sees it read under the lock at each call.
+    auto evictOne = [&](const std::vector<std::shared_ptr<Connection>>& connectionS, bool bSamePeer) {
         auto evictable = [&](const std::shared_ptr<Connection>& pconnection) {
             const ConnectionContext& context = *pconnection->pcontext;
             return !pconnection->bDone && !pconnection->bEvicted && !context._bLoggedIn && !context._bInRequest &&
@@ -518,13 +520,13 @@ bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::stri
         };
         std::map<std::string, size_t> countS;
         std::string strTarget;
-        for (const auto& pconnection : _connectionS) {
+        for (const auto& pconnection : connectionS) {
             if (!evictable(pconnection)) continue;
             size_t n = ++countS[pconnection->strPeerKey];
             if (strTarget.empty() || n > countS[strTarget]) strTarget = pconnection->strPeerKey;
         }
         std::shared_ptr<Connection> pvictim;
-        for (const auto& pconnection : _connectionS) {
+        for (const auto& pconnection : connectionS) {
             if (!evictable(pconnection) || pconnection->strPeerKey != strTarget) continue;
             if (!pvictim || pconnection->pcontext->_nLastRequestMs < pvictim->pcontext->_nLastRequestMs)
                 pvictim = pconnection;
@@ -544,10 +546,10 @@ bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::stri
         if (pconnection->strPeerKey == strPeerKey) ++nFromPeer;
     }
     if (nFromPeer >= _options.nMaxPerPeer) {
-        if (!evictOne(true)) return false;
+        if (!evictOne(_connectionS, true)) return false;
         --nLive;
     }
-    return nLive < _options.nMaxConnections || evictOne(false);
+    return nLive < _options.nMaxConnections || evictOne(_connectionS, false);
 }
 
 void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
@@ -574,14 +576,14 @@ void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
 
 std::shared_ptr<void> DaemonServer::tlsContext() const
 {
-    std::lock_guard<std::mutex> lock(_mxTls);
+    MutexLock lock(_mxTls);
     return _ptlsContext;
 }
 
 void DaemonServer::setTls(const DaemonServerTls& tls)
 {
     std::shared_ptr<void> pctx = net::tls::makeServerContext(tls);
-    std::lock_guard<std::mutex> lock(_mxTls);
+    MutexLock lock(_mxTls);
     _ptlsContext = std::move(pctx);
 }
 
@@ -593,7 +595,7 @@ bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
     if (_options.nIdleMs > 0 && _options.nIdleMs < nLimitMs) nLimitMs = _options.nIdleMs;
     std::string strWhy;
     std::unique_ptr<net::Stream> pstream = net::tls::accept(
-        context._fd, static_cast<SSL_CTX*>(ptlsContext), net::nowMs() + nLimitMs, _fdStopRead, strWhy);
+        context.ownFd(), static_cast<SSL_CTX*>(ptlsContext), net::nowMs() + nLimitMs, _fdStopRead, strWhy);
     if (!pstream) {
         if (strWhy != "stopping")
             logger().logWarning("Closed connection from " + context.peer() + ": " + strWhy, layerService);
@@ -601,7 +603,7 @@ bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
     }
     context.secure(std::move(pstream));
     {
-        std::lock_guard<std::mutex> lock(context._mxSend);
+        MutexLock lock(context._mxSend);
         context._bAwaitingTls = false;
     }
     logger().logDebug("TLS with " + context.peer() +
@@ -613,7 +615,7 @@ bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
 void DaemonServer::serveFrames(ConnectionContext& context)
 {
     const std::string& strPeer = context.peer();
-    const int fd = context._fd;  // closed only by this thread, after we return
+    const int fd = context.ownFd();  // closed only by this thread, after we return
     FrameReader reader(_options.nMaxRequest);
     std::vector<char> buffer(65536);
     int64_t nLastActivityMs = net::nowMs();
@@ -636,7 +638,7 @@ void DaemonServer::serveFrames(ConnectionContext& context)
             nWait = nFrameStartMs + _options.nFrameMs - nNow;
         if (nWait < 0) nWait = 0;
         if (nWait > 1000000) nWait = 1000000;
-        net::Stream& stream = *context._pstream;  // replaced only before this loop
+        net::Stream& stream = context.ownStream();  // replaced only before this loop
         pollfd apfd[2] = {{fd, stream.pollEvents(), 0}, {_fdStopRead, POLLIN, 0}};
         // Bytes TLS has already taken off the socket are not seen by poll.
         int nRc = stream.hasBuffered() ? 1 : poll(apfd, 2, int(nWait));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Corvel/Export.h"
+#include "Corvel/Mutex.h"
 
 namespace Corvel {
 
@@ -99,6 +100,11 @@ private:
     // Shuts the socket down so that blocked readers and writers return.
     void shutdownSocket();
     void closeSocket();
+    // The socket and its stream as the connection's own thread reads them. That thread is the
+    // only one that replaces them (secure(), closeSocket()), so its reads need not wait for the
+    // lock that other threads read them under; the analysis cannot know which thread calls.
+    int ownFd() const CORVEL_NO_THREAD_SAFETY_ANALYSIS { return _fd; }
+    net::Stream& ownStream() const CORVEL_NO_THREAD_SAFETY_ANALYSIS { return *_pstream; }
 
     const uint64_t _uId;
     const std::string _strPeer;
@@ -107,13 +113,13 @@ private:
     std::shared_ptr<void> _pstate;       // touched by the connection's thread only
     std::atomic<bool> _bCloseRequested{false};
     std::atomic<bool> _bOpen{true};
-    mutable std::mutex _mxSend;          // serialises writes; guards the stream against closing mid-write
-    int _fd;                             // the socket, as long as it is open
-    std::shared_ptr<net::Stream> _pstream;  // reads and writes of it, plain or TLS
-    std::string _strTlsSubject;
+    mutable Mutex _mxSend;               // serialises writes; the stream is not closed mid-write
+    int _fd CORVEL_GUARDED_BY(_mxSend);  // the socket, as long as it is open
+    std::shared_ptr<net::Stream> _pstream CORVEL_GUARDED_BY(_mxSend);  // reads and writes of it, plain or TLS
+    std::string _strTlsSubject;          // set by the connection's thread before it serves requests
     std::string _strPeerGroup;           // set before the connection is served
     std::atomic<bool> _bInRequest{false};  // a request is being answered
-    bool _bAwaitingTls = false;          // guarded by _mxSend: a TLS peer before its handshake
+    bool _bAwaitingTls CORVEL_GUARDED_BY(_mxSend) = false;  // a TLS peer before its handshake
     std::atomic<bool> _bTls{false};      // the handshake is done: everything goes under TLS
     std::atomic<bool> _bLoggedIn{false};
     std::atomic<int64_t> _nLastRequestMs{0};  // when the last request was answered (or the connection came)
@@ -195,14 +201,13 @@ private:
     bool handshake(ConnectionContext& context, void* ptlsContext);
     void serveFrames(ConnectionContext& context);
     std::shared_ptr<void> tlsContext() const;
-    // Joins connection threads that have ended. Caller holds _mxConnections.
-    void reapLocked();
+    // Joins connection threads that have ended.
+    void reapLocked() CORVEL_REQUIRES(_mxConnections);
     // Makes room for a connection from strPeerKey within the limits, closing the connection
     // without a login that has waited longest for a request; false when there is none to close.
-    // Caller holds _mxConnections.
     // The connections to close are returned in victimS, to be shut down once the lock is released.
     bool makeRoomLocked(const std::string& strPeerKey, const std::string& strPeer,
-                        std::vector<std::shared_ptr<ConnectionContext>>& victimS);
+                        std::vector<std::shared_ptr<ConnectionContext>>& victimS) CORVEL_REQUIRES(_mxConnections);
     void closeListeners();
 
     Handler _handler;
@@ -212,14 +217,14 @@ private:
     std::vector<std::unique_ptr<Listener>> _listenerS;  // changed only while not running
     std::atomic<int> _fdStopWrite{-1};  // write end of the stop pipe; read by requestStop()
     int _fdStopRead = -1;
-    std::thread _acceptor;
+    Mutex _mxLifecycle;  // serialises start() and stop()
+    std::thread _acceptor CORVEL_GUARDED_BY(_mxLifecycle);
     std::atomic<bool> _bRunning{false};
-    std::mutex _mxLifecycle;  // serialises start() and stop()
-    mutable std::mutex _mxTls;  // guards _ptlsContext
-    std::shared_ptr<void> _ptlsContext;  // the current SSL_CTX of the TLS listeners
+    mutable Mutex _mxTls;
+    std::shared_ptr<void> _ptlsContext CORVEL_GUARDED_BY(_mxTls);  // the current SSL_CTX of the TLS listeners
 
-    mutable std::mutex _mxConnections;  // guards _connectionS
-    std::vector<std::shared_ptr<Connection>> _connectionS;
+    mutable Mutex _mxConnections;
+    std::vector<std::shared_ptr<Connection>> _connectionS CORVEL_GUARDED_BY(_mxConnections);
 };
 
 } // namespace Corvel

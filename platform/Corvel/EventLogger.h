@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Corvel/Export.h"
+#include "Corvel/Mutex.h"
 
 namespace Corvel {
 
@@ -86,12 +87,12 @@ private:
     std::string summary(const std::string& strSource, int nSuppressed) const;
     // Bounded however many sources there are: the half whose windows began first goes, what they
     // held back counted in the summary of all sources.
-    void forgetOldestHalf();
+    void forgetOldestHalf() CORVEL_REQUIRES(_mx);
 
     const std::string _strWhat;
-    std::mutex _mx;  // guards everything below
-    std::map<std::string, Window> _sourceS;
-    Window _all;     // every source together
+    Mutex _mx;
+    std::map<std::string, Window> _sourceS CORVEL_GUARDED_BY(_mx);
+    Window _all CORVEL_GUARDED_BY(_mx);  // every source together
 };
 
 } // namespace Corvel

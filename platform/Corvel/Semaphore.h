@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "Corvel/Export.h"
+#include "Corvel/Mutex.h"
 
 namespace Corvel {
 
@@ -24,9 +25,9 @@ public:
     void reset();
 
 private:
-    std::mutex _mx;                // guards _uCount
-    std::condition_variable _cv;
-    unsigned int _uCount;
+    Mutex _mx;
+    ConditionVariable _cv;
+    unsigned int _uCount CORVEL_GUARDED_BY(_mx);
 };
 
 } // namespace Corvel

@@ -176,7 +176,7 @@ TlsStream::~TlsStream()
 
 long TlsStream::read(char* pBuffer, size_t nSize, std::string& strWhy)
 {
-    std::lock_guard<std::mutex> lock(_mxSsl);
+    MutexLock lock(_mxSsl);
     ERR_clear_error();
     errno = 0;
     size_t nRead = 0;
@@ -205,7 +205,7 @@ long TlsStream::read(char* pBuffer, size_t nSize, std::string& strWhy)
 
 bool TlsStream::hasBuffered() const
 {
-    std::lock_guard<std::mutex> lock(_mxSsl);
+    MutexLock lock(_mxSsl);
     // With read-ahead, bytes may wait inside OpenSSL not yet made into a record; once a read
     // found them too few for one, only the socket can bring more.
     return !_bReadBlocked && SSL_has_pending(_pssl) == 1;
@@ -222,7 +222,7 @@ bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::str
     while (nDone < strData.size()) {
         short nWait;
         {
-            std::lock_guard<std::mutex> lock(_mxSsl);
+            MutexLock lock(_mxSsl);
             ERR_clear_error();
             errno = 0;
             size_t nWritten = 0;
@@ -260,7 +260,7 @@ bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::str
 void TlsStream::close()
 {
     {
-        std::lock_guard<std::mutex> lock(_mxSsl);
+        MutexLock lock(_mxSsl);
         if (_fd >= 0 && SSL_is_init_finished(_pssl)) {
             ERR_clear_error();
             SSL_shutdown(_pssl);
@@ -273,12 +273,13 @@ void TlsStream::close()
 void TlsStream::keepSessionsAs(const std::string& strTarget)
 {
     _strSessionKey = strTarget;
+    MutexLock lock(_mxSsl);  // before the stream is shared, but _pssl is read under the lock everywhere
     SSL_set_ex_data(_pssl, tls::targetIndex(), &_strSessionKey);
 }
 
 std::string TlsStream::peerSubject() const
 {
-    std::lock_guard<std::mutex> lock(_mxSsl);
+    MutexLock lock(_mxSsl);
     X509* pcert = SSL_get0_peer_certificate(_pssl);
     if (!pcert) return std::string();
     // RFC 2253 form: a value holding "/" or "," cannot pass for another attribute.
@@ -350,8 +351,8 @@ std::string verifyReason(long nResult)
 struct ClientContext {
     std::shared_ptr<SSL_CTX> pctx;
     std::string strPin;  // canonical; when set, the daemon's key must be this one
-    std::mutex mx;  // guards sessionS
-    std::map<std::string, SSL_SESSION*> sessionS;
+    Mutex mx;
+    std::map<std::string, SSL_SESSION*> sessionS CORVEL_GUARDED_BY(mx);
 
     ~ClientContext()
     {
@@ -360,8 +361,8 @@ struct ClientContext {
     }
 };
 
-std::mutex g_mxClients;  // guards g_clientS
-std::map<std::string, std::shared_ptr<ClientContext>> g_clientS;
+Mutex g_mxClients;
+std::map<std::string, std::shared_ptr<ClientContext>> g_clientS CORVEL_GUARDED_BY(g_mxClients);
 
 int clientIndex()
 {
@@ -399,7 +400,7 @@ int rememberSession(SSL* pssl, SSL_SESSION* psession)
     auto* pstrTarget = static_cast<std::string*>(SSL_get_ex_data(pssl, targetIndex()));
     auto* pclient = static_cast<ClientContext*>(SSL_get_ex_data(pssl, clientIndex()));
     if (!pstrTarget || !pclient || !SSL_SESSION_is_resumable(psession)) return 0;
-    std::lock_guard<std::mutex> lock(pclient->mx);
+    MutexLock lock(pclient->mx);
     SSL_SESSION*& pslot = pclient->sessionS[*pstrTarget];
     if (pslot) SSL_SESSION_free(pslot);
     pslot = psession;
@@ -411,7 +412,7 @@ std::shared_ptr<ClientContext> clientContext(const DaemonCommTls& trust, const s
     std::string strKey;
     for (const std::string* pstr : {&trust.strCAFile, &strPin, &trust.strCertFile, &trust.strKeyFile})
         strKey += std::to_string(pstr->size()) + ":" + *pstr;
-    std::lock_guard<std::mutex> lock(g_mxClients);
+    MutexLock lock(g_mxClients);
     auto it = g_clientS.find(strKey);
     if (it != g_clientS.end()) return it->second;
     // Bounded: a context dropped here lives on in the connections using it.
@@ -608,7 +609,7 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
         pstream.reset();
         // Nothing learnt from a daemon that was refused is offered again.
         {
-            std::lock_guard<std::mutex> lock(pclient->mx);
+            MutexLock lock(pclient->mx);
             auto it = pclient->sessionS.find(strTarget);
             if (it != pclient->sessionS.end()) {
                 SSL_SESSION_free(it->second);
@@ -632,7 +633,7 @@ std::unique_ptr<Stream> connect(int fd, const DaemonCommTls& trust, const std::s
     }
     if (!isAddress(strHost)) SSL_set_tlsext_host_name(pssl, strHost.c_str());
     {
-        std::lock_guard<std::mutex> lock(pclient->mx);
+        MutexLock lock(pclient->mx);
         auto it = pclient->sessionS.find(strTarget);
         if (it != pclient->sessionS.end()) SSL_set_session(pssl, it->second);
     }

@@ -12,6 +12,8 @@
 #include <poll.h>
 #include <sys/uio.h>
 
+#include "Corvel/Mutex.h"
+
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 
@@ -82,10 +84,12 @@ public:
     void keepAlive(std::shared_ptr<void> p) { _pkeep = std::move(p); }
 
 private:
-    mutable std::mutex _mxSsl;  // OpenSSL's per-connection state is for one thread at a time
-    SSL* _pssl;
+    // OpenSSL's per-connection state is for one thread at a time. The pointer never changes after
+    // construction, so guarding it guards every use of what it points to.
+    mutable Mutex _mxSsl;
+    SSL* _pssl CORVEL_GUARDED_BY(_mxSsl);
     bool _bReadWantsWrite = false;  // touched by the receiver only
-    bool _bReadBlocked = false;     // the last read wanted more from the socket; the receiver's too
+    bool _bReadBlocked CORVEL_GUARDED_BY(_mxSsl) = false;  // the last read wanted more from the socket
     std::string _strSessionKey;
     std::shared_ptr<void> _pkeep;
 };
