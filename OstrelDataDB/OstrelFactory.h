@@ -2,13 +2,57 @@
 #define OSTRELDATADB_OSTRELFACTORY_H
 
 #include <string>
+#include <vector>
 
 #include "Corvel/Version.h"
 #include "OstrelData/Factory.h"
+#include "OstrelData/PRStatus.h"
 #include "OstrelDataDB/Export.h"
 #include "VeskDal/DalDatabase.h"
 
 namespace OstrelDataDB {
+
+// Who holds a grant: every user of a customer, the members of a team, or one user. Make one with
+// customer(), team() or user(); only the fields of its level are looked at.
+struct Grantee {
+    enum Level { levelCustomer, levelTeam, levelUser };
+
+    Level level = levelCustomer;
+    std::string strCustomer;
+    int nTeam = 0;
+    std::string strDomain;
+    std::string strUserId;
+
+    static Grantee customer(const std::string& strCustomer)
+    {
+        Grantee grantee;
+        grantee.strCustomer = strCustomer;
+        return grantee;
+    }
+    static Grantee team(int nTeam)
+    {
+        Grantee grantee;
+        grantee.level = levelTeam;
+        grantee.nTeam = nTeam;
+        return grantee;
+    }
+    static Grantee user(const std::string& strDomain, const std::string& strUserId)
+    {
+        Grantee grantee;
+        grantee.level = levelUser;
+        grantee.strDomain = strDomain;
+        grantee.strUserId = strUserId;
+        return grantee;
+    }
+};
+
+// One grant of a grantee: a role (bRole) or a permission, by number, of a product, with its status.
+struct Grant {
+    int nProduct = 0;
+    bool bRole = true;
+    int nNumber = 0;
+    OstrelData::PRStatus status = OstrelData::PRStatus::statusGranted;
+};
 
 // The server-side source of the model: fills the registries of OstrelData::Factory from the
 // relational schema, computes a user's grants from the customer, team and user grant tables, and
@@ -30,6 +74,7 @@ namespace OstrelDataDB {
 //   authorize: no connection                         1021  yes     nothing merged
 //   authorize: one grant table                          -  -       logged (layer 1), next table
 //   create/update/deleteCustomer, ...Domain          1021  yes     registries as before
+//   grants, writeGrant, removeGrant                  1021  yes     nothing written
 //   catalogue: insert..., delete...                  1021  no      rolled back; anything that is
 //                                                                  not an OstrelData::Exception
 //                                                                  gives -1 "unknown"
@@ -153,6 +198,22 @@ public:
     static void createDomain(OstrelData::Domain& domain);
     static void updateDomain(OstrelData::Domain& domain);
     static void deleteDomain(OstrelData::Domain& domain);
+
+    // ---- administration: grants (no rights check, no transaction)
+    //
+    // A grant lives in the customer, team or user table of roles or permissions. The registries
+    // are not touched: users see a change when they are next authorised. Database failures throw
+    // 1021 (remote), nothing written; a level outside the enumeration throws 10.
+
+    // The grantee's grants: roles, then permissions, each by product and number. A stored number
+    // that is no integer throws 2001 naming the column.
+    static std::vector<Grant> grants(const Grantee& grantee);
+    // Gives the grantee the grant with its status: the status of the grantee's row of that role
+    // (permission) is updated when there is one, else the row is inserted.
+    static void writeGrant(const Grantee& grantee, const Grant& grant);
+    // Removes the grantee's row of that role (permission), whatever its status; false when there
+    // was none.
+    static bool removeGrant(const Grantee& grantee, const Grant& grant);
 
     // ---- administration: the product catalogue
     //

@@ -1,5 +1,5 @@
-// Customers and domains written with the registries in step; the catalogue written in
-// transactions behind the product-maintenance permission; number allocation.
+// Customers and domains written with the registries in step; grants at every level; the catalogue
+// written in transactions behind the product-maintenance permission; number allocation.
 
 #include <functional>
 
@@ -9,6 +9,8 @@ namespace OstrelDbTest {
 namespace {
 
 using namespace OstrelData;
+using OstrelDataDB::Grant;
+using OstrelDataDB::Grantee;
 
 // ---- customers and domains
 
@@ -103,6 +105,61 @@ TEST_P(DbOrganisation, UpdatedDomainKeepsItsAuthenticatorAndDeletedOneLeavesEver
 
 INSTANTIATE_TEST_SUITE_P(Engines, DbOrganisation, ::testing::ValuesIn(OstrelTest::testEngines()),
                          OstrelTest::engineTestName);
+
+// ---- grants
+
+class DbGrants : public EngineFixture {};
+
+// Each write addresses the grantee's row alone: another grantee's row of the same role or
+// permission is neither updated nor removed with it.
+TEST_P(DbGrants, GrantsAreWrittenListedAndRemovedPerGrantee)
+{
+    initialize(Factory::modeSimple);
+    const Grantee jdoe = Grantee::user("acme.local", "jdoe");
+    const Grantee asmith = Grantee::user("acme.local", "asmith");
+    Grant role{5, true, 2, PRStatus::statusGranted};
+    Grant permission{5, false, 9, PRStatus::statusDenied};
+
+    Factory::writeGrant(jdoe, permission);
+    Factory::writeGrant(jdoe, role);
+    Factory::writeGrant(asmith, role);
+    role.status = PRStatus::statusRevoked;
+    Factory::writeGrant(jdoe, role);
+    EXPECT_EQ(1, count("UserProductRole", {{"UserId", "jdoe"}, {"Role", 2}, {"Status", -1}}));
+    EXPECT_EQ(1, count("UserProductRole", {{"UserId", "asmith"}, {"Role", 2}, {"Status", 1}}));
+
+    const std::vector<Grant> grantS = Factory::grants(jdoe);
+    ASSERT_EQ(2u, grantS.size());
+    EXPECT_TRUE(grantS[0].bRole);
+    EXPECT_EQ(2, grantS[0].nNumber);
+    EXPECT_EQ(PRStatus::statusRevoked, grantS[0].status);
+    EXPECT_FALSE(grantS[1].bRole);
+    EXPECT_EQ(9, grantS[1].nNumber);
+    EXPECT_EQ(PRStatus::statusDenied, grantS[1].status);
+    ASSERT_EQ(1u, Factory::grants(Grantee::team(10)).size());
+    EXPECT_TRUE(Factory::grants(Grantee::customer("globex")).empty());
+
+    EXPECT_TRUE(Factory::removeGrant(jdoe, role));
+    EXPECT_FALSE(Factory::removeGrant(jdoe, role));
+    EXPECT_EQ(1, count("UserProductRole", {{"UserId", "asmith"}, {"Role", 2}}));
+
+    Factory::writeGrant(Grantee::customer("acme"), permission);
+    Factory::writeGrant(Grantee::team(11), permission);
+    EXPECT_EQ(1, count("CustomerProductPermission", {{"Customer", "acme"}, {"Permission", 9}, {"Status", 0}}));
+    EXPECT_EQ(1, count("TeamProductPermission", {{"Team", 11}, {"Permission", 9}, {"Status", 0}}));
+
+    // A role the product lacks: the database refuses, the caller gets 1021 and nothing is written.
+    try {
+        Factory::writeGrant(jdoe, Grant{5, true, 77, PRStatus::statusGranted});
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(nNAX_DATABASE, e.errorCode());
+        EXPECT_TRUE(e.remote());
+    }
+    EXPECT_EQ(0, count("UserProductRole", {{"Role", 77}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, DbGrants, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
 
 // ---- the catalogue
 

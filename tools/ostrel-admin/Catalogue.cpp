@@ -1,7 +1,6 @@
 // Products with their roles, permissions and role permissions; grants at customer, team and user
 // level; profiles with their hosts and product parameters.
 
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,7 +8,6 @@
 #include "Admin.h"
 #include "OstrelDal/OstrelDal.h"
 #include "OstrelDataDB/OstrelFactory.h"
-#include "VeskDal/SqlStatement.h"
 
 namespace OstrelAdmin {
 
@@ -201,42 +199,31 @@ void removeRolePermission(Context& context)
 }
 
 // ---- grants
-//
-// The six grant tables differ only in their names and in the columns that name the grantee, so one
-// description per level drives every statement. The customer tables have no query class of their
-// own; the statements are built here on the schema, values bound as parameters like everywhere.
 
-struct Grantee {
+struct GranteeArgument {
     const char* pszLevel;
-    const char* pszRoleTable;
-    const char* pszPermissionTable;
-    // Column and value pairs that name the grantee.
-    std::vector<std::pair<std::string, VeskDal::SqlValue>> columnS;
+    OstrelDataDB::Grantee grantee;
     std::string strShown;
 };
 
 // The grantee of "customer ID", "team N" or "user DOMAIN/USER" at the start of the words.
-Grantee granteeOf(const Context& context)
+GranteeArgument granteeOf(const Context& context)
 {
     const std::string& strLevel = word(context, 0);
     const std::string& strWho = word(context, 1);
     if (strLevel == "customer") {
         registeredCustomer(strWho);
-        return Grantee{"customer", "CustomerProductRole", "CustomerProductPermission",
-                       {{"Customer", SqlText(strWho)}}, strWho};
+        return GranteeArgument{"customer", OstrelDataDB::Grantee::customer(strWho), strWho};
     }
     if (strLevel == "team") {
         int nTeam = integerArgument(strWho, "the team number");
         registeredTeam(nTeam);
-        return Grantee{"team", "TeamProductRole", "TeamProductPermission", {{"Team", SqlInteger(nTeam)}}, strWho};
+        return GranteeArgument{"team", OstrelDataDB::Grantee::team(nTeam), strWho};
     }
     if (strLevel == "user") {
         OstrelData::User user = userArgument(strWho);
-        return Grantee{"user",
-                       "UserProductRole",
-                       "UserProductPermission",
-                       {{"Domain", SqlText(user.domain().domain())}, {"UserId", SqlText(user.userId())}},
-                       user.domain().domain() + "/" + user.userId()};
+        return GranteeArgument{"user", OstrelDataDB::Grantee::user(user.domain().domain(), user.userId()),
+                               user.domain().domain() + "/" + user.userId()};
     }
     throw UsageError("grants are given to a 'customer ID', a 'team N' or a 'user DOMAIN/USER', not a '" + strLevel +
                      "'");
@@ -249,80 +236,34 @@ bool isRoleKind(const std::string& strKind)
     throw UsageError("a grant is of a 'role' or a 'permission', not a '" + strKind + "'");
 }
 
-VeskDal::SqlCompoundCondition granteeCondition(const VeskDal::SqlTable& table, const Grantee& grantee)
-{
-    VeskDal::SqlCompoundCondition conditionS(VeskDal::compAnd);
-    for (const auto& column : grantee.columnS)
-        conditionS.addCondition(
-            VeskDal::SqlCondition(VeskDal::SqlColumn(table, column.first), column.second, VeskDal::condEqual));
-    return conditionS;
-}
-
 void listGrants(Context& context)
 {
-    Grantee grantee = granteeOf(context);
-    OstrelDal::Connection connection = OstrelDal::connection();
-    for (bool bRole : {true, false}) {
-        VeskDal::SqlTable table(OstrelDal::schema(), bRole ? grantee.pszRoleTable : grantee.pszPermissionTable);
-        const char* pszNumber = bRole ? "Role" : "Permission";
-        VeskDal::SqlSelectStatement statement(table);
-        statement.addColumn(VeskDal::SqlColumn(table, "Product"));
-        statement.addColumn(VeskDal::SqlColumn(table, pszNumber));
-        statement.addColumn(VeskDal::SqlColumn(table, "Status"));
-        statement.setWhere(granteeCondition(table, grantee));
-        statement.addOrderBy(VeskDal::SqlColumn(table, "Product"));
-        statement.addOrderBy(VeskDal::SqlColumn(table, pszNumber));
-        Result result;
-        connection.db().query(result, statement, 0);
-        for (const Row& row : result) {
-            std::string strStatus = columnText(row, "Status");
-            context.out() << grantee.pszLevel << "\t" << grantee.strShown << "\t" << columnText(row, "Product") << "\t"
-                          << (bRole ? "role" : "permission") << "\t" << columnText(row, pszNumber) << "\t"
-                          << statusText(OstrelData::PRStatus::fromInt(std::atoi(strStatus.c_str())))
-                          << "\n";
-        }
-    }
+    GranteeArgument who = granteeOf(context);
+    for (const OstrelDataDB::Grant& grant : DBFactory::grants(who.grantee))
+        context.out() << who.pszLevel << "\t" << who.strShown << "\t" << grant.nProduct << "\t"
+                      << (grant.bRole ? "role" : "permission") << "\t" << grant.nNumber << "\t"
+                      << statusText(grant.status) << "\n";
 }
 
 void writeGrant(Context& context, bool bRemove)
 {
-    Grantee grantee = granteeOf(context);
+    GranteeArgument who = granteeOf(context);
     OstrelData::Product& product = registeredProduct(integerArgument(word(context, 2), "the product number"));
-    const bool bRole = isRoleKind(word(context, 3));
-    const int nNumber = integerArgument(word(context, 4), bRole ? "the role number" : "the permission number");
-    if (bRole)
-        registeredRole(product, nNumber);
+    OstrelDataDB::Grant grant;
+    grant.nProduct = product.product();
+    grant.bRole = isRoleKind(word(context, 3));
+    grant.nNumber = integerArgument(word(context, 4), grant.bRole ? "the role number" : "the permission number");
+    if (grant.bRole)
+        registeredRole(product, grant.nNumber);
     else
-        registeredPermission(product, nNumber);
+        registeredPermission(product, grant.nNumber);
 
-    VeskDal::SqlTable table(OstrelDal::schema(), bRole ? grantee.pszRoleTable : grantee.pszPermissionTable);
-    const char* pszNumber = bRole ? "Role" : "Permission";
-    VeskDal::SqlCompoundCondition keyS = granteeCondition(table, grantee);
-    keyS.addCondition(VeskDal::SqlCondition(VeskDal::SqlColumn(table, "Product"), SqlInteger(product.product()),
-                                            VeskDal::condEqual));
-    keyS.addCondition(
-        VeskDal::SqlCondition(VeskDal::SqlColumn(table, pszNumber), SqlInteger(nNumber), VeskDal::condEqual));
-
-    OstrelDal::Connection connection = OstrelDal::connection();
-    VeskDal::DalDatabase& db = connection.db();
     if (bRemove) {
-        VeskDal::SqlDeleteStatement statement(table);
-        statement.setWhere(keyS);
-        if (db.execute(statement) == 0) throw Failure("no such grant");
+        if (!DBFactory::removeGrant(who.grantee, grant)) throw Failure("no such grant");
         return;
     }
-    const SqlInteger status(statusOption(context, "granted"));
-    VeskDal::SqlUpdateStatement change(table);
-    change.addColumn(VeskDal::SqlColumn(table, "Status"), status);
-    change.setWhere(keyS);
-    if (db.execute(change) > 0) return;
-    VeskDal::SqlInsertStatement statement(table);
-    for (const auto& column : grantee.columnS)
-        statement.addColumn(VeskDal::SqlColumn(table, column.first), column.second);
-    statement.addColumn(VeskDal::SqlColumn(table, "Product"), SqlInteger(product.product()));
-    statement.addColumn(VeskDal::SqlColumn(table, pszNumber), SqlInteger(nNumber));
-    statement.addColumn(VeskDal::SqlColumn(table, "Status"), status);
-    db.execute(statement);
+    grant.status = statusOption(context, "granted");
+    DBFactory::writeGrant(who.grantee, grant);
 }
 
 void addGrant(Context& context)
