@@ -15,6 +15,7 @@
 #include "OstrelDal/DomainQuery.h"
 #include "OstrelDal/GenericProductPermissionQuery.h"
 #include "OstrelDal/KeptSessionQuery.h"
+#include "OstrelDal/ModelChangeQuery.h"
 #include "OstrelDal/GenericProductRoleQuery.h"
 #include "OstrelDal/PlatformQuery.h"
 #include "OstrelDal/ProductParamQuery.h"

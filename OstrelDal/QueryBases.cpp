@@ -473,4 +473,21 @@ void KeptSessionQueryBase::addConstraints(VeskDal::SqlCompoundCondition& conditi
     appendEqual(conditionS, _colSessionDigest, _valSessionDigestConstraint);
 }
 
+// ---- ModelChangeQueryBase
+
+ModelChangeQueryBase::ModelChangeQueryBase(const VeskDal::SqlSchema& schema)
+    : ModelChangeQueryBase(VeskDal::SqlTable(schema, "ModelChange", ""))
+{
+}
+
+ModelChangeQueryBase::ModelChangeQueryBase(const VeskDal::SqlTable& table)
+    : _tbModelChange(table)
+{
+}
+
+void ModelChangeQueryBase::addConstraints(VeskDal::SqlCompoundCondition& conditionS)
+{
+    appendEqual(conditionS, _colId, _valIdConstraint);
+}
+
 } // namespace OstrelDal

@@ -173,4 +173,9 @@
     X(COLUMN, LastUsed) X(COLUMN, CredentialStamp) \
     X(KEY, SessionDigest)
 
+// The table "ModelChange": one row (Id 1) whose counter every write to the model's tables bumps.
+#define OSTRELDAL_TABLE_ModelChange(X) \
+    X(COLUMN, Id) X(COLUMN, Counter) \
+    X(KEY, Id)
+
 #endif

@@ -26,6 +26,7 @@
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
 #include "KeyPair.h"
+#include "ModelWatcher.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDal/ConnectFile.h"
 #include "OstrelDal/StatementEcho.h"
@@ -64,6 +65,7 @@ struct Options {
     long nSessionSeconds = 1800;
     long nSessionLifetimeSeconds = 12 * 3600;
     bool bSessionsInDatabase = true;
+    long nReloadSeconds = 5;
     long nFailureDelayMs = 5000;
     long nCleanupSeconds = 60;
     long nAuthWorkers = 0;  // 0: two per core
@@ -115,6 +117,9 @@ const char* const pszUsage =
     "                          is used (default 43200)\n"
     "  --sessions database|memory  where kept sessions live: in the database, shared with every\n"
     "                          daemon on it and kept over restarts (default), or in this daemon only\n"
+    "  --reload-interval SECONDS how often the model's change counter in the database is read, and\n"
+    "                          the model reloaded when it moved (default 5; 0: only on SIGHUP); on\n"
+    "                          PostgreSQL a change is also picked up at once\n"
     "  --cleanup-interval SECONDS how often timed-out kept sessions are dropped, and those of locked,\n"
     "                          removed or re-passworded accounts ended (default 60)\n"
     "  --auth-workers N        logins checked at once, each hashing a password (default: one per core);\n"
@@ -217,6 +222,8 @@ Options parseOptions(int argc, char** argv)
             if (strValue != "database" && strValue != "memory")
                 throw UsageError("--sessions takes database or memory, not '" + strValue + "'");
             options.bSessionsInDatabase = strValue == "database";
+        } else if (strName == "reload-interval") {
+            options.nReloadSeconds = numberOption(strName, strValue, 0, 86400);
         } else if (strName == "cleanup-interval") {
             options.nCleanupSeconds = numberOption(strName, strValue, 1, 86400);
         } else if (strName == "auth-workers") {
@@ -471,8 +478,13 @@ int serve(const Options& options)
         }
     });
 
+    std::unique_ptr<Ostreld::ModelWatcher> pwatcher;
+    if (options.nReloadSeconds > 0)
+        pwatcher = std::make_unique<Ostreld::ModelWatcher>(
+            options.strConnect, options.nReloadSeconds * 1000, [&service](const std::string& strWhy) { service.reload(strWhy); });
     while (!server.waitForStopRequest(options.nCleanupSeconds * 1000))
         service.cleanUpSessions();
+    pwatcher.reset();
     server.stop();
     bStopping.store(true);
     signalThread.join();

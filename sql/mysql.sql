@@ -265,3 +265,89 @@ CREATE TABLE IF NOT EXISTS `KeptSession` (
     PRIMARY KEY (`SessionDigest`),
     INDEX `IX_KeptSession_LastUsed` (`LastUsed`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+
+-- The model's change counter: every write to a table the daemons load from bumps it in the same
+-- transaction (these triggers), so that each daemon sees a change whoever made it, ostrel-admin,
+-- another program or plain SQL. Logins write "User" too (failure counts, new hashes): only rows
+-- added or removed, or a name or contact changed, count there.
+CREATE TABLE IF NOT EXISTS `ModelChange` (
+    `Id` INTEGER NOT NULL,
+    `Counter` BIGINT NOT NULL,
+    PRIMARY KEY (`Id`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
+INSERT IGNORE INTO `ModelChange` (`Id`, `Counter`) VALUES (1, 0);
+CREATE TRIGGER IF NOT EXISTS `TR_Customer_Insert` AFTER INSERT ON `Customer` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Customer_Update` AFTER UPDATE ON `Customer` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Customer_Delete` AFTER DELETE ON `Customer` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Platform_Insert` AFTER INSERT ON `Platform` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Platform_Update` AFTER UPDATE ON `Platform` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Platform_Delete` AFTER DELETE ON `Platform` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibrary_Insert` AFTER INSERT ON `AuthenticationLibrary` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibrary_Update` AFTER UPDATE ON `AuthenticationLibrary` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibrary_Delete` AFTER DELETE ON `AuthenticationLibrary` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Domain_Insert` AFTER INSERT ON `Domain` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Domain_Update` AFTER UPDATE ON `Domain` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Domain_Delete` AFTER DELETE ON `Domain` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_User_Insert` AFTER INSERT ON `User` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_User_Update` AFTER UPDATE ON `User` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1 AND NOT (OLD.`Name` <=> NEW.`Name` AND OLD.`Contact` <=> NEW.`Contact`);
+CREATE TRIGGER IF NOT EXISTS `TR_User_Delete` AFTER DELETE ON `User` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Team_Insert` AFTER INSERT ON `Team` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Team_Update` AFTER UPDATE ON `Team` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Team_Delete` AFTER DELETE ON `Team` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserTeam_Insert` AFTER INSERT ON `UserTeam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserTeam_Update` AFTER UPDATE ON `UserTeam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserTeam_Delete` AFTER DELETE ON `UserTeam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamMap_Insert` AFTER INSERT ON `TeamMap` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamMap_Update` AFTER UPDATE ON `TeamMap` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamMap_Delete` AFTER DELETE ON `TeamMap` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Product_Insert` AFTER INSERT ON `Product` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Product_Update` AFTER UPDATE ON `Product` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Product_Delete` AFTER DELETE ON `Product` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRole_Insert` AFTER INSERT ON `ProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRole_Update` AFTER UPDATE ON `ProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRole_Delete` AFTER DELETE ON `ProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductPermission_Insert` AFTER INSERT ON `ProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductPermission_Update` AFTER UPDATE ON `ProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductPermission_Delete` AFTER DELETE ON `ProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRolePermission_Insert` AFTER INSERT ON `ProductRolePermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRolePermission_Update` AFTER UPDATE ON `ProductRolePermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductRolePermission_Delete` AFTER DELETE ON `ProductRolePermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductRole_Insert` AFTER INSERT ON `TeamProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductRole_Update` AFTER UPDATE ON `TeamProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductRole_Delete` AFTER DELETE ON `TeamProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductPermission_Insert` AFTER INSERT ON `TeamProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductPermission_Update` AFTER UPDATE ON `TeamProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_TeamProductPermission_Delete` AFTER DELETE ON `TeamProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductRole_Insert` AFTER INSERT ON `UserProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductRole_Update` AFTER UPDATE ON `UserProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductRole_Delete` AFTER DELETE ON `UserProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductPermission_Insert` AFTER INSERT ON `UserProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductPermission_Update` AFTER UPDATE ON `UserProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_UserProductPermission_Delete` AFTER DELETE ON `UserProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductRole_Insert` AFTER INSERT ON `CustomerProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductRole_Update` AFTER UPDATE ON `CustomerProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductRole_Delete` AFTER DELETE ON `CustomerProductRole` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductPermission_Insert` AFTER INSERT ON `CustomerProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductPermission_Update` AFTER UPDATE ON `CustomerProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_CustomerProductPermission_Delete` AFTER DELETE ON `CustomerProductPermission` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_SharedObject_Insert` AFTER INSERT ON `SharedObject` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_SharedObject_Update` AFTER UPDATE ON `SharedObject` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_SharedObject_Delete` AFTER DELETE ON `SharedObject` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibraryParam_Insert` AFTER INSERT ON `AuthenticationLibraryParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibraryParam_Update` AFTER UPDATE ON `AuthenticationLibraryParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticationLibraryParam_Delete` AFTER DELETE ON `AuthenticationLibraryParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticatorParam_Insert` AFTER INSERT ON `AuthenticatorParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticatorParam_Update` AFTER UPDATE ON `AuthenticatorParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_AuthenticatorParam_Delete` AFTER DELETE ON `AuthenticatorParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Profile_Insert` AFTER INSERT ON `Profile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Profile_Update` AFTER UPDATE ON `Profile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_Profile_Delete` AFTER DELETE ON `Profile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProfileHost_Insert` AFTER INSERT ON `ProfileHost` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProfileHost_Update` AFTER UPDATE ON `ProfileHost` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProfileHost_Delete` AFTER DELETE ON `ProfileHost` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductParam_Insert` AFTER INSERT ON `ProductParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductParam_Update` AFTER UPDATE ON `ProductParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_ProductParam_Delete` AFTER DELETE ON `ProductParam` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_DBProfile_Insert` AFTER INSERT ON `DBProfile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_DBProfile_Update` AFTER UPDATE ON `DBProfile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;
+CREATE TRIGGER IF NOT EXISTS `TR_DBProfile_Delete` AFTER DELETE ON `DBProfile` FOR EACH ROW UPDATE `ModelChange` SET `Counter` = `Counter` + 1 WHERE `Id` = 1;

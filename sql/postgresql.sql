@@ -264,3 +264,43 @@ CREATE TABLE IF NOT EXISTS "KeptSession" (
     PRIMARY KEY ("SessionDigest")
 );
 CREATE INDEX IF NOT EXISTS "IX_KeptSession_LastUsed" ON "KeptSession" ("LastUsed");
+
+-- The model's change counter: every write to a table the daemons load from bumps it in the same
+-- transaction (these triggers), so that each daemon sees a change whoever made it, ostrel-admin,
+-- another program or plain SQL. Logins write "User" too (failure counts, new hashes): only rows
+-- added or removed, or a name or contact changed, count there.
+-- On PostgreSQL the bump also notifies the channel ostrel_model, so that listening daemons reload
+-- at once.
+CREATE TABLE IF NOT EXISTS "ModelChange" (
+    "Id" INTEGER NOT NULL,
+    "Counter" BIGINT NOT NULL,
+    PRIMARY KEY ("Id")
+);
+INSERT INTO "ModelChange" ("Id", "Counter") VALUES (1, 0) ON CONFLICT DO NOTHING;
+CREATE OR REPLACE FUNCTION "ostrel_model_changed"() RETURNS trigger AS $$ BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; PERFORM pg_notify('ostrel_model', ''); RETURN NULL; END $$ LANGUAGE plpgsql;
+CREATE OR REPLACE TRIGGER "TR_Customer_Change" AFTER INSERT OR UPDATE OR DELETE ON "Customer" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_Platform_Change" AFTER INSERT OR UPDATE OR DELETE ON "Platform" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_AuthenticationLibrary_Change" AFTER INSERT OR UPDATE OR DELETE ON "AuthenticationLibrary" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_Domain_Change" AFTER INSERT OR UPDATE OR DELETE ON "Domain" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_User_Rows" AFTER INSERT OR DELETE ON "User" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_User_Update" AFTER UPDATE OF "Name", "Contact" ON "User" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_Team_Change" AFTER INSERT OR UPDATE OR DELETE ON "Team" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_UserTeam_Change" AFTER INSERT OR UPDATE OR DELETE ON "UserTeam" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_TeamMap_Change" AFTER INSERT OR UPDATE OR DELETE ON "TeamMap" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_Product_Change" AFTER INSERT OR UPDATE OR DELETE ON "Product" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_ProductRole_Change" AFTER INSERT OR UPDATE OR DELETE ON "ProductRole" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_ProductPermission_Change" AFTER INSERT OR UPDATE OR DELETE ON "ProductPermission" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_ProductRolePermission_Change" AFTER INSERT OR UPDATE OR DELETE ON "ProductRolePermission" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_TeamProductRole_Change" AFTER INSERT OR UPDATE OR DELETE ON "TeamProductRole" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_TeamProductPermission_Change" AFTER INSERT OR UPDATE OR DELETE ON "TeamProductPermission" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_UserProductRole_Change" AFTER INSERT OR UPDATE OR DELETE ON "UserProductRole" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_UserProductPermission_Change" AFTER INSERT OR UPDATE OR DELETE ON "UserProductPermission" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_CustomerProductRole_Change" AFTER INSERT OR UPDATE OR DELETE ON "CustomerProductRole" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_CustomerProductPermission_Change" AFTER INSERT OR UPDATE OR DELETE ON "CustomerProductPermission" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_SharedObject_Change" AFTER INSERT OR UPDATE OR DELETE ON "SharedObject" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_AuthenticationLibraryParam_Change" AFTER INSERT OR UPDATE OR DELETE ON "AuthenticationLibraryParam" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_AuthenticatorParam_Change" AFTER INSERT OR UPDATE OR DELETE ON "AuthenticatorParam" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_Profile_Change" AFTER INSERT OR UPDATE OR DELETE ON "Profile" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_ProfileHost_Change" AFTER INSERT OR UPDATE OR DELETE ON "ProfileHost" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_ProductParam_Change" AFTER INSERT OR UPDATE OR DELETE ON "ProductParam" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();
+CREATE OR REPLACE TRIGGER "TR_DBProfile_Change" AFTER INSERT OR UPDATE OR DELETE ON "DBProfile" FOR EACH STATEMENT EXECUTE FUNCTION "ostrel_model_changed"();

@@ -266,3 +266,89 @@ CREATE TABLE IF NOT EXISTS "KeptSession" (
     PRIMARY KEY ("SessionDigest")
 );
 CREATE INDEX IF NOT EXISTS "IX_KeptSession_LastUsed" ON "KeptSession" ("LastUsed");
+
+-- The model's change counter: every write to a table the daemons load from bumps it in the same
+-- transaction (these triggers), so that each daemon sees a change whoever made it, ostrel-admin,
+-- another program or plain SQL. Logins write "User" too (failure counts, new hashes): only rows
+-- added or removed, or a name or contact changed, count there.
+CREATE TABLE IF NOT EXISTS "ModelChange" (
+    "Id" INTEGER NOT NULL,
+    "Counter" INTEGER NOT NULL,
+    PRIMARY KEY ("Id")
+);
+INSERT OR IGNORE INTO "ModelChange" ("Id", "Counter") VALUES (1, 0);
+CREATE TRIGGER IF NOT EXISTS "TR_Customer_Insert" AFTER INSERT ON "Customer" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Customer_Update" AFTER UPDATE ON "Customer" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Customer_Delete" AFTER DELETE ON "Customer" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Platform_Insert" AFTER INSERT ON "Platform" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Platform_Update" AFTER UPDATE ON "Platform" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Platform_Delete" AFTER DELETE ON "Platform" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibrary_Insert" AFTER INSERT ON "AuthenticationLibrary" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibrary_Update" AFTER UPDATE ON "AuthenticationLibrary" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibrary_Delete" AFTER DELETE ON "AuthenticationLibrary" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Domain_Insert" AFTER INSERT ON "Domain" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Domain_Update" AFTER UPDATE ON "Domain" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Domain_Delete" AFTER DELETE ON "Domain" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_User_Insert" AFTER INSERT ON "User" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_User_Update" AFTER UPDATE OF "Name", "Contact" ON "User" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_User_Delete" AFTER DELETE ON "User" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Team_Insert" AFTER INSERT ON "Team" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Team_Update" AFTER UPDATE ON "Team" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Team_Delete" AFTER DELETE ON "Team" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserTeam_Insert" AFTER INSERT ON "UserTeam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserTeam_Update" AFTER UPDATE ON "UserTeam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserTeam_Delete" AFTER DELETE ON "UserTeam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamMap_Insert" AFTER INSERT ON "TeamMap" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamMap_Update" AFTER UPDATE ON "TeamMap" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamMap_Delete" AFTER DELETE ON "TeamMap" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Product_Insert" AFTER INSERT ON "Product" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Product_Update" AFTER UPDATE ON "Product" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Product_Delete" AFTER DELETE ON "Product" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRole_Insert" AFTER INSERT ON "ProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRole_Update" AFTER UPDATE ON "ProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRole_Delete" AFTER DELETE ON "ProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductPermission_Insert" AFTER INSERT ON "ProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductPermission_Update" AFTER UPDATE ON "ProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductPermission_Delete" AFTER DELETE ON "ProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRolePermission_Insert" AFTER INSERT ON "ProductRolePermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRolePermission_Update" AFTER UPDATE ON "ProductRolePermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductRolePermission_Delete" AFTER DELETE ON "ProductRolePermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductRole_Insert" AFTER INSERT ON "TeamProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductRole_Update" AFTER UPDATE ON "TeamProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductRole_Delete" AFTER DELETE ON "TeamProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductPermission_Insert" AFTER INSERT ON "TeamProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductPermission_Update" AFTER UPDATE ON "TeamProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_TeamProductPermission_Delete" AFTER DELETE ON "TeamProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductRole_Insert" AFTER INSERT ON "UserProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductRole_Update" AFTER UPDATE ON "UserProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductRole_Delete" AFTER DELETE ON "UserProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductPermission_Insert" AFTER INSERT ON "UserProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductPermission_Update" AFTER UPDATE ON "UserProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_UserProductPermission_Delete" AFTER DELETE ON "UserProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductRole_Insert" AFTER INSERT ON "CustomerProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductRole_Update" AFTER UPDATE ON "CustomerProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductRole_Delete" AFTER DELETE ON "CustomerProductRole" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductPermission_Insert" AFTER INSERT ON "CustomerProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductPermission_Update" AFTER UPDATE ON "CustomerProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_CustomerProductPermission_Delete" AFTER DELETE ON "CustomerProductPermission" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_SharedObject_Insert" AFTER INSERT ON "SharedObject" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_SharedObject_Update" AFTER UPDATE ON "SharedObject" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_SharedObject_Delete" AFTER DELETE ON "SharedObject" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibraryParam_Insert" AFTER INSERT ON "AuthenticationLibraryParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibraryParam_Update" AFTER UPDATE ON "AuthenticationLibraryParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticationLibraryParam_Delete" AFTER DELETE ON "AuthenticationLibraryParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticatorParam_Insert" AFTER INSERT ON "AuthenticatorParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticatorParam_Update" AFTER UPDATE ON "AuthenticatorParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_AuthenticatorParam_Delete" AFTER DELETE ON "AuthenticatorParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Profile_Insert" AFTER INSERT ON "Profile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Profile_Update" AFTER UPDATE ON "Profile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_Profile_Delete" AFTER DELETE ON "Profile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProfileHost_Insert" AFTER INSERT ON "ProfileHost" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProfileHost_Update" AFTER UPDATE ON "ProfileHost" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProfileHost_Delete" AFTER DELETE ON "ProfileHost" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductParam_Insert" AFTER INSERT ON "ProductParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductParam_Update" AFTER UPDATE ON "ProductParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_ProductParam_Delete" AFTER DELETE ON "ProductParam" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_DBProfile_Insert" AFTER INSERT ON "DBProfile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_DBProfile_Update" AFTER UPDATE ON "DBProfile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;
+CREATE TRIGGER IF NOT EXISTS "TR_DBProfile_Delete" AFTER DELETE ON "DBProfile" BEGIN UPDATE "ModelChange" SET "Counter" = "Counter" + 1 WHERE "Id" = 1; END;

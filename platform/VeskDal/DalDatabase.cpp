@@ -171,4 +171,9 @@ int DalDatabase::integerParameter(const ConnectionParameterMap& parameterS, cons
     return nValue;
 }
 
+bool DalDatabase::awaitNotification(const std::string&, long)
+{
+    return false;
+}
+
 } // namespace VeskDal

@@ -76,6 +76,15 @@ public:
     virtual void beginReads() noexcept {}
     virtual void endReads() noexcept {}
 
+    // Waits at most nMilliseconds for a notification on strChannel (a lower-case identifier),
+    // listening on it from the first call on; true when one came (all that came are taken).
+    // Only PostgreSQL notifies: the other engines return false at once, and their callers poll.
+    // Throws DDBERR_PARAMETER for a bad channel name, DDBERR_CONNECT when the connection broke
+    // (the next call connects again and listens anew). Use a handle of its own: not pooled.
+    virtual bool awaitNotification(const std::string& strChannel, long nMilliseconds);
+    // Whether awaitNotification can return true on this engine.
+    virtual bool notifies() const { return false; }
+
     // The dialect statements are rendered in for this handle.
     SqlLanguage language() const { return _language; }
     // The engine name ("sqlite", "postgresql", "mysql").

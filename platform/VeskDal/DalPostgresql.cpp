@@ -2,7 +2,14 @@
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
+#include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <set>
 #include <charconv>
 #include <cstring>
 
@@ -141,6 +148,54 @@ public:
             }
         }
         return writer.rows();
+    }
+
+    bool notifies() const override { return true; }
+
+    bool awaitNotification(const std::string& strChannel, long nMilliseconds) override
+    {
+        if (strChannel.empty() || strChannel.size() > 63 ||
+            strChannel.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos ||
+            std::isdigit(static_cast<unsigned char>(strChannel[0]))) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1, "Not a channel name: " + strChannel);
+        }
+        if (broken()) {
+            _listenS.clear();  // a new session listens to nothing
+        }
+        if (_listenS.count(strChannel) == 0) {
+            // The name was checked above: it is an identifier, never a value.
+            executeScript("LISTEN " + strChannel);
+            _listenS.insert(strChannel);
+        }
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
+        for (;;) {
+            if (PQconsumeInput(_pconn) != 1) {
+                _listenS.clear();
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                           "Lost PostgreSQL while listening: " + trimmed(PQerrorMessage(_pconn)));
+            }
+            bool bGot = false;
+            while (PGnotify* pnotify = PQnotifies(_pconn)) {
+                bGot = bGot || strChannel == pnotify->relname;
+                PQfreemem(pnotify);
+            }
+            if (bGot) {
+                return true;
+            }
+            const long nLeft = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - std::chrono::steady_clock::now()).count());
+            if (nLeft <= 0) {
+                return false;
+            }
+            pollfd waiting{PQsocket(_pconn), POLLIN, 0};
+            if (waiting.fd < 0) {
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1, "Lost PostgreSQL while listening");
+            }
+            if (poll(&waiting, 1, static_cast<int>(std::min(nLeft, 60000L))) < 0 && errno != EINTR) {
+                throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                           std::string("Cannot wait for PostgreSQL: ") + std::strerror(errno));
+            }
+        }
     }
 
     void executeScript(const std::string& strSql) override
@@ -374,6 +429,7 @@ private:
     bool _bTransaction = false;
     int _nStatement = 0;
     StatementCache<std::string> _statementS;
+    std::set<std::string> _listenS;  // the channels this session listens on
     std::unique_ptr<RowFiller> _pfiller;
     std::vector<unsigned char> _integerS;  // by column of the last result: whether it is of an integer type
 };

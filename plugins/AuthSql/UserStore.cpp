@@ -129,23 +129,24 @@ bool UserStore::hasLockedUntil()
 {
     int nState = g_nLockedUntil.load();
     if (nState != 0) return nState == 1;
-    // A select of nobody with the column tells whether it exists; a failure counts only when the
-    // select without it succeeds, so that a passing database fault decides nothing.
-    Result result;
+    // An update of no row that sets the column tells whether it exists (a select would not:
+    // SQLite reads a quoted name that is no column as a text); a failure counts only when the
+    // same update of a column that is always there succeeds, so that a passing database fault
+    // decides nothing.
+    auto probe = [](const char* pszColumn) {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        const char chQuote = connection.db().language() == VeskDal::langMySQL ? '`' : '"';
+        connection.db().executeScript(std::string("UPDATE ") + chQuote + "User" + chQuote + " SET " + chQuote +
+                                      pszColumn + chQuote + " = NULL WHERE 1 = 0");
+        return 0;
+    };
     try {
-        OstrelDal::UserQuery query(OstrelDal::schema());
-        VeskDal::SqlColumn colLockedUntil(&query, query.table(), "LockedUntil", "");
-        constrainUser(query, "", "");
-        selectUsers(query, result);
+        probe("LockedUntil");
         g_nLockedUntil.store(1);
         return true;
     } catch (const VeskDal::DalDatabaseException&) {
     }
-    guarded("Reading users", [&] {
-        OstrelDal::UserQuery query(OstrelDal::schema());
-        constrainUser(query, "", "");
-        return selectUsers(query, result);
-    });
+    guarded("Reading users", [&] { return probe("Contact"); });
     g_nLockedUntil.store(2);
     return false;
 }

@@ -25,7 +25,7 @@ const std::set<std::string> g_tableS{
     "Customer", "Domain", "User", "Team", "UserTeam", "TeamMap", "Product", "ProductRole", "ProductPermission",
     "ProductRolePermission", "TeamProductRole", "TeamProductPermission", "UserProductRole", "UserProductPermission",
     "CustomerProductRole", "CustomerProductPermission", "Platform", "AuthenticationLibrary", "SharedObject",
-    "AuthenticationLibraryParam", "AuthenticatorParam", "Profile", "ProfileHost", "ProductParam", "DBProfile", "KeptSession"};
+    "AuthenticationLibraryParam", "AuthenticatorParam", "Profile", "ProfileHost", "ProductParam", "DBProfile", "KeptSession", "ModelChange"};
 
 // The table a CREATE TABLE statement makes, without its quotes; empty for any other statement.
 std::string createdTable(const std::string& strStatement)

@@ -165,16 +165,13 @@ std::string engineOf(const Context& context)
     return strEngine;
 }
 
-// Whether the table has the column: a select of nobody with it succeeds.
-bool hasColumn(VeskDal::DalDatabase& db, const char* pszTable, const char* pszColumn)
+// Whether the table has the column: an update of no row that sets it succeeds. (A select would
+// not tell: SQLite reads a quoted name that is no column as a text.)
+bool hasColumn(VeskDal::DalDatabase& db, const std::string& strTable, const std::string& strColumn, char chQuote)
 {
-    const VeskDal::SqlTable table(OstrelDal::schema(), pszTable);
-    VeskDal::SqlSelectStatement select(table);
-    select.addColumn(VeskDal::SqlColumn(table, pszColumn));
-    select.setLimit(1);
-    Result result;
     try {
-        db.query(result, select, 1);
+        db.executeScript("UPDATE " + (chQuote + strTable + chQuote) + " SET " + (chQuote + strColumn + chQuote) +
+                         " = NULL WHERE 1 = 0");
         return true;
     } catch (const VeskDal::DalDatabaseException&) {
         return false;
@@ -202,7 +199,7 @@ int bringSchemaUpToDate(VeskDal::DalDatabase& db, const std::vector<std::string>
     int nAdded = 0;
     const char chQuote = strEngine == "mysql" ? '`' : '"';
     for (const AddedColumn& added : s_addedColumnS) {
-        if (hasColumn(db, added.pszTable, added.pszColumn)) continue;
+        if (hasColumn(db, added.pszTable, added.pszColumn, chQuote)) continue;
         db.executeScript(std::string("ALTER TABLE ") + chQuote + added.pszTable + chQuote + " ADD COLUMN " + chQuote +
                          added.pszColumn + chQuote + " " +
                          (strEngine == "sqlite" ? added.pszSqliteType : added.pszOtherType));

@@ -1,0 +1,121 @@
+#include "ModelWatcher.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "Corvel/EventLogger.h"
+#include "OstrelDal/OstrelDal.h"
+#include "VeskDal/DalDynamic.h"
+#include "VeskDal/SqlException.h"
+
+namespace Ostreld {
+
+namespace {
+
+// The channel the schema's triggers notify on PostgreSQL.
+const char* const pszChannel = "ostrel_model";
+
+// How long one wait for a notification lasts at most, so that a stop is seen soon.
+constexpr long nListenSliceMs = 500;
+
+} // namespace
+
+ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
+                           std::function<void(const std::string&)> reload)
+    : _strConnect(strConnect), _nIntervalMs(nIntervalMs), _reload(std::move(reload))
+{
+    _thread = std::thread([this] { run(); });
+}
+
+ModelWatcher::~ModelWatcher()
+{
+    {
+        std::lock_guard<std::mutex> lock(_mx);
+        _bStop = true;
+    }
+    _cv.notify_all();
+    _thread.join();
+}
+
+std::int64_t ModelWatcher::counter()
+{
+    try {
+        VeskDal::DalDatabase::Result result;
+        OstrelDal::Connection connection = OstrelDal::connection();
+        OstrelDal::ModelChangeQuery query(OstrelDal::schema());
+        query.constrainId(VeskDal::SqlInteger(1));
+        query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+        _bWarned = false;
+        return result.empty() ? 0 : result.front()["Counter"].asInt64();
+    } catch (const VeskDal::DalDatabaseException& e) {
+        if (!_bWarned)
+            Corvel::EventLogger::theLogger().logWarning(
+                "Cannot read the model's change counter (ostrel-admin upgrade adds it to an older database): " +
+                    e.nativeExplanation(),
+                Corvel::layerDatabase);
+        _bWarned = true;
+    } catch (const VeskDal::SqlException& e) {
+        Corvel::EventLogger::theLogger().logWarning(std::string("Cannot read the model's change counter: ") + e.what(),
+                                                    Corvel::layerDatabase);
+    }
+    return -1;
+}
+
+void ModelWatcher::waitForNextLook()
+{
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_nIntervalMs);
+    if (_plistener) {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(_mx);
+                if (_bStop) return;
+            }
+            const long nLeft = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - std::chrono::steady_clock::now()).count());
+            if (nLeft <= 0) return;
+            try {
+                if (_plistener->awaitNotification(pszChannel, std::min(nLeft, nListenSliceMs))) return;
+            } catch (const VeskDal::DalDatabaseException& e) {
+                // Listening resumes with the next call; meanwhile the interval still counts.
+                Corvel::EventLogger::theLogger().logWarning("Not listening for model changes: " + e.nativeExplanation(),
+                                                            Corvel::layerDatabase);
+                break;
+            }
+        }
+    }
+    std::unique_lock<std::mutex> lock(_mx);
+    _cv.wait_until(lock, tEnd, [this] { return _bStop; });
+}
+
+void ModelWatcher::run()
+{
+    try {
+        VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+        VeskDal::DalDatabase::connectStringToMap(parameterS, _strConnect, VeskDal::DalDatabase::csClearMap);
+        auto itEngine = parameterS.find("engine");
+        if (itEngine != parameterS.end() && itEngine->second == "postgresql") {
+            _plistener.reset(VeskDal::DalDynamic::dalDatabase("postgresql"));
+            _plistener->open(parameterS);
+        }
+    } catch (const VeskDal::DalDatabaseException& e) {
+        _plistener.reset();
+        Corvel::EventLogger::theLogger().logWarning(
+            "Model changes are picked up every interval only: cannot listen: " + e.nativeExplanation(),
+            Corvel::layerDatabase);
+    }
+    std::int64_t nSeen = counter();
+    for (;;) {
+        waitForNextLook();
+        {
+            std::lock_guard<std::mutex> lock(_mx);
+            if (_bStop) return;
+        }
+        // Read before reloading: a change made during the reload shows at the next look.
+        const std::int64_t nNow = counter();
+        if (nNow < 0 || nNow == nSeen) continue;
+        nSeen = nNow;
+        _reload("the model changed in the database");
+    }
+}
+
+} // namespace Ostreld

@@ -1,0 +1,51 @@
+#ifndef OSTRELD_MODELWATCHER_H
+#define OSTRELD_MODELWATCHER_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "VeskDal/DalDatabase.h"
+
+namespace Ostreld {
+
+// Reloads the model when the database says it changed, so that an administrative change reaches
+// every daemon on the database without a signal: the change counter (bumped by the database's
+// triggers in the writing transaction) is read every interval through the pool, and on
+// PostgreSQL a handle of its own also listens for the counter's notification, so that a change
+// is picked up at once. A counter that cannot be read is logged and tried again next time.
+class ModelWatcher {
+public:
+    // Starts watching; reload(why) is called on the watcher's thread. nIntervalMs above 0.
+    ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<void(const std::string&)> reload);
+    // Stops the thread (within a second).
+    ~ModelWatcher();
+    ModelWatcher(const ModelWatcher&) = delete;
+    ModelWatcher& operator=(const ModelWatcher&) = delete;
+
+private:
+    void run();
+    // Waits for the interval, a notification or the stop, whichever comes first.
+    void waitForNextLook();
+    // The counter; -1 when it cannot be read.
+    std::int64_t counter();
+
+    const std::string _strConnect;
+    const long _nIntervalMs;
+    const std::function<void(const std::string&)> _reload;
+    std::unique_ptr<VeskDal::DalDatabase> _plistener;  // PostgreSQL only; used by the thread alone
+    std::mutex _mx;
+    std::condition_variable _cv;
+    bool _bStop = false;  // under _mx
+    bool _bWarned = false;
+    std::thread _thread;
+};
+
+} // namespace Ostreld
+
+#endif
