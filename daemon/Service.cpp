@@ -404,15 +404,15 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
 
 void Service::connectionClosed(Corvel::ConnectionContext& context)
 {
-    std::lock_guard<std::mutex> lock(_mxLogins);
+    Corvel::MutexLock lock(_mxLogins);
     _loginS.erase(context.id());
 }
 
 void Service::reload(const std::string& strWhy)
 {
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
-    std::lock_guard<ReloadGate> gate(_gate);
-    std::lock_guard<std::mutex> factory(_mxFactory);
+    GateLock gate(_gate);
+    Corvel::MutexLock factory(_mxFactory);
     logger.logInfo("Reloading the model (" + strWhy + ")", Corvel::layerService);
     try {
         OstrelDataDB::Factory::reinitialize();
@@ -669,7 +669,7 @@ std::string Service::retrieveSession(Request& request)
         if (itDomain == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, "domain gone");
         OstrelData::User user(itDomain->second, kept.key.second, "", "", "");
         {
-            std::lock_guard<std::mutex> factory(_mxFactory);
+            Corvel::MutexLock factory(_mxFactory);
             OstrelData::internal::registeredAuthenticator(user.domain().domain()).user(user, true);
         }
         current = AuthenticatedUser(user, OstrelData::SessionString(session.str()), profileNamed(kept.strProfile));
@@ -731,7 +731,7 @@ std::string Service::user(Request& request)
     if (user.key() != request.login().key())
         requirePermission(request, OSROstrel::nOSRP_Administer_Users, "user of another user");
     {
-        std::lock_guard<std::mutex> factory(_mxFactory);
+        Corvel::MutexLock factory(_mxFactory);
         OstrelDataDB::Factory::user(user, bRecurse);
     }
     withoutToken(user);
@@ -759,7 +759,7 @@ std::string Service::team(Request& request)
         requirePermission(request, OSROstrel::nOSRP_Administer_Teams, "team of which the user is no member");
     OstrelData::Team team(OstrelData::Customer::allCustomers, nTeam, "");
     {
-        std::lock_guard<std::mutex> factory(_mxFactory);
+        Corvel::MutexLock factory(_mxFactory);
         OstrelData::Factory::team(team, bReload);
     }
     membersWithoutToken(team);
@@ -799,7 +799,7 @@ std::string Service::profiles(Request& request)
     }
     OstrelData::ProfileMap profileS;
     {
-        std::lock_guard<std::mutex> factory(_mxFactory);
+        Corvel::MutexLock factory(_mxFactory);
         profileS = OstrelDataDB::Factory::profiles(strHost);
     }
     Codec::ProfileMap::toXML(doc.rootNode(), profileS);
@@ -811,7 +811,7 @@ std::string Service::who(Request& request)
     requirePermission(request, OSROstrel::nOSRP_Administer_Users, "who");
     OstrelDataXML::AuthenticatedUserMap userS;
     {
-        std::lock_guard<std::mutex> logins(_mxLogins);
+        Corvel::MutexLock logins(_mxLogins);
         for (const auto& entry : _loginS)
             userS.insert_or_assign(entry.second.key(), entry.second);
     }
@@ -861,7 +861,7 @@ void Service::setLogin(Request& request, const AuthenticatedUser& user)
     request.state.plogin = std::make_unique<AuthenticatedUser>(user);
     request.state.strLogin = shown(user);
     request.context.setLoggedIn(true);
-    std::lock_guard<std::mutex> logins(_mxLogins);
+    Corvel::MutexLock logins(_mxLogins);
     _loginS.insert_or_assign(request.context.id(), user);
 }
 
@@ -870,7 +870,7 @@ void Service::clearLogin(Request& request)
     request.state.plogin.reset();
     request.state.strLogin.clear();
     request.context.setLoggedIn(false);
-    std::lock_guard<std::mutex> logins(_mxLogins);
+    Corvel::MutexLock logins(_mxLogins);
     _loginS.erase(request.context.id());
 }
 

@@ -32,7 +32,7 @@ namespace Ostreld {
 //               session map, profiles by host). Never held while a password is hashed or a token
 //               decrypted. Authorising a login needs only the gate: it reads the registries and
 //               writes into the login's own user.
-//   _mxLogins   guards _loginS.
+//   _mxLogins   guards _loginS (as marked there, for the compiler to check).
 // Locks are taken in that order only. Authenticators are called under the shared gate alone
 // (their hashing takes most of a login's time), at most _authSlots at once, handed out round robin
 // between peers, so the plug-ins' authenticate and passwd must be safe to run on several threads
@@ -70,15 +70,17 @@ public:
     // anything the request holds.
     std::string answer(Corvel::ConnectionContext& context, const std::string& strRequest);
     // Forgets the connection's login.
-    void connectionClosed(Corvel::ConnectionContext& context);
+    void connectionClosed(Corvel::ConnectionContext& context) CORVEL_EXCLUDES(_mxLogins);
     // Reloads the model from the database once the requests in progress are done; new requests
     // wait for it. A failure is logged and leaves what was loaded.
-    void reload(const std::string& strWhy);
+    void reload(const std::string& strWhy) CORVEL_EXCLUDES(_gate, _mxFactory);
     // Drops the persisted sessions that have timed out.
-    void cleanUpSessions();
+    void cleanUpSessions() CORVEL_EXCLUDES(_gate);
 
 private:
     struct Request;
+    // Every handler but reloadFactory runs under the shared gate, which dispatch() takes; the
+    // analysis does not follow a call through a member pointer, so that one call is unchecked.
     typedef std::string (Service::*Handler)(Request& request);
     struct Route {
         const char* pszRequest;
@@ -89,25 +91,25 @@ private:
 
     std::string dispatch(Corvel::ConnectionContext& context, const std::string& strRequest);
 
-    std::string about(Request& request);
-    std::string reloadFactory(Request& request);
-    std::string initialize(Request& request);
-    std::string authenticate(Request& request);
-    std::string validate(Request& request);
-    std::string login(Request& request, bool bValidate);
-    std::string authenticatedUser(Request& request);
-    std::string passwd(Request& request);
-    std::string persistSession(Request& request);
-    std::string retrieveSession(Request& request);
-    std::string killSession(Request& request);
-    std::string user(Request& request);
-    std::string team(Request& request);
-    std::string teams(Request& request);
-    std::string products(Request& request);
-    std::string domains(Request& request);
-    std::string customers(Request& request);
-    std::string profiles(Request& request);
-    std::string who(Request& request);
+    std::string about(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string reloadFactory(Request& request) CORVEL_EXCLUDES(_gate);
+    std::string initialize(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string authenticate(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string validate(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string login(Request& request, bool bValidate) CORVEL_REQUIRES_SHARED(_gate);
+    std::string authenticatedUser(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string passwd(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string persistSession(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string retrieveSession(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string killSession(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string user(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string team(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string teams(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string products(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string domains(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string customers(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string profiles(Request& request) CORVEL_REQUIRES_SHARED(_gate);
+    std::string who(Request& request) CORVEL_REQUIRES_SHARED(_gate);
 
     // Refuses the request with 6666 and an audit line.
     [[noreturn]] void refuse(const Request& request, const std::string& strWhy) const;
@@ -116,25 +118,25 @@ private:
     void requireSafeTransport(const Request& request) const;
     // What the user's authenticator says of his credentials now ("" when he may not log in, or
     // when it says nothing), and whether it says anything.
-    std::string credentialStamp(const OstrelData::User::Key& key) const;
-    bool stampsCredentials(const OstrelData::User::Key& key) const;
+    std::string credentialStamp(const OstrelData::User::Key& key) const CORVEL_REQUIRES_SHARED(_gate);
+    bool stampsCredentials(const OstrelData::User::Key& key) const CORVEL_REQUIRES_SHARED(_gate);
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
-    void setLogin(Request& request, const OstrelData::AuthenticatedUser& user);
-    void clearLogin(Request& request);
+    void setLogin(Request& request, const OstrelData::AuthenticatedUser& user) CORVEL_EXCLUDES(_mxLogins);
+    void clearLogin(Request& request) CORVEL_EXCLUDES(_mxLogins);
     void audit(const Request& request, const std::string& strText, bool bWarning) const;
 
     const KeyPair& _keyPair;
     const bool _bAllowPlaintextLogins;
     const long _nSessionLifetimeSeconds;
     ReloadGate _gate;
-    std::mutex _mxFactory;
+    Corvel::Mutex _mxFactory CORVEL_ACQUIRED_AFTER(_gate);
     FairSlots _authSlots;
     FailureDelay _failureDelay;
     ParseBudget _parseBudget;
-    std::mutex _mxLogins;
+    Corvel::Mutex _mxLogins CORVEL_ACQUIRED_AFTER(_mxFactory);
     // The login of every connection that has one, by connection id (for "who").
-    std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS;
+    std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS CORVEL_GUARDED_BY(_mxLogins);
     // Failures and refusals, per peer.
     mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
     std::unique_ptr<SessionStore> _psessions;
