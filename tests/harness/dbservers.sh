@@ -23,6 +23,12 @@ usage() {
 }
 
 [ $# -ge 2 ] || usage
+# The servers outlive this script: they must not inherit what its caller had open (a lock a build
+# holds, a pipe ctest reads), or they would hold it for their whole life.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-" 2>/dev/null
+done
 action=$1
 dir=$2
 mkdir -p "$dir" || die "cannot create $dir"
