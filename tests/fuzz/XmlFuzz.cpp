@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "FuzzTarget.h"
 #include "OstrelData/Exception.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "Vesk/XMLDoc.h"
@@ -62,7 +63,7 @@ void decodeEverything(const Vesk::XMLNode* pnode)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pbyData, size_t nSize)
+OSTREL_FUZZ_TARGET(fuzzXml)
 {
     Vesk::XMLDoc doc;
     try {
