@@ -30,10 +30,10 @@ ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
 ModelWatcher::~ModelWatcher()
 {
     {
-        std::lock_guard<std::mutex> lock(_mx);
+        Corvel::MutexLock lock(_mx);
         _bStop = true;
     }
-    _cv.notify_all();
+    _cv.notifyAll();
     _thread.join();
 }
 
@@ -67,7 +67,7 @@ void ModelWatcher::waitForNextLook()
     if (_plistener) {
         for (;;) {
             {
-                std::lock_guard<std::mutex> lock(_mx);
+                Corvel::MutexLock lock(_mx);
                 if (_bStop) return;
             }
             const long nLeft = static_cast<long>(
@@ -83,8 +83,9 @@ void ModelWatcher::waitForNextLook()
             }
         }
     }
-    std::unique_lock<std::mutex> lock(_mx);
-    _cv.wait_until(lock, tEnd, [this] { return _bStop; });
+    Corvel::MutexLock lock(_mx);
+    while (!_bStop)
+        if (!_cv.waitUntil(_mx, tEnd)) return;
 }
 
 void ModelWatcher::run()
@@ -107,7 +108,7 @@ void ModelWatcher::run()
     for (;;) {
         waitForNextLook();
         {
-            std::lock_guard<std::mutex> lock(_mx);
+            Corvel::MutexLock lock(_mx);
             if (_bStop) return;
         }
         // Read before reloading: a change made during the reload shows at the next look.

@@ -2,14 +2,13 @@
 #define OSTRELD_MODELWATCHER_H
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "Corvel/Mutex.h"
 #include "VeskDal/DalDatabase.h"
 
 namespace Ostreld {
@@ -39,9 +38,9 @@ private:
     const long _nIntervalMs;
     const std::function<void(const std::string&)> _reload;
     std::unique_ptr<VeskDal::DalDatabase> _plistener;  // PostgreSQL only; used by the thread alone
-    std::mutex _mx;
-    std::condition_variable _cv;
-    bool _bStop = false;  // under _mx
+    Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cv;
+    bool _bStop CORVEL_GUARDED_BY(_mx) = false;
     bool _bWarned = false;
     std::thread _thread;
 };

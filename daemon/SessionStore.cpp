@@ -121,7 +121,7 @@ void MemorySessionStore::keep(const std::string& strSession, const OstrelData::U
     kept.strProfile = strProfile;
     kept.tCreated = kept.tLastUsed = std::time(nullptr);
     kept.strStamp = strStamp;
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     if (!_keptS.emplace(kept.strDigest, kept).second)
         OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session already exists.");
 }
@@ -129,7 +129,7 @@ void MemorySessionStore::keep(const std::string& strSession, const OstrelData::U
 KeptSession MemorySessionStore::use(const std::string& strSession)
 {
     const time_t tNow = std::time(nullptr);
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     auto it = _keptS.find(digestOf(strSession));
     if (it == _keptS.end()) noSuchSession();
     if (idleTooLong(it->second, tNow)) {
@@ -142,7 +142,7 @@ KeptSession MemorySessionStore::use(const std::string& strSession)
 
 bool MemorySessionStore::find(const std::string& strSession, KeptSession& kept)
 {
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     auto it = _keptS.find(digestOf(strSession));
     if (it == _keptS.end() || idleTooLong(it->second, std::time(nullptr))) return false;
     kept = it->second;
@@ -151,7 +151,7 @@ bool MemorySessionStore::find(const std::string& strSession, KeptSession& kept)
 
 bool MemorySessionStore::end(const std::string& strDigest)
 {
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     return _keptS.erase(strDigest) > 0;
 }
 
@@ -159,7 +159,7 @@ std::vector<KeptSession> MemorySessionStore::all()
 {
     const time_t tNow = std::time(nullptr);
     std::vector<KeptSession> keptS;
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     for (const auto& entry : _keptS)
         if (!idleTooLong(entry.second, tNow)) keptS.push_back(entry.second);
     return keptS;
@@ -168,7 +168,7 @@ std::vector<KeptSession> MemorySessionStore::all()
 void MemorySessionStore::removeExpired(time_t tCreatedBefore)
 {
     const time_t tNow = std::time(nullptr);
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     for (auto it = _keptS.begin(); it != _keptS.end();)
         it = idleTooLong(it->second, tNow) || it->second.tCreated < tCreatedBefore ? _keptS.erase(it) : std::next(it);
 }

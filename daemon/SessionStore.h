@@ -4,10 +4,10 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Corvel/Mutex.h"
 #include "OstrelData/User.h"
 
 namespace Ostreld {
@@ -76,8 +76,8 @@ public:
     void removeExpired(time_t tCreatedBefore) override;
 
 private:
-    std::mutex _mx;
-    std::map<std::string, KeptSession> _keptS;  // by digest; under _mx
+    Corvel::Mutex _mx;
+    std::map<std::string, KeptSession> _keptS CORVEL_GUARDED_BY(_mx);  // by digest
 };
 
 // The table "KeptSession" of the database the pool is connected to, shared by every daemon on it.
