@@ -359,4 +359,58 @@ const OstrelData::Domain& clientDomain(const std::string& strDomain)
     return it->second;
 }
 
+bool hasRole(const OstrelData::User& user, int nProduct, int nRole)
+{
+    const OstrelData::ProductMap& productS = user.products();
+    auto it = productS.find(nProduct);
+    if (it == productS.end()) return false;
+    auto itRole = it->second.roles().find(nRole);
+    return itRole != it->second.roles().end() && itRole->second.hasRole();
+}
+
+Vesk::XMLDoc requestWithUser(const std::string& strRequest, const OstrelData::AuthenticatedUser& user)
+{
+    Vesk::XMLDoc doc = Codec::Envelope::request(strRequest);
+    Codec::AuthenticatedUser::toXML(doc.rootNode(), user, true);
+    return doc;
+}
+
+Vesk::XMLDoc requestWithSession(const std::string& strRequest, const std::string& strSession)
+{
+    Vesk::XMLDoc doc = Codec::Envelope::request(strRequest);
+    Codec::Session::toXML(doc.rootNode(), OstrelData::Session(strSession));
+    return doc;
+}
+
+std::unique_ptr<WireClient> loggedIn(const DaemonProcess& daemon, const std::string& strUser)
+{
+    auto pclient = std::make_unique<WireClient>(daemon.address());
+    pclient->initialize();
+    if (!strUser.empty()) {
+        Vesk::XMLDoc reply = pclient->authenticate("EAST", strUser, strUser + "-pw");
+        if (responseOf(reply) != "authenticateduser")
+            throw std::runtime_error("login of " + strUser + " refused: " + legendOf(reply));
+    }
+    return pclient;
+}
+
+std::string keptSession(const DaemonProcess& daemon, const std::string& strUser)
+{
+    auto pclient = loggedIn(daemon, strUser);
+    Vesk::XMLDoc me = pclient->simple("authenticateduser");
+    const OstrelData::AuthenticatedUser user =
+        Codec::AuthenticatedUser::fromXML(me.rootNode()->findChild("authenticateduser"));
+    Vesk::XMLDoc reply = pclient->exchange(requestWithUser("persistsession", user));
+    if (responseOf(reply) != "persistsession")
+        throw std::runtime_error("persistsession of " + strUser + " refused: " + legendOf(reply));
+    return user.session().str();
+}
+
+Vesk::XMLDoc retrieved(const DaemonProcess& daemon, const std::string& strSession)
+{
+    WireClient client(daemon.address());
+    client.initialize();
+    return client.exchange(requestWithSession("retrievesession", strSession));
+}
+
 } // namespace DaemonTest

@@ -130,6 +130,19 @@ std::string legendOf(const Vesk::XMLDoc& doc);
 // A domain of customer ACME as a client would build it, for request elements.
 const OstrelData::Domain& clientDomain(const std::string& strDomain);
 
+// Whether the user holds the role (granted) of the product.
+bool hasRole(const OstrelData::User& user, int nProduct, int nRole);
+// A request carrying an authenticated-user element as the client writes it, or a session element.
+Vesk::XMLDoc requestWithUser(const std::string& strRequest, const OstrelData::AuthenticatedUser& user);
+Vesk::XMLDoc requestWithSession(const std::string& strRequest, const std::string& strSession);
+// A client of its own, initialised and (unless strUser is empty) logged in as EAST/strUser with
+// the sample password; throws std::runtime_error when the login is refused.
+std::unique_ptr<WireClient> loggedIn(const DaemonProcess& daemon, const std::string& strUser);
+// Keeps a login of EAST/strUser and returns the kept session's id; throws when refused.
+std::string keptSession(const DaemonProcess& daemon, const std::string& strUser);
+// The reply to retrievesession of the session on a new connection.
+Vesk::XMLDoc retrieved(const DaemonProcess& daemon, const std::string& strSession);
+
 } // namespace DaemonTest
 
 #endif

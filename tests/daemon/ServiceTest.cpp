@@ -52,14 +52,7 @@ bool hasPermission(const OstrelData::User& user, int nProduct, int nPermission)
     return itPermission != it->second.permissions().end() && itPermission->second.hasPermission();
 }
 
-bool hasRole(const OstrelData::User& user, int nProduct, int nRole)
-{
-    const OstrelData::ProductMap& productS = user.products();
-    auto it = productS.find(nProduct);
-    if (it == productS.end()) return false;
-    auto itRole = it->second.roles().find(nRole);
-    return itRole != it->second.roles().end() && itRole->second.hasRole();
-}
+
 
 std::string sessionOf(const XMLDoc& reply)
 {
@@ -67,21 +60,6 @@ std::string sessionOf(const XMLDoc& reply)
     for (const char* pszName : {"sessionstring", "session", "sessionid"})
         p = p ? p->findChild(pszName) : nullptr;
     return p ? p->value().str() : std::string();
-}
-
-// A request carrying an authenticated-user element as the client writes it.
-XMLDoc requestWithUser(const std::string& strRequest, const OstrelData::AuthenticatedUser& user)
-{
-    XMLDoc doc = Codec::Envelope::request(strRequest);
-    Codec::AuthenticatedUser::toXML(doc.rootNode(), user, true);
-    return doc;
-}
-
-XMLDoc requestWithSession(const std::string& strRequest, const std::string& strSession)
-{
-    XMLDoc doc = Codec::Envelope::request(strRequest);
-    Codec::Session::toXML(doc.rootNode(), OstrelData::Session(strSession));
-    return doc;
 }
 
 XMLDoc requestForUser(const std::string& strDomain, const std::string& strUserId)
@@ -99,18 +77,6 @@ XMLDoc requestForTeam(int nTeam)
     doc.rootNode()->attribute("reload", "Y");
     Codec::Team::toXML(doc.rootNode(), OstrelData::Team(s_acme, nTeam, "team"));
     return doc;
-}
-
-// A client of its own, initialised and (unless strUser is empty) logged in as EAST/strUser.
-std::unique_ptr<WireClient> loggedIn(const DaemonProcess& daemon, const std::string& strUser)
-{
-    auto pclient = std::make_unique<WireClient>(daemon.address());
-    pclient->initialize();
-    if (!strUser.empty()) {
-        XMLDoc reply = pclient->authenticate("EAST", strUser, strUser + "-pw");
-        EXPECT_EQ("authenticateduser", responseOf(reply)) << legendOf(reply);
-    }
-    return pclient;
 }
 
 class ServiceTest : public ::testing::TestWithParam<std::string> {
@@ -433,24 +399,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest, ::testing::ValuesIn(daemonEngines
 } // namespace
 
 namespace {
-
-// Keeps a login of strUser and returns the kept session's id.
-std::string keptSession(const DaemonProcess& daemon, const std::string& strUser)
-{
-    auto pclient = loggedIn(daemon, strUser);
-    XMLDoc me = pclient->simple("authenticateduser");
-    const OstrelData::AuthenticatedUser user =
-        Codec::AuthenticatedUser::fromXML(me.rootNode()->findChild("authenticateduser"));
-    EXPECT_EQ("persistsession", responseOf(pclient->exchange(requestWithUser("persistsession", user))));
-    return user.session().str();
-}
-
-XMLDoc retrieved(const DaemonProcess& daemon, const std::string& strSession)
-{
-    WireClient client(daemon.address());
-    client.initialize();
-    return client.exchange(requestWithSession("retrievesession", strSession));
-}
 
 // A kept session is only as good as the login it came from, and only for so long; and what it
 // holds is decided when it is retrieved, not when it was kept.
