@@ -1,6 +1,7 @@
 #ifndef OSTRELDATA_ACCOUNTSTATE_H
 #define OSTRELDATA_ACCOUNTSTATE_H
 
+#include <cstdint>
 #include <string>
 
 #include "OstrelData/Export.h"
@@ -18,6 +19,33 @@ public:
     // (unknown, removed, locked). Never the credentials themselves. Throws as the authenticator's
     // other operations when the store cannot be read.
     virtual std::string credentialStamp(const std::string& strUserId) = 0;
+};
+
+// What an authenticator that keeps the lock state of its accounts offers an administrator, in
+// the words of the model rather than of its store. Optional like AccountState, and found the same
+// way (dynamic_cast on the authenticator). Every operation throws 101 for an unknown user, and as
+// the authenticator's other operations when the store fails.
+class OSTRELDATA_API AccountControl {
+public:
+    enum Lock {
+        lockNone,             // logins allowed
+        lockAfterFailures,    // too many failed logins in a row; ends at nLockedUntil when set
+        lockByAdministrator,  // until unlock()
+    };
+    struct State {
+        Lock lock = lockNone;
+        int nFailedLogins = 0;          // in a row, since the last success or unlock
+        std::int64_t nLockedUntil = 0;  // seconds since the epoch; 0 when no end is stored
+    };
+
+    virtual ~AccountControl();
+    // The account's state as stored: a lock after failures whose end has passed still shows until
+    // the next login clears it.
+    virtual State accountState(const std::string& strUserId) = 0;
+    // Refuses every login of the account until unlock(); the failure count starts again.
+    virtual void lock(const std::string& strUserId) = 0;
+    // Opens the account, whatever locked it, and clears its failure count.
+    virtual void unlock(const std::string& strUserId) = 0;
 };
 
 } // namespace OstrelData

@@ -260,6 +260,43 @@ std::string SqlAuthenticator::credentialStamp(const std::string& strUserId)
     return strStamp;
 }
 
+OstrelData::AccountControl::State SqlAuthenticator::accountState(const std::string& strUserId)
+{
+    UserRecord record;
+    if (!_store.read(strUserId, record)) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + strUserId);
+    State state;
+    state.lock = record.nStatus == nStatusActive      ? lockNone
+                 : record.nStatus == nStatusLockedOut ? lockAfterFailures
+                                                      : lockByAdministrator;
+    state.nFailedLogins = record.nBadLoginCount;
+    state.nLockedUntil = record.nLockedUntil;
+    return state;
+}
+
+namespace {
+
+// Sets the account's status; an administrator's word starts the failure count and any lock time
+// afresh.
+void writeStatus(const UserStore& store, const std::string& strUserId, int nStatus)
+{
+    UserRecord record;
+    record.strUserId = strUserId;
+    record.nStatus = nStatus;
+    if (!store.writeLockState(record)) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, store.domain() + "/" + strUserId);
+}
+
+} // namespace
+
+void SqlAuthenticator::lock(const std::string& strUserId)
+{
+    writeStatus(_store, strUserId, nStatusDisabled);
+}
+
+void SqlAuthenticator::unlock(const std::string& strUserId)
+{
+    writeStatus(_store, strUserId, nStatusActive);
+}
+
 UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std::string& strPassword)
 {
     // Made before anything is looked up, so that no login's time depends on who asked first.

@@ -36,7 +36,9 @@ LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelDa
 // Refused logins all fail alike, with code 1 and one legend, whether the user is unknown, the
 // password wrong or the account locked, and an unknown user costs a hash like any other; the
 // reason goes to the event log.
-class SqlAuthenticator : public OstrelData::Authenticator, public OstrelData::AccountState {
+class SqlAuthenticator : public OstrelData::Authenticator,
+                         public OstrelData::AccountState,
+                         public OstrelData::AccountControl {
 public:
     // Throws 5012 for bad cost or lockout parameters.
     SqlAuthenticator(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator,
@@ -71,6 +73,12 @@ public:
     // A digest of the stored hash (which changes with every new password); empty for an unknown,
     // locked or password-less user.
     std::string credentialStamp(const std::string& strUserId) override;
+
+    // The "Status" column read through the plug-in's own values; throws 101 for an unknown user.
+    State accountState(const std::string& strUserId) override;
+    // Status nStatusDisabled (nStatusActive), no failures and no lock time; 101 for an unknown user.
+    void lock(const std::string& strUserId) override;
+    void unlock(const std::string& strUserId) override;
 
     const PasswordCost& cost() const { return _cost; }
     const LockoutPolicy& lockout() const { return _lockout; }

@@ -151,26 +151,35 @@ TEST_P(AuthSqlTest, FailuresLockTheAccountAtTheThresholdUntilTheLockRunsOut)
     EXPECT_EQ(0, open.nBadLoginCount);
 }
 
+// The account-state interface reads and writes the plug-in's own status values.
 TEST_P(AuthSqlTest, LockWithoutExpiryAndAdministratorsLockHoldUntilUnlocked)
 {
+    using Control = OstrelData::AccountControl;
     auto pauth = authenticator({{pszParamLockoutSeconds, "0"}});
     createUser(*pauth, "dave", "pw");
+    Control& control = *pauth;
     for (int i = 0; i < 3; ++i)
         failureOf([&] { login(*pauth, "dave", "x"); });
     EXPECT_EQ(0, record("dave").nLockedUntil);
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "dave", "pw"); }).errorCode());
+    EXPECT_EQ(Control::lockAfterFailures, control.accountState("dave").lock);
+    EXPECT_EQ(3, control.accountState("dave").nFailedLogins);
 
-    UserRecord disabled = record("dave");
-    disabled.nStatus = nStatusDisabled;
-    disabled.nLockedUntil = 1;  // long past: matters only to a lock after failures
-    UserStore("EAST").writeLockState(disabled);
+    control.lock("dave");
+    EXPECT_EQ(nStatusDisabled, record("dave").nStatus);
+    EXPECT_EQ(Control::lockByAdministrator, control.accountState("dave").lock);
+    EXPECT_EQ(0, control.accountState("dave").nFailedLogins);
+    EXPECT_EQ("", pauth->credentialStamp("dave"));
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "dave", "pw"); }).errorCode());
 
-    UserRecord unlocked = record("dave");
-    unlocked.nStatus = nStatusActive;
-    unlocked.nBadLoginCount = 0;
-    UserStore("EAST").writeLockState(unlocked);
+    control.unlock("dave");
+    EXPECT_EQ(Control::lockNone, control.accountState("dave").lock);
     EXPECT_EQ("dave", login(*pauth, "dave", "pw").userId());
+
+    for (auto call : std::initializer_list<std::function<void()>>{[&] { control.accountState("nobody"); },
+                                                                  [&] { control.lock("nobody"); },
+                                                                  [&] { control.unlock("nobody"); }})
+        EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf(call).errorCode());
 }
 
 TEST_P(AuthSqlTest, RacingFailuresAreAllCounted)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Admin.h"
+#include "OstrelData/AccountState.h"
 #include "OstrelDal/OstrelDal.h"
 #include "OstrelDataDB/OstrelFactory.h"
 
@@ -136,24 +137,26 @@ void removeDomain(Context& context)
 
 // ---- users
 
-// Status and failure count of the users of a domain, by user id.
-std::map<std::string, std::string> lockStates(const std::string& strDomain)
+// The lock state of a domain's accounts, as its authenticator tells it.
+OstrelData::AccountControl& accountControlOf(const OstrelData::Domain& domain)
 {
-    OstrelDal::UserQuery query(OstrelDal::schema());
-    query.constrainDomain(SqlText(strDomain));
-    Result result;
-    select(query, result);
-    std::map<std::string, std::string> stateS;
-    for (const Row& row : result) {
-        std::string strStatus = columnText(row, "Status");
-        std::string strState = strStatus.empty() || strStatus == "0" ? "active"
-                               : strStatus == "1"                   ? "locked after failed logins"
-                                                                    : "locked";
-        std::string strCount = columnText(row, "BadLoginCount");
-        if (!strCount.empty() && strCount != "0") strState += ", " + strCount + " failed logins";
-        stateS[columnText(row, "UserId")] = strState;
-    }
-    return stateS;
+    auto* pcontrol = dynamic_cast<OstrelData::AccountControl*>(&authenticatorOf(domain));
+    if (pcontrol == nullptr)
+        throw Failure("the authenticator of domain '" + domain.domain() + "' keeps no lock state");
+    return *pcontrol;
+}
+
+// The user's lock state in words; empty when his authenticator keeps none.
+std::string lockStateText(const OstrelData::Domain& domain, const std::string& strUserId)
+{
+    auto* pcontrol = dynamic_cast<OstrelData::AccountControl*>(&authenticatorOf(domain));
+    if (pcontrol == nullptr) return std::string();
+    const OstrelData::AccountControl::State state = pcontrol->accountState(strUserId);
+    std::string strState = state.lock == OstrelData::AccountControl::lockNone            ? "active"
+                           : state.lock == OstrelData::AccountControl::lockAfterFailures ? "locked after failed logins"
+                                                                                         : "locked";
+    if (state.nFailedLogins != 0) strState += ", " + std::to_string(state.nFailedLogins) + " failed logins";
+    return strState;
 }
 
 void listUsers(Context& context)
@@ -164,10 +167,9 @@ void listUsers(Context& context)
         authenticatorOf(domain).findUsers(userS, word(context, 1));
     else
         authenticatorOf(domain).users(userS);
-    std::map<std::string, std::string> stateS = lockStates(domain.domain());
     for (const auto& entry : userS)
         context.out() << entry.first.first << "/" << entry.first.second << "\t" << entry.second.name() << "\t"
-                      << entry.second.contact() << "\t" << stateS[entry.first.second] << "\n";
+                      << entry.second.contact() << "\t" << lockStateText(domain, entry.first.second) << "\n";
 }
 
 void showUser(Context& context)
@@ -178,7 +180,7 @@ void showUser(Context& context)
     context.out() << "user:    " << shown.domain().domain() << "/" << shown.userId() << "\n"
                   << "name:    " << shown.name() << "\n"
                   << "contact: " << shown.contact() << "\n"
-                  << "state:   " << lockStates(shown.domain().domain())[shown.userId()] << "\n";
+                  << "state:   " << lockStateText(shown.domain(), shown.userId()) << "\n";
     for (const auto& team : shown.teams())
         context.out() << "team:    " << team.first << " " << team.second.name() << "\n";
     for (const auto& product : shown.products()) {
@@ -220,26 +222,16 @@ void removeUser(Context& context)
     user.domain().deleteUser(user);
 }
 
-// Lock state is the plug-in's column, with no factory operation: written directly.
-void writeUserStatus(const std::string& strUser, int nStatus)
-{
-    OstrelData::User user = userArgument(strUser);
-    OstrelDal::UserQuery query(OstrelDal::schema());
-    query.constrainDomain(SqlText(user.domain().domain()));
-    query.constrainUserId(SqlText(user.userId()));
-    query.columnStatus().setValue(SqlInteger(nStatus));
-    query.columnBadLoginCount().setValue(SqlInteger(0));
-    if (update(query) == 0) throw Failure("no user '" + strUser + "'");
-}
-
 void lockUser(Context& context)
 {
-    writeUserStatus(word(context, 0), 2);
+    OstrelData::User user = userArgument(word(context, 0));
+    accountControlOf(user.domain()).lock(user.userId());
 }
 
 void unlockUser(Context& context)
 {
-    writeUserStatus(word(context, 0), 0);
+    OstrelData::User user = userArgument(word(context, 0));
+    accountControlOf(user.domain()).unlock(user.userId());
 }
 
 // ---- teams and members
