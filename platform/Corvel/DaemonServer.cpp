@@ -490,7 +490,9 @@ void DaemonServer::accept(const Listener& listener)
     pconnection->pcontext->_strPeerGroup = strPeerKey;
     if (listener.bTls) {
         pconnection->ptlsContext = tlsContext();
-        MutexLock lockSend(pconnection->pcontext->_mxSend);  // nobody else sees the context yet; costs nothing
+        // Nobody else sees the context yet, so the lock is never waited for; it keeps the one rule
+        // for _bAwaitingTls.
+        MutexLock lockSend(pconnection->pcontext->_mxSend);
         pconnection->pcontext->_bAwaitingTls = true;
     }
     try {
@@ -511,7 +513,8 @@ bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::stri
     // limits are reached, one of them gives way: of the peer that holds the most such
     // connections, the one that has waited longest for a request. One whose request is being
     // answered (a login in progress) never does.
-    // The list is handed in, not captured: the analysis sees it read under the lock at each call.
+    // The list is handed in, not captured: a lambda's body is checked apart from its caller, so only
+    // at each call can the analysis see the list read under the lock.
     auto evictOne = [&](const std::vector<std::shared_ptr<Connection>>& connectionS, bool bSamePeer) {
         auto evictable = [&](const std::shared_ptr<Connection>& pconnection) {
             const ConnectionContext& context = *pconnection->pcontext;
