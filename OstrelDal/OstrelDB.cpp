@@ -11,13 +11,15 @@
 
 namespace OstrelDal {
 
-// Created at load in this order, destroyed at unload in reverse.
-VeskDal::SqlSchema g_schema;
-OstrelDBList g_databaseS;
-Corvel::Mutex g_mxDatabase("mxDatabase");
-VeskDal::DalDatabase::ConnectionParameterMap g_map;
-
 namespace {
+
+// The pool's state, created at load in this order and destroyed at unload in reverse. g_databaseS
+// and g_map change only in connect, connection, disconnect and the seam's setters, each under
+// g_mxDatabase (which also serialises connection()).
+Corvel::Mutex g_mxDatabase("mxDatabase");
+VeskDal::SqlSchema g_schema;
+OstrelDBList g_databaseS CORVEL_GUARDED_BY(g_mxDatabase);
+VeskDal::DalDatabase::ConnectionParameterMap g_map CORVEL_GUARDED_BY(g_mxDatabase);
 
 constexpr int g_nInitialHandles = 10;
 const char* const g_pszDefaultEngine = "mysql";
@@ -145,6 +147,28 @@ VeskDal::DalDatabase& Connection::db() const
 void setHandleWrapper(HandleWrapper wrap)
 {
     handleWrapper() = std::move(wrap);
+}
+
+std::vector<OstrelDB*> poolEntries()
+{
+    Corvel::MutexLock lock(g_mxDatabase);
+    std::vector<OstrelDB*> entryS;
+    for (OstrelDB& entry : g_databaseS) {
+        entryS.push_back(&entry);
+    }
+    return entryS;
+}
+
+VeskDal::DalDatabase::ConnectionParameterMap poolParameters()
+{
+    Corvel::MutexLock lock(g_mxDatabase);
+    return g_map;
+}
+
+void setPoolParameters(const VeskDal::DalDatabase::ConnectionParameterMap& parameterS)
+{
+    Corvel::MutexLock lock(g_mxDatabase);
+    g_map = parameterS;
 }
 
 void connect(const std::string& strConnect)

@@ -89,13 +89,6 @@ OSTRELDAL_API void disconnect();
 // The schema named by the last connect's "database" parameter.
 OSTRELDAL_API const VeskDal::SqlSchema& schema();
 
-// Module state, exposed for diagnostics. g_databaseS and g_map change only in connect, connection
-// and disconnect, each under g_mxDatabase (which also serialises connection()).
-extern OSTRELDAL_API Corvel::Mutex g_mxDatabase;
-extern OSTRELDAL_API VeskDal::SqlSchema g_schema;
-extern OSTRELDAL_API OstrelDBList g_databaseS CORVEL_GUARDED_BY(g_mxDatabase);
-extern OSTRELDAL_API VeskDal::DalDatabase::ConnectionParameterMap g_map CORVEL_GUARDED_BY(g_mxDatabase);
-
 } // namespace OstrelDal
 
 #endif

@@ -5,8 +5,10 @@
 // the engine, so that a test can watch every statement or make the Nth one fail.
 
 #include <functional>
+#include <vector>
 
 #include "OstrelDal/Export.h"
+#include "OstrelDal/OstrelDB.h"
 #include "VeskDal/DalDatabase.h"
 
 namespace OstrelDal {
@@ -18,6 +20,15 @@ using HandleWrapper = std::function<VeskDal::DalDatabase*(VeskDal::DalDatabase*)
 // Every handle the pool opens from now on goes through wrap; an empty function ends that. Set it
 // before connect(), not while another thread may take a connection.
 OSTRELDAL_API void setHandleWrapper(HandleWrapper wrap);
+
+// The pool's entries in creation order, as they are now (an entry keeps its address until
+// disconnect()).
+OSTRELDAL_API std::vector<OstrelDB*> poolEntries();
+
+// The parameters the pool opens its next handle with: those of the last connect(), or what
+// setPoolParameters put there since.
+OSTRELDAL_API VeskDal::DalDatabase::ConnectionParameterMap poolParameters();
+OSTRELDAL_API void setPoolParameters(const VeskDal::DalDatabase::ConnectionParameterMap& parameterS);
 
 } // namespace OstrelDal
 

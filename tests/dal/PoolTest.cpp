@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DalFixture.h"
+#include "OstrelDal/PoolSeam.h"
 
 using namespace OstrelDal;
 using OstrelDalTest::capturedStdout;
@@ -19,14 +20,19 @@ namespace {
 
 OstrelDB* entryAt(size_t nIndex)
 {
-    return &*std::next(g_databaseS.begin(), static_cast<std::ptrdiff_t>(nIndex));
+    return poolEntries().at(nIndex);
+}
+
+size_t poolSize()
+{
+    return poolEntries().size();
 }
 
 int idleEntries()
 {
     int nIdle = 0;
-    for (const OstrelDB& entry : g_databaseS) {
-        nIdle += entry.inUse() ? 0 : 1;
+    for (const OstrelDB* pentry : poolEntries()) {
+        nIdle += pentry->inUse() ? 0 : 1;
     }
     return nIdle;
 }
@@ -67,15 +73,15 @@ protected:
 TEST_P(DalPool, ConnectOpensTenIdleHandlesOnTheNamedSchema)
 {
     connectPool();
-    ASSERT_EQ(10u, g_databaseS.size());
+    ASSERT_EQ(10u, poolSize());
     EXPECT_EQ(10, idleEntries());
-    for (const OstrelDB& entry : g_databaseS) {
-        ASSERT_NE(nullptr, entry.database());
-        EXPECT_TRUE(entry.database()->isOpen());
-        EXPECT_EQ(GetParam(), entry.database()->engine());
+    for (const OstrelDB* pentry : poolEntries()) {
+        ASSERT_NE(nullptr, pentry->database());
+        EXPECT_TRUE(pentry->database()->isOpen());
+        EXPECT_EQ(GetParam(), pentry->database()->engine());
     }
     EXPECT_EQ(_pscratch->parameters().at("database"), schema().name());
-    EXPECT_EQ(_pscratch->parameters(), g_map);
+    EXPECT_EQ(_pscratch->parameters(), poolParameters());
 }
 
 TEST_P(DalPool, EleventhConnectionOpensOneMoreHandleAndSaysSo)
@@ -92,7 +98,7 @@ TEST_P(DalPool, EleventhConnectionOpensOneMoreHandleAndSaysSo)
 
     strOutput = capturedStdout([&] { heldS.push_back(connection()); });
     EXPECT_EQ("Adding new connection. Count=11\n", strOutput);
-    ASSERT_EQ(11u, g_databaseS.size());
+    ASSERT_EQ(11u, poolSize());
     EXPECT_EQ(entryAt(10), heldS.back().entry());
     EXPECT_TRUE(heldS.back().db().isOpen());
 
@@ -101,7 +107,7 @@ TEST_P(DalPool, EleventhConnectionOpensOneMoreHandleAndSaysSo)
     strOutput = capturedStdout([&] { heldS.push_back(connection()); });
     EXPECT_EQ("", strOutput);
     EXPECT_EQ(entryAt(3), heldS.back().entry());
-    EXPECT_EQ(11u, g_databaseS.size());
+    EXPECT_EQ(11u, poolSize());
 
     heldS.clear();
     EXPECT_EQ(11, idleEntries());
@@ -181,9 +187,9 @@ TEST_P(DalPool, SecondConnectLeavesExactlyTenNewEntries)
             heldS.push_back(connection());
         }
     }
-    ASSERT_EQ(11u, g_databaseS.size());
+    ASSERT_EQ(11u, poolSize());
     connectPool();
-    EXPECT_EQ(10u, g_databaseS.size());
+    EXPECT_EQ(10u, poolSize());
     EXPECT_EQ(10, idleEntries());
 }
 
@@ -194,11 +200,11 @@ TEST_P(DalPool, DisconnectWhileAConnectionIsHeldIsRefused)
         Connection held = connection();
         auto e = caught([] { disconnect(); });
         EXPECT_EQ(VeskDal::DDBERR_USER, e.errorCode());
-        EXPECT_EQ(10u, g_databaseS.size());
+        EXPECT_EQ(10u, poolSize());
         EXPECT_TRUE(held.db().isOpen());
     }
     disconnect();
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
 }
 
 TEST_P(DalPool, ThreadsTakingConnectionsAtOnceNeverShareAHandle)
@@ -240,10 +246,10 @@ TEST_P(DalPool, ThreadsTakingConnectionsAtOnceNeverShareAHandle)
     });
     EXPECT_EQ(0, nShared.load());
     EXPECT_EQ(0, nFailures.load());
-    EXPECT_LE(g_databaseS.size(), static_cast<size_t>(nThreads));
-    EXPECT_EQ(static_cast<int>(g_databaseS.size()), idleEntries());
+    EXPECT_LE(poolSize(), static_cast<size_t>(nThreads));
+    EXPECT_EQ(static_cast<int>(poolSize()), idleEntries());
     // One announcement per handle beyond the first ten.
-    EXPECT_EQ(g_databaseS.size() - 10, OstrelDalTest::lines(strOutput).size());
+    EXPECT_EQ(poolSize() - 10, OstrelDalTest::lines(strOutput).size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DalPool, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
@@ -277,15 +283,15 @@ protected:
 TEST_F(DalPoolRefusal, ConnectWithoutDatabaseFailsAndLeavesThePoolEmpty)
 {
     connect(sqlite("first"));
-    ASSERT_EQ(10u, g_databaseS.size());
+    ASSERT_EQ(10u, poolSize());
 
     auto e = caught([&] { connect("engine=sqlite;file=" + _strFile); });
     EXPECT_EQ(VeskDal::DDBERR_USER, e.errorCode());
     EXPECT_EQ("No Schema/Database specified", e.nativeExplanation());
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
     EXPECT_EQ("first", schema().name());
-    EXPECT_EQ("sqlite", g_map.at("engine"));
-    EXPECT_EQ(0u, g_map.count("database"));
+    EXPECT_EQ("sqlite", poolParameters().at("engine"));
+    EXPECT_EQ(0u, poolParameters().count("database"));
 }
 
 TEST_F(DalPoolRefusal, ConnectWithoutEngineOpensMysqlHandles)
@@ -294,7 +300,7 @@ TEST_F(DalPoolRefusal, ConnectWithoutEngineOpensMysqlHandles)
     auto e = caught([&] { connect("database=ostrel;file=" + _strFile); });
     EXPECT_EQ(VeskDal::DDBERR_PARAMETER, e.errorCode());
     EXPECT_NE(std::string::npos, e.nativeExplanation().find("engine mysql")) << e.nativeExplanation();
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
     EXPECT_EQ("ostrel", schema().name());
 }
 
@@ -303,8 +309,8 @@ TEST_F(DalPoolRefusal, SecondConnectSwitchesTheSchema)
     connect(sqlite("first"));
     connect(sqlite("second"));
     EXPECT_EQ("second", schema().name());
-    EXPECT_EQ("second", g_map.at("database"));
-    EXPECT_EQ(10u, g_databaseS.size());
+    EXPECT_EQ("second", poolParameters().at("database"));
+    EXPECT_EQ(10u, poolSize());
 }
 
 TEST_F(DalPoolRefusal, HandleThatCannotOpenLeavesTheSchemaSetAndThePoolEmpty)
@@ -312,13 +318,13 @@ TEST_F(DalPoolRefusal, HandleThatCannotOpenLeavesTheSchemaSetAndThePoolEmpty)
     auto e = caught([] { connect("engine=sqlite;database=s1;file=/nonexistent-directory/ostrel.db"); });
     EXPECT_EQ(VeskDal::DDBERR_CONNECT, e.errorCode());
     EXPECT_EQ("s1", schema().name());
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
 }
 
 TEST_F(DalPoolRefusal, UnknownEngineIsReportedAndTheLockReleased)
 {
     EXPECT_EQ(VeskDal::DDBERR_UNKNOWNENGINE, caught([] { connect("engine=nosuch;database=x"); }).errorCode());
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
     // Growing the empty pool meets the same engine; a lock left held would hang the second call.
     EXPECT_EQ(VeskDal::DDBERR_UNKNOWNENGINE, caught([] { connection(); }).errorCode());
     EXPECT_EQ(VeskDal::DDBERR_UNKNOWNENGINE, caught([] { connection(); }).errorCode());
@@ -326,12 +332,12 @@ TEST_F(DalPoolRefusal, UnknownEngineIsReportedAndTheLockReleased)
 
 TEST_F(DalPoolRefusal, ConnectionBeforeAnyConnectTriesMysqlWithNoParameters)
 {
-    g_map.clear();
+    setPoolParameters(VeskDal::DalDatabase::ConnectionParameterMap());
     std::string strOutput;
     auto e = caught([&] { strOutput = capturedStdout([] { connection(); }); });
     EXPECT_TRUE(e.errorCode() == VeskDal::DDBERR_CONNECT || e.errorCode() == VeskDal::DDBERR_PARAMETER)
         << e.nativeExplanation();
-    EXPECT_TRUE(g_databaseS.empty());
+    EXPECT_EQ(0u, poolSize());
     EXPECT_EQ(e.errorCode(), caught([] { connection(); }).errorCode());
 }
 
@@ -342,10 +348,12 @@ TEST_F(DalPoolRefusal, GrowingFailureLeavesThePoolUnchanged)
     for (int n = 0; n < 10; ++n) {
         heldS.push_back(connection());
     }
-    // The next handle opens with what g_map says then.
-    g_map["file"] = "/nonexistent-directory/ostrel.db";
+    // The next handle opens with the parameters the pool holds then.
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS = poolParameters();
+    parameterS["file"] = "/nonexistent-directory/ostrel.db";
+    setPoolParameters(parameterS);
     EXPECT_EQ(VeskDal::DDBERR_CONNECT, caught([] { connection(); }).errorCode());
-    EXPECT_EQ(10u, g_databaseS.size());
+    EXPECT_EQ(10u, poolSize());
     heldS.pop_back();
     EXPECT_EQ(entryAt(9), connection().entry());
 }
