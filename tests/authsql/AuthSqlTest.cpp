@@ -15,7 +15,7 @@
 #include "AuthSql/PasswordHash.h"
 #include "AuthSql/SqlAuthenticator.h"
 #include "AuthSql/UserStore.h"
-#include "DaemonHarness.h"
+#include "daemon/DaemonHarness.h"
 #include "OstrelDal/OstrelDal.h"
 #include "harness/WatchedDatabase.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "DaemonHarness.h"
+#include "daemon/DaemonHarness.h"
 #include "VeskDal/DalDatabase.h"
 #include "VeskDal/SqlStatement.h"
 
