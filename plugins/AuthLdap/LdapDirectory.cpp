@@ -1,6 +1,9 @@
 #include "AuthLdap/LdapDirectory.h"
 
 #include <ldap.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -256,6 +259,42 @@ timeval timevalOf(long nMs)
     return tv;
 }
 
+// libldap writes to its sockets without MSG_NOSIGNAL: a directory that went away would end the
+// whole process with SIGPIPE. Each call into it runs with SIGPIPE blocked on its thread, and a
+// SIGPIPE it raised is taken off again before the mask is restored; the process's own handling of
+// the signal is left alone.
+class SigpipeGuard {
+public:
+    SigpipeGuard()
+    {
+        sigemptyset(&_pipe);
+        sigaddset(&_pipe, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        _bWasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &_pipe, &_old);
+        _bWasBlocked = sigismember(&_old, SIGPIPE) == 1;
+    }
+    ~SigpipeGuard()
+    {
+        if (!_bWasPending) {
+            const timespec tsNone{0, 0};
+            while (sigtimedwait(&_pipe, nullptr, &tsNone) == SIGPIPE) {
+            }
+        }
+        if (!_bWasBlocked) pthread_sigmask(SIG_SETMASK, &_old, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t _pipe;
+    sigset_t _old;
+    bool _bWasPending = false;
+    bool _bWasBlocked = false;
+};
+
 // Results that mean the link is gone or the directory did not answer in time: the handle is
 // dropped.
 bool isLinkFailure(int nResult)
@@ -265,6 +304,24 @@ bool isLinkFailure(int nResult)
            nResult == LDAP_UNAVAILABLE || nResult == LDAP_BUSY || nResult == LDAP_OTHER ||
            nResult == LDAP_PROTOCOL_ERROR || nResult == LDAP_NO_MEMORY;
 }
+
+// Called as a TLS session is set up, before its handshake. libldap runs the handshake on a
+// non-blocking socket and, when the directory takes the connection but says nothing, retries it
+// without end and without a time-out; the connection's watch shuts the socket down at the
+// deadline, which ends the handshake with an error.
+int onTlsConnect(LDAP* pld, void*, void*, void* parg)
+{
+    ber_socket_t fd = -1;
+    if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0)
+        static_cast<LdapConnection*>(parg)->watchHandshake(fd);
+    return 0;
+}
+
+// Ends the handshake watch when the call into libldap that may have started one returns.
+struct WatchEnd {
+    LdapConnection& connection;
+    ~WatchEnd() { connection.endWatch(); }
+};
 
 } // namespace
 
@@ -286,6 +343,8 @@ LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(setting
     int nRequire = _settings.nRequireCert;
     ldap_set_option(_pld, LDAP_OPT_X_TLS_REQUIRE_CERT, &nRequire);
     if (!_settings.strCaFile.empty()) ldap_set_option(_pld, LDAP_OPT_X_TLS_CACERTFILE, _settings.strCaFile.c_str());
+    ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&onTlsConnect));
+    ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_ARG, this);
     int nServer = 0;
     nResult = ldap_set_option(_pld, LDAP_OPT_X_TLS_NEWCTX, &nServer);
     if (nResult != LDAP_OPT_SUCCESS) {
@@ -299,6 +358,8 @@ LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(setting
 
 LdapConnection::~LdapConnection()
 {
+    endWatch();
+    SigpipeGuard guard;
     if (_pld) ldap_unbind_ext_s(_pld, nullptr, nullptr);
 }
 
@@ -340,7 +401,9 @@ void LdapConnection::connect()
 
 bool LdapConnection::bind(const std::string& strDn, const std::string& strPassword)
 {
+    SigpipeGuard guard;
     if (strPassword.empty()) return false;
+    WatchEnd watchEnd{*this};
     connect();
     berval cred;
     cred.bv_val = const_cast<char*>(strPassword.data());
@@ -359,6 +422,8 @@ std::vector<LdapEntry> LdapConnection::search(const std::string& strBase, int nS
                                               const std::vector<std::string>& attributeS, int nSizeLimit,
                                               bool* pbTruncated)
 {
+    SigpipeGuard guard;
+    WatchEnd watchEnd{*this};
     connect();
     std::vector<char*> attrS;
     for (const std::string& str : attributeS)
@@ -403,6 +468,8 @@ std::vector<LdapEntry> LdapConnection::search(const std::string& strBase, int nS
 
 int LdapConnection::changePassword(const std::string& strDn, const std::string& strOld, const std::string& strNew)
 {
+    SigpipeGuard guard;
+    WatchEnd watchEnd{*this};
     connect();
     berval user{strDn.size(), const_cast<char*>(strDn.data())};
     berval oldPw{strOld.size(), const_cast<char*>(strOld.data())};
@@ -416,6 +483,8 @@ int LdapConnection::changePassword(const std::string& strDn, const std::string& 
 
 int LdapConnection::modify(const std::string& strDn, const std::vector<std::pair<std::string, std::string>>& changeS)
 {
+    SigpipeGuard guard;
+    WatchEnd watchEnd{*this};
     connect();
     std::vector<LDAPMod> modS(changeS.size());
     std::vector<std::array<char*, 2>> valueS(changeS.size());
@@ -431,6 +500,31 @@ int LdapConnection::modify(const std::string& strDn, const std::vector<std::pair
     int nResult = ldap_modify_ext_s(_pld, strDn.c_str(), pmodS.data(), nullptr, nullptr);
     if (isLinkFailure(nResult)) fail(nResult, "modify");
     return nResult;
+}
+
+void LdapConnection::watchHandshake(int fd)
+{
+    if (_pwatch) return;
+    _pwatch = std::make_unique<Watch>();
+    Watch* pwatch = _pwatch.get();
+    const long nMs = _settings.nTimeoutMs;
+    pwatch->thread = std::thread([pwatch, fd, nMs] {
+        std::unique_lock<std::mutex> lock(pwatch->mx);
+        if (!pwatch->cv.wait_for(lock, std::chrono::milliseconds(nMs), [pwatch] { return pwatch->bDone; }))
+            ::shutdown(fd, SHUT_RDWR);
+    });
+}
+
+void LdapConnection::endWatch()
+{
+    if (!_pwatch) return;
+    {
+        std::lock_guard<std::mutex> lock(_pwatch->mx);
+        _pwatch->bDone = true;
+    }
+    _pwatch->cv.notify_all();
+    _pwatch->thread.join();
+    _pwatch.reset();
 }
 
 // ---- the pool

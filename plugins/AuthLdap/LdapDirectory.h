@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OstrelData/InitMap.h"
@@ -110,13 +111,25 @@ public:
     bool broken() const { return _bBroken; }
     const std::string& url() const { return _settings.strUrl; }
 
+    // For the TLS set-up callback: shuts the socket down unless endWatch comes within timeout_ms.
+    void watchHandshake(int fd);
+    void endWatch();
+
 private:
+    struct Watch {
+        std::mutex mx;
+        std::condition_variable cv;
+        bool bDone = false;  // under mx
+        std::thread thread;
+    };
+
     void connect();
     [[noreturn]] void fail(int nResult, const std::string& strWhat);
     void check(int nResult, const std::string& strWhat);
 
     const LdapSettings _settings;
     LDAP* _pld = nullptr;
+    std::unique_ptr<Watch> _pwatch;  // while a handshake may be running
     bool _bConnected = false;
     bool _bBroken = false;
 };
