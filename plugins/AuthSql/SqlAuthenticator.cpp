@@ -345,7 +345,8 @@ UserRecord SqlAuthenticator::afterFailure(const UserRecord& record) const
 
 void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord record)
 {
-    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), strUserId));
+    // The stripe of the row written, the stand-in's for an unknown user.
+    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), record.strUserId));
     // An unknown user's failure does a known user's work on a stand-in row, whose lock state is
     // written back as it is: the same statements touching as many rows, so that neither the time
     // taken nor the database's load tells an unknown user from a real one.

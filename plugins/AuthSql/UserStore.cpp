@@ -31,22 +31,37 @@ public:
         columnBadLoginCount().setValue(SqlInteger(record.nBadLoginCount));
         if (_pcolLockedUntil) _pcolLockedUntil->setValue(SqlInteger(record.nLockedUntil));
     }
+    // The whole lock state, the lock time included: a stale write that matched on status and
+    // count alone could put back a lock time that has run out over a lock set meanwhile.
     void constrainLockState(const UserRecord& record)
     {
         _valStatus = SqlInteger(record.nStatus);
         _valBadLoginCount = SqlInteger(record.nBadLoginCount);
+        _nLockedUntil = record.nLockedUntil;
+        _bLockedUntil = true;
     }
     void addConstraints(VeskDal::SqlCompoundCondition& conditionS, bool bAddBaseConstraints) override
     {
         OstrelDal::UserQuery::addConstraints(conditionS, bAddBaseConstraints);
         OstrelDal::appendEqual(conditionS, table(), "Status", _valStatus);
         OstrelDal::appendEqual(conditionS, table(), "BadLoginCount", _valBadLoginCount);
+        if (!_pcolLockedUntil || !_bLockedUntil) return;
+        // NULL reads as 0 (see recordOf) and is never written back (a written state holds a
+        // number), so a row still NULL there matches any expected time: its status and count
+        // decide. One shape for every state, so that the statement tells nothing either.
+        const VeskDal::SqlColumn colLockedUntil(table(), "LockedUntil");
+        VeskDal::SqlCompoundCondition lockedUntilS(VeskDal::compOr);
+        lockedUntilS.addCondition(VeskDal::SqlCondition(colLockedUntil, SqlInteger(_nLockedUntil), VeskDal::condEqual));
+        lockedUntilS.addCondition(VeskDal::SqlCondition(colLockedUntil, VeskDal::SqlValue(), VeskDal::condIsNull));
+        conditionS.addCondition(lockedUntilS);
     }
 
 private:
     std::unique_ptr<VeskDal::SqlColumn> _pcolLockedUntil;
     VeskDal::SqlColumnPtr _valStatus;
     VeskDal::SqlColumnPtr _valBadLoginCount;
+    std::int64_t _nLockedUntil = 0;
+    bool _bLockedUntil = false;
 };
 
 // Runs one unit of work; the SQL library's failures become 1021 naming what was being done.

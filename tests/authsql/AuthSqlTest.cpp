@@ -264,8 +264,24 @@ TEST_P(AuthSqlTest, FailuresCountedMeanwhileByAnotherProcessAreKept)
         UserStore("EAST").writeLockState(stored);
     };
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "erin", "pw"); }).errorCode());
+    EXPECT_EQ(nStatusLockedOut, record("erin").nStatus);
+
+    // Nor does a failure read while a lock had run out undo the lock set again meanwhile.
+    UserRecord ranOut = record("erin");
+    ranOut.nLockedUntil = std::time(nullptr) - 10;
+    UserStore("EAST").writeLockState(ranOut);
+    const std::int64_t nRelocked = std::time(nullptr) + 60;
+    bArmed = true;
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.rfind("UPDATE", 0) != 0 || !bArmed.exchange(false)) return;
+        UserRecord stored = record("erin");
+        stored.nLockedUntil = nRelocked;
+        UserStore("EAST").writeLockState(stored);
+    };
+    failureOf([&] { login(*pauth, "erin", "x"); });
     pool.watch().before = nullptr;
     EXPECT_EQ(nStatusLockedOut, record("erin").nStatus);
+    EXPECT_EQ(nRelocked, record("erin").nLockedUntil);
 }
 
 TEST_P(AuthSqlTest, ChangedCostRehashesAtTheNextLogin)
