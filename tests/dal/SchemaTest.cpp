@@ -139,7 +139,8 @@ ColumnList without(const ColumnList& nameS, const std::set<std::string>& leftOut
 TEST(DalSchemaFile, QueryTableListsMatchTheColumnsAndKeysOfEveryEngine)
 {
     const auto listS = queryTableLists();
-    ASSERT_EQ(25u, listS.size());
+    // The lists were read at all: the user table's is among them.
+    ASSERT_EQ(1u, listS.count("User"));
     for (const char* pszEngine : {"sqlite", "postgresql", "mysql"}) {
         SCOPED_TRACE(pszEngine);
         const auto tableS = createdTables(pszEngine);
