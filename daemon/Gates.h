@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <iterator>
 #include <map>
@@ -111,19 +112,28 @@ private:
 // so that a grant wakes the one thread it is for, not every waiting connection.
 class FairSlots {
 public:
-    explicit FairSlots(int nSlots) : _nFree(nSlots > 0 ? nSlots : 1) {}
+    explicit FairSlots(int nSlots) : _nSlots(nSlots > 0 ? static_cast<size_t>(nSlots) : 1), _nFree(static_cast<int>(_nSlots)) {}
     void acquire(const std::string& strPeer)
     {
         Corvel::MutexLock lock(_mx);
         if (_nFree > 0 && _turnS.empty()) {
             --_nFree;
+            served(strPeer);
             return;
         }
         Waiter waiter;
         std::deque<Waiter*>& waiterS = _waiterS[strPeer];
         if (waiterS.empty()) {
-            _turnS.insert(_turnS.begin() + static_cast<std::ptrdiff_t>(_nFresh), strPeer);
-            ++_nFresh;
+            // Fresh only when it has not had a turn within the last round: peers that pace their
+            // logins to keep just one waiting must not keep jumping ahead of a peer with a backlog.
+            auto itLast = _lastServedS.find(strPeer);
+            const bool bFresh = itLast == _lastServedS.end() || _nGrants - itLast->second > _turnS.size() + _nSlots;
+            if (bFresh) {
+                _turnS.insert(_turnS.begin() + static_cast<std::ptrdiff_t>(_nFresh), strPeer);
+                ++_nFresh;
+            } else {
+                _turnS.push_back(strPeer);
+            }
         }
         waiterS.push_back(&waiter);
         grantLocked();
@@ -157,13 +167,30 @@ private:
             else
                 _turnS.push_back(strPeer);  // its next waiter comes after every other peer's
             --_nFree;
+            served(strPeer);
             pwaiter->bGranted = true;
             pwaiter->cv.notifyOne();
         }
     }
 
+    void served(const std::string& strPeer) CORVEL_REQUIRES(_mx)
+    {
+        _lastServedS[strPeer] = ++_nGrants;
+        // Only the recent past matters: peers served long ago count as fresh anyway.
+        if (_lastServedS.size() > nMaxRemembered) {
+            for (auto it = _lastServedS.begin(); it != _lastServedS.end();)
+                it = _nGrants - it->second > _turnS.size() + _nSlots ? _lastServedS.erase(it) : std::next(it);
+        }
+    }
+
+    static constexpr size_t nMaxRemembered = 4096;
+
+    const size_t _nSlots;
     Corvel::Mutex _mx;
     int _nFree CORVEL_GUARDED_BY(_mx);
+    std::uint64_t _nGrants CORVEL_GUARDED_BY(_mx) = 0;
+    // When each peer last had a turn, by grant number; the recent ones only.
+    std::map<std::string, std::uint64_t> _lastServedS CORVEL_GUARDED_BY(_mx);
     std::deque<std::string> _turnS CORVEL_GUARDED_BY(_mx);  // peers with waiters, in the order served
     // How many at the front of _turnS have not been served since they came.
     size_t _nFresh CORVEL_GUARDED_BY(_mx) = 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -396,6 +397,12 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
         if (!route.bAnonymous && !request.loggedIn()) refuse(request, request.strName + " needs a login");
         // A reload takes the gate whole; everything else reads the registries under it.
         if (route.handler == &Service::reloadFactory) return (this->*route.handler)(request);
+        // A login waits for its turn before it takes the gate: a backlog of logins waiting for
+        // turns must not hold a reload back, and with it every other request.
+        std::optional<FairSlotHold> turn;
+        if (route.handler == &Service::authenticate || route.handler == &Service::validate ||
+            route.handler == &Service::passwd)
+            turn.emplace(_authSlots, strPeer);
         SharedGateLock gate(_gate);
         return (this->*route.handler)(request);
     }
@@ -533,9 +540,8 @@ std::string Service::login(Request& request, bool bValidate)
     if (pname != nullptr && !pname->value().isNull()) strProfile = pname->value().str();
     const std::string strShown = strDomain + "/" + strUserId;
 
-    // A login's work, from the RSA step to the reply, takes a turn: turns go round the peers, so
-    // one that floods the daemon with logins waits for its own and does not slow the others.
-    FairSlotHold slot(_authSlots, peerKey(request.context));
+    // The login's work, from the RSA step to the reply, runs in the turn dispatch() took for it:
+    // turns go round the peers, so one that floods the daemon waits for its own.
     AuthenticatedUser authenticated;
     std::string strPassword;
     try {
@@ -596,7 +602,6 @@ std::string Service::passwd(Request& request)
 
     std::string strPasswordCurrent, strPasswordNew;
     try {
-        FairSlotHold slot(_authSlots, peerKey(request.context));
         if (!_keyPair.decrypt(strCurrent, strPasswordCurrent) || !_keyPair.decrypt(strNew, strPasswordNew))
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
         OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(own.domain().domain());

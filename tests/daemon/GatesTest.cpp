@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -56,6 +57,41 @@ TEST(FairSlots, QuietPeerGetsTheNextTurnHoweverManyAFlooderQueued)
         thread.join();
     ASSERT_EQ(9u, orderS.size());
     EXPECT_EQ("quiet", orderS[1]) << "the quiet peer waits for one turn of the flooder's, not eight";
+}
+
+TEST(FairSlots, PeersThatPaceTheirLoginsDoNotStarveOneWithABacklog)
+{
+    Ostreld::FairSlots slots(1);
+    slots.acquire("holder");
+    std::mutex mx;
+    std::vector<std::string> orderS;
+    std::atomic<int> nQueued{0};
+    auto turn = [&](const std::string& strPeer) {
+        slots.acquire(strPeer);
+        {
+            std::lock_guard<std::mutex> lock(mx);
+            orderS.push_back(strPeer);
+        }
+        slots.release();
+    };
+    std::vector<std::thread> threadS;
+    for (int i = 0; i < 2; ++i)
+        threadS.emplace_back([&] { ++nQueued; turn("backlog"); });
+    // Each of these asks again as soon as its turn is over, so it never has two waiting.
+    for (const char* pszPeer : {"paced-a", "paced-b"})
+        threadS.emplace_back([&, pszPeer] {
+            ++nQueued;
+            for (int i = 0; i < 6; ++i)
+                turn(pszPeer);
+        });
+    ASSERT_TRUE(eventually([&] { return nQueued == 4; }));
+    std::this_thread::sleep_for(50ms);
+    slots.release();
+    for (std::thread& thread : threadS)
+        thread.join();
+    const auto itSecond = std::find(std::find(orderS.begin(), orderS.end(), "backlog") + 1, orderS.end(), "backlog");
+    ASSERT_NE(orderS.end(), itSecond);
+    EXPECT_LE(itSecond - orderS.begin(), 4) << "the backlog waits a round, not for every paced turn";
 }
 
 TEST(FailureDelay, SpacesOutAnAddressTriesAfterItsFailuresWhoeverTheyWereFor)
