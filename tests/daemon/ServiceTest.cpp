@@ -378,20 +378,22 @@ TEST_P(ServiceTest, ClientOfAnotherMajorVersionIsRefused)
 
 TEST_P(ServiceTest, ReloadOnSighupPicksUpANewProductAndItsGrant)
 {
+    // Changes reach this daemon by the signal only.
+    DaemonProcess daemon(_db.connectString(), {"--reload-interval", "0"});
     _db.admin({"product", "add", "Gadgets", "--number", "11"});
     _db.admin({"role", "add", "11", "Tinkerer", "--number", "1"});
     _db.admin({"grant", "add", "user", "EAST/erin", "11", "role", "1"});
 
     auto before = Codec::AuthenticatedUser::fromXML(
-        loggedIn(_daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
+        loggedIn(daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
     EXPECT_FALSE(hasRole(before, 11, 1)) << "the daemon does not know product 11 yet";
 
-    _daemon.signal(SIGHUP);
-    ASSERT_TRUE(_daemon.waitForLog("Model reloaded"));
+    daemon.signal(SIGHUP);
+    ASSERT_TRUE(daemon.waitForLog("Model reloaded"));
     auto after = Codec::AuthenticatedUser::fromXML(
-        loggedIn(_daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
+        loggedIn(daemon, "")->authenticate("EAST", "erin", "erin-pw").rootNode()->findChild("authenticateduser"));
     EXPECT_TRUE(hasRole(after, 11, 1));
-    EXPECT_EQ(0, _daemon.stop());
+    EXPECT_EQ(0, daemon.stop());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest, ::testing::ValuesIn(daemonEngines()), OstrelTest::engineTestName);
