@@ -108,9 +108,9 @@ void catalogueOperation(TOperation operation)
 }
 
 // Runs statements in a transaction on one pooled handle: committed when they return, rolled back
-// when they throw. Operations a catalogue operation calls are never run while this is open: they
-// take handles of their own, and an open write transaction here would make them wait on it (SQLite
-// locks the database for the writer; a server checks a foreign key against our uncommitted row).
+// when they throw. Every statement of the operation runs on this handle: another handle would wait
+// on the open write transaction (SQLite locks the database for the writer; a server checks a
+// foreign key against our uncommitted row).
 template <class TStatements>
 void inTransaction(TStatements statements)
 {
@@ -258,201 +258,229 @@ void Factory::deleteDomain(Domain& domain)
 
 // ---- the catalogue
 
-void Factory::insertProduct(const Product& product)
+namespace {
+
+// The statements of each catalogue operation on the one handle of its transaction. An operation
+// whose statements include another's (a product and its roles, a cascade) runs them all in its
+// own transaction, so that a failure anywhere leaves nothing of it behind.
+
+void writeProductParam(DalDatabase& database, const Product& product, const std::string& strProfile,
+                       const std::string& strName, const std::string& strValue)
+{
+    OstrelDal::ProductParamQuery query(OstrelDal::schema());
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnProfile().setValue(SqlText(strProfile));
+    query.columnParam().setValue(SqlText(strName));
+    query.columnValue().setValue(SqlText(strValue));
+    query.insert(database);
+}
+
+void removeProductParams(DalDatabase& database, const Product& product, const std::string& strProfile,
+                         const std::string& strName, bool bCascade)
+{
+    OstrelDal::ProductParamQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    if (!bCascade) {
+        query.constrainProfile(SqlText(strProfile));
+        query.constrainParam(SqlText(strName));
+    }
+    const int nRemoved = query.remove(database);
+    if (!bCascade)
+        removeExactlyOne(nRemoved);
+}
+
+void writePermission(DalDatabase& database, const Permission& permission, const Product& product)
+{
+    OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.constrainPermission(SqlInteger(permission.permission()));
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnPermission().setValue(SqlInteger(permission.permission()));
+    query.columnDescription().setValue(SqlText(permission.description()));
+    query.columnStatus().setValue(statusValue(permission.status()));
+    upsert(query, database);
+}
+
+void writeRolePermission(DalDatabase& database, const Permission& permission, const Role& role,
+                         const Product& product)
+{
+    OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnRole().setValue(SqlInteger(role.role()));
+    query.columnPermission().setValue(SqlInteger(permission.permission()));
+    query.columnStatus().setValue(statusValue(permission.status()));
+    query.insert(database);
+}
+
+void removeRolePermissions(DalDatabase& database, const Permission& permission, bool bCascade)
+{
+    const Role& role = permission.role();
+    OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(role.product().product()));
+    query.constrainRole(SqlInteger(role.role()));
+    if (!bCascade)
+        query.constrainPermission(SqlInteger(permission.permission()));
+    const int nRemoved = query.remove(database);
+    if (!bCascade)
+        removeExactlyOne(nRemoved);
+}
+
+void writeRole(DalDatabase& database, const Role& role, const Product& product)
+{
+    // The role's old role permissions go first; they are addressed through the product given,
+    // which the role need not carry itself.
+    Role roleOfProduct(role);
+    roleOfProduct.resetProduct(product);
+    removeRolePermissions(database, Permission(roleOfProduct, 0, std::string(), PRStatus(PRStatus::statusDenied)),
+                          true);
+
+    OstrelDal::ProductRoleQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.constrainRole(SqlInteger(role.role()));
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnRole().setValue(SqlInteger(role.role()));
+    query.columnDescription().setValue(SqlText(role.description()));
+    query.columnStatus().setValue(statusValue(role.status()));
+    upsert(query, database);
+
+    for (const auto& entry : role.permissions())
+        writeRolePermission(database, entry.second, role, product);
+}
+
+void writeProduct(DalDatabase& database, const Product& product)
+{
+    OstrelDal::ProductQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnDescription().setValue(SqlText(product.description()));
+    upsert(query, database);
+
+    removeProductParams(database, product, "", "", true);
+    for (const auto& entryProfile : product.productInit()) {
+        for (const auto& entryParam : entryProfile.second)
+            writeProductParam(database, product, entryProfile.first, entryParam.first, entryParam.second);
+    }
+    for (const auto& entry : product.permissions())
+        writePermission(database, entry.second, product);
+    for (const auto& entry : product.roles())
+        writeRole(database, entry.second, product);
+}
+
+void removePermission(DalDatabase& database, const Permission& permission, bool bCascade)
+{
+    const Product& product = permission.product();
+    if (bCascade) {
+        for (const auto& entry : product.roles()) {
+            const OstrelData::PermissionMap& permissionS = entry.second.permissions();
+            OstrelData::PermissionMap::const_iterator it = permissionS.find(permission.permission());
+            if (it != permissionS.end())
+                removeRolePermissions(database, it->second, false);
+        }
+    }
+    OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.constrainPermission(SqlInteger(permission.permission()));
+    removeExactlyOne(query.remove(database));
+}
+
+void removeRole(DalDatabase& database, const Role& role, bool bCascade)
+{
+    const Product& product = role.product();
+    if (bCascade) {
+        for (const auto& entry : role.permissions())
+            removeRolePermissions(database, entry.second, true);
+        // Team grants of the role go with it; customer and user grants are left alone.
+        OstrelDal::TeamProductRoleQuery queryGrant(OstrelDal::schema());
+        queryGrant.constrainProduct(SqlInteger(product.product()));
+        queryGrant.constrainRole(SqlInteger(role.role()));
+        queryGrant.remove(database);
+    }
+    OstrelDal::ProductRoleQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.constrainRole(SqlInteger(role.role()));
+    removeExactlyOne(query.remove(database));
+}
+
+void removeProduct(DalDatabase& database, const Product& product, bool bCascade)
+{
+    if (bCascade) {
+        // Permissions before roles: a permission's cascade removes exactly the role-permission
+        // row each role holds, which a role's own cascade would already have removed.
+        for (const auto& entry : product.permissions())
+            removePermission(database, entry.second, true);
+        for (const auto& entry : product.roles())
+            removeRole(database, entry.second, true);
+        OstrelDal::ProductParamQuery queryParam(OstrelDal::schema());
+        queryParam.constrainProduct(SqlInteger(product.product()));
+        queryParam.remove(database);
+    }
+    OstrelDal::ProductQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    removeExactlyOne(query.remove(database));
+}
+
+// One catalogue operation: the rights check, then its statements in one transaction.
+template <class TStatements>
+void catalogueTransaction(TStatements statements)
 {
     requireProductPermission();
-    catalogueOperation([&product]() {
-        // The product row comes first and is committed before the rest: parameters, permissions
-        // and roles refer to it, and they are written by operations with transactions of their own.
-        OstrelDal::ProductQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        query.columnProduct().setValue(SqlInteger(product.product()));
-        query.columnDescription().setValue(SqlText(product.description()));
-        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
+    catalogueOperation([&statements]() { inTransaction(statements); });
+}
 
-        deleteProductParam(product, "", "", true);
-        for (const auto& entryProfile : product.productInit()) {
-            for (const auto& entryParam : entryProfile.second)
-                insertProductParam(product, entryProfile.first, entryParam.first, entryParam.second);
-        }
-        for (const auto& entry : product.permissions())
-            insertPermission(entry.second, product);
-        for (const auto& entry : product.roles())
-            insertRole(entry.second, product);
-    });
+} // namespace
+
+void Factory::insertProduct(const Product& product)
+{
+    catalogueTransaction([&](DalDatabase& database) { writeProduct(database, product); });
 }
 
 void Factory::insertProductParam(const Product& product, const std::string& strProfile, const std::string& strName,
                                  const std::string& strValue)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        OstrelDal::ProductParamQuery query(OstrelDal::schema());
-        query.columnProduct().setValue(SqlInteger(product.product()));
-        query.columnProfile().setValue(SqlText(strProfile));
-        query.columnParam().setValue(SqlText(strName));
-        query.columnValue().setValue(SqlText(strValue));
-        inTransaction([&query](DalDatabase& database) { query.insert(database); });
-    });
+    catalogueTransaction(
+        [&](DalDatabase& database) { writeProductParam(database, product, strProfile, strName, strValue); });
 }
 
 void Factory::insertPermission(const Permission& permission, const Product& product)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        query.constrainPermission(SqlInteger(permission.permission()));
-        query.columnProduct().setValue(SqlInteger(product.product()));
-        query.columnPermission().setValue(SqlInteger(permission.permission()));
-        query.columnDescription().setValue(SqlText(permission.description()));
-        query.columnStatus().setValue(statusValue(permission.status()));
-        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
-    });
+    catalogueTransaction([&](DalDatabase& database) { writePermission(database, permission, product); });
 }
 
 void Factory::insertRole(const Role& role, const Product& product)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        // The role's old role permissions go first; they are addressed through the product given,
-        // which the role need not carry itself.
-        Role roleOfProduct(role);
-        roleOfProduct.resetProduct(product);
-        deleteRolePermission(Permission(roleOfProduct, 0, std::string(), PRStatus(PRStatus::statusDenied)), true);
-
-        OstrelDal::ProductRoleQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        query.constrainRole(SqlInteger(role.role()));
-        query.columnProduct().setValue(SqlInteger(product.product()));
-        query.columnRole().setValue(SqlInteger(role.role()));
-        query.columnDescription().setValue(SqlText(role.description()));
-        query.columnStatus().setValue(statusValue(role.status()));
-        inTransaction([&query](DalDatabase& database) { upsert(query, database); });
-
-        for (const auto& entry : role.permissions())
-            insertRolePermission(entry.second, role, product);
-    });
+    catalogueTransaction([&](DalDatabase& database) { writeRole(database, role, product); });
 }
 
 void Factory::insertRolePermission(const Permission& permission, const Role& role, const Product& product)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
-        query.columnProduct().setValue(SqlInteger(product.product()));
-        query.columnRole().setValue(SqlInteger(role.role()));
-        query.columnPermission().setValue(SqlInteger(permission.permission()));
-        query.columnStatus().setValue(statusValue(permission.status()));
-        inTransaction([&query](DalDatabase& database) { query.insert(database); });
-    });
+    catalogueTransaction([&](DalDatabase& database) { writeRolePermission(database, permission, role, product); });
 }
 
 void Factory::deleteProduct(const Product& product, bool bCascade)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        if (bCascade) {
-            // Permissions before roles: a permission's cascade removes exactly the role-permission
-            // row each role holds, which a role's own cascade would already have removed.
-            for (const auto& entry : product.permissions())
-                deletePermission(entry.second, true);
-            for (const auto& entry : product.roles())
-                deleteRole(entry.second, true);
-        }
-        OstrelDal::ProductQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        inTransaction([&](DalDatabase& database) {
-            if (bCascade) {
-                OstrelDal::ProductParamQuery queryParam(OstrelDal::schema());
-                queryParam.constrainProduct(SqlInteger(product.product()));
-                queryParam.remove(database);
-            }
-            removeExactlyOne(query.remove(database));
-        });
-    });
+    catalogueTransaction([&](DalDatabase& database) { removeProduct(database, product, bCascade); });
 }
 
 void Factory::deleteProductParam(const Product& product, const std::string& strProfile, const std::string& strName,
                                  bool bCascade)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        OstrelDal::ProductParamQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        if (!bCascade) {
-            query.constrainProfile(SqlText(strProfile));
-            query.constrainParam(SqlText(strName));
-        }
-        inTransaction([&](DalDatabase& database) {
-            const int nRemoved = query.remove(database);
-            if (!bCascade)
-                removeExactlyOne(nRemoved);
-        });
-    });
+    catalogueTransaction(
+        [&](DalDatabase& database) { removeProductParams(database, product, strProfile, strName, bCascade); });
 }
 
 void Factory::deletePermission(const Permission& permission, bool bCascade)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        const Product& product = permission.product();
-        if (bCascade) {
-            for (const auto& entry : product.roles()) {
-                const OstrelData::PermissionMap& permissionS = entry.second.permissions();
-                OstrelData::PermissionMap::const_iterator it = permissionS.find(permission.permission());
-                if (it != permissionS.end())
-                    deleteRolePermission(it->second, false);
-            }
-        }
-        OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        query.constrainPermission(SqlInteger(permission.permission()));
-        inTransaction([&query](DalDatabase& database) { removeExactlyOne(query.remove(database)); });
-    });
+    catalogueTransaction([&](DalDatabase& database) { removePermission(database, permission, bCascade); });
 }
 
 void Factory::deleteRole(const Role& role, bool bCascade)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        const Product& product = role.product();
-        if (bCascade) {
-            for (const auto& entry : role.permissions())
-                deleteRolePermission(entry.second, true);
-        }
-        OstrelDal::ProductRoleQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(product.product()));
-        query.constrainRole(SqlInteger(role.role()));
-        inTransaction([&](DalDatabase& database) {
-            if (bCascade) {
-                // Team grants of the role go with it; customer and user grants are left alone.
-                OstrelDal::TeamProductRoleQuery queryGrant(OstrelDal::schema());
-                queryGrant.constrainProduct(SqlInteger(product.product()));
-                queryGrant.constrainRole(SqlInteger(role.role()));
-                queryGrant.remove(database);
-            }
-            removeExactlyOne(query.remove(database));
-        });
-    });
+    catalogueTransaction([&](DalDatabase& database) { removeRole(database, role, bCascade); });
 }
 
 void Factory::deleteRolePermission(const Permission& permission, bool bCascade)
 {
-    requireProductPermission();
-    catalogueOperation([&]() {
-        const Role& role = permission.role();
-        OstrelDal::ProductRolePermissionQuery query(OstrelDal::schema());
-        query.constrainProduct(SqlInteger(role.product().product()));
-        query.constrainRole(SqlInteger(role.role()));
-        if (!bCascade)
-            query.constrainPermission(SqlInteger(permission.permission()));
-        inTransaction([&](DalDatabase& database) {
-            const int nRemoved = query.remove(database);
-            if (!bCascade)
-                removeExactlyOne(nRemoved);
-        });
-    });
+    catalogueTransaction([&](DalDatabase& database) { removeRolePermissions(database, permission, bCascade); });
 }
 
 int Factory::nextProduct()

@@ -318,9 +318,18 @@ void Factory::reinitialize()
             loadTeams(&reload);
             reload.retireOthers();
         }
+        // The outside groups are read afresh; a failure puts back those there were.
+        const auto alienS = aliens();
+        const auto ralienS = raliens();
         aliens().clear();
         raliens().clear();
-        loadTeamMap();
+        try {
+            loadTeamMap();
+        } catch (...) {
+            aliens() = alienS;
+            raliens() = ralienS;
+            throw;
+        }
         if (_mode == modeAdmin)
             loadUsers();
     });
@@ -345,30 +354,39 @@ Product& Factory::productFromRow(Row& row)
         product.setDescription(pvalDescription->string());
 
     Result result;
+    OstrelDal::ProductParamQuery queryParam(OstrelDal::schema());
+    queryParam.constrainProduct(VeskDal::SqlInteger(product.product()));
+    selectAll(queryParam, result);
+    InitMapMap initProduct = initMapMapFromResult(result);
+    if (!initProduct.empty())
+        product.setProductInit(initProduct);
+
+    // The entry is rebuilt in place (its permissions and roles point at it); a failure half-way
+    // puts back what it held, or takes out the entry it made, so a failed reload changes nothing.
+    OstrelData::ProductMap& productS = products();
+    const bool bNew = productS.count(product.product()) == 0;
+    Product& entry = productS[product.product()];
+    const Product previous = entry;
     try {
-        OstrelDal::ProductParamQuery queryParam(OstrelDal::schema());
-        queryParam.constrainProduct(VeskDal::SqlInteger(product.product()));
-        selectAll(queryParam, result);
-        InitMapMap initProduct = initMapMapFromResult(result);
-        if (!initProduct.empty())
-            product.setProductInit(initProduct);
-    } catch (const VeskDal::DalDatabaseException&) {
-        // The product is usable without its parameters.
+        entry = product;
+
+        // Permissions first: role permissions take their descriptions from them.
+        OstrelDal::ProductPermissionQuery queryPermission(OstrelDal::schema());
+        queryPermission.constrainProduct(VeskDal::SqlInteger(entry.product()));
+        selectAll(queryPermission, result);
+        entry.permissions() = permissionMapFromResult(entry, result);
+
+        OstrelDal::ProductRoleQuery queryRole(OstrelDal::schema());
+        queryRole.constrainProduct(VeskDal::SqlInteger(entry.product()));
+        selectAll(queryRole, result);
+        entry.roles() = roleMapFromResult(entry, result);
+    } catch (...) {
+        if (bNew)
+            productS.erase(product.product());
+        else
+            entry = previous;
+        throw;
     }
-
-    Product& entry = products()[product.product()];
-    entry = product;
-
-    // Permissions first: role permissions take their descriptions from them.
-    OstrelDal::ProductPermissionQuery queryPermission(OstrelDal::schema());
-    queryPermission.constrainProduct(VeskDal::SqlInteger(entry.product()));
-    selectAll(queryPermission, result);
-    entry.permissions() = permissionMapFromResult(entry, result);
-
-    OstrelDal::ProductRoleQuery queryRole(OstrelDal::schema());
-    queryRole.constrainProduct(VeskDal::SqlInteger(entry.product()));
-    selectAll(queryRole, result);
-    entry.roles() = roleMapFromResult(entry, result);
     return entry;
 }
 

@@ -82,7 +82,7 @@ struct Grant {
 //   profiles(strHost), productFromRow                              exception reaches the caller
 //
 // A plug-in's failure to read its own tables while its library loads leaves that library unloaded;
-// parameters that cannot be read leave a product or library without them (see each).
+// parameters that cannot be read leave a library without them.
 class OSTRELDATADB_API Factory : public OstrelData::Factory {
 public:
     using Row = VeskDal::DalDatabase::Row;
@@ -110,7 +110,7 @@ public:
     // integer throws 2001 naming the column.
     //
     // The registry product of a product row, with its parameters, permissions and roles
-    // (fallback: product -1). Database failures other than reading parameters propagate.
+    // (fallback: product -1). Database failures propagate, the registry product then as it was.
     static OstrelData::Product& productFromRow(Row& row);
     // The registry profile of a profile row; throws 2001 "Profile column missing.".
     static OstrelData::Profile& profileFromRow(Row& row);
@@ -218,11 +218,11 @@ public:
     // ---- administration: the product catalogue
     //
     // Each operation first requires the current authenticated user to hold the product-maintenance
-    // permission (else 6666 "unauthorized action", nothing written), then runs its statements in a
-    // transaction of its own (rolled back on any failure: 1021 with the database's explanation,
-    // -1 "unknown" for anything unexpected; OstrelData::Exceptions pass unchanged). Operations it
-    // calls run their own transactions, never inside the caller's open one. The registries are not
-    // touched.
+    // permission (else 6666 "unauthorized action", nothing written), then runs all its statements,
+    // those of the rows it writes or removes with it included, in one transaction of its own
+    // (rolled back on any failure, so nothing of the operation stays: 1021 with the database's
+    // explanation, -1 "unknown" for anything unexpected; OstrelData::Exceptions pass unchanged).
+    // The registries are not touched.
 
     // Writes the product row, then replaces the product's parameters and writes its permissions
     // and roles.
