@@ -18,6 +18,11 @@ const char* const pszChannel = "ostrel_model";
 // How long one wait for a notification lasts at most, so that a stop is seen soon.
 constexpr long nListenSliceMs = 500;
 
+// After a notification, further ones are taken while they come this close together, a few times
+// at most.
+constexpr long nSettleMs = 100;
+constexpr int nSettleRounds = 10;
+
 } // namespace
 
 ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
@@ -74,7 +79,13 @@ void ModelWatcher::waitForNextLook()
                 std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - std::chrono::steady_clock::now()).count());
             if (nLeft <= 0) return;
             try {
-                if (_plistener->awaitNotification(pszChannel, std::min(nLeft, nListenSliceMs))) return;
+                if (_plistener->awaitNotification(pszChannel, std::min(nLeft, nListenSliceMs))) {
+                    // A change often comes as several transactions in a row: let them settle, so
+                    // that they cost one reload, not one each.
+                    for (int i = 0; i < nSettleRounds && _plistener->awaitNotification(pszChannel, nSettleMs); ++i) {
+                    }
+                    return;
+                }
             } catch (const VeskDal::DalDatabaseException& e) {
                 // Listening resumes with the next call; meanwhile the interval still counts.
                 Corvel::EventLogger::theLogger().logWarning("Not listening for model changes: " + e.nativeExplanation(),

@@ -449,11 +449,15 @@ void Service::cleanUpSessions()
     }
     // A lock, a removal or a new password ends the account's kept sessions by the next round,
     // whether or not anyone retrieves them meanwhile.
+    // Once per user and round, however many sessions he kept.
+    std::map<OstrelData::User::Key, std::string> stampS;
     for (const KeptSession& kept : keptS) {
         if (kept.strStamp.empty()) continue;
         std::string strNow;
         try {
-            strNow = credentialStamp(kept.key);
+            auto itStamp = stampS.find(kept.key);
+            if (itStamp == stampS.end()) itStamp = stampS.emplace(kept.key, credentialStamp(kept.key)).first;
+            strNow = itStamp->second;
         } catch (const OstrelData::Exception& e) {
             if (e.errorCode() == OstrelData::nNAX_DATABASE) {
                 logger.logError("Cannot check the accounts of kept sessions: " + e.legend(), Corvel::layerDatabase);
