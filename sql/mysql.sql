@@ -256,12 +256,12 @@ CREATE TABLE IF NOT EXISTS `DBProfile` (
 -- kept (a digest), empty when it says nothing.
 CREATE TABLE IF NOT EXISTS `KeptSession` (
     `SessionDigest` VARCHAR(64) NOT NULL,
-    `Domain` VARCHAR(128) NOT NULL,
-    `UserId` VARCHAR(128) NOT NULL,
-    `Profile` VARCHAR(128),
+    `Domain` VARCHAR(255) NOT NULL,
+    `UserId` VARCHAR(255) NOT NULL,
+    `Profile` VARCHAR(255),
     `Created` BIGINT NOT NULL,
     `LastUsed` BIGINT NOT NULL,
-    `CredentialStamp` VARCHAR(128),
+    `CredentialStamp` VARCHAR(255),
     PRIMARY KEY (`SessionDigest`),
     INDEX `IX_KeptSession_LastUsed` (`LastUsed`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_bin;
