@@ -23,12 +23,9 @@ usage() {
 }
 
 [ $# -ge 2 ] || usage
-# The servers outlive this script: they must not inherit what its caller had open (a lock a build
-# holds, a pipe ctest reads), or they would hold it for their whole life.
-for fd in /proc/$$/fd/*; do
-  fd=${fd##*/}
-  [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-" 2>/dev/null
-done
+# shellcheck source=serverlib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/serverlib.sh"
+close_inherited_files
 action=$1
 dir=$2
 mkdir -p "$dir" || die "cannot create $dir"
@@ -39,26 +36,6 @@ pg_bin() {
   bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
   [ -n "$bin" ] && [ -x "$bin/initdb" ] || die "PostgreSQL server binaries not found (Debian package postgresql)"
   echo "$bin"
-}
-
-# A loopback port nobody listens on. Ports are probed from a random start so that parallel
-# harnesses (several build trees) rarely collide, below the range the system hands out to outgoing
-# connections: a port an outgoing connection holds (or one just closed) cannot be bound either,
-# and the suites make thousands of them.
-free_port() {
-  local port tries=0 low=32768
-  read -r low _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || low=32768
-  [ "$low" -gt 12000 ] || low=32768
-  port=$((10000 + RANDOM % (low - 11000)))
-  while [ $tries -lt 200 ]; do
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-    port=$((port + 1))
-    tries=$((tries + 1))
-  done
-  die "no free loopback port found"
 }
 
 new_password() {

@@ -24,6 +24,9 @@ die() {
 }
 
 [ $# -ge 2 ] || die "usage: slapd.sh start|stop|halt|resume DIR"
+# shellcheck source=../harness/serverlib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../harness/serverlib.sh"
+close_inherited_files
 action=$1
 dir=$2
 
@@ -33,23 +36,6 @@ slapd_bin() {
     [ -n "$bin" ] && [ -x "$bin" ] && { echo "$bin"; return 0; }
   done
   die "slapd not found (Debian package slapd)"
-}
-
-# A loopback port nobody listens on, below the range outgoing connections take (as dbservers.sh).
-free_port() {
-  local port tries=0 low=32768
-  read -r low _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || low=32768
-  [ "$low" -gt 12000 ] || low=32768
-  port=$((10000 + RANDOM % (low - 11000)))
-  while [ $tries -lt 200 ]; do
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port"
-      return 0
-    fi
-    port=$((port + 1))
-    tries=$((tries + 1))
-  done
-  die "no free loopback port found"
 }
 
 server_pid() {
