@@ -615,125 +615,144 @@ bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
     return true;
 }
 
-void DaemonServer::serveFrames(ConnectionContext& context)
-{
-    const std::string& strPeer = context.peer();
-    const int fd = context.ownFd();  // closed only by this thread, after we return
-    FrameReader reader(_options.nMaxRequest);
-    std::vector<char> buffer(65536);
+struct DaemonServer::FrameLoop {
+    explicit FrameLoop(uint32_t nMaxRequest) : reader(nMaxRequest), buffer(65536) {}
+    FrameReader reader;
+    std::vector<char> buffer;
     int64_t nLastActivityMs = net::nowMs();
     int64_t nFrameStartMs = 0;
+};
+
+void DaemonServer::serveFrames(ConnectionContext& context)
+{
+    FrameLoop loop(_options.nMaxRequest);
+    while (waitForInput(context, loop) && readFrames(context, loop)) {
+    }
+}
+
+bool DaemonServer::waitForInput(ConnectionContext& context, FrameLoop& loop)
+{
+    const std::string& strPeer = context.peer();
+    const int fd = context.ownFd();  // closed only by this thread, after serveFrames returns
     // When the connection counts as idle: any traffic keeps one with a login alive, only requests
     // one without (its pings do not).
     auto idleDeadline = [&]() {
         int64_t nDeadline = INT64_MAX;
-        if (_options.nIdleMs > 0) nDeadline = nLastActivityMs + _options.nIdleMs;
+        if (_options.nIdleMs > 0) nDeadline = loop.nLastActivityMs + _options.nIdleMs;
         if (!context._bLoggedIn && _options.nAnonymousIdleMs > 0)
             nDeadline = std::min<int64_t>(nDeadline, context._nLastRequestMs + _options.nAnonymousIdleMs);
         return nDeadline;
     };
     for (;;) {
-        if (context._bCloseRequested || !context._bOpen) return;
+        if (context._bCloseRequested || !context._bOpen) return false;
         int64_t nNow = net::nowMs();
         int64_t nWait = 1000000;
         if (idleDeadline() != INT64_MAX) nWait = idleDeadline() - nNow;
-        if (reader.inFrame() && _options.nFrameMs > 0 && nFrameStartMs + _options.nFrameMs - nNow < nWait)
-            nWait = nFrameStartMs + _options.nFrameMs - nNow;
+        if (loop.reader.inFrame() && _options.nFrameMs > 0 && loop.nFrameStartMs + _options.nFrameMs - nNow < nWait)
+            nWait = loop.nFrameStartMs + _options.nFrameMs - nNow;
         if (nWait < 0) nWait = 0;
         if (nWait > 1000000) nWait = 1000000;
-        net::Stream& stream = context.ownStream();  // replaced only before this loop
+        net::Stream& stream = context.ownStream();  // replaced only before the loop
         pollfd apfd[2] = {{fd, stream.pollEvents(), 0}, {_fdStopRead, POLLIN, 0}};
         // Bytes TLS has already taken off the socket are not seen by poll.
         int nRc = stream.hasBuffered() ? 1 : poll(apfd, 2, int(nWait));
         if (nRc < 0) {
             if (errno == EINTR) continue;
             logger().logError("Closed connection from " + strPeer + ": " + net::errnoText(errno), layerService);
-            return;
+            return false;
         }
-        if (apfd[1].revents) return;  // stop requested; no request of ours is in progress
-        if (nRc == 0) {
-            nNow = net::nowMs();
-            if (reader.inFrame() && _options.nFrameMs > 0 && nNow - nFrameStartMs >= _options.nFrameMs) {
-                logger().logWarning("Closed connection from " + strPeer + ": frame stalled after " +
-                                        std::to_string(nNow - nFrameStartMs) + " ms",
-                                    layerService);
-                return;
-            }
-            if (nNow >= idleDeadline()) {
-                logger().logInfo("Closed idle connection from " + strPeer +
-                                     (context._bLoggedIn ? std::string() : std::string(" (no login)")) + " after " +
-                                     std::to_string(nNow - std::max<int64_t>(nLastActivityMs, context._nLastRequestMs)) +
-                                     " ms",
-                                 layerService);
-                return;
-            }
-            continue;
+        if (apfd[1].revents) return false;  // stop requested; no request of ours is in progress
+        if (nRc > 0) return true;
+        nNow = net::nowMs();
+        if (loop.reader.inFrame() && _options.nFrameMs > 0 && nNow - loop.nFrameStartMs >= _options.nFrameMs) {
+            logger().logWarning("Closed connection from " + strPeer + ": frame stalled after " +
+                                    std::to_string(nNow - loop.nFrameStartMs) + " ms",
+                                layerService);
+            return false;
         }
-        std::string strWhy;
-        long n = stream.read(buffer.data(), buffer.size(), strWhy);
-        if (n == 0) {
-            logger().logDebug("Connection from " + strPeer + " closed by the peer", layerService);
-            return;
-        }
-        if (n == net::Stream::readWouldBlock) continue;
-        if (n < 0) {
-            if (!context._bCloseRequested)
-                logger().logInfo("Closed connection from " + strPeer + ": " + strWhy, layerService);
-            return;
-        }
-        nLastActivityMs = net::nowMs();
-        size_t nUsed = 0;
-        while (nUsed < size_t(n)) {
-            bool bWasInFrame = reader.inFrame();
-            nUsed += reader.feed(buffer.data() + nUsed, size_t(n) - nUsed);
-            if (!bWasInFrame) nFrameStartMs = net::nowMs();
-            if (reader.state() == FrameReader::oversized) {
-                logger().logWarning("Closed connection from " + strPeer + ": " + reader.error(), layerService);
-                return;
-            }
-            if (reader.state() == FrameReader::malformed) {
-                logger().logWarning("Closed connection from " + strPeer + ": bad frame: " + reader.error(),
-                                    layerService);
-                return;
-            }
-            if (reader.state() != FrameReader::complete) continue;
-            Frame frame = reader.take();
-            if (frame.kind == kindPing) continue;
-            if (frame.kind != kindRequest) {
-                logger().logWarning("Closed connection from " + strPeer + ": unexpected " + kindName(frame.kind) +
-                                        " frame",
-                                    layerService);
-                return;
-            }
-            std::string strReply;
-            context._bInRequest = true;
-            struct InRequest {
-                std::atomic<bool>& bFlag;
-                ~InRequest() { bFlag = false; }
-            } inRequest{context._bInRequest};
-            try {
-                strReply = _handler(context, frame.strPayload);
-            } catch (const std::exception& e) {
-                logger().logError("Closed connection from " + strPeer + ": the request handler failed: " + e.what(),
-                                  layerService);
-                return;
-            } catch (...) {
-                logger().logError("Closed connection from " + strPeer + ": the request handler failed", layerService);
-                return;
-            }
-            if (strReply.size() > nFRM_MaxPayload) {
-                logger().logError("Closed connection from " + strPeer + ": reply of " +
-                                      std::to_string(strReply.size()) + " bytes is over the bound",
-                                  layerService);
-                return;
-            }
-            if (!strReply.empty() && !context.sendFrame(kindReply, frame.uId, strReply)) return;
-            nLastActivityMs = net::nowMs();
-            context._nLastRequestMs = nLastActivityMs;
-            // Requests already queued behind this one are left unanswered at a stop.
-            if (readableWithin(_fdStopRead, 0) || context._bCloseRequested) return;
+        if (nNow >= idleDeadline()) {
+            logger().logInfo("Closed idle connection from " + strPeer +
+                                 (context._bLoggedIn ? std::string() : std::string(" (no login)")) + " after " +
+                                 std::to_string(nNow - std::max<int64_t>(loop.nLastActivityMs, context._nLastRequestMs)) +
+                                 " ms",
+                             layerService);
+            return false;
         }
     }
+}
+
+bool DaemonServer::readFrames(ConnectionContext& context, FrameLoop& loop)
+{
+    const std::string& strPeer = context.peer();
+    std::string strWhy;
+    long n = context.ownStream().read(loop.buffer.data(), loop.buffer.size(), strWhy);
+    if (n == 0) {
+        logger().logDebug("Connection from " + strPeer + " closed by the peer", layerService);
+        return false;
+    }
+    if (n == net::Stream::readWouldBlock) return true;
+    if (n < 0) {
+        if (!context._bCloseRequested) logger().logInfo("Closed connection from " + strPeer + ": " + strWhy, layerService);
+        return false;
+    }
+    loop.nLastActivityMs = net::nowMs();
+    size_t nUsed = 0;
+    while (nUsed < size_t(n)) {
+        bool bWasInFrame = loop.reader.inFrame();
+        nUsed += loop.reader.feed(loop.buffer.data() + nUsed, size_t(n) - nUsed);
+        if (!bWasInFrame) loop.nFrameStartMs = net::nowMs();
+        if (loop.reader.state() == FrameReader::oversized) {
+            logger().logWarning("Closed connection from " + strPeer + ": " + loop.reader.error(), layerService);
+            return false;
+        }
+        if (loop.reader.state() == FrameReader::malformed) {
+            logger().logWarning("Closed connection from " + strPeer + ": bad frame: " + loop.reader.error(),
+                                layerService);
+            return false;
+        }
+        if (loop.reader.state() != FrameReader::complete) continue;
+        Frame frame = loop.reader.take();
+        if (!dispatchFrame(context, frame, loop)) return false;
+    }
+    return true;
+}
+
+bool DaemonServer::dispatchFrame(ConnectionContext& context, framing::Frame& frame, FrameLoop& loop)
+{
+    const std::string& strPeer = context.peer();
+    if (frame.kind == kindPing) return true;
+    if (frame.kind != kindRequest) {
+        logger().logWarning("Closed connection from " + strPeer + ": unexpected " + kindName(frame.kind) + " frame",
+                            layerService);
+        return false;
+    }
+    std::string strReply;
+    context._bInRequest = true;
+    struct InRequest {
+        std::atomic<bool>& bFlag;
+        ~InRequest() { bFlag = false; }
+    } inRequest{context._bInRequest};
+    try {
+        strReply = _handler(context, frame.strPayload);
+    } catch (const std::exception& e) {
+        logger().logError("Closed connection from " + strPeer + ": the request handler failed: " + e.what(),
+                          layerService);
+        return false;
+    } catch (...) {
+        logger().logError("Closed connection from " + strPeer + ": the request handler failed", layerService);
+        return false;
+    }
+    if (strReply.size() > nFRM_MaxPayload) {
+        logger().logError("Closed connection from " + strPeer + ": reply of " + std::to_string(strReply.size()) +
+                              " bytes is over the bound",
+                          layerService);
+        return false;
+    }
+    if (!strReply.empty() && !context.sendFrame(kindReply, frame.uId, strReply)) return false;
+    loop.nLastActivityMs = net::nowMs();
+    context._nLastRequestMs = loop.nLastActivityMs;
+    // Requests already queued behind this one are left unanswered at a stop.
+    return !(readableWithin(_fdStopRead, 0) || context._bCloseRequested);
 }
 
 } // namespace Corvel

@@ -15,6 +15,10 @@
 
 namespace Corvel {
 
+namespace framing {
+struct Frame;
+}
+
 class DaemonServer;
 namespace net {
 class Stream;
@@ -199,7 +203,17 @@ private:
     void serve(const std::shared_ptr<Connection>& pconnection);
     // The TLS handshake of a connection; false (logged) when it failed.
     bool handshake(ConnectionContext& context, void* ptlsContext);
+    // A connection's requests, until it closes: wait for input, read it into frames, answer each.
+    struct FrameLoop;
     void serveFrames(ConnectionContext& context);
+    // Waits until there is something to read; false when the connection is to close (a stop, an
+    // idle or stalled connection, a socket error: logged).
+    bool waitForInput(ConnectionContext& context, FrameLoop& loop);
+    // Reads what is there and answers every frame it completes; false when the connection is to
+    // close (the peer closed it, a bad frame, a stop).
+    bool readFrames(ConnectionContext& context, FrameLoop& loop);
+    // Answers one complete frame; false when the connection is to close.
+    bool dispatchFrame(ConnectionContext& context, framing::Frame& frame, FrameLoop& loop);
     std::shared_ptr<void> tlsContext() const;
     // Joins connection threads that have ended.
     void reapLocked() CORVEL_REQUIRES(_mxConnections);
