@@ -127,6 +127,11 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
 {
     const std::string& strPassword = authToken.str();
     UserRecord record = checkLogin(user.userId(), strPassword);
+    // Everything the login reads comes before what it writes: a login that fails on a read has
+    // changed nothing.
+    OstrelData::User found = userOf(record);
+    addTeams(found);
+    if (!recordSuccess(record)) refuse(user.userId(), "account locked");
     if (needsRehash(record.strHash, _cost)) {
         // The cost was changed since the password was set: store it at the new one. The login
         // stands even when that fails. Only the hash just verified is replaced, so that a password
@@ -138,8 +143,6 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
                         e.legend());
         }
     }
-    OstrelData::User found = userOf(record);
-    addTeams(found);
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(newSessionId()), profile);
 }
 
@@ -192,8 +195,8 @@ bool SqlAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
         OSTREL_RAISE(OstrelData::nNAX_UPDATEFAILED,
                      "The new password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
     UserRecord record = checkLogin(user.userId(), authTokenCurrent.str());
-    if (!_store.writeHash(record.strUserId, hashPassword(strNew, _cost)))
-        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, _store.domain() + "/" + record.strUserId);
+    // The new hash and the cleared failure count go in by one statement: both or neither.
+    if (!recordSuccess(record, hashPassword(strNew, _cost))) refuse(user.userId(), "account locked");
     logSecurity("Password changed for " + _store.domain() + "/" + record.strUserId);
     return true;
 }
@@ -319,7 +322,6 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
         if (bLocked) refuse(strUserId, "account locked");
         refuse(strUserId, bHasPassword ? "wrong password" : "no password set");
     }
-    if (!recordSuccess(record)) refuse(strUserId, "account locked");
     return record;
 }
 
@@ -378,17 +380,19 @@ void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord re
                 Corvel::EventLogger::clip(strUserId) + ": its row kept changing");
 }
 
-bool SqlAuthenticator::recordSuccess(UserRecord record)
+bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNewHash)
 {
     std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), record.strUserId));
     for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
         if (record.isLocked(std::time(nullptr))) return false;
-        if (record.nStatus == nStatusActive && record.nBadLoginCount == 0 && record.nLockedUntil == 0) return true;
+        if (strNewHash.empty() && record.nStatus == nStatusActive && record.nBadLoginCount == 0 &&
+            record.nLockedUntil == 0)
+            return true;
         UserRecord after = record;
         after.nStatus = nStatusActive;
         after.nBadLoginCount = 0;
         after.nLockedUntil = 0;
-        if (_store.swapLockState(record, after)) return true;
+        if (_store.swapLockState(record, after, strNewHash)) return true;
         if (!_store.read(record.strUserId, record)) return false;
     }
     return false;

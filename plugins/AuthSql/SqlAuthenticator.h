@@ -84,17 +84,17 @@ public:
     const LockoutPolicy& lockout() const { return _lockout; }
 
 private:
-    // The user's record when the token is his password and the account open; otherwise records
-    // the failure and throws 1.
+    // The user's record when the token is his password and the account open (nothing written:
+    // the caller records the success); otherwise records the failure and throws 1.
     UserRecord checkLogin(const std::string& strUserId, const std::string& strPassword);
     // Counts a failure against the user's row as read into record, or, when record is another
     // user's, does the same work on that stand-in row.
     void recordFailure(const std::string& strUserId, UserRecord record);
     // The lock state one more failure gives.
     UserRecord afterFailure(const UserRecord& record) const;
-    // Clears the failure count of the user read as record; false when the account is locked (or
-    // was locked meanwhile) or gone.
-    bool recordSuccess(UserRecord record);
+    // Clears the failure count of the user read as record, storing strNewHash as his hash in the
+    // same statement when given; false when the account is locked (or was locked meanwhile) or gone.
+    bool recordSuccess(UserRecord record, const std::string& strNewHash = std::string());
     // The user whose row stands in for unknown users: looked up once, and again after it was
     // forgotten; empty while the database has no users.
     std::string standInId() const;

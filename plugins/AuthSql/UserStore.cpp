@@ -235,7 +235,7 @@ bool UserStore::writeLockState(const UserRecord& record) const
     });
 }
 
-bool UserStore::swapLockState(const UserRecord& before, const UserRecord& after) const
+bool UserStore::swapLockState(const UserRecord& before, const UserRecord& after, const std::string& strNewHash) const
 {
     return guarded("Recording the logins of " + _strDomain + "/" + after.strUserId, [&] {
         OstrelDal::Connection connection = OstrelDal::connection();
@@ -243,6 +243,7 @@ bool UserStore::swapLockState(const UserRecord& before, const UserRecord& after)
         constrainUser(query, _strDomain, after.strUserId);
         query.constrainLockState(before);
         query.setLockState(after);
+        if (!strNewHash.empty()) query.columnAuthenticationToken().setValue(SqlText(strNewHash));
         return query.update(connection.db()) > 0;
     });
 }
@@ -267,17 +268,6 @@ bool UserStore::readAnyone(UserRecord& record) const
     if (result.empty()) return false;
     record = recordOf(result.front());
     return true;
-}
-
-bool UserStore::writeHash(const std::string& strUserId, const std::string& strHash) const
-{
-    return guarded("Storing the password of " + _strDomain + "/" + strUserId, [&] {
-        OstrelDal::Connection connection = OstrelDal::connection();
-        OstrelDal::UserQuery query(OstrelDal::schema());
-        constrainUser(query, _strDomain, strUserId);
-        query.columnAuthenticationToken().setValue(SqlText(strHash));
-        return query.update(connection.db()) > 0;
-    });
 }
 
 bool UserStore::replaceHash(const std::string& strUserId, const std::string& strOld, const std::string& strNew) const

@@ -61,12 +61,12 @@ public:
     // Writes the lock state of after only while the stored status and failure count are still
     // those of before; false when they are not (another login changed them meanwhile, in this
     // process or in another one on the database) or the row is gone.
-    bool swapLockState(const UserRecord& before, const UserRecord& after) const;
+    // With strNewHash, the same statement stores it as the user's hash too.
+    bool swapLockState(const UserRecord& before, const UserRecord& after,
+                       const std::string& strNewHash = std::string()) const;
     // Some user's row: of this domain when it has users, else of any domain; false when there are
     // none.
     bool readAnyone(UserRecord& record) const;
-    // Replaces the stored hash; false when the row is gone.
-    bool writeHash(const std::string& strUserId, const std::string& strHash) const;
     // Stores strNew only while the stored hash is still strOld; false when it is not (the password
     // was changed meanwhile, by this process or another) or the user is gone.
     bool replaceHash(const std::string& strUserId, const std::string& strOld, const std::string& strNew) const;

@@ -325,6 +325,94 @@ TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "gina", "old"); }).errorCode());
 }
 
+// Every write of the plug-in with the Nth statement (begin, execute, query or commit) failing, for
+// every N it reaches: the caller gets 1021, no row changed, and the same write then succeeds.
+TEST_P(AuthSqlTest, EveryStatementOfEveryWriteMayFail)
+{
+    if (GetParam() != "sqlite") GTEST_SKIP() << "the fault comes from the handle, not the engine";
+    auto pauth = authenticator({{pszParamLockoutThreshold, "1000"}});
+    createUser(*pauth, "alice", "pw");
+    createUser(*pauth, "bob", "pw");
+    DaemonTest::admin(_db.connectString(), {"team", "add", "7", "ACME", "Ops"});
+    OstrelData::Team ops(_acme, 7, "Ops");
+    OstrelData::User bob(_domain, "bob", "", "", "");
+    OstrelData::User alice(_domain, "alice", "", "", "");
+    OstrelData::TeamMember bobInOps(bob, false);
+    pauth->createTeamMember(ops, bobInOps);
+    auto passwd = [&](const std::string& strFrom, const std::string& strTo) {
+        OstrelData::PasswordAuthenticationToken current(strFrom), changed(strTo);
+        pauth->passwd(OstrelData::AuthenticatedUser(alice, OstrelData::SessionString("s"), OstrelData::Profile()),
+                      current, changed);
+    };
+    auto setFailures = [&](int nCount) {
+        UserRecord stored = record("alice");
+        stored.nBadLoginCount = nCount;
+        UserStore("EAST").writeLockState(stored);
+    };
+    // A refused login is the normal outcome here; anything else is the fault's.
+    auto refusedLogin = [&](const char* pszUser) {
+        try {
+            login(*pauth, pszUser, "x");
+        } catch (const OstrelData::Exception& e) {
+            if (e.errorCode() != OstrelData::nNAX_AUTHENTICATIONFAILED) throw;
+        }
+    };
+    struct Write {
+        const char* pszName;
+        std::function<void()> run;
+        std::function<void()> undo;  // back to the state run starts from
+        bool bUndoFirst = false;     // that state is made by undo
+    };
+    const std::vector<Write> writeS{
+        {"create", [&] { createUser(*pauth, "carol", "pw"); },
+         [&] { pauth->deleteUser(OstrelData::User(_domain, "carol", "", "", "")); }},
+        {"update", [&] { pauth->updateUser(OstrelData::User(_domain, "alice", "Al", "pw2", "al@x")); },
+         [&] { pauth->updateUser(OstrelData::User(_domain, "alice", "Name of alice", "pw", "alice@x")); }},
+        {"delete with memberships", [&] { pauth->deleteUser(bob); },
+         [&] {
+             createUser(*pauth, "bob", "pw");
+             pauth->createTeamMember(ops, bobInOps);
+         }},
+        {"add member", [&] { pauth->createTeamMember(ops, alice); }, [&] { pauth->deleteTeamMember(ops, alice); }},
+        {"remove member", [&] { pauth->deleteTeamMember(ops, bob); }, [&] { pauth->createTeamMember(ops, bobInOps); }},
+        {"passwd", [&] { passwd("pw", "pw3"); }, [&] { passwd("pw3", "pw"); }},
+        {"failed login", [&] { refusedLogin("alice"); }, [&] { setFailures(0); }},
+        {"unknown user", [&] { refusedLogin("nobody"); }, [] {}},
+        {"login after failures", [&] { login(*pauth, "alice", "pw"); }, [&] { setFailures(2); }, true},
+    };
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    std::unique_ptr<VeskDal::DalDatabase> pdb = _db.open();
+    refusedLogin("warm-up");  // the stand-in is looked up once, before anything is counted
+    for (const Write& write : writeS) {
+        SCOPED_TRACE(write.pszName);
+        pool.watch().failAt(0);
+        if (write.bUndoFirst) write.undo();
+        pool.watch().failAt(0);
+        write.run();
+        const int nStatements = pool.watch().counted();
+        write.undo();
+        for (int nFail = 1; nFail <= nStatements; ++nFail) {
+            SCOPED_TRACE("statement " + std::to_string(nFail));
+            const std::string strBefore = OstrelTest::sqliteRows(*pdb);
+            pool.watch().failAt(nFail);
+            int nCode = 0;
+            try {
+                write.run();
+            } catch (const OstrelData::Exception& e) {
+                nCode = e.errorCode();
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "not an Ostrel failure: " << e.what();
+            }
+            pool.watch().failAt(0);
+            EXPECT_EQ(OstrelData::nNAX_DATABASE, nCode);
+            EXPECT_EQ(strBefore, OstrelTest::sqliteRows(*pdb));
+            write.run();
+            write.undo();
+        }
+    }
+}
+
 TEST_P(AuthSqlTest, UsersAreFoundUpdatedAndDeletedWithTheirMemberships)
 {
     auto pauth = authenticator();
