@@ -10,6 +10,7 @@
 
 #include "Corvel/DaemonComm.h"
 #include "Corvel/EventLogger.h"
+#include "Corvel/Mutex.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataXML/OstrelFactory.h"
 
@@ -25,7 +26,7 @@ constexpr std::size_t nMaxPasswordBytes = 4095;
 // matches a reply to no caller, and the maps below, the shared domain registry
 // and the client factory's state are shared by every caller. guarded() takes
 // it, so each map below is touched only with it held.
-std::mutex g_mxLibrary;
+Corvel::Mutex g_mxLibrary;
 
 // Built in this order when the library is loaded, destroyed in reverse.
 const std::string strOstrelCData = "OstrelCData";
@@ -92,7 +93,7 @@ void print(const OstrelData::Exception& e)
 template <class Body, class Failed>
 auto guarded(Body body, Failed failed) -> decltype(body())
 {
-    std::lock_guard<std::mutex> lock(g_mxLibrary);
+    Corvel::MutexLock lock(g_mxLibrary);
     try {
         return body();
     } catch (const OstrelData::Exception& e) {

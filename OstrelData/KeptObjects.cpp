@@ -1,14 +1,15 @@
 #include "OstrelData/KeptObjects.h"
 
-#include <mutex>
 #include <unordered_set>
+
+#include "Corvel/Mutex.h"
 
 namespace OstrelData {
 
 namespace {
 
 struct KeptObjects {
-    std::mutex mx; // guards objectS: plug-ins may make objects on any thread
+    Corvel::Mutex mx; // guards objectS: plug-ins may make objects on any thread
     std::unordered_set<const void*> objectS;
 };
 
@@ -24,14 +25,14 @@ KeptObjects& keptObjects()
 void keepObject(const void* pObject)
 {
     KeptObjects& kept = keptObjects();
-    std::lock_guard<std::mutex> lock(kept.mx);
+    Corvel::MutexLock lock(kept.mx);
     kept.objectS.insert(pObject);
 }
 
 void releaseObject(const void* pObject)
 {
     KeptObjects& kept = keptObjects();
-    std::lock_guard<std::mutex> lock(kept.mx);
+    Corvel::MutexLock lock(kept.mx);
     kept.objectS.erase(pObject);
 }
 

@@ -30,7 +30,7 @@ void setResponseWaitMs(long nMs)
 std::atomic<bool> OstrelService::_bIsConnected{false};
 std::atomic<OstrelService::UsmCallback> OstrelService::_usmCallback{nullptr};
 Corvel::Semaphore OstrelService::_semaphore;
-std::mutex OstrelService::_mxResponse;
+Corvel::Mutex OstrelService::_mxResponse;
 Vesk::XMLDoc OstrelService::_docResponse;
 std::atomic<bool> OstrelService::_bInTransaction{false};
 std::string OstrelService::_strHost;
@@ -74,7 +74,7 @@ void OstrelService::transact(Vesk::XMLDoc& docResponse, const Vesk::XMLDoc& docR
     // Signals left from an earlier request (one that timed out and was answered
     // late) must not cut this wait short.
     {
-        std::lock_guard<std::mutex> lock(_mxResponse);
+        Corvel::MutexLock lock(_mxResponse);
         _semaphore.reset();
         _bInTransaction = true;
     }
@@ -98,7 +98,7 @@ void OstrelService::transact(Vesk::XMLDoc& docResponse, const Vesk::XMLDoc& docR
 
     if (_bInTransaction) OSTREL_RAISE(OstrelData::nNAX_RESPONSETIMEOUT, "Request sent with no response (timeout).");
 
-    std::lock_guard<std::mutex> lock(_mxResponse);
+    Corvel::MutexLock lock(_mxResponse);
     docResponse = _docResponse;
 }
 
@@ -108,7 +108,7 @@ void OstrelService::usmCallback(Corvel::DaemonComm::Status status, const std::st
         Vesk::XMLDoc doc = Vesk::XMLDoc::parse(strMessage);
         const Vesk::XMLNode* proot = doc.rootNode();
         if (proot != nullptr && proot->attribute("type") != "usm") {
-            std::lock_guard<std::mutex> lock(_mxResponse);
+            Corvel::MutexLock lock(_mxResponse);
             if (_bInTransaction) {
                 _docResponse = std::move(doc);
                 // The response is in place before the waiter can see the flag clear.

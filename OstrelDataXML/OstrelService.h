@@ -3,10 +3,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "Corvel/DaemonComm.h"
+#include "Corvel/Mutex.h"
 #include "Corvel/Semaphore.h"
 #include "OstrelDataXML/Export.h"
 #include "Vesk/XMLDoc.h"
@@ -55,7 +55,7 @@ private:
     static std::atomic<bool> _bIsConnected;
     static std::atomic<UsmCallback> _usmCallback;
     static Corvel::Semaphore _semaphore;
-    static std::mutex _mxResponse;        // guards _docResponse
+    static Corvel::Mutex _mxResponse;        // guards _docResponse
     static Vesk::XMLDoc _docResponse;
     // Set by transact(), cleared by usmCallback() once _docResponse holds the answer.
     static std::atomic<bool> _bInTransaction;

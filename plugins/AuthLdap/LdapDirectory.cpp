@@ -509,9 +509,14 @@ void LdapConnection::watchHandshake(int fd)
     Watch* pwatch = _pwatch.get();
     const long nMs = _settings.nTimeoutMs;
     pwatch->thread = std::thread([pwatch, fd, nMs] {
-        std::unique_lock<std::mutex> lock(pwatch->mx);
-        if (!pwatch->cv.wait_for(lock, std::chrono::milliseconds(nMs), [pwatch] { return pwatch->bDone; }))
-            ::shutdown(fd, SHUT_RDWR);
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+        Corvel::MutexLock lock(pwatch->mx);
+        while (!pwatch->bDone) {
+            if (!pwatch->cv.waitUntil(pwatch->mx, tEnd) && !pwatch->bDone) {
+                ::shutdown(fd, SHUT_RDWR);
+                return;
+            }
+        }
     });
 }
 
@@ -519,10 +524,10 @@ void LdapConnection::endWatch()
 {
     if (!_pwatch) return;
     {
-        std::lock_guard<std::mutex> lock(_pwatch->mx);
+        Corvel::MutexLock lock(_pwatch->mx);
         _pwatch->bDone = true;
     }
-    _pwatch->cv.notify_all();
+    _pwatch->cv.notifyAll();
     _pwatch->thread.join();
     _pwatch.reset();
 }
@@ -537,7 +542,7 @@ LdapPool::~LdapPool() = default;
 
 size_t LdapPool::idle() const
 {
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     return _idleS.size();
 }
 
@@ -554,23 +559,23 @@ std::unique_ptr<LdapConnection> LdapPool::open()
 
 std::unique_ptr<LdapConnection> LdapPool::take(bool& bReused)
 {
-    std::unique_lock<std::mutex> lock(_mx);
-    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_settings.nTimeoutMs);
-    while (_idleS.empty() && _nOut >= _settings.nPoolSize) {
-        if (_cv.wait_until(lock, tEnd) == std::cv_status::timeout && _idleS.empty() &&
-            _nOut >= _settings.nPoolSize)
-            OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
-                         "LDAP directory " + _settings.strUrl + ": all " + std::to_string(_settings.nPoolSize) +
-                             " connections stayed busy for " + std::to_string(_settings.nTimeoutMs) + " ms");
+    {
+        Corvel::MutexLock lock(_mx);
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_settings.nTimeoutMs);
+        while (_idleS.empty() && _nOut >= _settings.nPoolSize) {
+            if (!_cv.waitUntil(_mx, tEnd) && _idleS.empty() && _nOut >= _settings.nPoolSize)
+                OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
+                             "LDAP directory " + _settings.strUrl + ": all " + std::to_string(_settings.nPoolSize) +
+                                 " connections stayed busy for " + std::to_string(_settings.nTimeoutMs) + " ms");
+        }
+        ++_nOut;
+        if (!_idleS.empty()) {
+            std::unique_ptr<LdapConnection> p = std::move(_idleS.back());
+            _idleS.pop_back();
+            bReused = true;
+            return p;
+        }
     }
-    ++_nOut;
-    if (!_idleS.empty()) {
-        std::unique_ptr<LdapConnection> p = std::move(_idleS.back());
-        _idleS.pop_back();
-        bReused = true;
-        return p;
-    }
-    lock.unlock();
     bReused = false;
     try {
         return open();
@@ -582,7 +587,7 @@ std::unique_ptr<LdapConnection> LdapPool::take(bool& bReused)
 
 void LdapPool::give(std::unique_ptr<LdapConnection> pconnection)
 {
-    std::lock_guard<std::mutex> lock(_mx);
+    Corvel::MutexLock lock(_mx);
     --_nOut;
     if (pconnection && pconnection->broken()) {
         // The others went idle before the link failed and have most likely lost theirs too.
@@ -590,7 +595,7 @@ void LdapPool::give(std::unique_ptr<LdapConnection> pconnection)
     } else if (pconnection) {
         _idleS.push_back(std::move(pconnection));
     }
-    _cv.notify_one();
+    _cv.notifyOne();
 }
 
 void LdapPool::run(const std::function<void(LdapConnection&)>& fn)
@@ -619,9 +624,9 @@ void LdapPool::run(const std::function<void(LdapConnection&)>& fn)
 std::shared_ptr<LdapPool> LdapPool::shared(const LdapSettings& settings, bool bServiceBound)
 {
     // Kept for the process: authenticators made again at a reload find their pools.
-    static std::mutex* s_pmx = new std::mutex;
+    static Corvel::Mutex* s_pmx = new Corvel::Mutex;
     static auto* s_ppoolS = new std::map<std::string, std::shared_ptr<LdapPool>>;
-    std::lock_guard<std::mutex> lock(*s_pmx);
+    Corvel::MutexLock lock(*s_pmx);
     std::shared_ptr<LdapPool>& ppool = (*s_ppoolS)[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
     if (!ppool) ppool = std::make_shared<LdapPool>(settings, bServiceBound);
     return ppool;

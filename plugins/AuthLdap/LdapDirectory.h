@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "Corvel/Mutex.h"
 #include "OstrelData/InitMap.h"
 
 typedef struct ldap LDAP;
@@ -117,8 +118,8 @@ public:
 
 private:
     struct Watch {
-        std::mutex mx;
-        std::condition_variable cv;
+        Corvel::Mutex mx;
+        Corvel::ConditionVariable cv;
         bool bDone = false;  // under mx
         std::thread thread;
     };
@@ -159,8 +160,8 @@ private:
 
     const LdapSettings _settings;
     const bool _bServiceBound;
-    mutable std::mutex _mx;
-    std::condition_variable _cv;
+    mutable Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cv;
     std::vector<std::unique_ptr<LdapConnection>> _idleS;  // under _mx
     int _nOut = 0;                                        // under _mx: connections in use
 };

@@ -36,9 +36,9 @@ constexpr int nMaxSwapTries = 32;
 // The lock state of a user is changed under one of these, chosen by the user, so that logins of
 // this process racing each other take turns instead of retrying; the database's compare-and-set
 // (UserStore::swapLockState) is what keeps daemons sharing a database from undercounting.
-std::mutex& stripeOf(const std::string& strDomain, const std::string& strUserId)
+Corvel::Mutex& stripeOf(const std::string& strDomain, const std::string& strUserId)
 {
-    static std::mutex s_mxStripeS[64];
+    static Corvel::Mutex s_mxStripeS[64];
     size_t nHash = std::hash<std::string>()(strDomain + '\n' + strUserId);
     return s_mxStripeS[nHash % 64];
 }
@@ -348,7 +348,7 @@ UserRecord SqlAuthenticator::afterFailure(const UserRecord& record) const
 void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord record)
 {
     // The stripe of the row written, the stand-in's for an unknown user.
-    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), record.strUserId));
+    Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
     // An unknown user's failure does a known user's work on a stand-in row, whose lock state is
     // written back as it is: the same statements touching as many rows, so that neither the time
     // taken nor the database's load tells an unknown user from a real one.
@@ -382,7 +382,7 @@ void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord re
 
 bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNewHash)
 {
-    std::lock_guard<std::mutex> lock(stripeOf(_store.domain(), record.strUserId));
+    Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
     for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
         if (record.isLocked(std::time(nullptr))) return false;
         if (strNewHash.empty() && record.nStatus == nStatusActive && record.nBadLoginCount == 0 &&
@@ -400,7 +400,7 @@ bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNe
 
 std::string SqlAuthenticator::standInId() const
 {
-    std::lock_guard<std::mutex> lock(_mxStandIn);
+    Corvel::MutexLock lock(_mxStandIn);
     if (_strStandInId.empty()) {
         UserRecord anyone;
         if (_store.readAnyone(anyone)) _strStandInId = anyone.strUserId;
@@ -410,7 +410,7 @@ std::string SqlAuthenticator::standInId() const
 
 void SqlAuthenticator::forgetStandIn() const
 {
-    std::lock_guard<std::mutex> lock(_mxStandIn);
+    Corvel::MutexLock lock(_mxStandIn);
     _strStandInId.clear();
 }
 

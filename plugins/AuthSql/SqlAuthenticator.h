@@ -6,6 +6,7 @@
 
 #include "AuthSql/PasswordHash.h"
 #include "AuthSql/UserStore.h"
+#include "Corvel/Mutex.h"
 #include "OstrelData/AccountState.h"
 #include "OstrelData/AuthenticationLibrary.h"
 #include "OstrelData/Authenticator.h"
@@ -115,7 +116,7 @@ private:
     LockoutPolicy _lockout;
     mutable std::once_flag _onceDummyHash;
     mutable std::string _strDummyHash;  // written once, under _onceDummyHash
-    mutable std::mutex _mxStandIn;
+    mutable Corvel::Mutex _mxStandIn;
     mutable std::string _strStandInId;  // under _mxStandIn
 };
 
