@@ -623,11 +623,13 @@ void LdapPool::run(const std::function<void(LdapConnection&)>& fn)
 
 std::shared_ptr<LdapPool> LdapPool::shared(const LdapSettings& settings, bool bServiceBound)
 {
-    // Kept for the process: authenticators made again at a reload find their pools.
-    static Corvel::Mutex* s_pmx = new Corvel::Mutex;
-    static auto* s_ppoolS = new std::map<std::string, std::shared_ptr<LdapPool>>;
-    Corvel::MutexLock lock(*s_pmx);
-    std::shared_ptr<LdapPool>& ppool = (*s_ppoolS)[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
+    // Kept while the module is loaded: authenticators made again at a reload find their pools.
+    // Objects, not pointers to objects: the module may be unloaded before the process ends, and
+    // what only its statics pointed at would be lost then.
+    static Corvel::Mutex s_mx;
+    static std::map<std::string, std::shared_ptr<LdapPool>> s_poolS;
+    Corvel::MutexLock lock(s_mx);
+    std::shared_ptr<LdapPool>& ppool = s_poolS[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
     if (!ppool) ppool = std::make_shared<LdapPool>(settings, bServiceBound);
     return ppool;
 }
