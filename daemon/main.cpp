@@ -27,6 +27,7 @@
 #include "Corvel/Exception.h"
 #include "KeyPair.h"
 #include "ModelWatcher.h"
+#include "Options.h"
 #include "OstrelData/OstrelData.h"
 #include "OstrelDal/ConnectFile.h"
 #include "OstrelDal/StatementEcho.h"
@@ -41,50 +42,22 @@ constexpr int nExitOk = 0;
 constexpr int nExitFailure = 1;
 constexpr int nExitUsage = 2;
 
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using Ostreld::OptionError;
+using Ostreld::Options;
 
 constexpr const char* pszDefaultConnect = "engine=sqlite;database=/var/lib/ostrel/ostrel.db";
-
-struct Options {
-    std::optional<std::string> connect;
-    std::optional<std::string> connectFile;
-    std::string strConnect;  // the one chosen from the two above, OSTREL_CONNECT and the default
-    std::vector<std::string> listenS;
-    OstrelData::Factory::Mode mode = OstrelData::Factory::modeAuthenticator;
-    int nKeyBits = 2048;
-    bool bTraceSql = false;
-    Corvel::EventLogger::Level logLevel = Corvel::EventLogger::levelInfo;
-    long nMaxConnections = 256;
-    long nIdleSeconds = 300;
-    long nAnonymousSeconds = 60;
-    long nMaxPerPeer = 64;
-    long nMaxRequest = 1024 * 1024;
-    long nSessionSeconds = 1800;
-    long nSessionLifetimeSeconds = 12 * 3600;
-    bool bSessionsInDatabase = true;
-    long nReloadSeconds = 5;
-    long nFailureDelayMs = 5000;
-    long nCleanupSeconds = 60;
-    long nAuthWorkers = 0;  // 0: two per core
-    long nMaxElements = 100000;
-    long nParseBudget = 400000;
-    std::string strAddressFile;
-    int nSocketMode = 0660;
-    std::string strSocketGroup;
-    Corvel::DaemonServerTls tls;
-    bool bAllowPlaintextLogins = false;
-    bool bHelp = false;
-    bool bVersion = false;
-};
 
 const char* const pszUsage =
     "usage: ostreld [OPTIONS]\n"
     "\n"
     "Serves Ostrel clients from the model in the database.\n"
     "\n"
+    "  --config PATH           the configuration file (default /etc/ostrel/ostreld.conf, where a missing\n"
+    "                          file is no error): every option below but --check-config, --help and\n"
+    "                          --version as a line \"name = value\" (flags take yes or no), \"#\" comment\n"
+    "                          lines; the command line overrides it. SIGHUP re-reads it\n"
+    "  --check-config          read the configuration, open the database and load the model as a start\n"
+    "                          would, say what is wrong or OK, and exit without listening\n"
     "  --connect CONNECT       database connect string\n"
     "                          (default: $OSTREL_CONNECT, else engine=sqlite;database=/var/lib/ostrel/ostrel.db)\n"
     "  --connect-file PATH     the connect string as the first line of a file only its owner may\n"
@@ -134,144 +107,12 @@ const char* const pszUsage =
     "  --socket-group GROUP    group of unix socket files (default: the daemon's)\n"
     "  --help, --version\n"
     "\n"
-    "Signals: SIGTERM and SIGINT stop it (replies in progress still go out), SIGHUP reloads the model.\n"
-    "Exit status: 0 after a clean stop, 1 when it cannot start, 2 for a bad command line.\n";
-
-long numberOption(const std::string& strName, const std::string& strValue, long nMin, long nMax)
-{
-    char* pszEnd = nullptr;
-    errno = 0;
-    long n = std::strtol(strValue.c_str(), &pszEnd, 10);
-    if (strValue.empty() || *pszEnd != '\0' || errno == ERANGE || n < nMin || n > nMax)
-        throw UsageError("--" + strName + " takes a whole number from " + std::to_string(nMin) + " to " +
-                         std::to_string(nMax) + ", not '" + strValue + "'");
-    return n;
-}
-
-Options parseOptions(int argc, char** argv)
-{
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string strArg = argv[i];
-        if (strArg == "--help" || strArg == "-h") {
-            options.bHelp = true;
-            continue;
-        }
-        if (strArg == "--version") {
-            options.bVersion = true;
-            continue;
-        }
-        if (strArg == "--trace-sql") {
-            options.bTraceSql = true;
-            continue;
-        }
-        if (strArg == "--allow-plaintext-logins") {
-            options.bAllowPlaintextLogins = true;
-            continue;
-        }
-        if (strArg.compare(0, 2, "--") != 0) throw UsageError("unexpected argument '" + strArg + "'");
-        std::string strName = strArg.substr(2);
-        std::string strValue;
-        std::string::size_type nEquals = strName.find('=');
-        if (nEquals != std::string::npos) {
-            strValue = strName.substr(nEquals + 1);
-            strName.erase(nEquals);
-        } else {
-            if (i + 1 >= argc) throw UsageError("--" + strName + " needs a value");
-            strValue = argv[++i];
-        }
-        if (strName == "connect") {
-            options.connect = strValue;
-        } else if (strName == "connect-file") {
-            options.connectFile = strValue;
-        } else if (strName == "listen") {
-            options.listenS.push_back(strValue);
-        } else if (strName == "mode") {
-            using F = OstrelData::Factory;
-            if (strValue == "authenticator") options.mode = F::modeAuthenticator;
-            else if (strValue == "all") options.mode = F::modeAll;
-            else if (strValue == "admin") options.mode = F::modeAdmin;
-            else if (strValue == "simple") options.mode = F::modeSimple;
-            else if (strValue == "signoff") options.mode = F::modeSignoff;
-            else throw UsageError("unknown mode '" + strValue + "'");
-        } else if (strName == "key-bits") {
-            // Below 2048 bits the protocol's RSA step no longer protects a password.
-            options.nKeyBits = static_cast<int>(numberOption(strName, strValue, 2048, 16384));
-        } else if (strName == "log-level") {
-            using L = Corvel::EventLogger;
-            if (strValue == "error") options.logLevel = L::levelError;
-            else if (strValue == "warning") options.logLevel = L::levelWarning;
-            else if (strValue == "info") options.logLevel = L::levelInfo;
-            else if (strValue == "debug") options.logLevel = L::levelDebug;
-            else throw UsageError("unknown log level '" + strValue + "'");
-        } else if (strName == "max-connections") {
-            options.nMaxConnections = numberOption(strName, strValue, 1, 100000);
-        } else if (strName == "idle-timeout") {
-            options.nIdleSeconds = numberOption(strName, strValue, 1, 86400 * 7);
-        } else if (strName == "anonymous-timeout") {
-            options.nAnonymousSeconds = numberOption(strName, strValue, 1, 86400);
-        } else if (strName == "max-per-peer") {
-            options.nMaxPerPeer = numberOption(strName, strValue, 1, 100000);
-        } else if (strName == "max-request") {
-            options.nMaxRequest = numberOption(strName, strValue, 1024, 16L * 1024 * 1024);
-        } else if (strName == "session-timeout") {
-            options.nSessionSeconds = numberOption(strName, strValue, 1, INT_MAX);
-        } else if (strName == "session-lifetime") {
-            options.nSessionLifetimeSeconds = numberOption(strName, strValue, 1, 86400L * 366);
-        } else if (strName == "sessions") {
-            if (strValue != "database" && strValue != "memory")
-                throw UsageError("--sessions takes database or memory, not '" + strValue + "'");
-            options.bSessionsInDatabase = strValue == "database";
-        } else if (strName == "reload-interval") {
-            options.nReloadSeconds = numberOption(strName, strValue, 0, 86400);
-        } else if (strName == "cleanup-interval") {
-            options.nCleanupSeconds = numberOption(strName, strValue, 1, 86400);
-        } else if (strName == "auth-workers") {
-            options.nAuthWorkers = numberOption(strName, strValue, 1, 1024);
-        } else if (strName == "failure-delay") {
-            options.nFailureDelayMs = numberOption(strName, strValue, 0, 600000);
-        } else if (strName == "max-elements") {
-            options.nMaxElements = numberOption(strName, strValue, 100, 100000000);
-        } else if (strName == "parse-budget") {
-            options.nParseBudget = numberOption(strName, strValue, 100, 1000000000);
-        } else if (strName == "address-file") {
-            options.strAddressFile = strValue;
-        } else if (strName == "socket-mode") {
-            char* pszEnd = nullptr;
-            long nMode = std::strtol(strValue.c_str(), &pszEnd, 8);
-            if (strValue.empty() || *pszEnd != '\0' || nMode < 0 || nMode > 0777)
-                throw UsageError("--socket-mode takes an octal mode such as 0660, not '" + strValue + "'");
-            options.nSocketMode = static_cast<int>(nMode);
-        } else if (strName == "socket-group") {
-            options.strSocketGroup = strValue;
-        } else if (strName == "tls-cert") {
-            options.tls.strCertFile = strValue;
-        } else if (strName == "tls-key") {
-            options.tls.strKeyFile = strValue;
-        } else if (strName == "tls-client-ca") {
-            options.tls.strClientCAFile = strValue;
-        } else if (strName == "tls-ciphers") {
-            options.tls.strCiphers = strValue;
-        } else if (strName == "tls-min-version") {
-            if (strValue != "1.2" && strValue != "1.3") throw UsageError("--tls-min-version takes 1.2 or 1.3");
-            options.tls.strMinVersion = strValue;
-        } else {
-            throw UsageError("unknown option --" + strName);
-        }
-    }
-    if (options.connect && options.connectFile) throw UsageError("give --connect or --connect-file, not both");
-    if (options.listenS.empty()) options.listenS.push_back("127.0.0.1:7420");
-    bool bTlsListener = false;
-    for (const std::string& strListen : options.listenS)
-        bTlsListener = bTlsListener || strListen.compare(0, 4, "tls:") == 0;
-    if (bTlsListener && options.tls.strCertFile.empty()) throw UsageError("a tls: listener needs --tls-cert");
-    const Corvel::DaemonServerTls defaults;
-    if (!bTlsListener && (!options.tls.strCertFile.empty() || !options.tls.strKeyFile.empty() ||
-                          !options.tls.strClientCAFile.empty() || !options.tls.strCiphers.empty() ||
-                          options.tls.strMinVersion != defaults.strMinVersion))
-        throw UsageError("--tls-* options given, but no tls: listener");
-    return options;
-}
+    "Signals: SIGTERM and SIGINT stop it (replies in progress still go out); SIGHUP reloads the model,\n"
+    "re-reads the TLS files and the configuration file, and applies what changed there but listen,\n"
+    "connect, connect-file, mode, key-bits, sessions, auth-workers, allow-plaintext-logins,\n"
+    "address-file and the socket options, which take a restart (a warning says so).\n"
+    "Exit status: 0 after a clean stop (or a good --check-config), 1 when it cannot start, 2 for a bad\n"
+    "command line or configuration file.\n";
 
 // SIGTERM, SIGINT and SIGHUP are taken by one thread with sigtimedwait; every other thread has
 // them blocked (the mask is set before any thread starts and is inherited).
@@ -497,10 +338,11 @@ int serve(const Options& options)
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> argS(argv + 1, argv + argc);
     Options options;
     try {
-        options = parseOptions(argc, argv);
-    } catch (const UsageError& e) {
+        options = Ostreld::readOptions(argS);
+    } catch (const OptionError& e) {
         std::cerr << "ostreld: " << e.what() << " (see ostreld --help)\n";
         return nExitUsage;
     }

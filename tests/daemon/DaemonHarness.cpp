@@ -43,7 +43,7 @@ std::string makeTemporaryDirectory()
 
 void removeDirectory(const std::string& strDir)
 {
-    for (const char* pszName : {"/out", "/err", "/in", "/daemon.log", "/address", "/address.tmp"})
+    for (const char* pszName : {"/out", "/err", "/in", "/daemon.log", "/address", "/address.tmp", "/ostreld.conf"})
         std::remove((strDir + pszName).c_str());
     ::rmdir(strDir.c_str());
 }
@@ -169,6 +169,15 @@ DaemonProcess::DaemonProcess(const std::string& strConnect, const std::vector<st
         if (extraS[i] == "--address-file") strAddressFile = extraS[i + 1];
     std::vector<std::string> argS{OSTREL_TEST_DAEMON, "--connect", strConnect, "--listen", "127.0.0.1:0",
                                   "--address-file", _strDir + "/address"};
+    // Whatever the machine's /etc/ostrel/ostreld.conf holds stays out of the tests: an empty file
+    // of the daemon's own, unless the test names one.
+    bool bConfigGiven = false;
+    for (const std::string& strArg : extraS)
+        bConfigGiven = bConfigGiven || strArg == "--config" || strArg.compare(0, 9, "--config=") == 0;
+    if (!bConfigGiven) {
+        std::ofstream config(_strDir + "/ostreld.conf");
+        argS.insert(argS.end(), {"--config", _strDir + "/ostreld.conf"});
+    }
     argS.insert(argS.end(), extraS.begin(), extraS.end());
     _pid = spawn(argS, _strDir + "/in", _strDir + "/daemon.log", _strDir + "/daemon.log");
     const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(60);
