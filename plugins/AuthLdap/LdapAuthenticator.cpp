@@ -3,6 +3,7 @@
 #include <ldap.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -89,6 +90,43 @@ bool firstRdnValue(const std::string& strDn, const std::string& strAttribute, st
     return bFound;
 }
 
+// Whether strDn is strBase or lies beneath it, comparing RDNs as the directory would (names and
+// values without regard to case or escaping). An empty base holds everything.
+bool dnIsUnder(const std::string& strDn, const std::string& strBase)
+{
+    if (strBase.empty()) return true;
+    LDAPDN dn = nullptr;
+    LDAPDN base = nullptr;
+    bool bUnder = false;
+    if (ldap_str2dn(strDn.c_str(), &dn, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && dn != nullptr &&
+        ldap_str2dn(strBase.c_str(), &base, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && base != nullptr) {
+        size_t nDn = 0;
+        size_t nBase = 0;
+        while (dn[nDn] != nullptr)
+            ++nDn;
+        while (base[nBase] != nullptr)
+            ++nBase;
+        bUnder = nBase <= nDn;
+        for (size_t i = 0; bUnder && i < nBase; ++i) {
+            LDAPRDN rdn = dn[nDn - nBase + i];
+            LDAPRDN rdnBase = base[i];
+            size_t j = 0;
+            for (; bUnder && rdn[j] != nullptr && rdnBase[j] != nullptr; ++j) {
+                const LDAPAVA* pava = rdn[j];
+                const LDAPAVA* pavaBase = rdnBase[j];
+                bUnder = lower(std::string(pava->la_attr.bv_val, pava->la_attr.bv_len)) ==
+                             lower(std::string(pavaBase->la_attr.bv_val, pavaBase->la_attr.bv_len)) &&
+                         lower(std::string(pava->la_value.bv_val, pava->la_value.bv_len)) ==
+                             lower(std::string(pavaBase->la_value.bv_val, pavaBase->la_value.bv_len));
+            }
+            if (bUnder) bUnder = rdn[j] == nullptr && rdnBase[j] == nullptr;
+        }
+    }
+    if (dn) ldap_dnfree(dn);
+    if (base) ldap_dnfree(base);
+    return bUnder;
+}
+
 bool looksLikeDn(const std::string& strName)
 {
     return strName.find('=') != std::string::npos;
@@ -124,6 +162,13 @@ const OstrelData::Domain& LdapAuthenticator::servedDomain() const
 {
     OstrelData::DomainMap::const_iterator it = OstrelData::Factory::domains().find(domain().domain());
     return it != OstrelData::Factory::domains().end() ? it->second : domain();
+}
+
+std::string LdapAuthenticator::userIdOf(const LdapEntry& entry) const
+{
+    // Of several values the least, so that one entry always gives one id.
+    const std::vector<std::string>& valueS = entry.all(_settings.strAttrUserId);
+    return valueS.empty() ? std::string() : *std::min_element(valueS.begin(), valueS.end());
 }
 
 OstrelData::User LdapAuthenticator::userOf(const LdapEntry& entry, const std::string& strUserId) const
@@ -224,7 +269,11 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
             groupS = groupsOf(connection, entry);
         });
     }
-    OstrelData::User found = userOf(entry, strUserId);
+    // The id the model knows him by is his entry's, not the spelling he typed: the directory binds
+    // "ALICE" and " alice" as alice, and what was revoked from alice must hold for them too.
+    const std::string strKnownId = userIdOf(entry);
+    if (strKnownId.empty()) refuse(strUserId, "his entry shows no " + _settings.strAttrUserId + " (attr_user_id)");
+    OstrelData::User found = userOf(entry, strKnownId);
     addTeams(found, groupS);
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(randomHex(16)), profile);
 }
@@ -242,6 +291,9 @@ GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEnt
         for (int nDepth = 0; !frontier.empty() && nDepth <= _settings.nNestedDepth; ++nDepth) {
             std::vector<std::string> next;
             for (const std::string& strGroupDn : frontier) {
+                // A group's name counts only for groups where the operator keeps them: a group
+                // of the same name elsewhere (one its members run themselves) is another group.
+                if (!dnIsUnder(strGroupDn, _settings.strGroupBase)) continue;
                 if (!groupS.nameS.insert(strGroupDn).second) continue;
                 std::string strName;
                 if (!_settings.bNested && firstRdnValue(strGroupDn, _settings.strGroupNameAttr, strName)) {
@@ -262,7 +314,7 @@ GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEnt
         break;
     }
     case GroupStyle::memberUid: {
-        std::string strUid = entry.first(_settings.strAttrUserId);
+        std::string strUid = userIdOf(entry);
         if (strUid.empty()) break;
         for (const LdapEntry& group :
              connection.search(_settings.strGroupBase, _settings.nGroupScope,
@@ -330,7 +382,9 @@ void LdapAuthenticator::user(OstrelData::User& user, bool)
         bFound = findEntry(connection, user.userId(), entry);
         if (bFound) groupS = groupsOf(connection, entry);
     });
-    if (!bFound) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, domain().domain() + "/" + user.userId());
+    // Another spelling of an id is not that user: it would be a second key for one person.
+    if (!bFound || userIdOf(entry) != user.userId())
+        OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, domain().domain() + "/" + user.userId());
     user.setName(entry.first(_settings.strAttrName));
     user.setContact(entry.first(_settings.strAttrContact));
     user.teams().clear();
@@ -371,7 +425,7 @@ void LdapAuthenticator::membersOf(LdapConnection& connection, const std::string&
                     if (memberS.size() >= nLimit) return;
                     for (LdapEntry& member :
                          connection.search(strDn, LDAP_SCOPE_BASE, "(objectClass=*)", userAttributeS, 1)) {
-                        if (!member.first(_settings.strAttrUserId).empty())
+                        if (!userIdOf(member).empty())
                             memberS.push_back(std::move(member));
                         else if (!member.all(strMemberAttr).empty())
                             next.push_back(std::move(member));  // a group in the group
@@ -428,10 +482,10 @@ void LdapAuthenticator::team(OstrelData::Team& team)
                 membersOf(connection, group.first->alienGroupLeadGroup(), leadS);
             std::set<std::string> leadIdS;
             for (const LdapEntry& lead : leadS)
-                leadIdS.insert(lead.first(_settings.strAttrUserId));
+                leadIdS.insert(userIdOf(lead));
             for (const std::vector<LdapEntry>* plist : {&memberS, &leadS}) {
                 for (const LdapEntry& member : *plist) {
-                    const std::string strUserId = member.first(_settings.strAttrUserId);
+                    const std::string strUserId = userIdOf(member);
                     if (strUserId.empty()) continue;
                     OstrelData::User user = userOf(member, strUserId);
                     const bool bLead = leadIdS.count(strUserId) != 0;
@@ -457,7 +511,7 @@ void LdapAuthenticator::findUsers(OstrelData::UserMap& userS, const std::string&
         bool bTruncated = false;
         for (const LdapEntry& entry : connection.search(_settings.strUserBase, _settings.nUserScope, strFilter,
                                                         userAttributes(), _settings.nSizeLimit, &bTruncated)) {
-            OstrelData::User user = userOf(entry, entry.first(_settings.strAttrUserId));
+            OstrelData::User user = userOf(entry, userIdOf(entry));
             userS.insert_or_assign(user.key(), user);
         }
         if (bTruncated)

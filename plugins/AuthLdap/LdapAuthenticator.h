@@ -91,6 +91,8 @@ private:
     [[noreturn]] void refuse(const std::string& strUserId, const std::string& strReason) const;
     std::vector<std::string> userAttributes() const;
     OstrelData::User userOf(const LdapEntry& entry, const std::string& strUserId) const;
+    // The user id an entry gives (attr_user_id); empty when it has none.
+    std::string userIdOf(const LdapEntry& entry) const;
     void addTeams(OstrelData::User& user, const GroupNames& groupS) const;
     // Group entries matching the name (a DN or a group_name_attr value).
     std::vector<LdapEntry> groupEntries(LdapConnection& connection, const std::string& strGroup) const;

@@ -1,9 +1,12 @@
 #include "AuthLdap/LdapDirectory.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <ldap.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +16,7 @@
 #include <cstring>
 
 #include "AuthLdap/LdapEscape.h"
+#include "Corvel/EventLogger.h"
 #include "OstrelData/Exception.h"
 
 namespace AuthLdap {
@@ -96,9 +100,14 @@ struct Reader {
     }
 };
 
+// By address only ("localhost" aside): a name such as 127.example.org is anybody's.
 bool isLoopbackHost(const std::string& strHost)
 {
-    return strHost == "localhost" || strHost == "::1" || strHost.compare(0, 4, "127.") == 0;
+    if (strHost == "localhost") return true;
+    in_addr addr4;
+    if (inet_pton(AF_INET, strHost.c_str(), &addr4) == 1) return (ntohl(addr4.s_addr) >> 24) == 127;
+    in6_addr addr6;
+    return inet_pton(AF_INET6, strHost.c_str(), &addr6) == 1 && IN6_IS_ADDR_LOOPBACK(&addr6);
 }
 
 // Checks every URL of the list; the plain ones (without StartTLS) must go to loopback unless the
@@ -217,8 +226,8 @@ LdapSettings LdapSettings::from(const InitMap& initLibrary, const InitMap& initA
             badParam("user_dn_template", "has no %s for the user id: '" + s.strUserDnTemplate + "'");
         if (s.strUserBase.empty()) s.strUserBase = parentDn(s.strUserDnTemplate);
     }
-    if (s.groupStyle != GroupStyle::memberOf && s.groupStyle != GroupStyle::none && s.strGroupBase.empty())
-        s.strGroupBase = parentDn(s.strUserBase);  // ou=people,dc=x: groups are searched under dc=x
+    if (s.groupStyle != GroupStyle::none && s.strGroupBase.empty())
+        s.strGroupBase = parentDn(s.strUserBase);  // ou=people,dc=x: groups are under dc=x
     for (const char* pszFilter : {"user_filter", "user_list_filter", "group_filter"}) {
         const std::string* p = param(initLibrary, initAuthenticator, pszFilter);
         if (p && (p->empty() || p->front() != '(' || p->back() != ')'))
@@ -250,6 +259,36 @@ const std::vector<std::string>& LdapEntry::all(const std::string& strAttribute) 
 // ---- one connection
 
 namespace {
+
+// What the directory said, with its address and names, is the operator's: it goes to the log
+// (a directory that keeps failing is summed up there), and the client learns only that the
+// directory could not be used, the same whatever the user or the failure.
+[[noreturn]] void directoryFailure(const std::string& strUrl, const std::string& strDetail)
+{
+    static Corvel::LogThrottle s_throttle("LDAP directory failures");
+    std::string strSummary;
+    const bool bLog = s_throttle.admit(strUrl, strSummary);
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    if (!strSummary.empty()) logger.logWarning(strSummary, Corvel::layerPlugin);
+    if (bLog) logger.logWarning("LDAP directory " + strUrl + ": " + strDetail, Corvel::layerPlugin);
+    OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, "The domain's directory cannot be used now (see the daemon's log).");
+}
+
+// Bounds on what one reply may bring, whatever the directory sends: one message, and all the
+// entries of one search together.
+constexpr ber_len_t nMaxMessageBytes = 4 * 1024 * 1024;
+constexpr size_t nMaxSearchBytes = 32 * 1024 * 1024;
+
+int onConnectionAdded(LDAP*, Sockbuf* psb, LDAPURLDesc*, sockaddr*, ldap_conncb*)
+{
+    ber_len_t nMax = nMaxMessageBytes;
+    return ber_sockbuf_ctrl(psb, LBER_SB_OPT_SET_MAX_INCOMING, &nMax) == 1 ? 0 : -1;
+}
+
+void onConnectionDeleted(LDAP*, Sockbuf*, ldap_conncb*) {}
+
+// libldap keeps the pointer: it must outlive every handle.
+ldap_conncb g_connectionCallbacks{&onConnectionAdded, &onConnectionDeleted, nullptr};
 
 timeval timevalOf(long nMs)
 {
@@ -328,9 +367,7 @@ struct WatchEnd {
 LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(settings)
 {
     int nResult = ldap_initialize(&_pld, _settings.strUrl.c_str());
-    if (nResult != LDAP_SUCCESS || _pld == nullptr)
-        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
-                     "LDAP directory " + _settings.strUrl + ": " + ldap_err2string(nResult));
+    if (nResult != LDAP_SUCCESS || _pld == nullptr) directoryFailure(_settings.strUrl, ldap_err2string(nResult));
     int nVersion = LDAP_VERSION3;
     ldap_set_option(_pld, LDAP_OPT_PROTOCOL_VERSION, &nVersion);
     ldap_set_option(_pld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
@@ -345,14 +382,14 @@ LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(setting
     if (!_settings.strCaFile.empty()) ldap_set_option(_pld, LDAP_OPT_X_TLS_CACERTFILE, _settings.strCaFile.c_str());
     ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&onTlsConnect));
     ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_ARG, this);
+    ldap_set_option(_pld, LDAP_OPT_CONNECT_CB, &g_connectionCallbacks);
     int nServer = 0;
     nResult = ldap_set_option(_pld, LDAP_OPT_X_TLS_NEWCTX, &nServer);
     if (nResult != LDAP_OPT_SUCCESS) {
         ldap_unbind_ext_s(_pld, nullptr, nullptr);
         _pld = nullptr;
-        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, "LDAP directory " + _settings.strUrl +
-                                                            ": cannot set up TLS (is ca_file '" + _settings.strCaFile +
-                                                            "' a readable PEM file?)");
+        directoryFailure(_settings.strUrl,
+                         "cannot set up TLS (is ca_file '" + _settings.strCaFile + "' a readable PEM file?)");
     }
 }
 
@@ -366,7 +403,7 @@ LdapConnection::~LdapConnection()
 void LdapConnection::fail(int nResult, const std::string& strWhat)
 {
     if (isLinkFailure(nResult)) _bBroken = true;
-    std::string strLegend = "LDAP directory " + _settings.strUrl + ": " + strWhat + ": " + ldap_err2string(nResult);
+    std::string strLegend = strWhat + ": " + ldap_err2string(nResult);
     char* pszDiagnostic = nullptr;
     if (_pld && ldap_get_option(_pld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &pszDiagnostic) == LDAP_OPT_SUCCESS &&
         pszDiagnostic != nullptr) {
@@ -375,7 +412,7 @@ void LdapConnection::fail(int nResult, const std::string& strWhat)
     }
     if (nResult == LDAP_TIMEOUT)
         strLegend += " after " + std::to_string(_settings.nTimeoutMs) + " ms";
-    OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, strLegend);
+    directoryFailure(_settings.strUrl, strLegend);
 }
 
 void LdapConnection::check(int nResult, const std::string& strWhat)
@@ -385,8 +422,16 @@ void LdapConnection::check(int nResult, const std::string& strWhat)
 
 void LdapConnection::connect()
 {
-    if (_bConnected) return;
     if (_bBroken) fail(LDAP_SERVER_DOWN, "connection");
+    if (_bConnected) {
+        // libldap opens a new link by itself when the old one was lost, without StartTLS: nothing
+        // may then go out on it, least of all a password.
+        if (_settings.bStartTls && !ldap_tls_inplace(_pld)) {
+            _bBroken = true;
+            fail(LDAP_SERVER_DOWN, "TLS is no longer in place");
+        }
+        return;
+    }
     // StartTLS is the first thing said on a plain URL when asked for; an ldaps:// URL is TLS from
     // the start. Either way the certificate is checked as tls_require_cert says.
     if (_settings.bStartTls) {
@@ -430,40 +475,81 @@ std::vector<LdapEntry> LdapConnection::search(const std::string& strBase, int nS
         attrS.push_back(const_cast<char*>(str.c_str()));
     if (attrS.empty()) attrS.push_back(const_cast<char*>(LDAP_NO_ATTRS));
     attrS.push_back(nullptr);
+    // Entries are taken one at a time, so that a directory that ignores the size limit, or sends
+    // more than anyone asked for, is stopped here rather than held in memory.
     timeval tvLimit = timevalOf(_settings.nTimeoutMs);
-    LDAPMessage* presult = nullptr;
-    int nResult = ldap_search_ext_s(_pld, strBase.c_str(), nScope, strFilter.c_str(), attrS.data(), 0, nullptr,
-                                    nullptr, &tvLimit, nSizeLimit, &presult);
+    int nMessage = 0;
+    check(ldap_search_ext(_pld, strBase.c_str(), nScope, strFilter.c_str(), attrS.data(), 0, nullptr, nullptr,
+                          &tvLimit, nSizeLimit, &nMessage),
+          "search under " + strBase);
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_settings.nTimeoutMs);
     std::vector<LdapEntry> entryS;
-    if (pbTruncated) *pbTruncated = nResult == LDAP_SIZELIMIT_EXCEEDED || nResult == LDAP_ADMINLIMIT_EXCEEDED;
-    if (nResult != LDAP_SUCCESS && nResult != LDAP_SIZELIMIT_EXCEEDED && nResult != LDAP_ADMINLIMIT_EXCEEDED &&
-        nResult != LDAP_NO_SUCH_OBJECT) {
-        if (presult) ldap_msgfree(presult);
-        fail(nResult, "search under " + strBase);
-    }
-    for (LDAPMessage* pentry = presult ? ldap_first_entry(_pld, presult) : nullptr; pentry != nullptr;
-         pentry = ldap_next_entry(_pld, pentry)) {
+    size_t nBytes = 0;
+    if (pbTruncated) *pbTruncated = false;
+    for (;;) {
+        const long nLeftMs = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - std::chrono::steady_clock::now()).count());
+        timeval tvLeft = timevalOf(std::max(nLeftMs, 1L));
+        LDAPMessage* pmessage = nullptr;
+        const int nType = ldap_result(_pld, nMessage, LDAP_MSG_ONE, &tvLeft, &pmessage);
+        if (nType <= 0) {
+            if (pmessage) ldap_msgfree(pmessage);
+            int nResult = LDAP_TIMEOUT;
+            if (nType < 0) ldap_get_option(_pld, LDAP_OPT_RESULT_CODE, &nResult);
+            // Whatever was still to come would arrive on a link nobody reads in step any more.
+            _bBroken = true;
+            fail(nResult == LDAP_SUCCESS ? LDAP_OTHER : nResult, "search under " + strBase);
+        }
+        if (nType == LDAP_RES_SEARCH_RESULT) {
+            int nResult = LDAP_OTHER;
+            const int nParsed = ldap_parse_result(_pld, pmessage, &nResult, nullptr, nullptr, nullptr, nullptr, 1);
+            if (nParsed != LDAP_SUCCESS) nResult = nParsed;
+            if (nResult == LDAP_SIZELIMIT_EXCEEDED || nResult == LDAP_ADMINLIMIT_EXCEEDED) {
+                if (pbTruncated) *pbTruncated = true;
+            } else if (nResult != LDAP_SUCCESS && nResult != LDAP_NO_SUCH_OBJECT) {
+                fail(nResult, "search under " + strBase);
+            }
+            return entryS;
+        }
+        if (nType != LDAP_RES_SEARCH_ENTRY) {  // a reference: referrals are not chased
+            ldap_msgfree(pmessage);
+            continue;
+        }
+        if (entryS.size() >= static_cast<size_t>(std::max(nSizeLimit, 1))) {
+            ldap_msgfree(pmessage);
+            ldap_abandon_ext(_pld, nMessage, nullptr, nullptr);
+            if (pbTruncated) *pbTruncated = true;
+            return entryS;
+        }
         LdapEntry entry;
-        if (char* pszDn = ldap_get_dn(_pld, pentry)) {
+        if (char* pszDn = ldap_get_dn(_pld, pmessage)) {
             entry.strDn = pszDn;
             ldap_memfree(pszDn);
         }
+        nBytes += entry.strDn.size();
         BerElement* pber = nullptr;
-        for (char* pszAttr = ldap_first_attribute(_pld, pentry, &pber); pszAttr != nullptr;
-             pszAttr = ldap_next_attribute(_pld, pentry, pber)) {
+        for (char* pszAttr = ldap_first_attribute(_pld, pmessage, &pber); pszAttr != nullptr;
+             pszAttr = ldap_next_attribute(_pld, pmessage, pber)) {
             std::vector<std::string>& valueS = entry.valueS[lower(pszAttr)];
-            if (berval** ppvalueS = ldap_get_values_len(_pld, pentry, pszAttr)) {
-                for (berval** pp = ppvalueS; *pp != nullptr; ++pp)
+            if (berval** ppvalueS = ldap_get_values_len(_pld, pmessage, pszAttr)) {
+                for (berval** pp = ppvalueS; *pp != nullptr; ++pp) {
+                    nBytes += (*pp)->bv_len;
                     valueS.emplace_back((*pp)->bv_val, (*pp)->bv_len);
+                }
                 ldap_value_free_len(ppvalueS);
             }
             ldap_memfree(pszAttr);
         }
         if (pber) ber_free(pber, 0);
+        ldap_msgfree(pmessage);
+        if (nBytes > nMaxSearchBytes) {
+            ldap_abandon_ext(_pld, nMessage, nullptr, nullptr);
+            _bBroken = true;
+            directoryFailure(_settings.strUrl, "search under " + strBase + " brought more than " +
+                                                   std::to_string(nMaxSearchBytes) + " bytes");
+        }
         entryS.push_back(std::move(entry));
     }
-    if (presult) ldap_msgfree(presult);
-    return entryS;
 }
 
 int LdapConnection::changePassword(const std::string& strDn, const std::string& strOld, const std::string& strNew)
@@ -504,19 +590,27 @@ int LdapConnection::modify(const std::string& strDn, const std::vector<std::pair
 
 void LdapConnection::watchHandshake(int fd)
 {
-    if (_pwatch) return;
+    // One call may set up several TLS sessions (a lost link opened again): each is watched. The
+    // watch holds its own descriptor of the socket, so that the number it shuts down at the
+    // deadline cannot by then be another file's.
+    endWatch();
+    const int fdWatched = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fdWatched < 0) return;
     _pwatch = std::make_unique<Watch>();
     Watch* pwatch = _pwatch.get();
     const long nMs = _settings.nTimeoutMs;
-    pwatch->thread = std::thread([pwatch, fd, nMs] {
+    pwatch->thread = std::thread([pwatch, fdWatched, nMs] {
         const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-        Corvel::MutexLock lock(pwatch->mx);
-        while (!pwatch->bDone) {
-            if (!pwatch->cv.waitUntil(pwatch->mx, tEnd) && !pwatch->bDone) {
-                ::shutdown(fd, SHUT_RDWR);
-                return;
+        {
+            Corvel::MutexLock lock(pwatch->mx);
+            while (!pwatch->bDone) {
+                if (!pwatch->cv.waitUntil(pwatch->mx, tEnd) && !pwatch->bDone) {
+                    ::shutdown(fdWatched, SHUT_RDWR);
+                    break;
+                }
             }
         }
+        ::close(fdWatched);
     });
 }
 
@@ -551,9 +645,8 @@ std::unique_ptr<LdapConnection> LdapPool::open()
     auto pconnection = std::make_unique<LdapConnection>(_settings);
     if (_bServiceBound && !_settings.strBindDn.empty() &&
         !pconnection->bind(_settings.strBindDn, _settings.strBindPassword))
-        OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED, "LDAP directory " + _settings.strUrl +
-                                                            " refused the service account " + _settings.strBindDn +
-                                                            " (check bind_dn and bind_password)");
+        directoryFailure(_settings.strUrl,
+                         "refused the service account " + _settings.strBindDn + " (check bind_dn and bind_password)");
     return pconnection;
 }
 
@@ -564,9 +657,9 @@ std::unique_ptr<LdapConnection> LdapPool::take(bool& bReused)
         const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(_settings.nTimeoutMs);
         while (_idleS.empty() && _nOut >= _settings.nPoolSize) {
             if (!_cv.waitUntil(_mx, tEnd) && _idleS.empty() && _nOut >= _settings.nPoolSize)
-                OSTREL_RAISE(OstrelData::nNAX_SEARCHEXECFAILED,
-                             "LDAP directory " + _settings.strUrl + ": all " + std::to_string(_settings.nPoolSize) +
-                                 " connections stayed busy for " + std::to_string(_settings.nTimeoutMs) + " ms");
+                directoryFailure(_settings.strUrl, "all " + std::to_string(_settings.nPoolSize) +
+                                                       " connections stayed busy for " +
+                                                       std::to_string(_settings.nTimeoutMs) + " ms");
         }
         ++_nOut;
         if (!_idleS.empty()) {
@@ -587,15 +680,20 @@ std::unique_ptr<LdapConnection> LdapPool::take(bool& bReused)
 
 void LdapPool::give(std::unique_ptr<LdapConnection> pconnection)
 {
-    Corvel::MutexLock lock(_mx);
-    --_nOut;
-    if (pconnection && pconnection->broken()) {
-        // The others went idle before the link failed and have most likely lost theirs too.
-        _idleS.clear();
-    } else if (pconnection) {
-        _idleS.push_back(std::move(pconnection));
+    // Closed after the lock is let go: an unbind writes to the network.
+    std::vector<std::unique_ptr<LdapConnection>> droppedS;
+    {
+        Corvel::MutexLock lock(_mx);
+        --_nOut;
+        if (pconnection && pconnection->broken()) {
+            // The others went idle before the link failed and have most likely lost theirs too.
+            droppedS.swap(_idleS);
+            droppedS.push_back(std::move(pconnection));
+        } else if (pconnection) {
+            _idleS.push_back(std::move(pconnection));
+        }
+        _cv.notifyOne();
     }
-    _cv.notifyOne();
 }
 
 void LdapPool::run(const std::function<void(LdapConnection&)>& fn)

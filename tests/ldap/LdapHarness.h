@@ -85,6 +85,7 @@ inline OstrelData::InitMap templateParams(const Slapd& slapd)
 {
     return {{"url", slapd.ldapUrl()},
             {"user_dn_template", "uid=%s,ou=people,dc=example,dc=org"},
+            {"group_base", "ou=groups,dc=example,dc=org"},
             {"timeout_ms", "3000"},
             {"connect_timeout_ms", "2000"}};
 }
@@ -97,6 +98,7 @@ inline OstrelData::InitMap searchParams(const Slapd& slapd)
             {"bind_password", "reader-pw"},
             {"user_base", "ou=people,dc=example,dc=org"},
             {"user_filter", "(&(objectClass=inetOrgPerson)(uid=%s))"},
+            {"group_base", "ou=groups,dc=example,dc=org"},
             {"timeout_ms", "3000"},
             {"connect_timeout_ms", "2000"}};
 }
