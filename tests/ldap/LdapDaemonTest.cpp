@@ -9,7 +9,6 @@
 
 #include "daemon/DaemonHarness.h"
 #include "LdapHarness.h"
-#include "OstrelDal/OstrelDal.h"
 #include "OstrelDataXML/OstrelFactory.h"
 
 namespace {
@@ -41,16 +40,7 @@ void addDirectoryDomain(const SampleDatabase& db, const LdapTest::Slapd& slapd)
     for (const auto& param : LdapTest::searchParams(slapd))
         db.admin({"param", "set", "domain", "DIR", param.first, param.second});
     db.admin({"param", "set", "library", "2", "timeout_ms", "1500"});
-    // No command writes the team map: the row goes in as the operator's own tooling would put it.
-    OstrelDal::setStatementEcho(OstrelDal::echoOff);
-    OstrelDal::connect(db.connectString());
-    OstrelDal::TeamMapQuery map(OstrelDal::schema());
-    map.columnDomain().setValue(VeskDal::SqlText("DIR"));
-    map.columnAlienGroup().setValue(VeskDal::SqlText("ops"));
-    map.columnAlienGroupLeadGroup().setValue(VeskDal::SqlText("ops-leads"));
-    map.columnTeam().setValue(VeskDal::SqlInteger(7));
-    OstrelDal::Connection connection = OstrelDal::connection();
-    map.insert(connection.db());
+    db.admin({"teammap", "add", "7", "DIR", "ops", "--lead-group", "ops-leads"});
 }
 
 TEST(LdapDaemon, LoginsInBothDomainsGrantsThroughDirectoryGroupsAndADirectoryThatComesBack)
@@ -58,6 +48,7 @@ TEST(LdapDaemon, LoginsInBothDomainsGrantsThroughDirectoryGroupsAndADirectoryTha
     LdapTest::Slapd slapd(true);
     SampleDatabase db("sqlite");
     addDirectoryDomain(db, slapd);
+    EXPECT_EQ("7\tDIR\tops\tops-leads\n", db.admin({"teammap", "list", "DIR"}));
     DaemonProcess daemon(db.connectString());
     WireClient client(daemon.address());
     client.initialize();

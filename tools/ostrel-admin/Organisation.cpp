@@ -329,6 +329,48 @@ void removeMember(Context& context)
     authenticatorOf(user.domain()).deleteTeamMember(team, user);
 }
 
+// ---- the team map: groups of a domain's outside directory standing for teams
+
+void listTeamMap(Context& context)
+{
+    const std::string strDomain = context.args.words().size() > 0 ? word(context, 0) : std::string();
+    if (!strDomain.empty()) registeredDomain(strDomain);
+    for (const auto& entry : Factory::xteams()) {
+        const OstrelData::XTeam& xteam = entry.second;
+        if (!strDomain.empty() && xteam.domain() != strDomain) continue;
+        context.out() << xteam.team() << "\t" << xteam.domain() << "\t" << xteam.alienGroup() << "\t"
+                      << xteam.alienGroupLeadGroup() << "\n";
+    }
+}
+
+void addTeamMap(Context& context)
+{
+    int nTeam = integerArgument(word(context, 0), "the team number");
+    registeredTeam(nTeam);
+    const std::string& strDomain = word(context, 1);
+    registeredDomain(strDomain);
+    if (word(context, 2).empty()) throw UsageError("the group is empty");
+    for (const auto& entry : Factory::xteams())
+        if (entry.second.team() == nTeam && entry.second.domain() == strDomain)
+            throw Failure("team " + word(context, 0) + " has a group of " + strDomain + " already ('" +
+                          entry.second.alienGroup() + "'): remove it first");
+    OstrelDal::TeamMapQuery query(OstrelDal::schema());
+    query.columnDomain().setValue(SqlText(strDomain));
+    query.columnAlienGroup().setValue(SqlText(word(context, 2)));
+    if (context.args.has("lead-group")) query.columnAlienGroupLeadGroup().setValue(SqlText(context.args.value("lead-group")));
+    query.columnTeam().setValue(SqlInteger(nTeam));
+    insert(query);
+}
+
+void removeTeamMap(Context& context)
+{
+    int nTeam = integerArgument(word(context, 0), "the team number");
+    OstrelDal::TeamMapQuery query(OstrelDal::schema());
+    query.constrainDomain(SqlText(word(context, 1)));
+    query.constrainTeam(SqlInteger(nTeam));
+    if (remove(query) == 0) throw Failure("team " + word(context, 0) + " has no group of " + word(context, 1));
+}
+
 // ---- libraries and parameters
 
 void listLibraries(Context& context)
@@ -533,6 +575,17 @@ const std::vector<Command>& organisationCommands()
          2, {{}, {"lead"}}, loadModel, addMember},
         {"member", "remove", "member remove TEAM DOMAIN/USER", "Takes a user out of a team.\n", 2, 2, noOptions,
          loadModel, removeMember},
+
+        {"teammap", "list", "teammap list [DOMAIN]",
+         "Lists which group of a domain's directory stands for which team: team, domain, group,\n"
+         "lead group.\n",
+         0, 1, noOptions, loadModel, listTeamMap},
+        {"teammap", "add", "teammap add TEAM DOMAIN GROUP [--lead-group GROUP]",
+         "Makes the members of a group of the domain's directory (its name, or its DN) members of the\n"
+         "team, and those of the lead group its leads; one group per team and domain.\n",
+         3, 3, {{"lead-group"}, {}}, loadModel, addTeamMap},
+        {"teammap", "remove", "teammap remove TEAM DOMAIN", "Ends the team's map from the domain's directory.\n", 2,
+         2, noOptions, loadModel, removeTeamMap},
 
         {"library", "list", "library list",
          "Lists the authentication libraries: number, description, token disposition, file, whether\n"
