@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# check-install.sh BUILD_DIR CONSUMER_SOURCE_DIR
+# check-install.sh BUILD_DIR PREFIX CONSUMER_SOURCE_DIR   (PREFIX: where BUILD_DIR is installed)
 set -euo pipefail
 build=$1
-consumer=$2
+prefix=$2
+consumer=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 libs=$(cat "$build/ostrel-libraries.txt")
 for lib in ${libs//;/ }; do
   [ -e "$prefix/lib/lib$lib.so" ] || { echo "missing $prefix/lib/lib$lib.so"; exit 1; }
