@@ -5,7 +5,7 @@
 
 namespace OstrelData {
 
-int Session::_nTimeout = 1800;
+std::atomic<int> Session::_nTimeout{1800};
 
 Session::Session() : _tAccessed(-1) {}
 
@@ -42,7 +42,7 @@ void Session::setSessionTimeout(int nSeconds)
 bool Session::expiredAt(time_t tNow) const
 {
     // Used exactly time-out seconds after the last use, a session is still valid.
-    return _tAccessed != -1 && tNow > _tAccessed + static_cast<time_t>(_nTimeout);
+    return _tAccessed != -1 && tNow > _tAccessed + static_cast<time_t>(_nTimeout.load());
 }
 
 void Session::access()

@@ -1,6 +1,7 @@
 #ifndef OSTRELDATA_SESSION_H
 #define OSTRELDATA_SESSION_H
 
+#include <atomic>
 #include <ctime>
 #include <string>
 
@@ -23,7 +24,8 @@ public:
     // A new heap copy of the same dynamic type; the caller owns it.
     virtual Session* copy() const;
 
-    // For every session of the process, existing ones included; taken as given.
+    // For every session of the process, existing ones included; taken as given. Safe while other
+    // threads use sessions.
     static void setSessionTimeout(int nSeconds);
     static int sessionTimeout() { return _nTimeout; }
 
@@ -40,7 +42,7 @@ private:
     bool expiredAt(time_t tNow) const;
 
     std::string _strSessionId;
-    static int _nTimeout;
+    static std::atomic<int> _nTimeout;
     time_t _tAccessed;
 };
 

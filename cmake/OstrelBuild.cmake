@@ -35,23 +35,28 @@ function(ostrel_add_library name)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   ostrel_warnings(${name})
+  # The versioned files go with the run-time package, the unversioned link and the headers with the
+  # development one (cmake/Packaging.cmake).
   install(TARGETS ${name} EXPORT OstrelTargets
-    LIBRARY DESTINATION lib ARCHIVE DESTINATION lib RUNTIME DESTINATION bin)
+    LIBRARY DESTINATION lib COMPONENT libostrel5 NAMELINK_COMPONENT libostrel-dev
+    ARCHIVE DESTINATION lib COMPONENT libostrel-dev
+    RUNTIME DESTINATION bin COMPONENT libostrel5)
   if(A_HEADERS)
-    install(FILES ${A_HEADERS} DESTINATION include/${A_HEADER_DIR})
+    install(FILES ${A_HEADERS} DESTINATION include/${A_HEADER_DIR} COMPONENT libostrel-dev)
   endif()
   set_property(GLOBAL APPEND PROPERTY OSTREL_LIBRARIES ${name})
 endfunction()
 
 # A module loaded with the dynamic loader at run time (driver or plug-in): not
-# linked by anybody, installed next to the libraries when INSTALL is given.
+# linked by anybody, installed in lib/ostrel when INSTALL is given. It has no soname, so it stays out
+# of the loader's directory; VeskDal and ostrel-admin look there first.
 function(ostrel_add_module name)
   cmake_parse_arguments(A "INSTALL" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} MODULE ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   ostrel_warnings(${name})
   if(A_INSTALL)
-    install(TARGETS ${name} LIBRARY DESTINATION lib)
+    install(TARGETS ${name} LIBRARY DESTINATION lib/ostrel COMPONENT libostrel5)
   endif()
 endfunction()
 
@@ -60,18 +65,19 @@ function(ostrel_add_program name)
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   ostrel_warnings(${name})
+  # The component is the folder's (CMAKE_INSTALL_DEFAULT_COMPONENT_NAME, set in the top CMakeLists.txt).
   install(TARGETS ${name} RUNTIME DESTINATION bin)
 endfunction()
 
 function(ostrel_install_package)
   include(CMakePackageConfigHelpers)
-  install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION lib/cmake/Ostrel)
+  install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION lib/cmake/Ostrel COMPONENT libostrel-dev)
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in
     ${PROJECT_BINARY_DIR}/OstrelConfig.cmake INSTALL_DESTINATION lib/cmake/Ostrel)
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/OstrelConfig.cmake ${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
-    DESTINATION lib/cmake/Ostrel)
+    DESTINATION lib/cmake/Ostrel COMPONENT libostrel-dev)
 
   # pkg-config: the public libraries, the ones that depend on others first.
   get_property(libs GLOBAL PROPERTY OSTREL_LIBRARIES)
@@ -82,5 +88,5 @@ function(ostrel_install_package)
     string(APPEND OSTREL_PC_LIBS " -l${lib}")
   endforeach()
   configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in ${PROJECT_BINARY_DIR}/ostrel.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/ostrel.pc DESTINATION lib/pkgconfig)
+  install(FILES ${PROJECT_BINARY_DIR}/ostrel.pc DESTINATION lib/pkgconfig COMPONENT libostrel-dev)
 endfunction()

@@ -2,6 +2,7 @@
 #define OSTRELD_GATES_H
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -230,6 +231,8 @@ public:
 
     // nMaxMs: the longest spacing; 0 turns the delay off.
     explicit FailureDelay(long nMaxMs = 5000) : _nMaxMs(nMaxMs) {}
+    // From the next request on; the failures counted so far stay.
+    void setMaxMs(long nMaxMs) { _nMaxMs.store(nMaxMs, std::memory_order_relaxed); }
 
     // How long a request from strPeer waits now; it takes the next place in the peer's queue.
     std::chrono::milliseconds delayFor(const std::string& strPeer)
@@ -272,12 +275,13 @@ private:
 
     std::chrono::milliseconds spacing(int nFailures) const
     {
+        const long nMaxMs = _nMaxMs.load(std::memory_order_relaxed);
         int nOver = nFailures - nFree;
-        if (nOver <= 0 || _nMaxMs <= 0) return std::chrono::milliseconds(0);
+        if (nOver <= 0 || nMaxMs <= 0) return std::chrono::milliseconds(0);
         long nMs = nFirstMs;
-        for (int i = 1; i < nOver && nMs < _nMaxMs; ++i)
+        for (int i = 1; i < nOver && nMs < nMaxMs; ++i)
             nMs *= 2;
-        return std::chrono::milliseconds(nMs < _nMaxMs ? nMs : _nMaxMs);
+        return std::chrono::milliseconds(nMs < nMaxMs ? nMs : nMaxMs);
     }
     // Bounded whatever the number of addresses: the least recently failing half goes.
     void forgetOldestHalf() CORVEL_REQUIRES(_mx)
@@ -292,7 +296,7 @@ private:
             it = it->second.tLast <= tCut ? _peerS.erase(it) : std::next(it);
     }
 
-    const long _nMaxMs;
+    std::atomic<long> _nMaxMs;
     Corvel::Mutex _mx;
     std::map<std::string, Entry> _peerS CORVEL_GUARDED_BY(_mx);
 };
@@ -305,8 +309,21 @@ class ParseBudget {
 public:
     static constexpr size_t nSmall = 1000;
 
-    ParseBudget(size_t nPerRequest, size_t nAtOnce) : _nPerRequest(nPerRequest), _nAtOnce(nAtOnce), _nFree(nAtOnce) {}
-    size_t perRequest() const { return _nPerRequest; }
+    ParseBudget(size_t nPerRequest, size_t nAtOnce)
+        : _nPerRequest(nPerRequest), _nAtOnce(nAtOnce), _nFree(static_cast<long long>(nAtOnce))
+    {
+    }
+    size_t perRequest() const { return _nPerRequest.load(std::memory_order_relaxed); }
+    // New bounds, for the requests that come next; what is held stays held and is given back
+    // as it was taken (the room may be below nothing until it is).
+    void setLimits(size_t nPerRequest, size_t nAtOnce)
+    {
+        Corvel::MutexLock lock(_mx);
+        _nPerRequest.store(nPerRequest, std::memory_order_relaxed);
+        _nFree += static_cast<long long>(nAtOnce) - static_cast<long long>(_nAtOnce);
+        _nAtOnce = nAtOnce;
+        _cv.notifyAll();
+    }
     // False when no room came within tWait (nElements must be at most perRequest()).
     bool acquire(const std::string& strPeer, size_t nElements, std::chrono::milliseconds tWait)
     {
@@ -315,7 +332,7 @@ public:
         Corvel::MutexLock lock(_mx);
         while (!roomFor(strPeer, nElements))
             if (!_cv.waitUntil(_mx, tDeadline) && !roomFor(strPeer, nElements)) return false;
-        _nFree -= nElements;
+        _nFree -= static_cast<long long>(nElements);
         _heldS[strPeer] += nElements;
         return true;
     }
@@ -323,7 +340,7 @@ public:
     {
         if (nElements <= nSmall) return;
         Corvel::MutexLock lock(_mx);
-        _nFree += nElements;
+        _nFree += static_cast<long long>(nElements);
         auto it = _heldS.find(strPeer);
         if (it != _heldS.end() && (it->second -= nElements) == 0) _heldS.erase(it);
         _cv.notifyAll();
@@ -334,14 +351,14 @@ private:
     {
         auto it = _heldS.find(strPeer);
         size_t nHeld = it == _heldS.end() ? 0 : it->second;
-        return _nFree >= nElements && (nHeld == 0 || nHeld + nElements <= _nAtOnce / 4);
+        return _nFree >= static_cast<long long>(nElements) && (nHeld == 0 || nHeld + nElements <= _nAtOnce / 4);
     }
 
-    const size_t _nPerRequest;
-    const size_t _nAtOnce;
+    std::atomic<size_t> _nPerRequest;
     Corvel::Mutex _mx;
     Corvel::ConditionVariable _cv;
-    size_t _nFree CORVEL_GUARDED_BY(_mx);
+    size_t _nAtOnce CORVEL_GUARDED_BY(_mx);
+    long long _nFree CORVEL_GUARDED_BY(_mx);  // below zero after the bound was lowered under what is held
     std::map<std::string, size_t> _heldS CORVEL_GUARDED_BY(_mx);  // what each peer holds now
 };
 

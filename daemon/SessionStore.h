@@ -1,6 +1,8 @@
 #ifndef OSTRELD_SESSIONSTORE_H
 #define OSTRELD_SESSIONSTORE_H
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -31,6 +33,8 @@ class SessionStore {
 public:
     // nIdleSeconds: a session unused this long has ended.
     explicit SessionStore(long nIdleSeconds) : _nIdleSeconds(nIdleSeconds) {}
+    // From the next use and clean-up on, for the sessions kept already too.
+    void setIdleSeconds(long nIdleSeconds) { _nIdleSeconds.store(nIdleSeconds, std::memory_order_relaxed); }
     virtual ~SessionStore();
     SessionStore(const SessionStore&) = delete;
     SessionStore& operator=(const SessionStore&) = delete;
@@ -55,12 +59,17 @@ public:
     virtual void removeExpired(time_t tCreatedBefore) = 0;
 
 protected:
-    bool idleTooLong(const KeptSession& kept, time_t tNow) const { return tNow - kept.tLastUsed > _nIdleSeconds; }
+    bool idleTooLong(const KeptSession& kept, time_t tNow) const { return tNow - kept.tLastUsed > idleSeconds(); }
+    long idleSeconds() const { return _nIdleSeconds.load(std::memory_order_relaxed); }
     // How stale a stored last use may get before a use writes it again: a busy session then costs
     // one write per interval, not one per request, and times out at most that much early.
-    time_t touchInterval() const { return _nIdleSeconds >= 600 ? 60 : (_nIdleSeconds >= 20 ? _nIdleSeconds / 10 : 1); }
+    time_t touchInterval() const
+    {
+        const long nIdleSeconds = idleSeconds();
+        return nIdleSeconds >= 600 ? 60 : (nIdleSeconds >= 20 ? nIdleSeconds / 10 : 1);
+    }
 
-    const long _nIdleSeconds;
+    std::atomic<long> _nIdleSeconds;
 };
 
 // This daemon's own: gone when it stops, unknown to other daemons.
@@ -99,3 +108,7 @@ private:
 } // namespace Ostreld
 
 #endif
+
+    Corvel::Mutex _mxCount;
+    long _nCounted CORVEL_GUARDED_BY(_mxCount) = 0;
+    std::chrono::steady_clock::time_point _tCounted CORVEL_GUARDED_BY(_mxCount);  // epoch: never counted

@@ -210,7 +210,7 @@ struct DaemonServer::Connection {
 };
 
 DaemonServer::DaemonServer(Handler handler, DaemonServerOptions options)
-    : _handler(std::move(handler)), _options(options)
+    : _handler(std::move(handler)), _options(options), _limits(options)
 {
     int afd[2];
     net::makeWakePipe(afd);
@@ -478,14 +478,14 @@ void DaemonServer::accept(const Listener& listener)
     if (!makeRoomLocked(strPeerKey, strPeer, victimS)) {
         ::close(fd);
         logger().logWarning("Refused connection from " + strPeer + " on " + listener.strText + ": limit of " +
-                                std::to_string(_options.nMaxConnections) + " connections, or of " +
-                                std::to_string(_options.nMaxPerPeer) + " from one peer, reached by logged-in ones",
+                                std::to_string(_limits.nMaxConnections.load()) + " connections, or of " +
+                                std::to_string(_limits.nMaxPerPeer.load()) + " from one peer, reached by logged-in ones",
                             layerService);
         return;
     }
     auto pconnection = std::make_shared<Connection>();
     pconnection->strPeerKey = strPeerKey;
-    pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _options.nSendMs));
+    pconnection->pcontext.reset(new ConnectionContext(++g_uNextConnectionId, fd, strPeer, nUid, _limits.nSendMs.load()));
     pconnection->pcontext->_nLastRequestMs = net::nowMs();
     pconnection->pcontext->_strPeerGroup = strPeerKey;
     if (listener.bTls) {
@@ -548,11 +548,11 @@ bool DaemonServer::makeRoomLocked(const std::string& strPeerKey, const std::stri
         ++nLive;
         if (pconnection->strPeerKey == strPeerKey) ++nFromPeer;
     }
-    if (nFromPeer >= _options.nMaxPerPeer) {
+    if (nFromPeer >= _limits.nMaxPerPeer.load()) {
         if (!evictOne(_connectionS, true)) return false;
         --nLive;
     }
-    return nLive < _options.nMaxConnections || evictOne(_connectionS, false);
+    return nLive < _limits.nMaxConnections.load() || evictOne(_connectionS, false);
 }
 
 void DaemonServer::serve(const std::shared_ptr<Connection>& pconnection)
@@ -583,6 +583,23 @@ std::shared_ptr<void> DaemonServer::tlsContext() const
     return _ptlsContext;
 }
 
+void DaemonServer::Limits::set(const DaemonServerOptions& options)
+{
+    nMaxConnections = options.nMaxConnections;
+    nMaxPerPeer = options.nMaxPerPeer;
+    nIdleMs = options.nIdleMs;
+    nAnonymousIdleMs = options.nAnonymousIdleMs;
+    nFrameMs = options.nFrameMs;
+    nSendMs = options.nSendMs;
+    nMaxRequest = options.nMaxRequest;
+    nHandshakeMs = options.nHandshakeMs;
+}
+
+void DaemonServer::setLimits(const DaemonServerOptions& options)
+{
+    _limits.set(options);
+}
+
 void DaemonServer::setTls(const DaemonServerTls& tls)
 {
     std::shared_ptr<void> pctx = net::tls::makeServerContext(tls);
@@ -594,8 +611,9 @@ bool DaemonServer::handshake(ConnectionContext& context, void* ptlsContext)
 {
     // The handshake is bounded like a frame: a peer that stalls in it, or sends
     // something else, holds its slot no longer than that.
-    long nLimitMs = _options.nHandshakeMs > 0 ? _options.nHandshakeMs : 10000;
-    if (_options.nIdleMs > 0 && _options.nIdleMs < nLimitMs) nLimitMs = _options.nIdleMs;
+    const long nHandshakeMs = _limits.nHandshakeMs.load(), nIdleMs = _limits.nIdleMs.load();
+    long nLimitMs = nHandshakeMs > 0 ? nHandshakeMs : 10000;
+    if (nIdleMs > 0 && nIdleMs < nLimitMs) nLimitMs = nIdleMs;
     std::string strWhy;
     std::unique_ptr<net::Stream> pstream = net::tls::accept(
         context.ownFd(), static_cast<SSL_CTX*>(ptlsContext), net::nowMs() + nLimitMs, _fdStopRead, strWhy);
@@ -625,7 +643,7 @@ struct DaemonServer::FrameLoop {
 
 void DaemonServer::serveFrames(ConnectionContext& context)
 {
-    FrameLoop loop(_options.nMaxRequest);
+    FrameLoop loop(_limits.nMaxRequest.load());
     while (waitForInput(context, loop) && readFrames(context, loop)) {
     }
 }
@@ -638,18 +656,21 @@ bool DaemonServer::waitForInput(ConnectionContext& context, FrameLoop& loop)
     // one without (its pings do not).
     auto idleDeadline = [&]() {
         int64_t nDeadline = INT64_MAX;
-        if (_options.nIdleMs > 0) nDeadline = loop.nLastActivityMs + _options.nIdleMs;
-        if (!context._bLoggedIn && _options.nAnonymousIdleMs > 0)
-            nDeadline = std::min<int64_t>(nDeadline, context._nLastRequestMs + _options.nAnonymousIdleMs);
+        const long nIdleMs = _limits.nIdleMs.load(std::memory_order_relaxed);
+        const long nAnonymousIdleMs = _limits.nAnonymousIdleMs.load(std::memory_order_relaxed);
+        if (nIdleMs > 0) nDeadline = loop.nLastActivityMs + nIdleMs;
+        if (!context._bLoggedIn && nAnonymousIdleMs > 0)
+            nDeadline = std::min<int64_t>(nDeadline, context._nLastRequestMs + nAnonymousIdleMs);
         return nDeadline;
     };
     for (;;) {
         if (context._bCloseRequested || !context._bOpen) return false;
+        const long nFrameMs = _limits.nFrameMs.load(std::memory_order_relaxed);
         int64_t nNow = net::nowMs();
         int64_t nWait = 1000000;
         if (idleDeadline() != INT64_MAX) nWait = idleDeadline() - nNow;
-        if (loop.reader.inFrame() && _options.nFrameMs > 0 && loop.nFrameStartMs + _options.nFrameMs - nNow < nWait)
-            nWait = loop.nFrameStartMs + _options.nFrameMs - nNow;
+        if (loop.reader.inFrame() && nFrameMs > 0 && loop.nFrameStartMs + nFrameMs - nNow < nWait)
+            nWait = loop.nFrameStartMs + nFrameMs - nNow;
         if (nWait < 0) nWait = 0;
         if (nWait > 1000000) nWait = 1000000;
         net::Stream& stream = context.ownStream();  // replaced only before the loop
@@ -664,7 +685,7 @@ bool DaemonServer::waitForInput(ConnectionContext& context, FrameLoop& loop)
         if (apfd[1].revents) return false;  // stop requested; no request of ours is in progress
         if (nRc > 0) return true;
         nNow = net::nowMs();
-        if (loop.reader.inFrame() && _options.nFrameMs > 0 && nNow - loop.nFrameStartMs >= _options.nFrameMs) {
+        if (loop.reader.inFrame() && nFrameMs > 0 && nNow - loop.nFrameStartMs >= nFrameMs) {
             logger().logWarning("Closed connection from " + strPeer + ": frame stalled after " +
                                     std::to_string(nNow - loop.nFrameStartMs) + " ms",
                                 layerService);

@@ -173,6 +173,11 @@ public:
     // the new ones, those already open keep theirs. start() refuses TLS
     // listeners without it.
     void setTls(const DaemonServerTls& tls);
+    // Takes the limits and time-outs of options while running, from any thread: the connection
+    // limits count from the next connection on, the time-outs from every connection's next wait,
+    // the longest request for the connections accepted afterwards. The unix socket settings and
+    // the backlog served their turn at listen() and stay as they were.
+    void setLimits(const DaemonServerOptions& options);
 
     // Starts accepting on another thread and returns. Throws when nothing is
     // listened on or the server runs already.
@@ -224,9 +229,25 @@ private:
                         std::vector<std::shared_ptr<ConnectionContext>>& victimS) CORVEL_REQUIRES(_mxConnections);
     void closeListeners();
 
+    // What setLimits() may change, read without a lock: each value on its own, so a connection may
+    // see one old and one new value for a moment, which no limit depends on.
+    struct Limits {
+        explicit Limits(const DaemonServerOptions& options) { set(options); }
+        void set(const DaemonServerOptions& options);
+        std::atomic<size_t> nMaxConnections{0};
+        std::atomic<size_t> nMaxPerPeer{0};
+        std::atomic<long> nIdleMs{0};
+        std::atomic<long> nAnonymousIdleMs{0};
+        std::atomic<long> nFrameMs{0};
+        std::atomic<long> nSendMs{0};
+        std::atomic<uint32_t> nMaxRequest{0};
+        std::atomic<long> nHandshakeMs{0};
+    };
+
     Handler _handler;
     CloseHandler _closeHandler;
-    const DaemonServerOptions _options;
+    const DaemonServerOptions _options;  // its limits and time-outs as at construction: see _limits
+    Limits _limits;
 
     std::vector<std::unique_ptr<Listener>> _listenerS;  // changed only while not running
     std::atomic<int> _fdStopWrite{-1};  // write end of the stop pipe; read by requestStop()

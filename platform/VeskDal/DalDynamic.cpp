@@ -1,6 +1,7 @@
 #include "VeskDal/DalDynamic.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -42,8 +43,15 @@ VeskDalCreateDatabase loadModule(const std::string& strEngine, const std::string
     std::string strErrors;
     void* phandle = nullptr;
     std::string strDirectory = coreDirectory();
+    // An installed tree keeps the modules in lib/ostrel, out of the loader's own directory (they have
+    // no soname); the build tree has them beside the library.
     if (!strDirectory.empty()) {
-        phandle = dlopen((strDirectory + strModule).c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string strInstalled = strDirectory + "ostrel/" + strModule;
+        if (::access(strInstalled.c_str(), F_OK) == 0) {
+            phandle = dlopen(strInstalled.c_str(), RTLD_NOW | RTLD_LOCAL);
+        } else {
+            phandle = dlopen((strDirectory + strModule).c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
         if (!phandle) {
             const char* pszError = dlerror();
             strErrors = pszError ? pszError : (strDirectory + strModule);

@@ -62,9 +62,11 @@ private:
 // A running ostreld on a free loopback port. Stopped (SIGKILL if need be) when destroyed.
 class DaemonProcess {
 public:
-    // Starts the daemon with the arguments given after --connect, --listen and --address-file,
-    // and waits until it listens; fails the test when it does not.
-    DaemonProcess(const std::string& strConnect, const std::vector<std::string>& extraS = {});
+    // Starts the daemon with the arguments given after --connect, --listen and --address-file
+    // (and --config with an empty file, unless they name one), and waits until it listens; fails
+    // the test when it does not. bListenArgument false leaves --listen to the configuration file.
+    DaemonProcess(const std::string& strConnect, const std::vector<std::string>& extraS = {},
+                  bool bListenArgument = true);
     ~DaemonProcess();
     DaemonProcess(const DaemonProcess&) = delete;
     DaemonProcess& operator=(const DaemonProcess&) = delete;

@@ -256,7 +256,7 @@ const std::vector<Command>& schemaCommands()
          "are kept), registers platform LNX, the SQL password plug-in as authentication library 1\n"
          "with its shared object, and product 0 (the framework) with its roles Maintainer and\n"
          "Administrator and permissions 1 to 7. Safe to run again.\n"
-         "  --plugin PATH   the plug-in's file (default: libOstrelAuthSql.so beside the tool's lib/)\n"
+         "  --plugin PATH   the plug-in's file (default: libOstrelAuthSql.so in the tool's lib/ostrel or lib)\n"
          "  --sql-dir DIR   the folder of sqlite.sql, postgresql.sql and mysql.sql\n",
          0, 0, {{"plugin", "sql-dir"}, {}}, loadNothing, runInit},
         {"upgrade", "", "upgrade [--sql-dir DIR]",

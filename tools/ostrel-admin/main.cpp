@@ -35,6 +35,7 @@ const char* const pszGlobalHelp =
     "                       A password on the command line can be read by every local user.\n"
     "  --trace-sql          print every SQL statement before it runs\n"
     "  --help               this help, or a command's\n"
+    "  --version            the version of ostrel-admin\n"
     "Exit status: 0 success, 1 failure, 2 bad command line.\n";
 
 std::vector<Command> allCommands()
@@ -66,6 +67,14 @@ std::string normalised(const std::string& strPath)
 bool isReadable(const std::string& strPath)
 {
     return ::access(strPath.c_str(), R_OK) == 0;
+}
+
+// An installed tree keeps the plug-ins in lib/ostrel; the build tree has them in lib.
+std::string defaultPlugin()
+{
+    std::string strInstalled = programDirectory() + "/../lib/ostrel/libOstrelAuthSql.so";
+    if (isReadable(strInstalled)) return normalised(strInstalled);
+    return normalised(programDirectory() + "/../lib/libOstrelAuthSql.so");
 }
 
 std::string defaultSqlDir()
@@ -173,7 +182,7 @@ int run(int argc, char** argv)
     const std::optional<std::string> connect = given("connect"), connectFile = given("connect-file");
     if (connect && connectFile) throw UsageError("give --connect or --connect-file, not both");
     context.strConnect = OstrelDal::chosenConnectString(connect, connectFile, pszDefaultConnect);
-    context.strPlugin = option("plugin", normalised(programDirectory() + "/../lib/libOstrelAuthSql.so"));
+    context.strPlugin = option("plugin", defaultPlugin());
     context.strSqlDir = option("sql-dir", defaultSqlDir());
     context.pout = &std::cout;
     const bool bTrace = globals.has("trace-sql") || context.args.has("trace-sql");

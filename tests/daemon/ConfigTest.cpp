@@ -1,0 +1,217 @@
+// The daemon's configuration file, its re-reading on SIGHUP, --check-config and what it tells
+// systemd: a real ostreld on a real SQLite database.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "DaemonHarness.h"
+
+namespace {
+
+using namespace DaemonTest;
+
+class DaemonConfig : public ::testing::Test {
+protected:
+    DaemonConfig() : _db("sqlite")
+    {
+        char szDir[] = "/tmp/ostreld-config-XXXXXX";
+        if (::mkdtemp(szDir) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+        _strDir = szDir;
+        _strConfig = _strDir + "/ostreld.conf";
+    }
+    ~DaemonConfig() override { std::filesystem::remove_all(_strDir); }
+
+    void writeConfig(const std::string& strText) const
+    {
+        // Written aside and renamed: a SIGHUP never finds half a file.
+        std::ofstream(_strConfig + ".new") << strText;
+        std::filesystem::rename(_strConfig + ".new", _strConfig);
+    }
+    ProgramResult runDaemon(std::vector<std::string> argS) const
+    {
+        argS.insert(argS.begin(), OSTREL_TEST_DAEMON);
+        return runProgram(argS);
+    }
+
+    SampleDatabase _db;
+    std::string _strDir;
+    std::string _strConfig;
+};
+
+// A request of about 5000 bytes: over a max-request of 4096, and answered (with an exception, as
+// it is no XML) under a larger one.
+bool answersLargeRequest(const DaemonProcess& daemon)
+{
+    WireClient client(daemon.address());
+    try {
+        client.exchange(std::string(5000, 'x'), 5000);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+TEST_F(DaemonConfig, FileSetsOptionsTheCommandLineOverridesAndBadLinesAreRefusedWithTheirPlace)
+{
+    // A repeated option and the log level from the file; the log level overridden.
+    writeConfig("# ostreld\n\nlisten = 127.0.0.1:0\n  listen=unix:" + _strDir +
+                "/ostreld.sock\nlog-level = debug\nmax-request = \"4096\"\ntrace-sql = no\n");
+    {
+        DaemonProcess daemon(_db.connectString(), {"--config", _strConfig, "--log-level", "warning"}, false);
+        ASSERT_EQ(2u, daemon.addresses().size());
+        EXPECT_EQ("unix:" + _strDir + "/ostreld.sock", daemon.addresses()[1]);
+        EXPECT_FALSE(answersLargeRequest(daemon));
+        EXPECT_EQ(0, daemon.stop());
+        EXPECT_EQ(std::string::npos, daemon.log().find(" INFO ")) << daemon.log();
+    }
+    {
+        // The command line's --listen replaces the file's list.
+        DaemonProcess daemon(_db.connectString(), {"--config", _strConfig, "--max-request", "65536"});
+        EXPECT_EQ(1u, daemon.addresses().size());
+        EXPECT_TRUE(answersLargeRequest(daemon));
+    }
+
+    const std::vector<std::pair<std::string, std::string>> badS = {
+        {"log-level = info\n\nbogus = 1\n", ":3: unknown option 'bogus'"},
+        {"# max\nmax-connections = lots\n", ":2: max-connections takes a whole number from 1 to 100000, not 'lots'"},
+        {"allow-plaintext-logins = maybe\n", ":1: allow-plaintext-logins takes yes, no"},
+        {"key-bits = 4096\nkey-bits = 2048\n", ":2: key-bits is set already on line 1"},
+        {"listen 127.0.0.1:0\n", ":1: expected NAME = VALUE"},
+        {"config = /etc/other.conf\n", ":1: config is given on the command line only"},
+        {"connect = x\n" + std::string(5000, '#') + "\n", ":2: line longer than 4096 bytes"},
+    };
+    for (const auto& bad : badS) {
+        writeConfig(bad.first);
+        ProgramResult result = runDaemon({"--config", _strConfig, "--connect", _db.connectString()});
+        EXPECT_EQ(2, result.nExitCode) << bad.first;
+        EXPECT_NE(std::string::npos, result.strErr.find(_strConfig + bad.second)) << result.strErr;
+    }
+    // A value the command line overrides is checked all the same: the file is wrong.
+    writeConfig("max-connections = 0\n");
+    EXPECT_EQ(2, runDaemon({"--config", _strConfig, "--max-connections", "5"}).nExitCode);
+    // A file named on the command line must be there; one that does not end must not be read whole.
+    ProgramResult missing = runDaemon({"--config", _strDir + "/none.conf"});
+    EXPECT_EQ(2, missing.nExitCode);
+    EXPECT_NE(std::string::npos, missing.strErr.find("none.conf: no such file")) << missing.strErr;
+    {
+        std::ofstream huge(_strConfig);
+        const std::string strLine(100, '#');
+        for (int i = 0; i < 11000; ++i)
+            huge << strLine << "\n";
+    }
+    ProgramResult huge = runDaemon({"--config", _strConfig});
+    EXPECT_EQ(2, huge.nExitCode);
+    EXPECT_NE(std::string::npos, huge.strErr.find("larger than 1048576 bytes")) << huge.strErr;
+}
+
+TEST_F(DaemonConfig, SighupAppliesWhatItCanWarnsOfTheRestAndKeepsGoingOnABadFile)
+{
+    writeConfig("listen = 127.0.0.1:0\nmax-request = 4096\nlog-level = info\n");
+    DaemonProcess daemon(_db.connectString(), {"--config", _strConfig}, false);
+    EXPECT_FALSE(answersLargeRequest(daemon));
+
+    writeConfig("listen = 127.0.0.1:1\nmax-request = 65536\nlog-level = debug\nsessions = memory\n");
+    daemon.signal(SIGHUP);
+    ASSERT_TRUE(daemon.waitForLog("applied log-level, max-request")) << daemon.log();
+    EXPECT_TRUE(daemon.waitForLog("Option listen changed in " + _strConfig + ": it takes a restart"));
+    EXPECT_TRUE(daemon.waitForLog("Option sessions changed"));
+    EXPECT_TRUE(answersLargeRequest(daemon));
+    EXPECT_TRUE(daemon.waitForLog("DEBUG")) << "the new log level";
+
+    writeConfig("listen = 127.0.0.1:1\nmax-request = a lot\n");
+    daemon.signal(SIGHUP);
+    EXPECT_TRUE(daemon.waitForLog("Configuration not re-read, the running settings stay: " + _strConfig +
+                                  ":2: max-request takes"))
+        << daemon.log();
+    EXPECT_TRUE(daemon.waitForLog("Model reloaded")) << "the model is reloaded all the same";
+    EXPECT_TRUE(answersLargeRequest(daemon));
+    EXPECT_EQ(0, daemon.stop());
+}
+
+TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
+{
+    const std::string strAddressFile = _strDir + "/address";
+    writeConfig("connect = " + _db.connectString() + "\nlisten = 127.0.0.1:0\naddress-file = " + strAddressFile + "\n");
+    ProgramResult good = runDaemon({"--config", _strConfig, "--check-config"});
+    EXPECT_EQ(0, good.nExitCode) << good.strErr;
+    EXPECT_NE(std::string::npos, good.strOut.find("configuration OK (configuration from " + _strConfig + ")"));
+    EXPECT_FALSE(std::filesystem::exists(strAddressFile)) << "it listened";
+
+    ProgramResult noDatabase =
+        runDaemon({"--config", _strConfig, "--connect", "engine=sqlite;database=/nonexistent/x.db", "--check-config"});
+    EXPECT_EQ(1, noDatabase.nExitCode);
+    EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
+    EXPECT_NE(std::string::npos, noDatabase.strErr.find("the configuration does not work")) << noDatabase.strErr;
+
+    writeConfig("connect = " + _db.connectString() + "\nmode = everything\n");
+    ProgramResult badFile = runDaemon({"--config", _strConfig, "--check-config"});
+    EXPECT_EQ(2, badFile.nExitCode);
+    EXPECT_NE(std::string::npos, badFile.strErr.find(_strConfig + ":2: mode takes authenticator")) << badFile.strErr;
+}
+
+// What systemd hears on its notification socket: a datagram socket of the test's own.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& strPath) : _fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        strPath.copy(addr.sun_path, sizeof addr.sun_path - 1);
+        if (_fd < 0 || ::bind(_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("cannot bind " + strPath);
+        timeval timeout{20, 0};
+        ::setsockopt(_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+    ~NotifySocket() { ::close(_fd); }
+    // The next message; "" when none came in time.
+    std::string next()
+    {
+        char buffer[4096];
+        ssize_t n = ::recv(_fd, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+
+private:
+    int _fd;
+};
+
+TEST_F(DaemonConfig, TellsSystemdWhenReadyReloadingAndStopping)
+{
+    const std::string strSocket = _strDir + "/notify";
+    NotifySocket notify(strSocket);
+    ::setenv("NOTIFY_SOCKET", strSocket.c_str(), 1);
+    std::unique_ptr<DaemonProcess> pdaemon;
+    try {
+        pdaemon = std::make_unique<DaemonProcess>(_db.connectString());
+    } catch (...) {
+        ::unsetenv("NOTIFY_SOCKET");
+        throw;
+    }
+    ::unsetenv("NOTIFY_SOCKET");
+    const std::string strReady = notify.next();
+    EXPECT_EQ(0u, strReady.find("READY=1\n")) << strReady;
+    EXPECT_NE(std::string::npos, strReady.find("STATUS=Serving on " + pdaemon->address())) << strReady;
+
+    pdaemon->signal(SIGHUP);
+    const std::string strReloading = notify.next();
+    EXPECT_EQ(0u, strReloading.find("RELOADING=1\n")) << strReloading;
+    EXPECT_NE(std::string::npos, strReloading.find("MONOTONIC_USEC=")) << strReloading;
+    EXPECT_EQ(0u, notify.next().find("READY=1\n"));
+    ASSERT_TRUE(pdaemon->waitForLog("Model reloaded"));
+
+    EXPECT_EQ(0, pdaemon->stop());
+    EXPECT_EQ(0u, notify.next().find("STOPPING=1\n"));
+}
+
+} // namespace
