@@ -59,11 +59,15 @@ int main(int argc, char** argv)
     try {
         const auto settings = argc == 3 ? std::make_unique<OstrelClientConfig::Settings>(argv[1], argv[2])
                                         : std::make_unique<OstrelClientConfig::Settings>();
-        settings->load(false);  // the machine's TLS trust, if it names any, now holds for every connection
+        try {
+            settings->load(false);  // the machine's TLS trust, if it names any, now holds for every connection
+        } catch (const OstrelData::Exception& e) {
+            throw std::runtime_error("cannot read the settings " + settings->hklmPath() + " and " +
+                                     settings->hkcuPath() + ": " + e.legend());
+        }
         const std::string strService = settings->ostrelLocal();
-        if (strService.empty())
-            throw std::runtime_error("no service: the machine-wide settings " + settings->hklmPath() +
-                                     " name none (Connect)");
+        if (strService.empty() || settings->defaultDomain().empty() || settings->userId().empty())
+            throw std::runtime_error("the settings name no service (Connect), domain (Domain) or user (UserId)");
         Factory::initialize(strService);
 
         const OstrelData::Domain domain(OstrelData::Customer::allCustomers, settings->defaultDomain());
@@ -88,7 +92,8 @@ int main(int argc, char** argv)
         std::cout << "signed off\n";
         return 0;
     } catch (const OstrelData::Exception& e) {
-        std::cerr << "cpp-example: " << e.legend() << " (error " << e.errorCode() << ")\n";
+        std::cerr << "cpp-example: " << OstrelData::Exception::explainErrorCode(e.errorCode()) << " " << e.legend()
+                  << " (error " << e.errorCode() << ")\n";
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "cpp-example: " << e.what() << "\n";
