@@ -251,10 +251,12 @@ std::vector<OptionSetting> commandLineSettings(const std::vector<std::string>& a
     return settingS;
 }
 
-std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired)
+std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired, bool* pbFound)
 {
     std::string strText;
-    if (!readBounded(strPath, strText)) {
+    const bool bFound = readBounded(strPath, strText);
+    if (pbFound) *pbFound = bFound;
+    if (!bFound) {
         if (bRequired) throw OptionError(strPath + ": no such file");
         return {};
     }
@@ -344,7 +346,10 @@ Options readOptions(const std::vector<std::string>& argS)
     for (const OptionSetting& setting : commandLineS)
         if (setting.pspec->change == K::commandLineOnly) apply(given, setting);
     if (given.bHelp || given.bVersion) return given;
-    return resolveOptions(configFileSettings(given.strConfigFile, given.bConfigFileNamed), commandLineS);
+    bool bFound = false;
+    Options options = resolveOptions(configFileSettings(given.strConfigFile, given.bConfigFileNamed, &bFound), commandLineS);
+    options.bConfigFileFound = bFound;
+    return options;
 }
 
 std::vector<std::string> changedOptions(const Options& before, const Options& after, OptionSpec::Change change)

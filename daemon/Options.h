@@ -60,6 +60,7 @@ struct Options {
     // Of the command line only.
     std::string strConfigFile = pszDefaultConfigFile;
     bool bConfigFileNamed = false;  // by --config: then it must exist
+    bool bConfigFileFound = false;  // it was there and read
     bool bCheckConfig = false;
     bool bHelp = false;
     bool bVersion = false;
@@ -111,7 +112,8 @@ std::vector<OptionSetting> commandLineSettings(const std::vector<std::string>& a
 // A missing file gives none unless bRequired. Throws OptionError: "FILE:LINE: reason" for a bad
 // line (unknown name, missing value, an option of the command line only, a value given twice),
 // "FILE: reason" when the file cannot be read or is too large. Values are not checked here.
-std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired);
+// *pbFound, when given, tells whether the file was there.
+std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired, bool* pbFound = nullptr);
 // The options of both, the command line's over the file's; every value checked, the file's ones
 // that the command line overrides included. Throws OptionError.
 Options resolveOptions(const std::vector<OptionSetting>& fileS, const std::vector<OptionSetting>& commandLineS);

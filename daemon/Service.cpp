@@ -433,6 +433,14 @@ void Service::reload(const std::string& strWhy)
     }
 }
 
+void Service::setLimits(const Settings& settings)
+{
+    _parseBudget.setLimits(settings.nMaxElements, std::max(settings.nParseBudget, settings.nMaxElements));
+    _failureDelay.setMaxMs(settings.nFailureDelayMaxMs);
+    _nSessionLifetimeSeconds.store(settings.nSessionLifetimeSeconds);
+    _psessions->setIdleSeconds(OstrelData::Session::sessionTimeout());
+}
+
 void Service::cleanUpSessions()
 {
     for (const std::string& strSummary : _auditThrottle.flush())
@@ -663,7 +671,7 @@ std::string Service::retrieveSession(Request& request)
     // than its lifetime, or when the account is locked or removed or its password changes.
     std::string strEnded;
     if (std::time(nullptr) - kept.tCreated > _nSessionLifetimeSeconds)
-        strEnded = "kept longer than " + std::to_string(_nSessionLifetimeSeconds) + " seconds";
+        strEnded = "kept longer than " + std::to_string(_nSessionLifetimeSeconds.load()) + " seconds";
     else if (!kept.strStamp.empty() && credentialStamp(kept.key) != kept.strStamp)
         strEnded = "the account was locked or removed, or its password changed";
     if (!strEnded.empty()) {

@@ -1,6 +1,7 @@
 #ifndef OSTRELD_SERVICE_H
 #define OSTRELD_SERVICE_H
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -76,6 +77,11 @@ public:
     void reload(const std::string& strWhy) CORVEL_EXCLUDES(_gate, _mxFactory);
     // Drops the persisted sessions that have timed out.
     void cleanUpSessions() CORVEL_EXCLUDES(_gate);
+    // Takes what of settings may change while serving, from any thread, for the requests that come
+    // next: the bounds of parsing, the failure delay, the session lifetime, and the idle time-out
+    // of kept sessions from OstrelData::Session::sessionTimeout() (set that first). The auth slots,
+    // the plain-TCP rule and where sessions live stay as they were made.
+    void setLimits(const Settings& settings);
 
 private:
     struct Request;
@@ -128,7 +134,7 @@ private:
 
     const KeyPair& _keyPair;
     const bool _bAllowPlaintextLogins;
-    const long _nSessionLifetimeSeconds;
+    std::atomic<long> _nSessionLifetimeSeconds;
     ReloadGate _gate;
     Corvel::Mutex _mxFactory CORVEL_ACQUIRED_AFTER(_gate);
     FairSlots _authSlots;

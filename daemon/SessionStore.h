@@ -108,7 +108,3 @@ private:
 } // namespace Ostreld
 
 #endif
-
-    Corvel::Mutex _mxCount;
-    long _nCounted CORVEL_GUARDED_BY(_mxCount) = 0;
-    std::chrono::steady_clock::time_point _tCounted CORVEL_GUARDED_BY(_mxCount);  // epoch: never counted

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <systemd/sd-daemon.h>
+#include <time.h>
 #include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -107,12 +109,35 @@ const char* const pszUsage =
     "  --socket-group GROUP    group of unix socket files (default: the daemon's)\n"
     "  --help, --version\n"
     "\n"
-    "Signals: SIGTERM and SIGINT stop it (replies in progress still go out); SIGHUP reloads the model,\n"
-    "re-reads the TLS files and the configuration file, and applies what changed there but listen,\n"
-    "connect, connect-file, mode, key-bits, sessions, auth-workers, allow-plaintext-logins,\n"
-    "address-file and the socket options, which take a restart (a warning says so).\n"
-    "Exit status: 0 after a clean stop (or a good --check-config), 1 when it cannot start, 2 for a bad\n"
-    "command line or configuration file.\n";
+    "Exit status: 0 after a clean stop (or a good --check-config), 1 when it cannot start (or a\n"
+    "configuration that does not work), 2 for a bad command line or configuration file.\n";
+
+// The help: the options, then what SIGHUP changes, from the table of options.
+std::string usage()
+{
+    std::string strText = "Signals: SIGTERM and SIGINT stop it (replies in progress still go out). SIGHUP reloads "
+                          "the model, re-reads the TLS files and the configuration file, and applies what changed "
+                          "there, but for";
+    for (const Ostreld::OptionSpec& spec : Ostreld::optionSpecs())
+        if (spec.change == Ostreld::OptionSpec::changeAtRestart) strText += std::string(" ") + spec.pszName + ",";
+    strText.back() = ':';
+    strText += " they take a restart, and a warning says so.";
+    std::string strWrapped, strLine;
+    for (std::string::size_type nStart = 0; nStart < strText.size();) {
+        std::string::size_type nEnd = strText.find(' ', nStart);
+        if (nEnd == std::string::npos) nEnd = strText.size();
+        const std::string strWord = strText.substr(nStart, nEnd - nStart);
+        if (!strLine.empty() && strLine.size() + 1 + strWord.size() > 100) {
+            strWrapped += strLine + "\n";
+            strLine.clear();
+        }
+        strLine += (strLine.empty() ? "" : " ") + strWord;
+        nStart = nEnd + 1;
+    }
+    const std::string strUsage = pszUsage;
+    const std::string::size_type nExit = strUsage.find("Exit status:");
+    return strUsage.substr(0, nExit) + strWrapped + strLine + "\n" + strUsage.substr(nExit);
+}
 
 // SIGTERM, SIGINT and SIGHUP are taken by one thread with sigtimedwait; every other thread has
 // them blocked (the mask is set before any thread starts and is inherited).
@@ -174,44 +199,24 @@ void warnAboutDatabaseFile(const std::string& strConnect)
                           Corvel::layerSecurity);
 }
 
-int serve(const Options& options)
+// systemd's readiness protocol: told only when the service manager asked for it (NOTIFY_SOCKET;
+// sd_notify does nothing otherwise).
+void notifyServiceManager(const std::string& strState)
 {
-    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
-    const sigset_t signalS = handledSignals();
-    pthread_sigmask(SIG_BLOCK, &signalS, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
+    sd_notify(0, strState.c_str());
+}
 
-    logger.logInfo("ostreld " + OstrelDataDB::Factory::version().text() + " starting", Corvel::layerService);
-    warnAboutDatabaseFile(options.strConnect);
-    std::unique_ptr<Ostreld::KeyPair> pkey;
-    try {
-        pkey = std::make_unique<Ostreld::KeyPair>(options.nKeyBits);
-    } catch (const std::exception& e) {
-        logger.logError(e.what(), Corvel::layerService);
-        return nExitFailure;
-    }
+std::string joined(const std::vector<std::string>& textS)
+{
+    std::string strText;
+    for (const std::string& str : textS)
+        strText += (strText.empty() ? "" : ", ") + str;
+    return strText;
+}
 
-    try {
-        OstrelDataDB::Factory::initialize(options.strConnect, options.mode);
-    } catch (const OstrelData::Exception& e) {
-        logger.logError("Cannot load the model: " + e.legend() + " (code " + std::to_string(e.errorCode()) + ")",
-                        Corvel::layerDatabase);
-        return nExitFailure;
-    } catch (const std::exception& e) {
-        logger.logError(std::string("Cannot load the model: ") + e.what(), Corvel::layerDatabase);
-        return nExitFailure;
-    }
-    size_t nServed = 0;
-    for (const auto& entry : OstrelData::Factory::authenticators())
-        nServed += entry.second != nullptr;
-    logger.logInfo("Model loaded: " + std::to_string(OstrelData::Factory::domains().size()) + " domains (" +
-                       std::to_string(nServed) + " with an authenticator), " +
-                       std::to_string(OstrelData::Factory::products().size()) + " products",
-                   Corvel::layerService);
-    if (nServed == 0) logger.logWarning("No domain has an authenticator: nobody can log in", Corvel::layerService);
-    OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
-
+// What the service takes from the options.
+Ostreld::Service::Settings serviceSettings(const Options& options)
+{
     Ostreld::Service::Settings settings;
     unsigned nCores = std::thread::hardware_concurrency();
     settings.bAllowPlaintextLogins = options.bAllowPlaintextLogins;
@@ -224,6 +229,240 @@ int serve(const Options& options)
     // the cores out between them, and a quiet peer's turn then runs beside the flooders' turns.
     settings.nAuthSlots = options.nAuthWorkers > 0 ? static_cast<int>(options.nAuthWorkers)
                                                    : static_cast<int>(nCores > 1 ? nCores : 2);
+    return settings;
+}
+
+// The transport's limits and time-outs from the options; its socket settings are added at start.
+Corvel::DaemonServerOptions serverLimits(const Options& options)
+{
+    Corvel::DaemonServerOptions serverOptions;
+    serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);
+    serverOptions.nIdleMs = options.nIdleSeconds * 1000;
+    serverOptions.nAnonymousIdleMs = options.nAnonymousSeconds * 1000;
+    serverOptions.nMaxPerPeer = static_cast<size_t>(options.nMaxPerPeer);
+    serverOptions.nMaxRequest = static_cast<uint32_t>(options.nMaxRequest);
+    return serverOptions;
+}
+
+// The group of unix socket files; false (logged) when there is no such group.
+bool socketGroup(const Options& options, int& nGroup)
+{
+    nGroup = -1;
+    if (options.strSocketGroup.empty()) return true;
+    struct group* pgroup = getgrnam(options.strSocketGroup.c_str());
+    char* pszEnd = nullptr;
+    long nGid = std::strtol(options.strSocketGroup.c_str(), &pszEnd, 10);
+    if (pgroup) {
+        nGroup = static_cast<int>(pgroup->gr_gid);
+    } else if (*pszEnd == '\0' && nGid >= 0) {
+        nGroup = static_cast<int>(nGid);
+    } else {
+        Corvel::EventLogger::theLogger().logError("No group '" + options.strSocketGroup + "' for socket-group",
+                                                  Corvel::layerService);
+        return false;
+    }
+    return true;
+}
+
+// Loads the model as the options say; false (logged) when it cannot.
+bool loadModel(const Options& options)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    try {
+        OstrelDataDB::Factory::initialize(options.strConnect, options.mode);
+    } catch (const OstrelData::Exception& e) {
+        logger.logError("Cannot load the model: " + e.legend() + " (code " + std::to_string(e.errorCode()) + ")",
+                        Corvel::layerDatabase);
+        return false;
+    } catch (const std::exception& e) {
+        logger.logError(std::string("Cannot load the model: ") + e.what(), Corvel::layerDatabase);
+        return false;
+    }
+    size_t nServed = 0;
+    for (const auto& entry : OstrelData::Factory::authenticators())
+        nServed += entry.second != nullptr;
+    logger.logInfo("Model loaded: " + std::to_string(OstrelData::Factory::domains().size()) + " domains (" +
+                       std::to_string(nServed) + " with an authenticator), " +
+                       std::to_string(OstrelData::Factory::products().size()) + " products",
+                   Corvel::layerService);
+    if (nServed == 0) logger.logWarning("No domain has an authenticator: nobody can log in", Corvel::layerService);
+    return true;
+}
+
+// Where the options came from, for the log.
+std::string configurationSource(const Options& options)
+{
+    return options.bConfigFileFound ? "configuration from " + options.strConfigFile
+                                    : "no configuration file at " + options.strConfigFile;
+}
+
+// The configuration chooses the database, and with it the shared objects ostreld loads.
+void warnAboutConfigFile(const Options& options)
+{
+    struct stat st;
+    if (!options.bConfigFileFound || stat(options.strConfigFile.c_str(), &st) != 0 || !(st.st_mode & 022)) return;
+    Corvel::EventLogger::theLogger().logWarning(
+        "The configuration file " + options.strConfigFile +
+            " may be written by others than its owner: whoever can write it chooses the database, and with it "
+            "the shared objects ostreld loads (chmod 644)",
+        Corvel::layerSecurity);
+}
+
+// What SIGHUP changes besides the model: the configuration is read again (the command line as it
+// was given, the file anew) and what may change while serving is applied; every other change is
+// named in a warning. A file that does not read leaves everything as it was. Made before the
+// signal thread starts; reread() runs on that thread, which alone owns the model watcher meanwhile.
+class Reconfiguration {
+public:
+    Reconfiguration(const std::vector<std::string>& argS, const Options& started, Corvel::DaemonServer& server,
+                    Ostreld::Service& service)
+        : _argS(argS), _started(started), _applied(started), _server(server), _service(service),
+          _nCleanupSeconds(started.nCleanupSeconds)
+    {
+        startWatcher();
+    }
+
+    void reread()
+    {
+        Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+        Options next;
+        try {
+            next = Ostreld::readOptions(_argS);
+        } catch (const OptionError& e) {
+            logger.logError(std::string("Configuration not re-read, the running settings stay: ") + e.what(),
+                            Corvel::layerService);
+            rereadTls();
+            return;
+        }
+        for (const std::string& strName : Ostreld::changedOptions(_started, next, Ostreld::OptionSpec::changeAtRestart))
+            logger.logWarning("Option " + strName + " changed in " + next.strConfigFile +
+                                  ": it takes a restart of ostreld to take effect",
+                              Corvel::layerService);
+        const std::vector<std::string> changedS =
+            Ostreld::changedOptions(_applied, next, Ostreld::OptionSpec::changeAtReload);
+        const bool bWatcherChanged = next.nReloadSeconds != _applied.nReloadSeconds;
+        next.strConnect = _applied.strConnect;
+        _applied = next;
+        Corvel::EventLogger::setLevel(next.logLevel);
+        OstrelDal::setStatementEcho(next.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
+        OstrelData::Session::setSessionTimeout(static_cast<int>(next.nSessionSeconds));
+        _service.setLimits(serviceSettings(next));
+        _server.setLimits(serverLimits(next));
+        _nCleanupSeconds.store(next.nCleanupSeconds);
+        if (bWatcherChanged) {
+            _pwatcher.reset();
+            startWatcher();
+        }
+        logger.logInfo("Configuration re-read (" + configurationSource(next) + ")" +
+                           (changedS.empty() ? std::string(": nothing changed that applies now")
+                                             : ": applied " + joined(changedS)),
+                       Corvel::layerService);
+        rereadTls();
+    }
+
+    long cleanupMs() const { return _nCleanupSeconds.load() * 1000; }
+    // Once the signal thread has ended.
+    void stopWatcher() { _pwatcher.reset(); }
+
+private:
+    void startWatcher()
+    {
+        Ostreld::Service& service = _service;
+        if (_applied.nReloadSeconds > 0)
+            _pwatcher = std::make_unique<Ostreld::ModelWatcher>(
+                _applied.strConnect, _applied.nReloadSeconds * 1000,
+                [&service](const std::string& strWhy) { service.reload(strWhy); });
+    }
+
+    // A renewed certificate reaches new connections; open ones keep theirs.
+    void rereadTls()
+    {
+        if (_started.tls.strCertFile.empty()) return;  // no tls: listener
+        Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+        try {
+            _server.setTls(_applied.tls);
+            logger.logInfo("TLS certificate re-read from " + _applied.tls.strCertFile, Corvel::layerService);
+        } catch (const Corvel::Exception& e) {
+            logger.logError("TLS certificate not re-read, the old one stays: " + e.legend(), Corvel::layerService);
+        }
+    }
+
+    const std::vector<std::string> _argS;
+    const Options _started;  // what the daemon started with: the options that take a restart keep it
+    Options _applied;        // what the last good read gave
+    Corvel::DaemonServer& _server;
+    Ostreld::Service& _service;
+    std::atomic<long> _nCleanupSeconds;
+    std::unique_ptr<Ostreld::ModelWatcher> _pwatcher;
+};
+
+// --check-config: what a start does short of making the key and listening, said in a word.
+int checkConfig(const Options& options)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    warnAboutConfigFile(options);
+    warnAboutDatabaseFile(options.strConnect);
+    int nGroup = -1;
+    bool bOk = socketGroup(options, nGroup);
+    if (!options.tls.strCertFile.empty()) {
+        try {
+            Corvel::DaemonServer probe([](Corvel::ConnectionContext&, const std::string&) { return std::string(); });
+            probe.setTls(options.tls);
+        } catch (const Corvel::Exception& e) {
+            logger.logError("Cannot serve TLS: " + e.legend(), Corvel::layerService);
+            bOk = false;
+        }
+    }
+    if (loadModel(options)) {
+        // The service checks at its making that the database can keep sessions; the key it is
+        // given serves nothing here, so the smallest will do.
+        try {
+            Ostreld::KeyPair key(2048);
+            OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
+            Ostreld::Service service(key, serviceSettings(options));
+        } catch (const OstrelData::Exception& e) {
+            logger.logError(e.legend(), Corvel::layerService);
+            bOk = false;
+        } catch (const std::exception& e) {
+            logger.logError(e.what(), Corvel::layerService);
+            bOk = false;
+        }
+    } else {
+        bOk = false;
+    }
+    if (!bOk) {
+        std::cerr << "ostreld: the configuration does not work (" << configurationSource(options) << ")\n";
+        return nExitFailure;
+    }
+    std::cout << "ostreld: configuration OK (" << configurationSource(options) << ")\n";
+    return nExitOk;
+}
+
+int serve(const Options& options, const std::vector<std::string>& argS)
+{
+    Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    const sigset_t signalS = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &signalS, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
+
+    logger.logInfo("ostreld " + OstrelDataDB::Factory::version().text() + " starting (" + configurationSource(options) +
+                       ")",
+                   Corvel::layerService);
+    warnAboutConfigFile(options);
+    warnAboutDatabaseFile(options.strConnect);
+    std::unique_ptr<Ostreld::KeyPair> pkey;
+    try {
+        pkey = std::make_unique<Ostreld::KeyPair>(options.nKeyBits);
+    } catch (const std::exception& e) {
+        logger.logError(e.what(), Corvel::layerService);
+        return nExitFailure;
+    }
+
+    if (!loadModel(options)) return nExitFailure;
+    OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
+
+    const Ostreld::Service::Settings settings = serviceSettings(options);
     std::unique_ptr<Ostreld::Service> pservice;
     try {
         pservice = std::make_unique<Ostreld::Service>(*pkey, settings);
@@ -233,26 +472,9 @@ int serve(const Options& options)
     }
     Ostreld::Service& service = *pservice;
 
-    Corvel::DaemonServerOptions serverOptions;
-    serverOptions.nMaxConnections = static_cast<size_t>(options.nMaxConnections);
-    serverOptions.nIdleMs = options.nIdleSeconds * 1000;
-    serverOptions.nAnonymousIdleMs = options.nAnonymousSeconds * 1000;
-    serverOptions.nMaxPerPeer = static_cast<size_t>(options.nMaxPerPeer);
-    serverOptions.nMaxRequest = static_cast<uint32_t>(options.nMaxRequest);
+    Corvel::DaemonServerOptions serverOptions = serverLimits(options);
     serverOptions.nUnixMode = options.nSocketMode;
-    if (!options.strSocketGroup.empty()) {
-        struct group* pgroup = getgrnam(options.strSocketGroup.c_str());
-        char* pszEnd = nullptr;
-        long nGid = std::strtol(options.strSocketGroup.c_str(), &pszEnd, 10);
-        if (pgroup) {
-            serverOptions.nUnixGroup = static_cast<int>(pgroup->gr_gid);
-        } else if (*pszEnd == '\0' && nGid >= 0) {
-            serverOptions.nUnixGroup = static_cast<int>(nGid);
-        } else {
-            logger.logError("No group '" + options.strSocketGroup + "' for --socket-group", Corvel::layerService);
-            return nExitFailure;
-        }
-    }
+    if (!socketGroup(options, serverOptions.nUnixGroup)) return nExitFailure;
     Corvel::DaemonServer server(
         [&service](Corvel::ConnectionContext& context, const std::string& strRequest) {
             return service.answer(context, strRequest);
@@ -294,23 +516,23 @@ int serve(const Options& options)
         }
     }
 
+    const std::string strServing = "STATUS=Serving on " + joined(server.addresses());
+    notifyServiceManager("READY=1\n" + strServing);
+
+    Reconfiguration reconfiguration(argS, options, server, service);
     std::atomic<bool> bStopping{false};
     std::thread signalThread([&] {
         while (!bStopping.load()) {
             timespec wait{0, 250 * 1000 * 1000};
             int nSignal = sigtimedwait(&signalS, nullptr, &wait);
             if (nSignal == SIGHUP) {
-                if (bTls) {
-                    // A renewed certificate reaches new connections; open ones keep theirs.
-                    try {
-                        server.setTls(options.tls);
-                        logger.logInfo("TLS certificate re-read from " + options.tls.strCertFile, Corvel::layerService);
-                    } catch (const Corvel::Exception& e) {
-                        logger.logError("TLS certificate not re-read, the old one stays: " + e.legend(),
-                                        Corvel::layerService);
-                    }
-                }
+                timespec now{};
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                notifyServiceManager("RELOADING=1\nSTATUS=Reloading\nMONOTONIC_USEC=" +
+                                     std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000));
+                reconfiguration.reread();
                 service.reload("SIGHUP");
+                notifyServiceManager("READY=1\n" + strServing);
             } else if (nSignal == SIGTERM || nSignal == SIGINT) {
                 logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),
                                Corvel::layerService);
@@ -319,16 +541,13 @@ int serve(const Options& options)
         }
     });
 
-    std::unique_ptr<Ostreld::ModelWatcher> pwatcher;
-    if (options.nReloadSeconds > 0)
-        pwatcher = std::make_unique<Ostreld::ModelWatcher>(
-            options.strConnect, options.nReloadSeconds * 1000, [&service](const std::string& strWhy) { service.reload(strWhy); });
-    while (!server.waitForStopRequest(options.nCleanupSeconds * 1000))
+    while (!server.waitForStopRequest(reconfiguration.cleanupMs()))
         service.cleanUpSessions();
-    pwatcher.reset();
-    server.stop();
+    notifyServiceManager("STOPPING=1\nSTATUS=Stopping");
     bStopping.store(true);
     signalThread.join();
+    reconfiguration.stopWatcher();
+    server.stop();
     if (!options.strAddressFile.empty()) std::remove(options.strAddressFile.c_str());
     logger.logInfo("ostreld stopped", Corvel::layerService);
     return nExitOk;
@@ -347,7 +566,7 @@ int main(int argc, char** argv)
         return nExitUsage;
     }
     if (options.bHelp) {
-        std::cout << pszUsage;
+        std::cout << usage();
         return nExitOk;
     }
     if (options.bVersion) {
@@ -367,5 +586,6 @@ int main(int argc, char** argv)
     // login; keeping a few megabytes per heap avoids that.
     mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
-    return serve(options);
+    if (options.bCheckConfig) return checkConfig(options);
+    return serve(options, argS);
 }
