@@ -4,10 +4,15 @@
 
 #include <cctype>
 #include <climits>
+#include <cstring>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "OstrelData/Factory.h"
 #include "OstrelDataXML/Decoding.h"
+#include "OstrelDataXML/Encoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 
 namespace OstrelDataXML {
@@ -162,6 +167,166 @@ XMLNode* addElement(XMLNode* pnode, const Vesk::String& strName)
     return pnode->addNode(strName);
 }
 
+// The encoders write either into a document (an XMLNode*) or, through a TextOut, straight into
+// the text that XMLDoc::stream() would make of that document: the declaration, one element a line
+// indented two blanks a level, an element with only text on one line, an empty one as "<name />",
+// text escaped as the parser's writer escapes it. Elements are written in document order, so an
+// element is closed once a sibling of it or of an ancestor begins.
+class TextWriter;
+
+// An element of the text being written, open for children.
+struct TextOut {
+    TextWriter* pwriter;
+    size_t nDepth;   // the root is 0
+    size_t nSerial;  // which element at that depth
+};
+
+class TextWriter {
+public:
+    explicit TextWriter(std::string& str) : _str(str) {}
+
+    // The declaration and the root element with one attribute, whose value must need no escape.
+    TextOut root(const std::string& strName, const char* pszAttribute, const std::string& strValue)
+    {
+        _str += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<";
+        _str += strName;
+        _str += ' ';
+        _str += pszAttribute;
+        _str += "=\"";
+        _str += strValue;
+        _str += '"';
+        _openS.push_back(Open{&strName, ++_nSerial, true});
+        return TextOut{this, 0, _nSerial};
+    }
+
+    TextOut element(const TextOut& parent, const Vesk::String& strName)
+    {
+        enter(parent);
+        indent(parent.nDepth + 1);
+        _str += '<';
+        _str += strName.str();
+        _openS.push_back(Open{&strName.str(), ++_nSerial, true});
+        return TextOut{this, parent.nDepth + 1, _nSerial};
+    }
+
+    void text(const TextOut& parent, const Vesk::String& strName, const std::string& strValue)
+    {
+        // The document refuses a NUL in a text; so does its text.
+        if (std::memchr(strValue.data(), '\0', strValue.size()) != nullptr)
+            throw Vesk::XMLException("XML value contains a NUL byte");
+        enter(parent);
+        indent(parent.nDepth + 1);
+        _str += '<';
+        _str += strName.str();
+        if (strValue.empty()) {
+            _str += " />\n";
+            return;
+        }
+        _str += '>';
+        escape(strValue);
+        _str += "</";
+        _str += strName.str();
+        _str += ">\n";
+    }
+
+    // Closes every element still open.
+    void finish()
+    {
+        while (!_openS.empty())
+            closeLast();
+    }
+
+private:
+    struct Open {
+        const std::string* pstrName;
+        size_t nSerial;
+        bool bEmpty;  // its start tag still waits for its end: no child yet
+    };
+
+    // Makes parent the innermost open element, its start tag ended.
+    void enter(const TextOut& parent)
+    {
+        if (parent.nDepth >= _openS.size() || _openS[parent.nDepth].nSerial != parent.nSerial)
+            throw std::logic_error("text encoder: an element written to after it was closed");
+        while (_openS.size() > parent.nDepth + 1)
+            closeLast();
+        Open& open = _openS.back();
+        if (open.bEmpty) {
+            _str += ">\n";
+            open.bEmpty = false;
+        }
+    }
+
+    void closeLast()
+    {
+        const Open& open = _openS.back();
+        if (open.bEmpty) {
+            _str += " />\n";
+        } else {
+            indent(_openS.size() - 1);
+            _str += "</";
+            _str += *open.pstrName;
+            _str += ">\n";
+        }
+        _openS.pop_back();
+    }
+
+    void indent(size_t nDepth) { _str.append(2 * nDepth, ' '); }
+
+    // As the parser's writer escapes element text: the markup characters by name, control
+    // characters other than tab, newline and carriage return by number (two digits).
+    void escape(const std::string& strValue)
+    {
+        const char* p = strValue.data();
+        const char* pEnd = p + strValue.size();
+        while (p < pEnd) {
+            const char* pPlain = p;
+            while (p < pEnd && !special(static_cast<unsigned char>(*p)))
+                ++p;
+            _str.append(pPlain, static_cast<size_t>(p - pPlain));
+            if (p == pEnd) break;
+            const unsigned char ch = static_cast<unsigned char>(*p++);
+            switch (ch) {
+            case '&': _str += "&amp;"; break;
+            case '<': _str += "&lt;"; break;
+            case '>': _str += "&gt;"; break;
+            default:
+                _str += "&#";
+                _str += static_cast<char>('0' + ch / 10);
+                _str += static_cast<char>('0' + ch % 10);
+                _str += ';';
+            }
+        }
+    }
+    static bool special(unsigned char ch)
+    {
+        return ch == '&' || ch == '<' || ch == '>' || (ch < 32 && ch != '\t' && ch != '\n' && ch != '\r');
+    }
+
+    std::string& _str;
+    std::vector<Open> _openS;
+    size_t _nSerial = 0;
+};
+
+TextOut addElement(const TextOut& out, const Vesk::String& strName)
+{
+    return out.pwriter->element(out, strName);
+}
+
+void addText(const TextOut& out, const Vesk::String& strName, const std::string& strValue)
+{
+    out.pwriter->text(out, strName, strValue);
+}
+
+void addInt(const TextOut& out, const Vesk::String& strName, int nValue)
+{
+    out.pwriter->text(out, strName, std::to_string(nValue));
+}
+
+// What only a document can hold (the recursive forms) is never asked of the text.
+template <class Out>
+constexpr bool isDocument = std::is_same_v<Out, XMLNode*>;
+
 // The anchors of the decoding Scope of this thread; none: the caches.
 thread_local decoding::Anchors* t_panchors = nullptr;
 
@@ -217,6 +382,15 @@ void writeMap(XMLNode* pnode, const MapT& in, const Vesk::String& strMap)
     XMLNode* pmy = addElement(pnode, strMap);
     for (const auto& entry : in)
         writeEntry<CoderT>(pmy, entry.second);
+}
+
+// The same, each entry written by encode (into a document or a text).
+template <class Out, class MapT, class EncodeFn>
+void writeMapWith(const Out& out, const MapT& in, const Vesk::String& strMap, EncodeFn encode)
+{
+    const auto my = addElement(out, strMap);
+    for (const auto& entry : in)
+        encode(my, entry.second);
 }
 
 // Entries keyed by what the decoded value says.
@@ -283,13 +457,14 @@ template <class Traits>
 struct PairMapRule {
     typedef typename Traits::Map Map;
 
-    static void toXML(XMLNode* pnode, const Map& in)
+    template <class Out>
+    static void toXML(const Out& out, const Map& in)
     {
-        XMLNode* pmy = addElement(pnode, Traits::tagMap);
+        const auto my = addElement(out, Traits::tagMap);
         for (const auto& entry : in) {
-            XMLNode* pentry = addElement(pmy, Traits::tagEntry);
-            Traits::writeKey(pentry, entry.first);
-            Traits::writeValue(pentry, entry.second);
+            const auto entryOut = addElement(my, Traits::tagEntry);
+            Traits::writeKey(entryOut, entry.first);
+            Traits::writeValue(entryOut, entry.second);
         }
     }
 
@@ -313,8 +488,10 @@ struct InitMapTraits {
     static inline const Vesk::String& tagKey = tag::param;
     static inline const Vesk::String& tagValue = tag::value;
     static constexpr const char* pszNotMap = "Not a initmap node.";
-    static void writeKey(XMLNode* pentry, const std::string& strParam) { addText(pentry, tagKey, strParam); }
-    static void writeValue(XMLNode* pentry, const std::string& strValue) { addText(pentry, tagValue, strValue); }
+    template <class Out>
+    static void writeKey(const Out& entry, const std::string& strParam) { addText(entry, tagKey, strParam); }
+    template <class Out>
+    static void writeValue(const Out& entry, const std::string& strValue) { addText(entry, tagValue, strValue); }
     static bool usableValue(const XMLNode* pvalue) { return pvalue != nullptr && !pvalue->value().isNull(); }
     static std::string readKey(const TextChild& key) { return key.text(); }
     static std::string readValue(const XMLNode* pvalue) { return pvalue->value().str(); }
@@ -324,9 +501,10 @@ struct InitMapTraits {
 struct InitMapValue {
     static inline const Vesk::String& tagEntry = tag::initmap;
     static inline const Vesk::String& tagValue = tag::initmap;
-    static void writeValue(XMLNode* pentry, const OstrelData::InitMap& initS)
+    template <class Out>
+    static void writeValue(const Out& entry, const OstrelData::InitMap& initS)
     {
-        Factory::InitMap::toXML(pentry, initS, false);
+        PairMapRule<InitMapTraits>::toXML(entry, initS);
     }
     static bool usableValue(const XMLNode* pvalue) { return pvalue != nullptr; }
     static OstrelData::InitMap readValue(const XMLNode* pvalue) { return Factory::InitMap::fromXML(pvalue); }
@@ -337,7 +515,8 @@ struct InitMapMapTraits : InitMapValue {
     static inline const Vesk::String& tagMap = tag::initmapmap;
     static inline const Vesk::String& tagKey = tag::profile;
     static constexpr const char* pszNotMap = "Not a initmapmap node.";
-    static void writeKey(XMLNode* pentry, const std::string& strProfile) { addText(pentry, tagKey, strProfile); }
+    template <class Out>
+    static void writeKey(const Out& entry, const std::string& strProfile) { addText(entry, tagKey, strProfile); }
     static std::string readKey(const TextChild& key) { return key.text(); }
 };
 
@@ -346,9 +525,160 @@ struct ProductInitMapTraits : InitMapValue {
     static inline const Vesk::String& tagMap = tag::productinitmap;
     static inline const Vesk::String& tagKey = tag::product;
     static constexpr const char* pszNotMap = "Not a productinitmap node.";
-    static void writeKey(XMLNode* pentry, int nProduct) { addInt(pentry, tagKey, nProduct); }
+    template <class Out>
+    static void writeKey(const Out& entry, int nProduct) { addInt(entry, tagKey, nProduct); }
     static int readKey(const TextChild& key) { return key.number(); }
 };
+
+
+// ---- The encoders of what a user carries, into a document or a text ----------
+
+template <class Out>
+void encodePermission(const Out& out, const OstrelData::Permission& in)
+{
+    const auto my = addElement(out, tag::permission);
+    addInt(my, tag::permission, in.permission());
+    addText(my, tag::description, in.description());
+    addInt(my, tag::status, static_cast<int>(in.status()));
+}
+
+template <class Out>
+void encodePermissionMap(const Out& out, const OstrelData::PermissionMap& in)
+{
+    writeMapWith(out, in, tag::permissions, [](const auto& o, const OstrelData::Permission& v) { encodePermission(o, v); });
+}
+
+template <class Out>
+void encodeRole(const Out& out, const OstrelData::Role& in)
+{
+    const auto my = addElement(out, tag::role);
+    addInt(my, tag::role, in.role());
+    addText(my, tag::description, in.description());
+    addInt(my, tag::status, static_cast<int>(in.status()));
+    encodePermissionMap(my, in.permissions());
+}
+
+template <class Out>
+void encodeRoleMap(const Out& out, const OstrelData::RoleMap& in)
+{
+    writeMapWith(out, in, tag::roles, [](const auto& o, const OstrelData::Role& v) { encodeRole(o, v); });
+}
+
+template <class Out>
+void encodeProduct(const Out& out, const OstrelData::Product& in)
+{
+    const auto my = addElement(out, tag::product);
+    addInt(my, tag::product, in.product());
+    addText(my, tag::description, in.description());
+    PairMapRule<InitMapMapTraits>::toXML(my, in.productInit());
+    encodeRoleMap(my, in.roles());
+    encodePermissionMap(my, in.permissions());
+}
+
+template <class Out>
+void encodeProductMap(const Out& out, const OstrelData::ProductMap& in)
+{
+    writeMapWith(out, in, tag::products, [](const auto& o, const OstrelData::Product& v) { encodeProduct(o, v); });
+}
+
+template <class Out>
+void encodeProfile(const Out& out, const OstrelData::Profile& in)
+{
+    const auto my = addElement(out, tag::profile);
+    addText(my, tag::profile, in.profile());
+    PairMapRule<ProductInitMapTraits>::toXML(my, in.products());
+}
+
+template <class Out>
+void encodeSession(const Out& out, const OstrelData::Session& in)
+{
+    const auto my = addElement(out, tag::session);
+    addText(my, tag::sessionid, in.str());
+}
+
+template <class Out>
+void encodeSessionString(const Out& out, const OstrelData::Session& in)
+{
+    encodeSession(addElement(out, tag::sessionstring), in);
+}
+
+template <class Out>
+void encodeCustomer(const Out& out, const OstrelData::Customer& in, bool bRecursive)
+{
+    const auto my = addElement(out, tag::customer);
+    addText(my, tag::customer, in.customer());
+    addText(my, tag::name, in.name());
+    if constexpr (isDocument<Out>) {
+        if (bRecursive) {
+            Factory::DomainPtrMap::toXML(my, in.domains(), false);
+            Factory::TeamPtrMap::toXML(my, in.teams(), false);
+        }
+    } else if (bRecursive) {
+        throw std::logic_error("text encoder: a customer with its domains and teams");
+    }
+}
+
+template <class Out>
+void encodeDomain(const Out& out, const OstrelData::Domain& in)
+{
+    const auto my = addElement(out, tag::domain);
+    encodeCustomer(my, *in.customer(), false);
+    addText(my, tag::domain, in.domain());
+    addText(my, tag::description, in.description());
+}
+
+template <class Out>
+void encodeTeam(const Out& out, const OstrelData::Team& in, bool bRecursive)
+{
+    const auto my = addElement(out, tag::team);
+    addInt(my, tag::team, in.team());
+    encodeCustomer(my, in.customer(), false);
+    addText(my, tag::name, in.name());
+    if constexpr (isDocument<Out>) {
+        if (bRecursive) {
+            Factory::TeamMemberMap::toXML(my, in.members(), false);
+            encodeProductMap(my, in.products());
+        }
+    } else if (bRecursive) {
+        throw std::logic_error("text encoder: a team with its members");
+    }
+}
+
+template <class Out>
+void encodeTeamMap(const Out& out, const OstrelData::TeamMap& in)
+{
+    writeMapWith(out, in, tag::teams, [](const auto& o, const OstrelData::Team& v) { encodeTeam(o, v, false); });
+}
+
+template <class Out>
+void encodeUser(const Out& out, const OstrelData::User& in)
+{
+    const auto my = addElement(out, tag::user);
+    encodeDomain(my, in.domain());
+    addText(my, tag::userid, in.userId());
+    addText(my, tag::name, in.name());
+    try {
+        addText(my, tag::authenticationtoken, in.authenticationToken());
+    } catch (const OstrelData::Exception&) {
+        // A user whose token cannot be read travels without it.
+    } catch (...) {
+        OSTREL_RAISE(OstrelData::nNAX_UNKNOWN, "Unknown Error.");
+    }
+    addText(my, tag::contact, in.contact());
+    encodeTeamMap(my, in.teams());
+    encodeProductMap(my, in.products());
+}
+
+template <class Out>
+void encodeAuthenticatedUser(const Out& out, const OstrelData::AuthenticatedUser& in)
+{
+    const auto my = addElement(out, tag::authenticateduser);
+    encodeUser(my, in);
+    encodeSessionString(my, in.session());
+    // A profile without a name could not be read back (its name is required);
+    // left out, it reads as the empty profile it is.
+    if (!in.profile().profile().empty()) encodeProfile(my, in.profile());
+}
 
 } // namespace
 
@@ -384,12 +714,7 @@ OstrelData::Exception Factory::Exception::fromXML(const XMLNode* pnode)
 
 void Factory::AuthenticatedUser::toXML(XMLNode* pnode, const OstrelData::AuthenticatedUser& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::authenticateduser);
-    User::toXML(pmy, in, false);
-    SessionString::toXML(pmy, in.session(), false);
-    // A profile without a name could not be read back (its name is required);
-    // left out, it reads as the empty profile it is.
-    if (!in.profile().profile().empty()) Profile::toXML(pmy, in.profile(), false);
+    encodeAuthenticatedUser(pnode, in);
 }
 
 OstrelData::AuthenticatedUser Factory::AuthenticatedUser::fromXML(const XMLNode* pnode)
@@ -417,20 +742,7 @@ OstrelDataXML::AuthenticatedUserMap Factory::AuthenticatedUserMap::fromXML(const
 
 void Factory::User::toXML(XMLNode* pnode, const OstrelData::User& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::user);
-    Domain::toXML(pmy, in.domain(), false);
-    addText(pmy, tag::userid, in.userId());
-    addText(pmy, tag::name, in.name());
-    try {
-        addText(pmy, tag::authenticationtoken, in.authenticationToken());
-    } catch (const OstrelData::Exception&) {
-        // A user whose token cannot be read travels without it.
-    } catch (...) {
-        OSTREL_RAISE(OstrelData::nNAX_UNKNOWN, "Unknown Error.");
-    }
-    addText(pmy, tag::contact, in.contact());
-    TeamMap::toXML(pmy, in.teams(), false);
-    ProductMap::toXML(pmy, in.products(), false);
+    encodeUser(pnode, in);
 }
 
 OstrelData::User Factory::User::fromXML(const XMLNode* pnode)
@@ -468,8 +780,7 @@ OstrelData::UserMap Factory::UserMap::fromXML(const XMLNode* pnode)
 
 void Factory::Session::toXML(XMLNode* pnode, const OstrelData::Session& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::session);
-    addText(pmy, tag::sessionid, in.str());
+    encodeSession(pnode, in);
 }
 
 OstrelData::Session Factory::Session::fromXML(const XMLNode* pnode)
@@ -481,8 +792,7 @@ OstrelData::Session Factory::Session::fromXML(const XMLNode* pnode)
 
 void Factory::SessionString::toXML(XMLNode* pnode, const OstrelData::Session& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::sessionstring);
-    Session::toXML(pmy, in, false);
+    encodeSessionString(pnode, in);
 }
 
 OstrelData::SessionString Factory::SessionString::fromXML(const XMLNode* pnode)
@@ -496,9 +806,7 @@ OstrelData::SessionString Factory::SessionString::fromXML(const XMLNode* pnode)
 
 void Factory::Profile::toXML(XMLNode* pnode, const OstrelData::Profile& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::profile);
-    addText(pmy, tag::profile, in.profile());
-    ProductInitMap::toXML(pmy, in.products(), false);
+    encodeProfile(pnode, in);
 }
 
 OstrelData::Profile Factory::Profile::fromXML(const XMLNode* pnode)
@@ -526,10 +834,7 @@ OstrelData::ProfileMap Factory::ProfileMap::fromXML(const XMLNode* pnode)
 
 void Factory::Domain::toXML(XMLNode* pnode, const OstrelData::Domain& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::domain);
-    Customer::toXML(pmy, *in.customer(), false);
-    addText(pmy, tag::domain, in.domain());
-    addText(pmy, tag::description, in.description());
+    encodeDomain(pnode, in);
 }
 
 OstrelData::Domain Factory::Domain::fromXML(const XMLNode* pnode)
@@ -571,13 +876,7 @@ OstrelData::DomainPtrMap Factory::DomainPtrMap::fromXML(const XMLNode* pnode)
 
 void Factory::Customer::toXML(XMLNode* pnode, const OstrelData::Customer& in, bool bRecursive)
 {
-    XMLNode* pmy = addElement(pnode, tag::customer);
-    addText(pmy, tag::customer, in.customer());
-    addText(pmy, tag::name, in.name());
-    if (bRecursive) {
-        DomainPtrMap::toXML(pmy, in.domains(), false);
-        TeamPtrMap::toXML(pmy, in.teams(), false);
-    }
+    encodeCustomer(pnode, in, bRecursive);
 }
 
 OstrelData::Customer Factory::Customer::fromXML(const XMLNode* pnode)
@@ -606,14 +905,7 @@ OstrelData::CustomerMap Factory::CustomerMap::fromXML(const XMLNode* pnode)
 
 void Factory::Team::toXML(XMLNode* pnode, const OstrelData::Team& in, bool bRecursive)
 {
-    XMLNode* pmy = addElement(pnode, tag::team);
-    addInt(pmy, tag::team, in.team());
-    Customer::toXML(pmy, in.customer(), false);
-    addText(pmy, tag::name, in.name());
-    if (bRecursive) {
-        TeamMemberMap::toXML(pmy, in.members(), false);
-        ProductMap::toXML(pmy, in.products(), false);
-    }
+    encodeTeam(pnode, in, bRecursive);
 }
 
 OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
@@ -643,7 +935,7 @@ OstrelData::Team Factory::Team::fromXML(const XMLNode* pnode)
 
 void Factory::TeamMap::toXML(XMLNode* pnode, const OstrelData::TeamMap& in, bool)
 {
-    writeMap<Team>(pnode, in, tag::teams);
+    encodeTeamMap(pnode, in);
 }
 
 OstrelData::TeamMap Factory::TeamMap::fromXML(const XMLNode* pnode)
@@ -691,10 +983,7 @@ OstrelData::TeamMemberMap Factory::TeamMemberMap::fromXML(const XMLNode* pnode)
 
 void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::permission);
-    addInt(pmy, tag::permission, in.permission());
-    addText(pmy, tag::description, in.description());
-    addInt(pmy, tag::status, static_cast<int>(in.status()));
+    encodePermission(pnode, in);
 }
 
 namespace {
@@ -722,7 +1011,7 @@ OstrelData::Permission Factory::Permission::fromXML(const XMLNode* pnode)
 
 void Factory::PermissionMap::toXML(XMLNode* pnode, const OstrelData::PermissionMap& in, bool)
 {
-    writeMap<Permission>(pnode, in, tag::permissions);
+    encodePermissionMap(pnode, in);
 }
 
 OstrelData::PermissionMap Factory::PermissionMap::fromXML(const XMLNode* pnode)
@@ -733,12 +1022,7 @@ OstrelData::PermissionMap Factory::PermissionMap::fromXML(const XMLNode* pnode)
 
 void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::product);
-    addInt(pmy, tag::product, in.product());
-    addText(pmy, tag::description, in.description());
-    InitMapMap::toXML(pmy, in.productInit(), false);
-    RoleMap::toXML(pmy, in.roles(), false);
-    PermissionMap::toXML(pmy, in.permissions(), false);
+    encodeProduct(pnode, in);
 }
 
 namespace {
@@ -772,7 +1056,7 @@ OstrelData::Product Factory::Product::fromXML(const XMLNode* pnode)
 
 void Factory::ProductMap::toXML(XMLNode* pnode, const OstrelData::ProductMap& in, bool)
 {
-    writeMap<Product>(pnode, in, tag::products);
+    encodeProductMap(pnode, in);
 }
 
 OstrelData::ProductMap Factory::ProductMap::fromXML(const XMLNode* pnode)
@@ -793,11 +1077,7 @@ OstrelData::ProductInitMap Factory::ProductInitMap::fromXML(const XMLNode* pnode
 
 void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
 {
-    XMLNode* pmy = addElement(pnode, tag::role);
-    addInt(pmy, tag::role, in.role());
-    addText(pmy, tag::description, in.description());
-    addInt(pmy, tag::status, static_cast<int>(in.status()));
-    PermissionMap::toXML(pmy, in.permissions(), false);
+    encodeRole(pnode, in);
 }
 
 namespace {
@@ -827,7 +1107,7 @@ OstrelData::Role Factory::Role::fromXML(const XMLNode* pnode)
 
 void Factory::RoleMap::toXML(XMLNode* pnode, const OstrelData::RoleMap& in, bool)
 {
-    writeMap<Role>(pnode, in, tag::roles);
+    encodeRoleMap(pnode, in);
 }
 
 OstrelData::RoleMap Factory::RoleMap::fromXML(const XMLNode* pnode)
@@ -854,6 +1134,25 @@ void Factory::InitMapMap::toXML(XMLNode* pnode, const OstrelData::InitMapMap& in
 OstrelData::InitMapMap Factory::InitMapMap::fromXML(const XMLNode* pnode)
 {
     return PairMapRule<InitMapMapTraits>::fromXML(pnode);
+}
+
+// ---- Replies straight as text --------------------------------------------------
+
+std::string encoding::responseText(const std::string& strResponse, const OstrelData::AuthenticatedUser& user)
+{
+    // The attribute's value is written as it is: it must need no escape.
+    for (char ch : strResponse)
+        if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')))
+            throw std::invalid_argument("responseText: a response name of letters only");
+    static const std::string s_strRoot("ostrelservice");
+    std::string strText;
+    // A reply is mostly its grants' elements, about 40 bytes each; growing the text a few times
+    // costs little beside writing it.
+    strText.reserve(4096);
+    TextWriter writer(strText);
+    encodeAuthenticatedUser(writer.root(s_strRoot, "response", strResponse), user);
+    writer.finish();
+    return strText;
 }
 
 // ---- Decoding without filing -----------------------------------------------

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "OstrelData/OstrelData.h"
+#include "OstrelDataXML/Encoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "Vesk/XMLDoc.h"
 
@@ -372,4 +373,49 @@ TEST_F(CodecRoundTrip, ObjectsWithoutTheirLinksAreRefusedWhenWritten)
     EXPECT_THROW(Factory::User::toXML(doc.rootNode(), nobody), OstrelData::Exception);
     EXPECT_THROW(Factory::Team::toXML(doc.rootNode(), OstrelData::Team()), OstrelData::Exception);
     EXPECT_THROW(Factory::AuthenticatedUser::toXML(doc.rootNode(), sessionless), OstrelData::Exception);
+}
+
+// The daemon writes its login replies straight as text: byte for byte what the document and
+// stream() give, for every text a model object may hold (markup, quotes, control characters,
+// blanks at either end, bytes above 127, empty texts) and for empty maps and profiles.
+TEST_F(CodecRoundTrip, ReplyTextIsWhatTheDocumentWouldWrite)
+{
+    auto documentText = [](const OstrelData::AuthenticatedUser& user) {
+        Vesk::XMLDoc doc = Factory::Envelope::response("authenticateduser");
+        Factory::AuthenticatedUser::toXML(doc.rootNode(), user);
+        return doc.stream().str();
+    };
+    std::string strEveryByte;
+    for (int ch = 1; ch < 256; ++ch)
+        strEveryByte += static_cast<char>(ch);
+    OstrelData::Product odd(40);
+    odd.setDescription(strEveryByte);
+    odd.roles().emplace(1, OstrelData::Role(odd, 1, " <a & \"b\" 'c'> ", S(S::statusDenied)));
+    odd.permissions().emplace(-3, OstrelData::Permission(odd, -3, "\r\n\t line ", S(S::statusGranted)));
+    odd.resetPR();
+    OstrelData::User user(_user);
+    user.setName("");
+    user.setContact(strEveryByte);
+    user.products().emplace(40, odd);
+    user.products().emplace(41, OstrelData::Product(41));
+    OstrelData::Profile profile("night & day");
+    OstrelData::ProductInitMap productInitS;
+    productInitS[12]["colour"] = "dark <grey>";
+    productInitS[12]["empty"] = "";
+    profile.setProducts(productInitS);
+    for (const OstrelData::AuthenticatedUser& authenticated :
+         {OstrelData::AuthenticatedUser(user, OstrelData::SessionString("S-1"), profile),
+          OstrelData::AuthenticatedUser(_user, OstrelData::SessionString("S-2"), OstrelData::Profile("", false)),
+          OstrelData::AuthenticatedUser(OstrelData::User(_domain, "bob", "", "", ""), OstrelData::SessionString("S-3"),
+                                        OstrelData::Profile("day"))})
+        EXPECT_EQ(documentText(authenticated), OstrelDataXML::encoding::responseText("authenticateduser", authenticated));
+
+    // What the document refuses, the text refuses alike.
+    OstrelData::User withNul(_user);
+    withNul.setContact(std::string("a\0b", 3));
+    const OstrelData::AuthenticatedUser bad(withNul, OstrelData::SessionString("S-4"), profile);
+    EXPECT_THROW(documentText(bad), Vesk::XMLException);
+    EXPECT_THROW(OstrelDataXML::encoding::responseText("authenticateduser", bad), Vesk::XMLException);
+    EXPECT_THROW(OstrelDataXML::encoding::responseText("authenticateduser", OstrelData::AuthenticatedUser()),
+                 OstrelData::Exception);
 }
