@@ -10,6 +10,8 @@
 #include <cstring>
 #include <set>
 
+#include "Metrics.h"
+
 namespace Ostreld {
 
 namespace {
@@ -139,6 +141,13 @@ const std::vector<OptionSpec> g_specS = {
          o.nSocketMode = static_cast<int>(nMode);
      }},
     {"socket-group", K::kindValue, K::changeAtRestart, [](Options& o, const std::string& s) { o.strSocketGroup = s; }},
+    {"metrics", K::kindValue, K::changeAtRestart, [](Options& o, const std::string& s) {
+         std::string strHost;
+         int nPort = 0;
+         if (!MetricsListener::parseAddress(s, strHost, nPort))
+             throw OptionError("takes host:port, [v6addr]:port or port, not " + quoted(s));
+         o.strMetrics = s;
+     }},
     {"help", K::kindFlag, K::commandLineOnly, [](Options& o, const std::string& s) { o.bHelp = flag(s); }},
     {"version", K::kindFlag, K::commandLineOnly, [](Options& o, const std::string& s) { o.bVersion = flag(s); }},
 };

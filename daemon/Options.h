@@ -55,6 +55,7 @@ struct Options {
     std::string strAddressFile;
     int nSocketMode = 0660;
     std::string strSocketGroup;
+    std::string strMetrics;  // where /metrics and /healthz are served; empty: nowhere
     Corvel::DaemonServerTls tls;
     bool bAllowPlaintextLogins = false;
     // Of the command line only.

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "OstrelData/AccountState.h"
 #include "OstrelData/FactoryInternal.h"
 #include "OstrelData/OstrelData.h"
+#include "OstrelDal/OstrelDB.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "OstrelDataXML/Decoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
@@ -196,6 +199,16 @@ void wipe(std::string& str)
     str.clear();
 }
 
+// The model's size as the registries hold it now; they must not change meanwhile.
+void countModel(Metrics& metrics)
+{
+    long nUsers = 0;
+    for (const auto& entry : Factory::domains())
+        nUsers += static_cast<long>(entry.second.users().size());
+    metrics.setModelSize(static_cast<long>(Factory::domains().size()), nUsers,
+                         static_cast<long>(Factory::teams().size()), static_cast<long>(Factory::products().size()));
+}
+
 // What the daemon takes from a client's elements before trusting him: texts, read straight from
 // the request's own document. The codec would file every customer, domain and team an element
 // names in process-wide caches, which an anonymous client could grow for ever.
@@ -249,6 +262,8 @@ struct Service::Request {
     ConnectionState& state;
     const XMLNode* proot;
     std::string strName;
+    // When a login was read, before its wait for a turn (set for logins only).
+    std::chrono::steady_clock::time_point tArrived{};
 
     bool loggedIn() const { return state.plogin != nullptr; }
     const AuthenticatedUser& login() const { return *state.plogin; }
@@ -290,12 +305,23 @@ const Service::Route Service::s_routeS[] = {
     {"who", false, &Service::who},
 };
 
-Service::Service(const KeyPair& keyPair, const Settings& settings)
+std::vector<const char*> Service::requestNames()
+{
+    std::vector<const char*> nameS;
+    for (const Route& route : s_routeS)
+        nameS.push_back(route.pszRequest);
+    return nameS;
+}
+
+Service::Service(const KeyPair& keyPair, const Settings& settings, Metrics* pmetrics)
     : _keyPair(keyPair), _bAllowPlaintextLogins(settings.bAllowPlaintextLogins),
       _nSessionLifetimeSeconds(settings.nSessionLifetimeSeconds), _authSlots(settings.nAuthSlots),
       _failureDelay(settings.nFailureDelayMaxMs),
-      _parseBudget(settings.nMaxElements, std::max(settings.nParseBudget, settings.nMaxElements))
+      _parseBudget(settings.nMaxElements, std::max(settings.nParseBudget, settings.nMaxElements)),
+      _pmetrics(pmetrics)
 {
+    // Made once the model is loaded, before any request or reload.
+    if (_pmetrics) countModel(*_pmetrics);
     const long nIdleSeconds = OstrelData::Session::sessionTimeout();
     if (settings.bSessionsInDatabase) {
         _psessions = std::make_unique<DatabaseSessionStore>(nIdleSeconds);
@@ -316,10 +342,23 @@ Service::Service(const KeyPair& keyPair, const Settings& settings)
 std::string Service::answer(Corvel::ConnectionContext& context, const std::string& strRequest)
 {
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    // Every way out counts, as an error unless dispatch() returned.
+    struct Counted {
+        Metrics* pmetrics;
+        size_t nRoute;
+        bool bOk = false;
+        ~Counted()
+        {
+            if (pmetrics) pmetrics->requestAnswered(nRoute, bOk);
+        }
+    } counted{_pmetrics, std::size(s_routeS)};
     try {
-        return dispatch(context, strRequest);
+        std::string strReply = dispatch(context, strRequest, counted.nRoute);
+        counted.bOk = true;
+        return strReply;
     } catch (const OstrelData::Exception& e) {
         if (e.errorCode() != OstrelData::nNAX_DATABASE) return failureReply(e);
+        if (_pmetrics) _pmetrics->databaseFailed();
         // The database's own words (statements, constraint names) are for the operator's eyes.
         logger.logError("Database failure for " + context.peer() + ": " + e.legend(), Corvel::layerDatabase);
         return failureReply(OstrelData::Exception(e.file(), e.line(), e.errorCode(), "Database error.", e.remote()));
@@ -327,10 +366,12 @@ std::string Service::answer(Corvel::ConnectionContext& context, const std::strin
         return failureReply(OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_MALFORMEDXML,
                                                   std::string("Malformed request: ") + e.what(), false));
     } catch (const VeskDal::DalDatabaseException& e) {
+        if (_pmetrics) _pmetrics->databaseFailed();
         logger.logError("Database failure for " + context.peer() + ": " + e.nativeExplanation(), Corvel::layerDatabase);
         return failureReply(
             OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, "Database error.", false));
     } catch (const VeskDal::SqlException& e) {
+        if (_pmetrics) _pmetrics->databaseFailed();
         logger.logError("SQL failure for " + context.peer() + ": " + e.what(), Corvel::layerDatabase);
         return failureReply(
             OstrelData::Exception(__FILE__, __LINE__, OstrelData::nNAX_DATABASE, "Database error.", false));
@@ -349,7 +390,7 @@ std::string Service::answer(Corvel::ConnectionContext& context, const std::strin
     }
 }
 
-std::string Service::dispatch(Corvel::ConnectionContext& context, const std::string& strRequest)
+std::string Service::dispatch(Corvel::ConnectionContext& context, const std::string& strRequest, size_t& nRoute)
 {
     if (!context.state()) context.setState(std::make_shared<ConnectionState>());
     ConnectionState& state = *context.stateAs<ConnectionState>();
@@ -394,6 +435,7 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
 
     for (const Route& route : s_routeS) {
         if (request.strName != route.pszRequest) continue;
+        nRoute = static_cast<size_t>(&route - s_routeS);
         if (!route.bAnonymous && !request.loggedIn()) refuse(request, request.strName + " needs a login");
         // A reload takes the gate whole; everything else reads the registries under it.
         if (route.handler == &Service::reloadFactory) return (this->*route.handler)(request);
@@ -401,8 +443,10 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
         // turns must not hold a reload back, and with it every other request.
         std::optional<FairSlotHold> turn;
         if (route.handler == &Service::authenticate || route.handler == &Service::validate ||
-            route.handler == &Service::passwd)
+            route.handler == &Service::passwd) {
+            if (_pmetrics) request.tArrived = std::chrono::steady_clock::now();
             turn.emplace(_authSlots, strPeer);
+        }
         SharedGateLock gate(_gate);
         return (this->*route.handler)(request);
     }
@@ -421,8 +465,11 @@ void Service::reload(const std::string& strWhy)
     GateLock gate(_gate);
     Corvel::MutexLock factory(_mxFactory);
     logger.logInfo("Reloading the model (" + strWhy + ")", Corvel::layerService);
+    const auto tStart = std::chrono::steady_clock::now();
+    bool bOk = false;
     try {
         OstrelDataDB::Factory::reinitialize();
+        bOk = true;
         logger.logInfo("Model reloaded: " + std::to_string(Factory::domains().size()) + " domains, " +
                            std::to_string(Factory::products().size()) + " products",
                        Corvel::layerService);
@@ -430,6 +477,33 @@ void Service::reload(const std::string& strWhy)
         logger.logError("Reload failed, the model is as far as it got: " + e.legend(), Corvel::layerService);
     } catch (const std::exception& e) {
         logger.logError(std::string("Reload failed, the model is as far as it got: ") + e.what(), Corvel::layerService);
+    }
+    _bModelWhole.store(bOk);
+    if (_pmetrics) {
+        _pmetrics->reloadFinished(bOk, std::chrono::steady_clock::now() - tStart);
+        countModel(*_pmetrics);
+    }
+}
+
+long Service::keptSessionCount() noexcept
+{
+    try {
+        return _psessions->count();
+    } catch (...) {
+        return -1;
+    }
+}
+
+std::string Service::healthProblem() noexcept
+{
+    if (!_bModelWhole.load()) return "the last reload of the model failed";
+    try {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        connection.db().executeScript("SELECT 1");
+        return std::string();
+    } catch (...) {
+        // The database's own words (and its connect string) are for the log, not for a prober.
+        return "the database does not answer";
     }
 }
 
@@ -452,6 +526,7 @@ void Service::cleanUpSessions()
         _psessions->removeExpired(std::time(nullptr) - _nSessionLifetimeSeconds);
         keptS = _psessions->all();
     } catch (const OstrelData::Exception& e) {
+        if (_pmetrics) _pmetrics->databaseFailed();
         logger.logError("Cannot clean up kept sessions: " + e.legend(), Corvel::layerDatabase);
         return;  // the store is not answering: try again next round
     }
@@ -468,6 +543,7 @@ void Service::cleanUpSessions()
             strNow = itStamp->second;
         } catch (const OstrelData::Exception& e) {
             if (e.errorCode() == OstrelData::nNAX_DATABASE) {
+                if (_pmetrics) _pmetrics->databaseFailed();
                 logger.logError("Cannot check the accounts of kept sessions: " + e.legend(), Corvel::layerDatabase);
                 return;
             }
@@ -477,6 +553,7 @@ void Service::cleanUpSessions()
         try {
             _psessions->end(kept.strDigest);
         } catch (const OstrelData::Exception& e) {
+            if (_pmetrics) _pmetrics->databaseFailed();
             logger.logError("Cannot end a kept session: " + e.legend(), Corvel::layerDatabase);
             return;
         }
@@ -570,6 +647,11 @@ std::string Service::login(Request& request, bool bValidate)
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
+        if (_pmetrics)
+            _pmetrics->loginFinished(e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED
+                                         ? refusedLoginOutcome(claimed)
+                                         : Metrics::loginFailed,
+                                     std::chrono::steady_clock::now() - request.tArrived);
         audit(request,
               std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": " +
                   Corvel::EventLogger::clip(e.legend()) + " (code " + std::to_string(e.errorCode()) + ")",
@@ -577,6 +659,8 @@ std::string Service::login(Request& request, bool bValidate)
         throw;
     } catch (...) {
         wipe(strPassword);
+        if (_pmetrics)
+            _pmetrics->loginFinished(Metrics::loginFailed, std::chrono::steady_clock::now() - request.tArrived);
         audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": internal failure",
               true);
         throw;
@@ -591,6 +675,8 @@ std::string Service::login(Request& request, bool bValidate)
 
     XMLDoc doc = Codec::Envelope::response("authenticateduser");
     Codec::AuthenticatedUser::toXML(doc.rootNode(), authenticated);
+    if (_pmetrics)
+        _pmetrics->loginFinished(Metrics::loginSucceeded, std::chrono::steady_clock::now() - request.tArrived);
     return text(doc);
 }
 
@@ -712,6 +798,21 @@ std::string Service::credentialStamp(const OstrelData::User::Key& key) const
 {
     auto* paccount = dynamic_cast<OstrelData::AccountState*>(&OstrelData::internal::registeredAuthenticator(key.first));
     return paccount != nullptr ? paccount->credentialStamp(key.second) : std::string();
+}
+
+Metrics::LoginOutcome Service::refusedLoginOutcome(const OstrelData::User::Key& key) const
+{
+    // The plug-in's refusal says the same of a locked account as of a wrong password, on purpose:
+    // only its account state tells them apart, asked only when metrics are on.
+    try {
+        auto* pcontrol =
+            dynamic_cast<OstrelData::AccountControl*>(&OstrelData::internal::registeredAuthenticator(key.first));
+        if (pcontrol != nullptr && pcontrol->accountState(key.second).lock != OstrelData::AccountControl::lockNone)
+            return Metrics::loginLockedOut;
+    } catch (...) {
+        // An unknown user or domain, or a store that fails: a plain failure.
+    }
+    return Metrics::loginFailed;
 }
 
 bool Service::stampsCredentials(const OstrelData::User::Key& key) const

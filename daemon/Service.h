@@ -14,6 +14,7 @@
 #include "Corvel/EventLogger.h"
 #include "Gates.h"
 #include "KeyPair.h"
+#include "Metrics.h"
 #include "SessionStore.h"
 #include "OstrelData/AuthenticatedUser.h"
 
@@ -63,7 +64,9 @@ public:
         bool bSessionsInDatabase = true;
     };
 
-    Service(const KeyPair& keyPair, const Settings& settings);
+    // pmetrics: where requests, logins, reloads and database failures are counted; none when null.
+    // Not owned; it must outlive the service.
+    Service(const KeyPair& keyPair, const Settings& settings, Metrics* pmetrics = nullptr);
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
@@ -83,6 +86,14 @@ public:
     // the plain-TCP rule and where sessions live stay as they were made.
     void setLimits(const Settings& settings);
 
+    // The requests of the protocol, by the index under which Metrics counts them.
+    static std::vector<const char*> requestNames();
+    // The kept sessions not timed out (see SessionStore::count); -1 when the store cannot count.
+    long keptSessionCount() noexcept;
+    // "" when the model is loaded whole and the database answers a trivial query; else a short
+    // reason, never the database's own words. Safe on any thread.
+    std::string healthProblem() noexcept;
+
 private:
     struct Request;
     // Every handler but reloadFactory runs under the shared gate, which dispatch() takes; the
@@ -95,7 +106,8 @@ private:
     };
     static const Route s_routeS[];
 
-    std::string dispatch(Corvel::ConnectionContext& context, const std::string& strRequest);
+    // nRoute: set to the index of the request's route once it is known.
+    std::string dispatch(Corvel::ConnectionContext& context, const std::string& strRequest, size_t& nRoute);
 
     std::string about(Request& request) CORVEL_REQUIRES_SHARED(_gate);
     std::string reloadFactory(Request& request) CORVEL_EXCLUDES(_gate);
@@ -131,6 +143,9 @@ private:
     void setLogin(Request& request, const OstrelData::AuthenticatedUser& user) CORVEL_EXCLUDES(_mxLogins);
     void clearLogin(Request& request) CORVEL_EXCLUDES(_mxLogins);
     void audit(const Request& request, const std::string& strText, bool bWarning) const;
+    // What a refused login counts as: locked out when the user's authenticator keeps lock states
+    // and says his account is locked now, else failed.
+    Metrics::LoginOutcome refusedLoginOutcome(const OstrelData::User::Key& key) const CORVEL_REQUIRES_SHARED(_gate);
 
     const KeyPair& _keyPair;
     const bool _bAllowPlaintextLogins;
@@ -146,6 +161,9 @@ private:
     // Failures and refusals, per peer.
     mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
     std::unique_ptr<SessionStore> _psessions;
+    Metrics* const _pmetrics;  // not owned; null when metrics are off
+    // False from a failed reload, which leaves the model as far as it got, to the next good one.
+    std::atomic<bool> _bModelWhole{true};
 };
 
 } // namespace Ostreld

@@ -80,6 +80,35 @@ private:
     time_t _tCreatedBefore;
 };
 
+// How many session rows are still in use: used since a time.
+class LiveSessionCountQuery : public OstrelDal::KeptSessionQuery {
+public:
+    explicit LiveSessionCountQuery(time_t tUsedSince)
+        : OstrelDal::KeptSessionQuery(OstrelDal::schema()), _tUsedSince(tUsedSince)
+    {
+    }
+    void addConstraints(VeskDal::SqlCompoundCondition& conditionS, bool) override
+    {
+        conditionS.addCondition(VeskDal::SqlCondition(
+            columnLastUsed(), SqlInteger(static_cast<std::int64_t>(_tUsedSince)), VeskDal::condGreaterEqual));
+    }
+    // One row of one column: the count.
+    int count(Result& result, VeskDal::DalDatabase& database)
+    {
+        VeskDal::SqlSelectStatement statement(table());
+        VeskDal::SqlFunction function("COUNT", "");
+        function.addColumn(columnSessionDigest());
+        statement.addColumn(VeskDal::SqlColumnPtr(function));
+        return OstrelDal::runSelect(statement, constraints(), result, database);
+    }
+
+private:
+    time_t _tUsedSince;
+};
+
+// How long a counted number of kept sessions in the database is taken as it is.
+constexpr long nCountSeconds = 5;
+
 [[noreturn]] void noSuchSession()
 {
     OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "No such session.");
@@ -163,6 +192,16 @@ std::vector<KeptSession> MemorySessionStore::all()
     for (const auto& entry : _keptS)
         if (!idleTooLong(entry.second, tNow)) keptS.push_back(entry.second);
     return keptS;
+}
+
+long MemorySessionStore::count()
+{
+    const time_t tNow = std::time(nullptr);
+    long n = 0;
+    Corvel::MutexLock lock(_mx);
+    for (const auto& entry : _keptS)
+        n += !idleTooLong(entry.second, tNow);
+    return n;
 }
 
 void MemorySessionStore::removeExpired(time_t tCreatedBefore)
@@ -263,6 +302,25 @@ std::vector<KeptSession> DatabaseSessionStore::all()
         if (!idleTooLong(kept, tNow)) keptS.push_back(std::move(kept));
     }
     return keptS;
+}
+
+long DatabaseSessionStore::count()
+{
+    const auto tNow = std::chrono::steady_clock::now();
+    // Held over the query, so that callers asking at once cost one query between them.
+    Corvel::MutexLock lock(_mxCount);
+    if (_tCounted.time_since_epoch().count() != 0 && tNow - _tCounted < std::chrono::seconds(nCountSeconds))
+        return _nCounted;
+    Result result;
+    guarded("Counting the kept sessions", [&] {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        LiveSessionCountQuery query(std::time(nullptr) - _nIdleSeconds);
+        return query.count(result, connection.db());
+    });
+    const std::int64_t n = result.empty() || result.front().empty() ? 0 : result.front().begin()->second.asInt64();
+    _nCounted = static_cast<long>(n);
+    _tCounted = tNow;
+    return _nCounted;
 }
 
 void DatabaseSessionStore::removeExpired(time_t tCreatedBefore)

@@ -54,6 +54,9 @@ public:
     virtual bool end(const std::string& strDigest) = 0;
     // Every session not timed out.
     virtual std::vector<KeptSession> all() = 0;
+    // How many sessions have not timed out. The database's count may be a few seconds old: asking
+    // often costs one query every few seconds, not one each time.
+    virtual long count() = 0;
     // Ends the sessions unused longer than the idle time or kept before tCreatedBefore; several
     // daemons may do it at once.
     virtual void removeExpired(time_t tCreatedBefore) = 0;
@@ -82,6 +85,7 @@ public:
     bool find(const std::string& strSession, KeptSession& kept) override;
     bool end(const std::string& strDigest) override;
     std::vector<KeptSession> all() override;
+    long count() override;
     void removeExpired(time_t tCreatedBefore) override;
 
 private:
@@ -99,10 +103,15 @@ public:
     bool find(const std::string& strSession, KeptSession& kept) override;
     bool end(const std::string& strDigest) override;
     std::vector<KeptSession> all() override;
+    long count() override;
     void removeExpired(time_t tCreatedBefore) override;
 
 private:
     bool read(const std::string& strDigest, KeptSession& kept);
+
+    Corvel::Mutex _mxCount;
+    long _nCounted CORVEL_GUARDED_BY(_mxCount) = 0;
+    std::chrono::steady_clock::time_point _tCounted CORVEL_GUARDED_BY(_mxCount);  // epoch: never counted
 };
 
 } // namespace Ostreld

@@ -28,6 +28,7 @@
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
 #include "KeyPair.h"
+#include "Metrics.h"
 #include "ModelWatcher.h"
 #include "Options.h"
 #include "OstrelData/OstrelData.h"
@@ -107,6 +108,8 @@ const char* const pszUsage =
     "  --address-file PATH     once listening, write the addresses there, one a line\n"
     "  --socket-mode MODE      mode of unix socket files, in octal (default 0660)\n"
     "  --socket-group GROUP    group of unix socket files (default: the daemon's)\n"
+    "  --metrics ADDRESS       serve GET /metrics (Prometheus text) and /healthz over plain HTTP on\n"
+    "                          host:port, [v6addr]:port or port (on 127.0.0.1); off by default\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 after a clean stop (or a good --check-config), 1 when it cannot start (or a\n"
@@ -463,9 +466,12 @@ int serve(const Options& options, const std::vector<std::string>& argS)
     OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
 
     const Ostreld::Service::Settings settings = serviceSettings(options);
+    // Off, nothing counts: every hook is a null check.
+    std::unique_ptr<Ostreld::Metrics> pmetrics;
+    if (!options.strMetrics.empty()) pmetrics = std::make_unique<Ostreld::Metrics>(Ostreld::Service::requestNames());
     std::unique_ptr<Ostreld::Service> pservice;
     try {
-        pservice = std::make_unique<Ostreld::Service>(*pkey, settings);
+        pservice = std::make_unique<Ostreld::Service>(*pkey, settings, pmetrics.get());
     } catch (const OstrelData::Exception& e) {
         logger.logError(e.legend(), Corvel::layerService);
         return nExitFailure;
@@ -505,6 +511,26 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                                    : std::string("passwords from beyond loopback are refused there")) +
                               "; listen on tls:HOST:PORT instead",
                           Corvel::layerSecurity);
+    }
+    // Up before the address file is written: whoever waits for that finds the metrics served too.
+    std::unique_ptr<Ostreld::MetricsListener> pmetricsListener;
+    if (pmetrics) {
+        pmetrics->setSources({[&server] { return static_cast<long>(server.connections().size()); },
+                              [&service] { return service.keptSessionCount(); },
+                              [&service] { return service.healthProblem(); }});
+        try {
+            pmetricsListener = std::make_unique<Ostreld::MetricsListener>(*pmetrics, options.strMetrics);
+        } catch (const std::exception& e) {
+            logger.logError(std::string("Cannot serve metrics: ") + e.what(), Corvel::layerService);
+            server.stop();
+            return nExitFailure;
+        }
+        logger.logInfo("Metrics on http://" + pmetricsListener->address() + "/metrics, health on /healthz",
+                       Corvel::layerService);
+        if (!Ostreld::isLoopback(pmetricsListener->address()))
+            logger.logWarning("Metrics on " + pmetricsListener->address() +
+                                  " beyond loopback: plain HTTP without authentication, anyone who reaches it reads them",
+                              Corvel::layerSecurity);
     }
     if (!options.strAddressFile.empty()) {
         try {
@@ -547,6 +573,7 @@ int serve(const Options& options, const std::vector<std::string>& argS)
     bStopping.store(true);
     signalThread.join();
     reconfiguration.stopWatcher();
+    pmetricsListener.reset();  // it asks the server and the service
     server.stop();
     if (!options.strAddressFile.empty()) std::remove(options.strAddressFile.c_str());
     logger.logInfo("ostreld stopped", Corvel::layerService);

@@ -8,6 +8,8 @@
 #   dbservers.sh stop DIR      stop both and remove their data; succeeds whatever state start left
 #   dbservers.sh restart DIR postgresql|mysql
 #                              restart one server on the same port and data (drops every session)
+#   dbservers.sh halt DIR postgresql|mysql, dbservers.sh resume DIR postgresql|mysql
+#                              the two halves of restart, for a test that needs the server away a while
 #
 # The "ostrel" user may create and drop databases named ostrel... (MariaDB) and schemas in
 # ostrel_test (PostgreSQL), so each test can work in a scratch database of its own.
@@ -19,7 +21,7 @@ die() {
 }
 
 usage() {
-  die "usage: dbservers.sh start|stop DIR, or dbservers.sh restart DIR postgresql|mysql"
+  die "usage: dbservers.sh start|stop DIR, or dbservers.sh restart|halt|resume DIR postgresql|mysql"
 }
 
 [ $# -ge 2 ] || usage
@@ -176,21 +178,29 @@ case "$action" in
     stop_mysql
     exit 0
     ;;
-  restart)
+  restart | halt | resume)
     [ $# -eq 3 ] || usage
     case "$3" in
       postgresql)
         [ -f "$dir/pg.datadir" ] || die "no PostgreSQL server in $dir"
         data=$(cat "$dir/pg.datadir")
-        runuser -u postgres -- "$(pg_bin)/pg_ctl" -D "$data/data" -m fast -w -t 60 stop >/dev/null ||
-          die "PostgreSQL did not stop"
-        pg_server_start "$data" "$(cat "$dir/pg.port")" || die "PostgreSQL did not start again"
+        if [ "$action" != resume ]; then
+          runuser -u postgres -- "$(pg_bin)/pg_ctl" -D "$data/data" -m fast -w -t 60 stop >/dev/null ||
+            die "PostgreSQL did not stop"
+        fi
+        if [ "$action" != halt ]; then
+          pg_server_start "$data" "$(cat "$dir/pg.port")" || die "PostgreSQL did not start again"
+        fi
         ;;
       mysql)
         [ -f "$dir/mysql.datadir" ] || die "no MariaDB server in $dir"
         data=$(cat "$dir/mysql.datadir")
-        mariadb-admin --no-defaults --socket="$data/mariadbd.sock" -uroot shutdown || die "MariaDB did not stop"
-        my_server_start "$data" "$(cat "$dir/mysql.port")" || die "MariaDB did not start again"
+        if [ "$action" != resume ]; then
+          mariadb-admin --no-defaults --socket="$data/mariadbd.sock" -uroot shutdown || die "MariaDB did not stop"
+        fi
+        if [ "$action" != halt ]; then
+          my_server_start "$data" "$(cat "$dir/mysql.port")" || die "MariaDB did not start again"
+        fi
         ;;
       *) usage ;;
     esac

@@ -1,0 +1,314 @@
+#include "Metrics.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <stdexcept>
+#include <thread>
+
+// The one file of the daemon that sees the HTTP library.
+#include <httplib.h>
+
+#include "Corvel/Mutex.h"
+
+namespace Ostreld {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const pszLoginOutcomeS[Metrics::nLoginOutcomes] = {"succeeded", "failed", "locked_out"};
+
+// Microseconds as seconds, exactly: "0.0025", "2.5", "12".
+std::string seconds(std::uint64_t nUs)
+{
+    char sz[48];
+    std::snprintf(sz, sizeof sz, "%" PRIu64 ".%06" PRIu64, nUs / 1000000, nUs % 1000000);
+    std::string str = sz;
+    str.erase(str.find_last_not_of('0') + 1);
+    if (str.back() == '.') str.pop_back();
+    return str;
+}
+
+void header(std::string& strText, const char* pszName, const char* pszType, const char* pszHelp)
+{
+    strText += std::string("# HELP ") + pszName + " " + pszHelp + "\n# TYPE " + pszName + " " + pszType + "\n";
+}
+
+void sample(std::string& strText, const std::string& strName, std::uint64_t n)
+{
+    strText += strName + " " + std::to_string(n) + "\n";
+}
+
+// Two threads, and a short queue of accepted connections in front of them: while it is full the
+// accepting thread waits here, so further connections wait in the kernel's backlog (and beyond it
+// are refused) instead of piling up in the process.
+class BoundedPool : public httplib::TaskQueue {
+public:
+    BoundedPool(size_t nThreads, size_t nMaxWaiting) : _nMaxWaiting(nMaxWaiting)
+    {
+        for (size_t i = 0; i < nThreads; ++i)
+            _threadS.emplace_back([this] { work(); });
+    }
+    ~BoundedPool() override { BoundedPool::shutdown(); }
+
+    void enqueue(std::function<void()> fn) override
+    {
+        Corvel::MutexLock lock(_mx);
+        while (_jobS.size() >= _nMaxWaiting && !_bShutdown)
+            _cvRoom.wait(_mx);
+        _jobS.push_back(std::move(fn));
+        _cvWork.notifyOne();
+    }
+    // Runs what is queued (each job closes its connection), then joins the threads.
+    void shutdown() override
+    {
+        {
+            Corvel::MutexLock lock(_mx);
+            _bShutdown = true;
+        }
+        _cvWork.notifyAll();
+        _cvRoom.notifyAll();
+        for (std::thread& thread : _threadS)
+            if (thread.joinable()) thread.join();
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            std::function<void()> fn;
+            {
+                Corvel::MutexLock lock(_mx);
+                while (_jobS.empty() && !_bShutdown)
+                    _cvWork.wait(_mx);
+                if (_jobS.empty()) return;
+                fn = std::move(_jobS.front());
+                _jobS.pop_front();
+                _cvRoom.notifyOne();
+            }
+            fn();
+        }
+    }
+
+    const size_t _nMaxWaiting;
+    Corvel::Mutex _mx;
+    Corvel::ConditionVariable _cvWork;
+    Corvel::ConditionVariable _cvRoom;
+    std::deque<std::function<void()>> _jobS CORVEL_GUARDED_BY(_mx);
+    bool _bShutdown CORVEL_GUARDED_BY(_mx) = false;
+    std::vector<std::thread> _threadS;
+};
+
+constexpr size_t nHttpThreads = 2;
+constexpr size_t nMaxWaitingConnections = 8;
+constexpr time_t nHttpTimeoutSeconds = 2;
+constexpr size_t nMaxKeepAliveRequests = 10;
+constexpr size_t nMaxPayload = 1024;  // the two GETs carry none
+
+} // namespace
+
+// ---- histogram
+
+Histogram::Histogram(std::vector<std::uint64_t> boundUsS)
+    : _boundUsS(std::move(boundUsS)), _pcountS(new std::atomic<std::uint64_t>[_boundUsS.size() + 1])
+{
+    for (size_t i = 0; i <= _boundUsS.size(); ++i)
+        _pcountS[i].store(0, std::memory_order_relaxed);
+}
+
+void Histogram::observe(Clock::duration took)
+{
+    const auto nUs = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+    const std::uint64_t uUs = nUs > 0 ? static_cast<std::uint64_t>(nUs) : 0;
+    size_t i = 0;
+    while (i < _boundUsS.size() && uUs > _boundUsS[i])
+        ++i;
+    _pcountS[i].fetch_add(1, std::memory_order_relaxed);
+    _nSumUs.fetch_add(uUs, std::memory_order_relaxed);
+}
+
+void Histogram::expose(std::string& strText, const char* pszName) const
+{
+    const std::string strName = pszName;
+    std::uint64_t nCumulated = 0;
+    for (size_t i = 0; i <= _boundUsS.size(); ++i) {
+        nCumulated += _pcountS[i].load(std::memory_order_relaxed);
+        const std::string strBound = i < _boundUsS.size() ? seconds(_boundUsS[i]) : "+Inf";
+        sample(strText, strName + "_bucket{le=\"" + strBound + "\"}", nCumulated);
+    }
+    strText += strName + "_sum " + seconds(_nSumUs.load(std::memory_order_relaxed)) + "\n";
+    // The count is the buckets' total, so that it always equals the +Inf bucket.
+    sample(strText, strName + "_count", nCumulated);
+}
+
+// ---- the registry
+
+Metrics::Metrics(std::vector<const char*> requestNameS)
+    : _requestNameS(std::move(requestNameS)),
+      _prequestS(new std::atomic<std::uint64_t>[2 * (_requestNameS.size() + 1)]),
+      _loginTimes({1000, 2000, 5000, 10000, 25000, 50000, 100000, 250000, 500000, 1000000, 2500000}),
+      _reloadTimes({10000, 50000, 100000, 250000, 500000, 1000000, 2500000, 5000000, 10000000, 30000000})
+{
+    for (size_t i = 0; i < 2 * (_requestNameS.size() + 1); ++i)
+        _prequestS[i].store(0, std::memory_order_relaxed);
+}
+
+void Metrics::setModelSize(long nDomains, long nUsers, long nTeams, long nProducts)
+{
+    _nDomains.store(nDomains, std::memory_order_relaxed);
+    _nUsers.store(nUsers, std::memory_order_relaxed);
+    _nTeams.store(nTeams, std::memory_order_relaxed);
+    _nProducts.store(nProducts, std::memory_order_relaxed);
+}
+
+std::string Metrics::exposition() const
+{
+    std::string strText;
+    strText.reserve(8192);
+    header(strText, "ostrel_requests_total", "counter", "Requests answered, by request and outcome (error: an exception reply).");
+    for (size_t i = 0; i <= _requestNameS.size(); ++i) {
+        const std::string strRequest = i < _requestNameS.size() ? _requestNameS[i] : "other";
+        for (int nOutcome = 0; nOutcome < 2; ++nOutcome)
+            sample(strText,
+                   "ostrel_requests_total{request=\"" + strRequest + "\",outcome=\"" + (nOutcome == 0 ? "ok" : "error") +
+                       "\"}",
+                   _prequestS[2 * i + nOutcome].load(std::memory_order_relaxed));
+    }
+    header(strText, "ostrel_logins_total", "counter",
+           "Password logins (authenticate and validate), by outcome; locked_out: refused while the account is locked.");
+    for (int n = 0; n < nLoginOutcomes; ++n)
+        sample(strText, std::string("ostrel_logins_total{outcome=\"") + pszLoginOutcomeS[n] + "\"}",
+               _loginS[n].load(std::memory_order_relaxed));
+    header(strText, "ostrel_login_duration_seconds", "histogram",
+           "Time from a login's arrival, its wait for a turn included, to its answer.");
+    _loginTimes.expose(strText, "ostrel_login_duration_seconds");
+    if (_sources.connections) {
+        header(strText, "ostrel_connections", "gauge", "Client connections open.");
+        strText += "ostrel_connections " + std::to_string(_sources.connections()) + "\n";
+    }
+    if (_sources.keptSessions) {
+        // Left out while the store cannot count, rather than shown as none.
+        const long nKept = _sources.keptSessions();
+        if (nKept >= 0) {
+            header(strText, "ostrel_kept_sessions", "gauge", "Kept sessions not timed out.");
+            strText += "ostrel_kept_sessions " + std::to_string(nKept) + "\n";
+        }
+    }
+    header(strText, "ostrel_model_reloads_total", "counter", "Reloads of the model, by outcome.");
+    sample(strText, "ostrel_model_reloads_total{outcome=\"ok\"}", _reloadS[0].load(std::memory_order_relaxed));
+    sample(strText, "ostrel_model_reloads_total{outcome=\"error\"}", _reloadS[1].load(std::memory_order_relaxed));
+    header(strText, "ostrel_model_reload_duration_seconds", "histogram", "Time a reload of the model took.");
+    _reloadTimes.expose(strText, "ostrel_model_reload_duration_seconds");
+    header(strText, "ostrel_database_errors_total", "counter",
+           "Database failures met answering requests and cleaning up kept sessions.");
+    sample(strText, "ostrel_database_errors_total", _nDatabaseErrors.load(std::memory_order_relaxed));
+    const struct {
+        const char* pszName;
+        const char* pszHelp;
+        const std::atomic<long>& n;
+    } gaugeS[] = {
+        {"ostrel_model_domains", "Domains in the model as last loaded.", _nDomains},
+        {"ostrel_model_users", "Users held in the model's caches as last loaded.", _nUsers},
+        {"ostrel_model_teams", "Teams in the model as last loaded.", _nTeams},
+        {"ostrel_model_products", "Products in the model as last loaded.", _nProducts},
+    };
+    for (const auto& gauge : gaugeS) {
+        header(strText, gauge.pszName, "gauge", gauge.pszHelp);
+        strText += std::string(gauge.pszName) + " " + std::to_string(gauge.n.load(std::memory_order_relaxed)) + "\n";
+    }
+    return strText;
+}
+
+std::string Metrics::healthProblem() const
+{
+    return _sources.healthProblem ? _sources.healthProblem() : std::string();
+}
+
+// ---- the listener
+
+struct MetricsListener::Server {
+    httplib::Server http;
+    std::thread thread;
+    std::atomic<bool> bEnded{false};  // the listening thread has returned
+};
+
+bool MetricsListener::parseAddress(const std::string& strAddress, std::string& strHost, int& nPort)
+{
+    std::string strPort;
+    if (!strAddress.empty() && strAddress[0] == '[') {
+        const std::string::size_type nClose = strAddress.find(']');
+        if (nClose == std::string::npos || nClose < 2 || strAddress.compare(nClose, 2, "]:") != 0) return false;
+        strHost = strAddress.substr(1, nClose - 1);
+        if (strHost.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) return false;
+        strPort = strAddress.substr(nClose + 2);
+    } else {
+        const std::string::size_type nColon = strAddress.find(':');
+        if (nColon == std::string::npos) {
+            strHost = "127.0.0.1";
+            strPort = strAddress;
+        } else {
+            strHost = strAddress.substr(0, nColon);
+            strPort = strAddress.substr(nColon + 1);
+            // A bare IPv6 address would be ambiguous: it goes in brackets.
+            if (strHost.empty() || strPort.find(':') != std::string::npos) return false;
+        }
+    }
+    if (strPort.empty() || strPort.size() > 5 || strPort.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    nPort = std::atoi(strPort.c_str());
+    return nPort <= 65535;
+}
+
+MetricsListener::MetricsListener(const Metrics& metrics, const std::string& strAddress)
+    : _pserver(std::make_unique<Server>())
+{
+    std::string strHost;
+    int nPort = 0;
+    if (!parseAddress(strAddress, strHost, nPort)) throw std::runtime_error("not an address: " + strAddress);
+    httplib::Server& http = _pserver->http;
+    http.new_task_queue = [] { return new BoundedPool(nHttpThreads, nMaxWaitingConnections); };
+    http.set_read_timeout(nHttpTimeoutSeconds, 0);
+    http.set_write_timeout(nHttpTimeoutSeconds, 0);
+    http.set_keep_alive_timeout(nHttpTimeoutSeconds);
+    http.set_keep_alive_max_count(nMaxKeepAliveRequests);
+    http.set_payload_max_length(nMaxPayload);
+    // Anything but a GET of the two paths ends here, before a body is read.
+    http.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+        if (request.method == "GET" && (request.path == "/metrics" || request.path == "/healthz"))
+            return httplib::Server::HandlerResponse::Unhandled;
+        response.status = 404;
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    http.Get("/metrics", [&metrics](const httplib::Request&, httplib::Response& response) {
+        response.set_content(metrics.exposition(), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    http.Get("/healthz", [&metrics](const httplib::Request&, httplib::Response& response) {
+        const std::string strProblem = metrics.healthProblem();
+        response.status = strProblem.empty() ? 200 : 503;
+        response.set_content((strProblem.empty() ? "ok" : strProblem) + "\n", "text/plain; charset=utf-8");
+    });
+    const bool bBound = nPort == 0 ? (nPort = http.bind_to_any_port(strHost)) > 0 : http.bind_to_port(strHost, nPort);
+    if (!bBound) throw std::runtime_error("cannot listen on " + strAddress + " for metrics");
+    _strAddress = (strHost.find(':') != std::string::npos ? "[" + strHost + "]" : strHost) + ":" + std::to_string(nPort);
+    Server& server = *_pserver;
+    server.thread = std::thread([&server] {
+        server.http.listen_after_bind();
+        server.bEnded.store(true);
+    });
+    // stop() only reaches a server that runs: wait until it does, so that a stop right after the
+    // start is not lost.
+    const Clock::time_point tEnd = Clock::now() + std::chrono::seconds(10);
+    while (!http.is_running() && !server.bEnded.load() && Clock::now() < tEnd)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+MetricsListener::~MetricsListener()
+{
+    _pserver->http.stop();
+    if (_pserver->thread.joinable()) _pserver->thread.join();
+}
+
+} // namespace Ostreld
