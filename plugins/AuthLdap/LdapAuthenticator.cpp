@@ -193,16 +193,17 @@ void LdapAuthenticator::refuse(const std::string& strUserId, const std::string& 
     OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, pszRefused);
 }
 
-bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry) const
+bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry,
+                                  const std::vector<std::string>& attributeS) const
 {
     std::vector<LdapEntry> entryS;
     if (_settings.searchThenBind()) {
         entryS = connection.search(_settings.strUserBase, _settings.nUserScope,
-                                   fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)),
-                                   userAttributes(), 2);
+                                   fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)), attributeS,
+                                   2);
     } else {
         entryS = connection.search(fillTemplate(_settings.strUserDnTemplate, escapeDnValue(strUserId)),
-                                   LDAP_SCOPE_BASE, "(objectClass=*)", userAttributes(), 2);
+                                   LDAP_SCOPE_BASE, "(objectClass=*)", attributeS, 2);
     }
     if (entryS.size() != 1) return false;
     entry = std::move(entryS.front());
@@ -389,6 +390,24 @@ void LdapAuthenticator::user(OstrelData::User& user, bool)
     user.setContact(entry.first(_settings.strAttrContact));
     user.teams().clear();
     addTeams(user, groupS);
+}
+
+std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
+{
+    std::vector<std::string> attributeS = _settings.stampAttributeS;
+    attributeS.push_back(_settings.strAttrUserId);
+    LdapEntry entry;
+    bool bFound = false;
+    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, attributeS); });
+    if (!bFound || userIdOf(entry) != strUserId || !entry.all("pwdAccountLockedTime").empty()) return std::string();
+    const std::string strLockout = entry.first("lockoutTime");
+    if (!strLockout.empty() && strLockout != "0") return std::string();
+    // Names with values: one attribute's value cannot pass for another's.
+    std::string strStamp = "entry";
+    for (const std::string& strAttribute : _settings.stampAttributeS)
+        for (const std::string& strValue : entry.all(strAttribute))
+            strStamp += "\n" + lower(strAttribute) + "=" + strValue;
+    return strStamp;
 }
 
 std::vector<LdapEntry> LdapAuthenticator::groupEntries(LdapConnection& connection, const std::string& strGroup) const

@@ -34,6 +34,9 @@
 //   pool_size           connections kept per kind (service, user binds; default 8)
 //   allow_writes        yes: passwd (RFC 3062) and updateUser (name, contact) write to the
 //                       directory; other writes are never done (7001)
+//   stamp_attrs         attributes that change with the password or a lock (default
+//                       pwdChangedTime pwdLastSet pwdAccountLockedTime lockoutTime): a kept
+//                       session ends when they change
 //
 // Refused logins (unknown user, wrong or empty password, an id that finds several entries) all
 // fail alike with code 1, one legend and one raise site; an unknown user costs a bind like a real
@@ -45,6 +48,7 @@
 #include <vector>
 
 #include "AuthLdap/LdapDirectory.h"
+#include "OstrelData/AccountState.h"
 #include "OstrelData/AuthenticationLibrary.h"
 #include "OstrelData/Authenticator.h"
 
@@ -56,7 +60,7 @@ struct GroupNames {
     bool has(const std::string& strName) const;
 };
 
-class LdapAuthenticator : public OstrelData::Authenticator {
+class LdapAuthenticator : public OstrelData::Authenticator, public OstrelData::AccountState {
 public:
     // Throws 5012 for missing or bad parameters.
     LdapAuthenticator(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator,
@@ -78,13 +82,22 @@ public:
     // With allow_writes: name and contact through the service account; else 7001.
     void updateUser(const OstrelData::User& user) override;
 
+    // The values of stamp_attrs in the user's entry; empty when the directory has no such user or
+    // shows him locked (pwdAccountLockedTime, a lockoutTime other than 0).
+    std::string credentialStamp(const std::string& strUserId) override;
+
     const LdapSettings& settings() const { return _settings; }
     // The groups of a user entry (for tests and team()).
     GroupNames groupsOf(LdapConnection& connection, const LdapEntry& entry) const;
 
 private:
     // The user's entry, or false; on a service connection.
-    bool findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry) const;
+    bool findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry,
+                   const std::vector<std::string>& attributeS) const;
+    bool findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry) const
+    {
+        return findEntry(connection, strUserId, entry, userAttributes());
+    }
     // The DN to bind as for strUserId (search-then-bind: after a search on the service pool); false
     // with a stand-in DN when there is none.
     bool dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry);

@@ -214,6 +214,19 @@ LdapSettings LdapSettings::from(const InitMap& initLibrary, const InitMap& initA
     r.number("size_limit", 1, 1000000, s.nSizeLimit);
     r.number("pool_size", 1, 256, s.nPoolSize);
     r.flag("allow_writes", s.bAllowWrites);
+    std::string strStamp;
+    r.text("stamp_attrs", strStamp);
+    if (!strStamp.empty()) {
+        s.stampAttributeS.clear();
+        for (char& ch : strStamp)
+            if (ch == ',') ch = ' ';
+        size_t nStart = 0;
+        while ((nStart = strStamp.find_first_not_of(' ', nStart)) != std::string::npos) {
+            size_t nEnd = std::min(strStamp.find(' ', nStart), strStamp.size());
+            s.stampAttributeS.push_back(strStamp.substr(nStart, nEnd - nStart));
+            nStart = nEnd;
+        }
+    }
 
     checkUrls(s);
     if (s.strUserDnTemplate.empty()) {

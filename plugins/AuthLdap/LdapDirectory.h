@@ -64,6 +64,9 @@ struct LdapSettings {
     int nSizeLimit = 1000;                // size_limit
     int nPoolSize = 8;                    // pool_size
     bool bAllowWrites = false;            // allow_writes
+    // stamp_attrs: what changes with the user's password or lock (in the password policies of
+    // the usual directories); a kept session ends when one of them does.
+    std::vector<std::string> stampAttributeS{"pwdChangedTime", "pwdLastSet", "pwdAccountLockedTime", "lockoutTime"};
 
     // Reads the parameters; throws 5012 naming the first one that is missing or wrong, and for
     // plain ldap:// to a host beyond loopback without allow_plaintext.

@@ -352,11 +352,18 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
     params["allow_writes"] = "yes";
     params["bind_dn"] = "cn=writer,dc=example,dc=org";
     params["bind_password"] = "writer-pw";
+    params["stamp_attrs"] = "entryCSN";  // this directory runs no password policy
     auto pauth = authenticator(params);
     OstrelData::AuthenticatedUser carol = login(*pauth, "carol", "carol-pw");
     OstrelData::PasswordAuthenticationToken wrong("nope"), current("carol-pw"), next("carol-new");
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { pauth->passwd(carol, wrong, next); }).errorCode());
+    // The stamp a kept session holds moves with the password, and is empty for no such user.
+    const std::string strStamp = pauth->credentialStamp("carol");
+    EXPECT_FALSE(strStamp.empty());
+    for (const char* pszNone : {"nobody", "CAROL"})
+        EXPECT_EQ("", pauth->credentialStamp(pszNone)) << pszNone;
     EXPECT_TRUE(pauth->passwd(carol, current, next));
+    EXPECT_NE(strStamp, pauth->credentialStamp("carol"));
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "carol", "carol-pw"); }).errorCode());
     EXPECT_EQ("carol", login(*pauth, "carol", "carol-new").userId());
 
