@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "DaemonHarness.h"
+#include "Options.h"
 
 namespace {
 
@@ -153,6 +155,20 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
     EXPECT_EQ(1, noDatabase.nExitCode);
     EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
     EXPECT_NE(std::string::npos, noDatabase.strErr.find("the configuration does not work")) << noDatabase.strErr;
+
+    // The file the package installs: every option there, and good as it is.
+    const std::string strShipped = std::string(OSTREL_SQL_DIR) + "/../daemon/ostreld.conf";
+    std::ifstream shipped(strShipped);
+    const std::string strShippedText((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+    for (const Ostreld::OptionSpec& spec : Ostreld::optionSpecs())
+        if (spec.change != Ostreld::OptionSpec::commandLineOnly) {
+            const std::string strName = spec.pszName;
+            EXPECT_TRUE(strShippedText.find("\n# " + strName + " = ") != std::string::npos ||
+                        strShippedText.find("\n" + strName + " = ") != std::string::npos)
+                << strName << " is not in " << strShipped;
+        }
+    ProgramResult shippedResult = runDaemon({"--config", strShipped, "--connect", _db.connectString(), "--check-config"});
+    EXPECT_EQ(0, shippedResult.nExitCode) << shippedResult.strErr;
 
     writeConfig("connect = " + _db.connectString() + "\nmode = everything\n");
     ProgramResult badFile = runDaemon({"--config", _strConfig, "--check-config"});
