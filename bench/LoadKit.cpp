@@ -1,10 +1,14 @@
 #include "LoadKit.h"
 
 #include <benchmark/benchmark.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,6 +207,48 @@ void stopDaemon(pid_t pid)
     if (pid <= 0) return;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
+}
+
+int freeLoopbackPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof address;
+    const bool bOk = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0;
+    if (fd >= 0) close(fd);
+    if (!bOk) throw std::runtime_error(std::string("no free port: ") + std::strerror(errno));
+    return ntohs(address.sin_port);
+}
+
+std::string httpGet(const std::string& strHostPort, const std::string& strPath)
+{
+    const std::string::size_type nColon = strHostPort.rfind(':');
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(strHostPort.substr(nColon + 1))));
+    if (inet_pton(AF_INET, strHostPort.substr(0, nColon).c_str(), &address.sin_addr) != 1)
+        throw std::runtime_error("not an IPv4 address: " + strHostPort);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) throw std::runtime_error(std::string("no socket: ") + std::strerror(errno));
+    timeval timeout{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string strReply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string strRequest = "GET " + strPath + " HTTP/1.1\r\nHost: " + strHostPort + "\r\nConnection: close\r\n\r\n";
+        if (send(fd, strRequest.data(), strRequest.size(), MSG_NOSIGNAL) == ssize_t(strRequest.size())) {
+            char ab[16384];
+            for (ssize_t n; (n = recv(fd, ab, sizeof ab, 0)) > 0;)
+                strReply.append(ab, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    const std::string::size_type nBody = strReply.find("\r\n\r\n");
+    if (strReply.compare(0, 13, "HTTP/1.1 200 ") != 0 || nBody == std::string::npos)
+        throw std::runtime_error("GET " + strPath + " from " + strHostPort + " failed");
+    return strReply.substr(nBody + 4);
 }
 
 double processCpuSeconds(pid_t pid)

@@ -42,6 +42,12 @@ pid_t startDaemon(const std::vector<std::string>& argS, const std::string& strLo
 // Stops it (SIGTERM) and waits for it; nothing when pid <= 0.
 void stopDaemon(pid_t pid);
 
+// A TCP port free on 127.0.0.1 when asked (another process may take it before it is used).
+int freeLoopbackPort();
+// The body of "GET strPath" from "host:port" over plain HTTP; throws std::runtime_error unless 200
+// comes back.
+std::string httpGet(const std::string& strHostPort, const std::string& strPath);
+
 // CPU seconds (user and system) a process has used so far.
 double processCpuSeconds(pid_t pid);
 // The CPU time of the child processes that have ended and been waited for.

@@ -12,6 +12,8 @@
 //
 // The daemon listens on plain TCP and on TLS at once, with a throw-away CA and a P-256 certificate
 // made here by the openssl command. At the lowest cost, 1 and 16 clients also run:
+//   lowCostMetrics         the same logins with --metrics on, /metrics scraped every second (1 and 16
+//                          clients), set beside lowCost at the end;
 //   lowCostTls             the same logins over TLS, on one connection per client;
 //   plainConnectPerLogin   a new connection for every login (connect, fetch the key, log in), plain;
 //   tlsResumedPerLogin     the same over TLS, each connection resuming the client's last session;
@@ -41,6 +43,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +56,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AuthSql/PasswordHash.h"
@@ -113,9 +117,11 @@ public:
 
     // A daemon whose plug-in hashes at the given cost (empty: the default), with every user's
     // password stored at that cost.
-    const Endpoints& daemonAt(const std::string& strCost, int nKeyBits)
+    // With bMetrics, it serves /metrics too (metricsAddress()).
+    const Endpoints& daemonAt(const std::string& strCost, int nKeyBits, bool bMetrics)
     {
-        if (_pid > 0 && strCost == _strCost && nKeyBits == _nKeyBits) return _endpoints;
+        if (_pid > 0 && strCost == _strCost && nKeyBits == _nKeyBits && bMetrics == !_strMetrics.empty())
+            return _endpoints;
         stopDaemon();
         if (strCost.empty()) {
             removeParam("argon2_opslimit");
@@ -130,6 +136,8 @@ public:
                                       "--tls-cert", _strDir + "/server.pem", "--tls-key", _strDir + "/server.key",
                                       "--address-file", _strDir + "/address", "--log-level", "warning",
                                       "--key-bits", std::to_string(nKeyBits)};
+        _strMetrics = bMetrics ? "127.0.0.1:" + std::to_string(freeLoopbackPort()) : std::string();
+        if (bMetrics) argS.insert(argS.end(), {"--metrics", _strMetrics});
         // Daemon options to try without a rebuild, blank-separated.
         if (const char* pszExtra = std::getenv("OSTREL_BENCH_DAEMON_ARGS")) {
             std::istringstream extra(pszExtra);
@@ -149,6 +157,9 @@ public:
         _nKeyBits = nKeyBits;
         return _endpoints;
     }
+
+    // Where the daemon serves its metrics; empty when it does not.
+    const std::string& metricsAddress() const { return _strMetrics; }
 
     // CPU seconds the daemon has used so far.
     double daemonCpuSeconds() const { return processCpuSeconds(_pid); }
@@ -210,6 +221,7 @@ private:
     Endpoints _endpoints;
     std::string _strCost;
     int _nKeyBits = 0;
+    std::string _strMetrics;
     pid_t _pid = -1;
 };
 
@@ -237,6 +249,9 @@ struct RunSpec {
     // Clients of another peer that log in as fast as they can beside the measured ones, which then
     // come over IPv6 loopback: the daemon's turns are per peer.
     int nFlood = 0;
+    // The daemon counts for --metrics, and is scraped every second meanwhile (a monitoring system
+    // asks every 15 s or so: this is harsher).
+    bool bMetrics = false;
 };
 
 // The trust of a client's connection n. The client library keeps a TLS context per trust setting,
@@ -387,7 +402,7 @@ void loginLoad(benchmark::State& state, const RunSpec& spec)
     const int nClients = static_cast<int>(state.range(0));
     std::string strAddress, strFloodAddress;
     try {
-        const Endpoints& endpoints = service().daemonAt(spec.strCost, spec.nKeyBits);
+        const Endpoints& endpoints = service().daemonAt(spec.strCost, spec.nKeyBits, spec.bMetrics);
         strAddress = spec.bTls ? endpoints.strTls : spec.nFlood > 0 ? endpoints.strPlain6 : endpoints.strPlain;
         strFloodAddress = endpoints.strPlain;
     } catch (const std::runtime_error& e) {
@@ -400,6 +415,10 @@ void loginLoad(benchmark::State& state, const RunSpec& spec)
     for (auto _ : state) {
         const double dClientCpuStart = childrenCpuSeconds();
         double dDaemonCpuStart = 0;
+        // Started once the clients are forked (a fork copies only the thread that makes it).
+        std::thread scraper;
+        std::atomic<bool> bScraping{true};
+        std::atomic<int> nScrapes{0};
         // The measured clients first, then the flooders (whose outcomes only say they kept going).
         const ClientsResult clients = runClients(
             nClients + spec.nFlood, 1,
@@ -411,7 +430,29 @@ void loginLoad(benchmark::State& state, const RunSpec& spec)
                 setpriority(PRIO_PROCESS, 0, 19);
                 clientBody(c, nClients + spec.nFlood, spec, strFloodAddress, ready, outcome, latencyS);
             },
-            [&] { dDaemonCpuStart = service().daemonCpuSeconds(); });
+            [&] {
+                dDaemonCpuStart = service().daemonCpuSeconds();
+                if (!spec.bMetrics) return;
+                scraper = std::thread([&] {
+                    while (bScraping.load()) {
+                        try {
+                            if (httpGet(service().metricsAddress(), "/metrics").find("ostrel_logins_total") !=
+                                std::string::npos)
+                                ++nScrapes;
+                        } catch (const std::runtime_error&) {
+                            // Counted as missing below.
+                        }
+                        for (int i = 0; i < 10 && bScraping.load(); ++i)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    }
+                });
+            });
+        bScraping.store(false);
+        if (scraper.joinable()) scraper.join();
+        if (spec.bMetrics && nScrapes.load() < nSecondsPerRun - 1) {
+            state.SkipWithError("the metrics were not served");
+            return;
+        }
         const double dDaemonCpu = service().daemonCpuSeconds() - dDaemonCpuStart;
         const double dClientCpu = childrenCpuSeconds() - dClientCpuStart;
         const double dSeconds = clients.dSeconds;
@@ -474,6 +515,7 @@ void loginLoad(benchmark::State& state, const RunSpec& spec)
 const RunSpec s_runS[] = {
     // 8 KiB and one pass: libsodium's lowest, so the figures are the framework's.
     {"lowCost", "8", 2048, false, Connect::once, {1, 4, 16}},
+    {"lowCostMetrics", "8", 2048, false, Connect::once, {1, 16}, 0, true},
     {"lowCostTls", "8", 2048, true, Connect::once, {1, 16}},
     {"plainConnectPerLogin", "8", 2048, false, Connect::perLogin, {1, 16}},
     {"tlsResumedPerLogin", "8", 2048, true, Connect::perLogin, {1, 16}},
@@ -491,6 +533,7 @@ const struct {
     const char* pszWhat;
 } s_ratioS[] = {
     {"lowCostTls", "lowCost", "TLS / plain, a connection per client (target >= 0.9)"},
+    {"lowCostMetrics", "lowCost", "metrics on and scraped every second / off (target: no measurable loss)"},
     {"tlsResumedPerLogin", "plainConnectPerLogin", "TLS resumed / plain, a connection per login"},
     {"tlsFullPerLogin", "plainConnectPerLogin", "TLS full handshake / plain, a connection per login"},
     {"tlsFullPerLogin", "tlsResumedPerLogin", "TLS full / resumed handshake, a connection per login"},
