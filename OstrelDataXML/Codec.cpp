@@ -2,6 +2,7 @@
 // every rule it breaks is a 1011 exception, and nothing is decoded before all
 // of an element's own checks have passed.
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -183,18 +184,19 @@ struct TextOut {
 
 class TextWriter {
 public:
-    explicit TextWriter(std::string& str) : _str(str) {}
+    // Writes into str, which it owns until finish().
+    explicit TextWriter(std::string& str) : _str(str) { _str.resize(std::max<size_t>(_str.capacity(), 4096)); }
 
     // The declaration and the root element with one attribute, whose value must need no escape.
     TextOut root(const std::string& strName, const char* pszAttribute, const std::string& strValue)
     {
-        _str += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<";
-        _str += strName;
-        _str += ' ';
-        _str += pszAttribute;
-        _str += "=\"";
-        _str += strValue;
-        _str += '"';
+        put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<");
+        put(strName);
+        put(" ");
+        put(pszAttribute);
+        put("=\"");
+        put(strValue);
+        put("\"");
         _openS.push_back(Open{&strName, ++_nSerial, true});
         return TextOut{this, 0, _nSerial};
     }
@@ -202,9 +204,7 @@ public:
     TextOut element(const TextOut& parent, const Vesk::String& strName)
     {
         enter(parent);
-        indent(parent.nDepth + 1);
-        _str += '<';
-        _str += strName.str();
+        startTag(parent.nDepth + 1, strName.str());
         _openS.push_back(Open{&strName.str(), ++_nSerial, true});
         return TextOut{this, parent.nDepth + 1, _nSerial};
     }
@@ -215,25 +215,42 @@ public:
         if (std::memchr(strValue.data(), '\0', strValue.size()) != nullptr)
             throw Vesk::XMLException("XML value contains a NUL byte");
         enter(parent);
-        indent(parent.nDepth + 1);
-        _str += '<';
-        _str += strName.str();
+        startTag(parent.nDepth + 1, strName.str());
         if (strValue.empty()) {
-            _str += " />\n";
+            put(" />\n");
             return;
         }
-        _str += '>';
+        put(">");
         escape(strValue);
-        _str += "</";
-        _str += strName.str();
-        _str += ">\n";
+        endTag(strName.str());
     }
 
-    // Closes every element still open.
+    // A number, as std::to_string writes it.
+    void number(const TextOut& parent, const Vesk::String& strName, int nValue)
+    {
+        enter(parent);
+        startTag(parent.nDepth + 1, strName.str());
+        char ach[16];
+        char* p = ach + sizeof ach;
+        unsigned int n = nValue < 0 ? 0u - static_cast<unsigned int>(nValue) : static_cast<unsigned int>(nValue);
+        do {
+            *--p = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        if (nValue < 0) *--p = '-';
+        reserve(1 + sizeof ach);
+        _str[_nUsed++] = '>';
+        std::memcpy(&_str[_nUsed], p, static_cast<size_t>(ach + sizeof ach - p));
+        _nUsed += static_cast<size_t>(ach + sizeof ach - p);
+        endTag(strName.str());
+    }
+
+    // Closes every element still open and hands the text over.
     void finish()
     {
         while (!_openS.empty())
             closeLast();
+        _str.resize(_nUsed);
     }
 
 private:
@@ -252,7 +269,7 @@ private:
             closeLast();
         Open& open = _openS.back();
         if (open.bEmpty) {
-            _str += ">\n";
+            put(">\n");
             open.bEmpty = false;
         }
     }
@@ -261,17 +278,53 @@ private:
     {
         const Open& open = _openS.back();
         if (open.bEmpty) {
-            _str += " />\n";
+            put(" />\n");
         } else {
             indent(_openS.size() - 1);
-            _str += "</";
-            _str += *open.pstrName;
-            _str += ">\n";
+            endTag(*open.pstrName);
         }
         _openS.pop_back();
     }
 
-    void indent(size_t nDepth) { _str.append(2 * nDepth, ' '); }
+    // The text is written into _str's own room, grown as needed, rather than appended piece by
+    // piece: a reply is a thousand or more short pieces.
+    void reserve(size_t nMore)
+    {
+        if (_nUsed + nMore > _str.size()) _str.resize(std::max(2 * _str.size(), _nUsed + nMore));
+    }
+    void put(const char* pch, size_t n)
+    {
+        reserve(n);
+        std::memcpy(&_str[_nUsed], pch, n);
+        _nUsed += n;
+    }
+    void put(const std::string& str) { put(str.data(), str.size()); }
+    void put(const char* psz) { put(psz, std::strlen(psz)); }
+
+    void indent(size_t nDepth)
+    {
+        reserve(2 * nDepth);
+        std::memset(&_str[_nUsed], ' ', 2 * nDepth);
+        _nUsed += 2 * nDepth;
+    }
+    void startTag(size_t nDepth, const std::string& strName)
+    {
+        indent(nDepth);
+        reserve(1 + strName.size());
+        _str[_nUsed++] = '<';
+        std::memcpy(&_str[_nUsed], strName.data(), strName.size());
+        _nUsed += strName.size();
+    }
+    void endTag(const std::string& strName)
+    {
+        reserve(strName.size() + 4);
+        _str[_nUsed++] = '<';
+        _str[_nUsed++] = '/';
+        std::memcpy(&_str[_nUsed], strName.data(), strName.size());
+        _nUsed += strName.size();
+        _str[_nUsed++] = '>';
+        _str[_nUsed++] = '\n';
+    }
 
     // As the parser's writer escapes element text: the markup characters by name, control
     // characters other than tab, newline and carriage return by number (two digits).
@@ -283,18 +336,17 @@ private:
             const char* pPlain = p;
             while (p < pEnd && !special(static_cast<unsigned char>(*p)))
                 ++p;
-            _str.append(pPlain, static_cast<size_t>(p - pPlain));
+            put(pPlain, static_cast<size_t>(p - pPlain));
             if (p == pEnd) break;
             const unsigned char ch = static_cast<unsigned char>(*p++);
             switch (ch) {
-            case '&': _str += "&amp;"; break;
-            case '<': _str += "&lt;"; break;
-            case '>': _str += "&gt;"; break;
-            default:
-                _str += "&#";
-                _str += static_cast<char>('0' + ch / 10);
-                _str += static_cast<char>('0' + ch % 10);
-                _str += ';';
+            case '&': put("&amp;", 5); break;
+            case '<': put("&lt;", 4); break;
+            case '>': put("&gt;", 4); break;
+            default: {
+                const char ach[5] = {'&', '#', static_cast<char>('0' + ch / 10), static_cast<char>('0' + ch % 10), ';'};
+                put(ach, sizeof ach);
+            }
             }
         }
     }
@@ -304,6 +356,7 @@ private:
     }
 
     std::string& _str;
+    size_t _nUsed = 0;  // how much of _str is written
     std::vector<Open> _openS;
     size_t _nSerial = 0;
 };
@@ -320,7 +373,7 @@ void addText(const TextOut& out, const Vesk::String& strName, const std::string&
 
 void addInt(const TextOut& out, const Vesk::String& strName, int nValue)
 {
-    out.pwriter->text(out, strName, std::to_string(nValue));
+    out.pwriter->number(out, strName, nValue);
 }
 
 // What only a document can hold (the recursive forms) is never asked of the text.
@@ -1146,9 +1199,6 @@ std::string encoding::responseText(const std::string& strResponse, const OstrelD
             throw std::invalid_argument("responseText: a response name of letters only");
     static const std::string s_strRoot("ostrelservice");
     std::string strText;
-    // A reply is mostly its grants' elements, about 40 bytes each; growing the text a few times
-    // costs little beside writing it.
-    strText.reserve(4096);
     TextWriter writer(strText);
     encodeAuthenticatedUser(writer.root(s_strRoot, "response", strResponse), user);
     writer.finish();

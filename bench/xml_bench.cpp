@@ -13,6 +13,7 @@
 
 #include "Corvel/DaemonServer.h"
 #include "OstrelData/OstrelData.h"
+#include "OstrelDataXML/Encoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "OstrelDataXML/OstrelService.h"
 
@@ -97,6 +98,27 @@ void BM_CodecEncodeAndDecode(benchmark::State& state)
     }
 }
 BENCHMARK(BM_CodecEncodeAndDecode)->Unit(benchmark::kMicrosecond);
+
+// The daemon's way to the same text: the encoders written straight as text, no document between.
+void BM_CodecTextEncode(benchmark::State& state)
+{
+    const LargeUser& large = largeUser();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(OstrelDataXML::encoding::responseText("authenticateduser", large.user));
+}
+BENCHMARK(BM_CodecTextEncode)->Unit(benchmark::kMicrosecond);
+
+// The whole trip with the encoding the daemon uses for its login replies.
+void BM_CodecTextEncodeAndDecode(benchmark::State& state)
+{
+    const LargeUser& large = largeUser();
+    for (auto _ : state) {
+        Vesk::XMLDoc back = Vesk::XMLDoc::parse(OstrelDataXML::encoding::responseText("authenticateduser", large.user));
+        OstrelData::AuthenticatedUser user = Factory::AuthenticatedUser::fromXML(back.rootNode()->findChild("authenticateduser"));
+        benchmark::DoNotOptimize(user);
+    }
+}
+BENCHMARK(BM_CodecTextEncodeAndDecode)->Unit(benchmark::kMicrosecond);
 
 // What the codec is measured against: pugixml reading the same text and
 // writing it out again, with no model behind it.

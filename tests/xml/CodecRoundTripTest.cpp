@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "OstrelData/OstrelData.h"
 #include "OstrelDataXML/Encoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
@@ -392,6 +394,7 @@ TEST_F(CodecRoundTrip, ReplyTextIsWhatTheDocumentWouldWrite)
     odd.setDescription(strEveryByte);
     odd.roles().emplace(1, OstrelData::Role(odd, 1, " <a & \"b\" 'c'> ", S(S::statusDenied)));
     odd.permissions().emplace(-3, OstrelData::Permission(odd, -3, "\r\n\t line ", S(S::statusGranted)));
+    odd.permissions().emplace(INT_MIN, OstrelData::Permission(odd, INT_MIN, "", S(S::statusRevoked)));
     odd.resetPR();
     OstrelData::User user(_user);
     user.setName("");
