@@ -25,6 +25,7 @@
 #include "OstrelDal/OstrelDB.h"
 #include "OstrelDataDB/OstrelFactory.h"
 #include "OstrelDataXML/Decoding.h"
+#include "OstrelDataXML/Encoding.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "Vesk/XMLDoc.h"
 #include "VeskDal/SqlException.h"
@@ -673,18 +674,16 @@ std::string Service::login(Request& request, bool bValidate)
             stampsCredentials(authenticated.key()) ? credentialStamp(authenticated.key()) : std::string();
     }
 
-    XMLDoc doc = Codec::Envelope::response("authenticateduser");
-    Codec::AuthenticatedUser::toXML(doc.rootNode(), authenticated);
+    // The reply is most of a login's work after the RSA step: written straight as text.
+    std::string strReply = OstrelDataXML::encoding::responseText("authenticateduser", authenticated);
     if (_pmetrics)
         _pmetrics->loginFinished(Metrics::loginSucceeded, std::chrono::steady_clock::now() - request.tArrived);
-    return text(doc);
+    return strReply;
 }
 
 std::string Service::authenticatedUser(Request& request)
 {
-    XMLDoc doc = Codec::Envelope::response("authenticateduser");
-    Codec::AuthenticatedUser::toXML(doc.rootNode(), request.login());
-    return text(doc);
+    return OstrelDataXML::encoding::responseText("authenticateduser", request.login());
 }
 
 std::string Service::passwd(Request& request)
@@ -789,9 +788,7 @@ std::string Service::retrieveSession(Request& request)
     withoutToken(current);
     audit(request, "session resumed: " + shown(current), false);
     setLogin(request, current);
-    XMLDoc doc = Codec::Envelope::response("authenticateduser");
-    Codec::AuthenticatedUser::toXML(doc.rootNode(), current);
-    return text(doc);
+    return OstrelDataXML::encoding::responseText("authenticateduser", current);
 }
 
 std::string Service::credentialStamp(const OstrelData::User::Key& key) const
