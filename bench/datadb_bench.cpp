@@ -1,40 +1,71 @@
-// The database-backed factory on a generated organisation of the generator's default size (10,000
-// users in 100 domains of 20 customers, 1,000 teams, 3 teams per user, 50 products of 20 roles and
-// 20 permissions, grants at every level): initialize in modeSimple and modeAdmin (time and the
-// process's peak resident memory), and authorize for every user (median and 99th percentile).
-// SQLite always (in its default rollback-journal mode and in write-ahead-log mode); PostgreSQL when a
-// connect-string file is given. The statement echo is off.
+// The database-backed factory on generated organisations (bench/gen) of one or more sizes, as an
+// organisation grows: the default size is 10,000 users in 100 domains of 20 customers, 1,000 teams,
+// 3 teams per user, 50 products of 20 roles and 20 permissions, grants at every level; other sizes
+// scale customers, domains, teams, products and grants with the users, and keep what one user holds
+// (OstrelGen::scaledTo). For each size and engine:
+//   initialize in modeSimple and modeAdmin: time and the process's peak resident memory;
+//   authorize: median and 99th percentile over every user, or over 10,000 of them taken at random
+//     from a larger organisation;
+//   adminUserList: ostrel-admin's "user list" of one domain with a pattern, as a whole run of the
+//     tool (it loads the model first), with its peak memory;
+//   daemon: ostreld on the database, its resident memory once it listens and after 10,000 logins of
+//     different users (every user's password stored at the lowest hash cost, so that logins are
+//     quick), and how long it took to start.
+// SQLite always (at the default size also in write-ahead-log mode); PostgreSQL when a connect-string
+// file is given. The statement echo is off. A table at the end gives every size's figures, with the
+// database's size and the memory per team of the daemon beside modeAdmin's per user.
 //
-//   bench_datadb [benchmark flags] [PG_CONN_FILE]
+//   [OSTREL_BENCH_USERS=10000,100000,1000000] bench_datadb [benchmark flags] [PG_CONN_FILE]
 //
-// PG_CONN_FILE holds a server connect string such as tests/harness/dbservers.sh writes (DIR/pg.conn).
-// Every measurement runs in a process of its own, forked from this lean one, so that peak memory is
-// that of one load and nothing of an earlier run stays in the registries.
+// OSTREL_BENCH_USERS lists the sizes, in users (default 10000); large sizes take minutes each (a
+// million users some ten on SQLite), so the suite never runs them. PG_CONN_FILE holds a server
+// connect string such as tests/harness/dbservers.sh writes (DIR/pg.conn). Every measurement runs in
+// a process of its own, forked from this lean one, so that peak memory is that of one load and
+// nothing of an earlier run stays in the registries. Each size's databases are made, measured and
+// removed before the next size's.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <libpq-fe.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "AuthSql/PasswordHash.h"
 #include "Corvel/EventLogger.h"
+#include "LoadKit.h"
 #include "OstrelDataDB/OstrelDataDB.h"
 #include "VeskDal/VeskDal.h"
 #include "gen/Generator.h"
 
+extern char** environ;
+
 namespace {
 
 const char* const g_pszBenchSchema = "ostrel_datadb_bench";
+const char* const g_pszPassword = "bench-pw";
+constexpr int g_nLogins = 10000;
+// Users authorised per size: all of an organisation up to this many, else this many at random.
+constexpr size_t g_nAuthorizeSample = 10000;
+constexpr int g_nDefaultUsers = 10000;
 
 // What a measuring process reports back through its pipe.
 struct Report {
@@ -49,7 +80,23 @@ struct Report {
     double dProductsPerUser;
     double dCpuMedianMicros;
     double dCpuP99Micros;
+    long nRows;
 };
+
+// One size's figures on one engine, for the table at the end; 0 where not measured.
+struct Figures {
+    long nRows = 0;
+    double dGenerateSeconds = 0;
+    double dDatabaseMiB = 0;
+    int nTeams = 0;
+    double dSimpleSeconds = 0, dSimpleMiB = 0;
+    double dAdminSeconds = 0, dAdminMiB = 0;
+    double dAuthorizeMedianMicros = 0, dAuthorizeP99Micros = 0;
+    double dUserListSeconds = 0, dUserListMiB = 0;
+    double dDaemonStartSeconds = 0, dDaemonStartMiB = 0, dDaemonLoggedInMiB = 0;
+};
+// By size, then engine; written by the benchmarks, which run one after another on the main thread.
+std::map<int, std::map<std::string, Figures>> g_figureS;
 
 long peakKiB()
 {
@@ -136,6 +183,46 @@ double percentile(std::vector<double>& valueS, int nPercent)
     return valueS[std::min(valueS.size() - 1, valueS.size() * static_cast<size_t>(nPercent) / 100)];
 }
 
+// The resident memory of a process now (VmRSS), in KiB; 0 when it cannot be read.
+long residentKiB(pid_t pid)
+{
+    std::istringstream lineS(OstrelBench::readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string strLine; std::getline(lineS, strLine);) {
+        if (strLine.compare(0, 6, "VmRSS:") == 0)
+            return std::strtol(strLine.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+// Runs a program to its end, its output to strLog; its wall time and peak resident memory. Throws
+// with the output when it fails.
+Report timedRun(const std::vector<std::string>& argS, const std::string& strLog)
+{
+    std::vector<char*> argv;
+    for (const std::string& str : argS)
+        argv.push_back(const_cast<char*>(str.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const int nSpawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (nSpawned != 0)
+        throw std::runtime_error("cannot start " + argS[0]);
+    int nStatus = 0;
+    struct rusage usage {};
+    wait4(pid, &nStatus, 0, &usage);
+    Report report{};
+    report.dSeconds = secondsSince(t0);
+    report.nPeakKiB = usage.ru_maxrss;
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
+        throw std::runtime_error(argS[0] + " failed: " + OstrelBench::readFile(strLog));
+    return report;
+}
+
 // ---- the databases
 
 struct Engine {
@@ -145,7 +232,12 @@ struct Engine {
     std::function<void()> cleanup;
     // Run on the database once it is filled.
     std::string strAfterFill;
+    // The database's bytes on disk.
+    std::function<double()> bytes;
 };
+
+// Where this run keeps its files: the SQLite databases, the connect file the tools read, logs.
+std::string g_strDir;
 
 std::unique_ptr<VeskDal::DalDatabase> openDatabase(const std::string& strConnect)
 {
@@ -156,40 +248,110 @@ std::unique_ptr<VeskDal::DalDatabase> openDatabase(const std::string& strConnect
     return pdatabase;
 }
 
-// Schema and organisation, written by a child so that this process stays small.
-bool generate(const Engine& engine)
+// The parameters of the password plug-in (library 1): the lowest hash cost, as the stored hashes
+// have, and no lock-out, so that the daemon's logins neither rehash nor lock anyone.
+void writeLibraryParams(VeskDal::DalDatabase& database)
 {
-    const Report report = inChild([&engine](Report&) {
+    const AuthSql::PasswordCost cost = AuthSql::PasswordCost::lowest();
+    const VeskDal::SqlTable table(VeskDal::SqlSchema(), "AuthenticationLibraryParam");
+    for (const auto& param : std::vector<std::pair<const char*, std::string>>{
+             {AuthSql::pszParamOpsLimit, std::to_string(cost.nOpsLimit)},
+             {AuthSql::pszParamMemLimitKiB, std::to_string(cost.nMemLimit / 1024)},
+             {"lockout_threshold", "0"}}) {
+        VeskDal::SqlInsertStatement insert(table);
+        insert.addColumn(VeskDal::SqlColumn(table, "AuthenticationLibrary"), VeskDal::SqlInteger(1));
+        insert.addColumn(VeskDal::SqlColumn(table, "Param"), VeskDal::SqlText(param.first));
+        insert.addColumn(VeskDal::SqlColumn(table, "Value"), VeskDal::SqlText(param.second));
+        database.execute(insert);
+    }
+}
+
+// Schema and organisation, written by a child so that this process stays small.
+bool generate(const Engine& engine, const OstrelGen::Size& size, const std::string& strPasswordHash,
+              Figures& figures)
+{
+    const Report report = inChild([&](Report& r) {
         std::unique_ptr<VeskDal::DalDatabase> pdatabase = openDatabase(engine.strConnect);
         if (engine.strEngine == "sqlite")
             pdatabase->executeScript("PRAGMA synchronous = OFF");
         OstrelGen::loadSchema(*pdatabase, std::string(OSTREL_SQL_DIR) + "/" + engine.strEngine + ".sql");
-        OstrelGen::fill(*pdatabase, OstrelGen::Size(), "none");
+        const auto t0 = std::chrono::steady_clock::now();
+        r.nRows = OstrelGen::fill(*pdatabase, size, OSTREL_BENCH_PLUGIN, strPasswordHash);
+        writeLibraryParams(*pdatabase);
         if (!engine.strAfterFill.empty())
             pdatabase->executeScript(engine.strAfterFill);
+        r.dSeconds = secondsSince(t0);
     });
-    if (!report.bOk)
+    if (!report.bOk) {
         std::fprintf(stderr, "bench_datadb: cannot generate the %s database: %s\n", engine.strName.c_str(),
                      report.szError);
-    return report.bOk;
+        return false;
+    }
+    figures.nRows = report.nRows;
+    figures.dGenerateSeconds = report.dSeconds;
+    figures.dDatabaseMiB = engine.bytes() / (1024.0 * 1024.0);
+    figures.nTeams = size.nTeams;
+    return true;
 }
 
 // A file of its own; with bWal in write-ahead-log mode (a setting kept in the file), where a read
 // takes no file lock: the mode a server with many handles on one file would use.
 Engine sqliteEngine(bool bWal)
 {
-    const std::string strFile =
-        "/tmp/ostrel-datadb-bench-" + std::to_string(getpid()) + (bWal ? "-wal" : "") + ".db";
+    const std::string strFile = g_strDir + (bWal ? "/ostrel-wal.db" : "/ostrel.db");
     std::remove(strFile.c_str());
-    return Engine{bWal ? "sqlite-wal" : "sqlite", "sqlite", "engine=sqlite;database=ostrel;file=" + strFile,
+    return Engine{bWal ? "sqlite-wal" : "sqlite",
+                  "sqlite",
+                  "engine=sqlite;database=ostrel;file=" + strFile,
                   [strFile]() {
                       for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
                           std::remove((strFile + pszSuffix).c_str());
                   },
-                  bWal ? "PRAGMA journal_mode = WAL" : ""};
+                  bWal ? "PRAGMA journal_mode = WAL" : "",
+                  [strFile]() {
+                      double dBytes = 0;
+                      for (const char* pszSuffix : {"", "-wal"}) {
+                          struct stat st {};
+                          if (stat((strFile + pszSuffix).c_str(), &st) == 0)
+                              dBytes += static_cast<double>(st.st_size);
+                      }
+                      return dBytes;
+                  }};
 }
 
-// A schema of its own on the server, first on the search path of every handle.
+// The bytes of the bench's schema on the server (tables, their indexes and TOAST), through libpq:
+// the data-access layer selects from tables only.
+double schemaBytes(const std::string& strServer)
+{
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    VeskDal::DalDatabase::connectStringToMap(parameterS, strServer, VeskDal::DalDatabase::csClearMap);
+    std::string strConninfo;
+    for (const auto& entry : parameterS) {
+        if (entry.first == "engine")
+            continue;
+        std::string strValue;
+        for (char ch : entry.second)
+            strValue += ch == '\'' || ch == '\\' ? std::string("\\") + ch : std::string(1, ch);
+        strConninfo += (entry.first == "database" ? "dbname" : entry.first) + "='" + strValue + "' ";
+    }
+    PGconn* pconn = PQconnectdb(strConninfo.c_str());
+    double dBytes = 0;
+    if (PQstatus(pconn) == CONNECTION_OK) {
+        const char* apszParam[] = {g_pszBenchSchema};
+        PGresult* presult = PQexecParams(pconn,
+                                         "SELECT coalesce(sum(pg_total_relation_size(c.oid)), 0) FROM pg_class c "
+                                         "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                                         "WHERE n.nspname = $1 AND c.relkind = 'r'",
+                                         1, nullptr, apszParam, nullptr, nullptr, 0);
+        if (PQresultStatus(presult) == PGRES_TUPLES_OK && PQntuples(presult) == 1)
+            dBytes = std::strtod(PQgetvalue(presult, 0, 0), nullptr);
+        PQclear(presult);
+    }
+    PQfinish(pconn);
+    return dBytes;
+}
+
+// A schema of its own on the server, first on the search path of every handle; made afresh.
 bool postgresqlEngine(const std::string& strConnFile, Engine& engine)
 {
     std::ifstream in(strConnFile);
@@ -208,7 +370,9 @@ bool postgresqlEngine(const std::string& strConnFile, Engine& engine)
     VeskDal::DalDatabase::ConnectionParameterMap parameterS;
     VeskDal::DalDatabase::connectStringToMap(parameterS, strServer, VeskDal::DalDatabase::csClearMap);
     parameterS["options"] = std::string("-c search_path=") + g_pszBenchSchema;
-    engine = Engine{"postgresql", "postgresql", VeskDal::DalDatabase::mapToConnectString(parameterS),
+    engine = Engine{"postgresql",
+                    "postgresql",
+                    VeskDal::DalDatabase::mapToConnectString(parameterS),
                     [strServer]() {
                         try {
                             openDatabase(strServer)->executeScript(std::string("DROP SCHEMA IF EXISTS ") +
@@ -216,49 +380,87 @@ bool postgresqlEngine(const std::string& strConnFile, Engine& engine)
                         } catch (const VeskDal::DalDatabaseException&) {
                         }
                     },
-                    ""};
+                    // The planner's statistics, as the server's autovacuum would gather them after a
+                    // bulk load.
+                    "ANALYZE",
+                    [strServer]() { return schemaBytes(strServer); }};
     return true;
+}
+
+// The connect string goes to the tools and the daemon in a file only we may read: a server's holds
+// its password.
+std::string connectFileOf(const Engine& engine)
+{
+    const std::string strFile = g_strDir + "/" + engine.strName + ".connect";
+    const int fd = open(strFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + strFile);
+    const std::string strLine = engine.strConnect + "\n";
+    const bool bWritten = write(fd, strLine.data(), strLine.size()) == static_cast<ssize_t>(strLine.size());
+    close(fd);
+    if (!bWritten)
+        throw std::runtime_error("cannot write " + strFile);
+    return strFile;
 }
 
 // ---- the measurements
 
-void initializeBench(benchmark::State& state, const std::string& strConnect, OstrelData::Factory::Mode mode)
+// Where the current size's benchmarks file their figures.
+struct Target {
+    std::string strConnect;
+    std::string strEngine;
+    OstrelGen::Size size;
+    Figures* pfigures;
+};
+
+void initializeBench(benchmark::State& state, const Target& target, OstrelData::Factory::Mode mode)
 {
     long nPeakKiB = 0;
     double dCpuSeconds = 0;
+    double dSeconds = 0;
     for (auto _ : state) {
-        const Report report = inChild([&strConnect, mode](Report& r) {
+        const Report report = inChild([&target, mode](Report& r) {
             OstrelDal::setStatementEcho(OstrelDal::echoOff);
             const auto t0 = std::chrono::steady_clock::now();
             const double dCpu0 = threadCpuSeconds();
-            OstrelDataDB::Factory::initialize(strConnect, mode);
+            OstrelDataDB::Factory::initialize(target.strConnect, mode);
             r.dCpuSeconds = threadCpuSeconds() - dCpu0;
             r.dSeconds = secondsSince(t0);
             r.nPeakKiB = peakKiB();
         });
         if (!report.bOk) {
             state.SkipWithError(report.szError);
-            break;
+            return;
         }
         state.SetIterationTime(report.dSeconds);
         nPeakKiB = std::max(nPeakKiB, report.nPeakKiB);
         dCpuSeconds += report.dCpuSeconds;
+        dSeconds += report.dSeconds;
     }
+    const double dIterations = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
     state.counters["peak_rss_MiB"] = static_cast<double>(nPeakKiB) / 1024.0;
-    state.counters["cpu_ms"] = state.iterations() ? dCpuSeconds * 1e3 / static_cast<double>(state.iterations()) : 0;
+    state.counters["cpu_ms"] = dCpuSeconds * 1e3 / dIterations;
+    Figures& figures = *target.pfigures;
+    (mode == OstrelData::Factory::modeAdmin ? figures.dAdminSeconds : figures.dSimpleSeconds) = dSeconds / dIterations;
+    (mode == OstrelData::Factory::modeAdmin ? figures.dAdminMiB : figures.dSimpleMiB) =
+        static_cast<double>(nPeakKiB) / 1024.0;
 }
 
-void authorizeBench(benchmark::State& state, const std::string& strConnect)
+void authorizeBench(benchmark::State& state, const Target& target)
 {
     for (auto _ : state) {
-        const Report report = inChild([&strConnect](Report& r) {
+        const Report report = inChild([&target](Report& r) {
             OstrelDal::setStatementEcho(OstrelDal::echoOff);
-            OstrelDataDB::Factory::initialize(strConnect, OstrelData::Factory::modeAdmin);
+            OstrelDataDB::Factory::initialize(target.strConnect, OstrelData::Factory::modeAdmin);
             std::vector<const OstrelData::User*> userS;
             for (const auto& entryDomain : OstrelData::Factory::domains()) {
                 for (const auto& entryUser : entryDomain.second.users())
                     userS.push_back(&entryUser.second);
             }
+            // In no order the keys would favour: a look-up at random reads what a cache holds no
+            // better than a real login would.
+            std::shuffle(userS.begin(), userS.end(), std::mt19937(1));
+            userS.resize(std::min(userS.size(), g_nAuthorizeSample));
             std::vector<double> microS;
             std::vector<double> cpuMicroS;
             microS.reserve(userS.size());
@@ -286,7 +488,7 @@ void authorizeBench(benchmark::State& state, const std::string& strConnect)
         });
         if (!report.bOk) {
             state.SkipWithError(report.szError);
-            break;
+            return;
         }
         state.SetIterationTime(report.dSeconds);
         state.counters["median_us"] = report.dMedianMicros;
@@ -295,26 +497,159 @@ void authorizeBench(benchmark::State& state, const std::string& strConnect)
         state.counters["cpu_p99_us"] = report.dCpuP99Micros;
         state.counters["users"] = report.nUsers;
         state.counters["products_per_user"] = report.dProductsPerUser;
+        target.pfigures->dAuthorizeMedianMicros = report.dMedianMicros;
+        target.pfigures->dAuthorizeP99Micros = report.dP99Micros;
     }
 }
 
-void registerEngine(const Engine& engine)
+// "user list DOMAIN PATTERN" of the first domain: the users whose id starts with "user1".
+void userListBench(benchmark::State& state, const Target& target, const std::string& strConnectFile)
 {
-    benchmark::RegisterBenchmark(("initialize/" + engine.strName + "/modeSimple").c_str(), initializeBench,
-                                 engine.strConnect, OstrelData::Factory::modeSimple)
+    for (auto _ : state) {
+        Report report{};
+        try {
+            report = timedRun({OSTREL_BENCH_ADMIN, "--connect-file", strConnectFile, "--plugin", OSTREL_BENCH_PLUGIN,
+                               "user", "list", OstrelGen::domainName(0), "user1%"},
+                              g_strDir + "/admin.log");
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+        state.SetIterationTime(report.dSeconds);
+        int nListed = 0;
+        std::istringstream lineS(OstrelBench::readFile(g_strDir + "/admin.log"));
+        for (std::string strLine; std::getline(lineS, strLine);)
+            nListed += strLine.compare(0, OstrelGen::domainName(0).size() + 1, OstrelGen::domainName(0) + "/") == 0;
+        state.counters["peak_rss_MiB"] = static_cast<double>(report.nPeakKiB) / 1024.0;
+        state.counters["listed"] = nListed;
+        target.pfigures->dUserListSeconds = report.dSeconds;
+        target.pfigures->dUserListMiB = static_cast<double>(report.nPeakKiB) / 1024.0;
+    }
+}
+
+// g_nLogins logins through one connection, of users spread over the whole organisation.
+void logIn(const std::string& strAddress, const OstrelGen::Size& size)
+{
+    OstrelBench::LoadClient client(strAddress, g_pszPassword);
+    client.connect();
+    client.fetchKey();
+    const OstrelData::Customer customer("customer0", "");
+    const long nStride = std::max(1, size.nUsers / g_nLogins);
+    for (long n = 0; n < g_nLogins; ++n) {
+        const int nUser = static_cast<int>((n * nStride) % size.nUsers);
+        const OstrelData::Domain domain(customer, OstrelGen::domainName(nUser % size.nDomains));
+        const OstrelData::User user(domain, OstrelGen::userId(nUser), "", "", "");
+        if (!client.loginAndCheck(user))
+            throw std::runtime_error("the login of " + OstrelGen::userId(nUser) + " was refused: " + client.lastReply());
+    }
+}
+
+void daemonBench(benchmark::State& state, const Target& target, const std::string& strConnectFile)
+{
+    for (auto _ : state) {
+        const std::string strAddressFile = g_strDir + "/address";
+        std::vector<std::string> addressS;
+        pid_t pid = -1;
+        const auto t0 = std::chrono::steady_clock::now();
+        try {
+            pid = OstrelBench::startDaemon({OSTREL_BENCH_DAEMON, "--connect-file", strConnectFile, "--listen",
+                                            "127.0.0.1:0", "--address-file", strAddressFile, "--log-level", "warning",
+                                            "--reload-interval", "0"},
+                                           g_strDir + "/daemon.log", strAddressFile, addressS);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+        const double dStartSeconds = secondsSince(t0);
+        const long nStartKiB = residentKiB(pid);
+        const auto tLogins = std::chrono::steady_clock::now();
+        const Report report = inChild([&](Report&) { logIn(addressS.front(), target.size); });
+        const double dLoginSeconds = secondsSince(tLogins);
+        const long nLoggedInKiB = residentKiB(pid);
+        OstrelBench::stopDaemon(pid);
+        if (!report.bOk) {
+            state.SkipWithError(report.szError);
+            return;
+        }
+        state.SetIterationTime(dStartSeconds);
+        state.counters["start_rss_MiB"] = static_cast<double>(nStartKiB) / 1024.0;
+        state.counters["after_logins_rss_MiB"] = static_cast<double>(nLoggedInKiB) / 1024.0;
+        state.counters["logins_per_s"] = g_nLogins / dLoginSeconds;
+        target.pfigures->dDaemonStartSeconds = dStartSeconds;
+        target.pfigures->dDaemonStartMiB = static_cast<double>(nStartKiB) / 1024.0;
+        target.pfigures->dDaemonLoggedInMiB = static_cast<double>(nLoggedInKiB) / 1024.0;
+    }
+}
+
+void registerEngine(const Engine& engine, const Target& target, const std::string& strConnectFile)
+{
+    const std::string strPrefix = engine.strName + "/" + std::to_string(target.size.nUsers);
+    // A large organisation loads for minutes: once is enough to see how it grows.
+    const int nLoads = target.size.nUsers <= g_nDefaultUsers ? 3 : 1;
+    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeSimple").c_str(), initializeBench, target,
+                                 OstrelData::Factory::modeSimple)
         ->UseManualTime()
-        ->Iterations(3)
+        ->Iterations(nLoads)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("initialize/" + engine.strName + "/modeAdmin").c_str(), initializeBench,
-                                 engine.strConnect, OstrelData::Factory::modeAdmin)
+    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeAdmin").c_str(), initializeBench, target,
+                                 OstrelData::Factory::modeAdmin)
         ->UseManualTime()
-        ->Iterations(3)
+        ->Iterations(nLoads)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("authorize/" + engine.strName + "/median_per_user").c_str(), authorizeBench,
-                                 engine.strConnect)
+    benchmark::RegisterBenchmark(("authorize/" + strPrefix + "/median_per_user").c_str(), authorizeBench, target)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("adminUserList/" + strPrefix).c_str(), userListBench, target, strConnectFile)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("daemon/" + strPrefix + "/start").c_str(), daemonBench, target, strConnectFile)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+}
+
+// The sizes of OSTREL_BENCH_USERS ("10000,100000"); empty when it is malformed.
+std::vector<int> benchSizes()
+{
+    const char* pszSizes = std::getenv("OSTREL_BENCH_USERS");
+    if (pszSizes == nullptr || *pszSizes == '\0')
+        return {g_nDefaultUsers};
+    std::vector<int> sizeS;
+    std::istringstream wordS(pszSizes);
+    for (std::string strWord; std::getline(wordS, strWord, ',');) {
+        if (strWord.empty() || strWord.size() > 8 || strWord.find_first_not_of("0123456789") != std::string::npos)
+            return {};
+        const int nUsers = std::stoi(strWord);
+        if (nUsers < 1 || nUsers > 10000000)
+            return {};
+        sizeS.push_back(nUsers);
+    }
+    return sizeS;
+}
+
+void printTable()
+{
+    std::printf("\n%-10s %-10s %9s %8s %8s %7s %13s %13s %11s %11s %13s %9s %9s %9s %8s %9s\n", "users", "engine",
+                "rows", "gen_s", "db_MiB", "teams", "simple_s/MiB", "admin_s/MiB", "auth_med_us", "auth_p99_us",
+                "userlist_s/MiB", "d_start_s", "d_MiB", "d_10k_MiB", "KiB/team", "KiB/user");
+    for (const auto& entrySize : g_figureS) {
+        for (const auto& entry : entrySize.second) {
+            const Figures& f = entry.second;
+            // All the daemon holds at start counted against its teams (an upper bound: the catalogue,
+            // the domains and the process itself are in it too); modeAdmin's memory beyond
+            // modeSimple's, which loads all but the users, against its users.
+            const double dPerTeam = f.nTeams ? f.dDaemonStartMiB * 1024.0 / f.nTeams : 0;
+            const double dPerUser = (f.dAdminMiB - f.dSimpleMiB) * 1024.0 / entrySize.first;
+            std::printf("%-10d %-10s %9ld %8.1f %8.1f %7d %6.2f/%-6.0f %6.2f/%-6.0f %11.1f %11.1f %6.2f/%-6.0f %9.2f %9.0f "
+                        "%9.0f %8.2f %9.2f\n",
+                        entrySize.first, entry.first.c_str(), f.nRows, f.dGenerateSeconds, f.dDatabaseMiB, f.nTeams,
+                        f.dSimpleSeconds, f.dSimpleMiB, f.dAdminSeconds, f.dAdminMiB, f.dAuthorizeMedianMicros,
+                        f.dAuthorizeP99Micros, f.dUserListSeconds, f.dUserListMiB, f.dDaemonStartSeconds,
+                        f.dDaemonStartMiB, f.dDaemonLoggedInMiB, dPerTeam, dPerUser);
+        }
+    }
 }
 
 } // namespace
@@ -322,23 +657,46 @@ void registerEngine(const Engine& engine)
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    std::vector<Engine> engineS;
-    engineS.push_back(sqliteEngine(false));
-    engineS.push_back(sqliteEngine(true));
-    if (argc > 1) {
-        Engine engine;
-        if (postgresqlEngine(argv[1], engine))
-            engineS.push_back(engine);
-    } else {
+    const std::vector<int> sizeS = benchSizes();
+    if (sizeS.empty()) {
+        std::fprintf(stderr, "bench_datadb: OSTREL_BENCH_USERS takes user counts from 1 to 10000000, comma-separated\n");
+        return 2;
+    }
+    char szDir[] = "/tmp/ostrel-datadb-bench-XXXXXX";
+    if (mkdtemp(szDir) == nullptr) {
+        std::fprintf(stderr, "bench_datadb: no temporary folder\n");
+        return 1;
+    }
+    g_strDir = szDir;
+    const std::string strPgConnFile = argc > 1 ? argv[1] : "";
+    if (strPgConnFile.empty())
         std::fprintf(stderr, "bench_datadb: no PostgreSQL connect-string file given; PostgreSQL is skipped\n");
+    // One hash at the lowest cost serves every user: hashing each would take longer than the fill.
+    const std::string strPasswordHash = AuthSql::hashPassword(g_pszPassword, AuthSql::PasswordCost::lowest());
+
+    for (const int nUsers : sizeS) {
+        const OstrelGen::Size size = OstrelGen::scaledTo(nUsers);
+        std::vector<Engine> engineS;
+        engineS.push_back(sqliteEngine(false));
+        // The journal mode changes what a read locks, not how the costs grow: at the default size only.
+        if (nUsers == g_nDefaultUsers)
+            engineS.push_back(sqliteEngine(true));
+        Engine engine;
+        if (!strPgConnFile.empty() && postgresqlEngine(strPgConnFile, engine))
+            engineS.push_back(engine);
+        for (const Engine& one : engineS) {
+            Figures& figures = g_figureS[nUsers][one.strName];
+            if (generate(one, size, strPasswordHash, figures))
+                registerEngine(one, Target{one.strConnect, one.strEngine, size, &figures}, connectFileOf(one));
+        }
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::ClearRegisteredBenchmarks();
+        for (const Engine& one : engineS)
+            one.cleanup();
     }
-    for (const Engine& engine : engineS) {
-        if (generate(engine))
-            registerEngine(engine);
-    }
-    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (const Engine& engine : engineS)
-        engine.cleanup();
+    printTable();
+    std::error_code ignored;
+    std::filesystem::remove_all(g_strDir, ignored);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "Generator.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
@@ -56,6 +57,17 @@ int grantStatus(int n, int nRevokeEvery)
     return n % nRevokeEvery == 0 ? -1 : 1;
 }
 
+// User u is of domain u % D. Taken domain by domain, the users' rows arrive nearly in the order of
+// their keys, which lead with the domain: a million of them then fill the tables' pages in turn.
+template <class TVisit>
+void forEachUserByDomain(const Size& size, TVisit visit)
+{
+    for (int nDomain = 0; nDomain < size.nDomains; ++nDomain) {
+        for (int u = nDomain; u < size.nUsers; u += size.nDomains)
+            visit(u, nDomain);
+    }
+}
+
 void require(bool bHolds, const char* pszWhat)
 {
     if (!bHolds)
@@ -72,6 +84,24 @@ std::string domainName(int nDomain)
 std::string userId(int nUser)
 {
     return "user" + std::to_string(nUser);
+}
+
+Size scaledTo(int nUsers)
+{
+    const Size base;
+    // In proportion to the default organisation's users, rounded, and never below what a
+    // smaller shape still needs.
+    auto scaled = [nUsers, &base](int nBase, int nLeast) {
+        const long long n = (static_cast<long long>(nBase) * nUsers + base.nUsers / 2) / base.nUsers;
+        return static_cast<int>(std::max<long long>(n, nLeast));
+    };
+    Size size = base;
+    size.nUsers = nUsers;
+    size.nCustomers = scaled(base.nCustomers, 1);
+    size.nDomains = scaled(base.nDomains, size.nCustomers);
+    size.nTeams = scaled(base.nTeams, size.nCustomers * base.nTeamsPerUser);
+    size.nProducts = scaled(base.nProducts, base.nProductsPerTeam);
+    return size;
 }
 
 void check(const Size& size)
@@ -114,10 +144,15 @@ void loadSchema(VeskDal::DalDatabase& database, const std::string& strSchemaFile
     }
 }
 
-long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& strSharedObject)
+long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& strSharedObject,
+          const std::string& strPasswordHash)
 {
     check(size);
     Writer w(database);
+    // User ids are not in key order within a domain ("user10" before "user2"): a page cache that
+    // holds the tables being filled keeps a million users' inserts off the disk until the commit.
+    if (database.engine() == "sqlite")
+        database.executeScript("PRAGMA cache_size = -1048576");
     database.begin();
     try {
         for (int c = 0; c < size.nCustomers; ++c)
@@ -145,11 +180,10 @@ long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& s
 
         // Team t + 1 is the k-th team of customer t % C for k = t / C.
         const int nTeamsOfCustomer = size.nTeams / size.nCustomers;
-        for (int u = 0; u < size.nUsers; ++u) {
-            const int nDomain = u % size.nDomains;
+        forEachUserByDomain(size, [&](int u, int nDomain) {
             const int nCustomer = nDomain % size.nCustomers;
             w.row("User", {{"Domain", text(domainName(nDomain))}, {"UserId", text(userId(u))},
-                           {"Name", text("User " + std::to_string(u))}, {"AuthenticationToken", text("")},
+                           {"Name", text("User " + std::to_string(u))}, {"AuthenticationToken", text(strPasswordHash)},
                            {"Contact", text("contact" + std::to_string(u))}});
             const int nBase = (u * 7) % nTeamsOfCustomer;
             for (int i = 0; i < size.nTeamsPerUser; ++i) {
@@ -158,7 +192,7 @@ long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& s
                                    {"Team", integer(nCustomer + k * size.nCustomers + 1)},
                                    {"IsLead", text(i == 0 ? "Y" : "N")}});
             }
-        }
+        });
 
         for (int p = 1; p <= size.nProducts; ++p) {
             w.row("Product", {{"Product", integer(p)}, {"Description", text("Product " + std::to_string(p))}});
@@ -213,8 +247,8 @@ long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& s
                                                 {"Status", integer(c % 2 == 0 ? 0 : -1)}});
         }
 
-        for (int u = 0; u < size.nUsers; ++u) {
-            const std::string strDomain = domainName(u % size.nDomains);
+        forEachUserByDomain(size, [&](int u, int nDomain) {
+            const std::string strDomain = domainName(nDomain);
             const int nProduct = (u * 13) % size.nProducts + 1;
             w.row("UserProductRole", {{"Domain", text(strDomain)}, {"UserId", text(userId(u))},
                                       {"Product", integer(nProduct)}, {"Role", integer(u % size.nRoles + 1)},
@@ -223,7 +257,7 @@ long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& s
                                             {"Product", integer(nProduct)},
                                             {"Permission", integer(u % size.nPermissions + 1)},
                                             {"Status", integer(u % 7 == 0 ? 0 : 1)}});
-        }
+        });
         database.commit();
     } catch (...) {
         if (database.inTransaction())

@@ -2,7 +2,8 @@
 #define OSTREL_BENCH_GEN_GENERATOR_H
 
 // Fills an empty Ostrel schema with an organisation of a chosen size, for benchmarks and load
-// tests. Every row is written with bound values; the whole fill is one transaction.
+// tests. Every row is written with bound values; the whole fill is one transaction, each table's
+// insert prepared once by the driver and run for every row.
 //
 // The shape, for sizes C customers, D domains, U users, T teams, P products:
 //   customer c: "customer<c>"; domain d: "domain<d>.example", of customer d % C, served by library 1;
@@ -33,6 +34,11 @@ struct Size {
     int nProductsPerTeam = 2;
 };
 
+// The default organisation grown or shrunk to nUsers users: customers, domains, teams and products
+// (and with them every grant) in proportion, each at least what the shape needs; what one user
+// holds (his teams, their products, his own grants) stays the same at every size.
+Size scaledTo(int nUsers);
+
 // Throws std::invalid_argument naming the first size that cannot make the shape above (a count
 // below 1 where one is needed, or more per-user teams than a customer has, and the like).
 void check(const Size& size);
@@ -40,9 +46,12 @@ void check(const Size& size);
 // Runs a schema file as the administration tool does: statements cut at lines ending in ";".
 void loadSchema(VeskDal::DalDatabase& database, const std::string& strSchemaFile);
 
-// Fills the (empty) schema; strSharedObject is the file registered for library 1 on "LNX".
-// Returns the number of rows written. Throws what the database throws (the fill is rolled back).
-long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& strSharedObject);
+// Fills the (empty) schema; strSharedObject is the file registered for library 1 on "LNX", and
+// strPasswordHash every user's stored password (one hash made at a low cost lets a benchmark log in
+// as anyone quickly; empty: none). Returns the number of rows written. Throws what the database
+// throws (the fill is rolled back).
+long fill(VeskDal::DalDatabase& database, const Size& size, const std::string& strSharedObject,
+          const std::string& strPasswordHash = std::string());
 
 // Names the fill uses, for programs that look its users up.
 std::string domainName(int nDomain);

@@ -6,10 +6,13 @@
 //              [--products-per-team N]
 //
 // CONNECT is a database connect string ("engine=sqlite;database=ostrel;file=/tmp/ostrel.db").
+// --users alone scales the whole organisation with it (OstrelGen::scaledTo); a count given beside it
+// wins over the scaled one.
 // The schema file defaults to the one of the engine in the source tree's sql folder.
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -44,6 +47,7 @@ int main(int argc, char** argv)
     bool bSchema = true;
     std::string strSharedObject = "libostrel_authlib.so";
     OstrelGen::Size size;
+    std::map<std::string, int> givenS;
     struct SizeOption {
         const char* pszName;
         int* pnValue;
@@ -84,8 +88,8 @@ int main(int argc, char** argv)
                 if (strArg != option.pszName)
                     continue;
                 bKnown = true;
-                *option.pnValue = count(strValue);
-                if (*option.pnValue < 0) {
+                givenS[strArg] = count(strValue);
+                if (givenS[strArg] < 0) {
                     std::cerr << "ostrel-gen: " << strArg << " takes a whole number up to 10000000\n";
                     return 2;
                 }
@@ -96,6 +100,12 @@ int main(int argc, char** argv)
                 return 2;
             }
         }
+    }
+    if (givenS.count("--users"))
+        size = OstrelGen::scaledTo(givenS["--users"]);
+    for (const SizeOption& option : optionS) {
+        if (givenS.count(option.pszName))
+            *option.pnValue = givenS[option.pszName];
     }
     if (strConnect.empty()) {
         std::cerr << "ostrel-gen: --connect is required\n";
