@@ -120,6 +120,9 @@ admin grant add user EAST/alice 10 permission 1
 admin library list | grep -q "/usr/lib/ostrel/libOstrelAuthSql.so" || fail "init did not register /usr/lib/ostrel's plug-in"
 
 echo "== /usr/bin/ostreld as the user ostrel"
+# The packaged configuration file and the database just made, as the unit checks them before a start.
+as_ostrel /usr/bin/ostreld --check-config >"$work/check-config.log" 2>&1 \
+  || { cat "$work/check-config.log" >&2; fail "ostreld --check-config refuses the packaged configuration"; }
 mkdir -m 700 "$work/daemon"
 chown ostrel:ostrel "$work/daemon"
 # Not through a function: its subshell's pid would be the one in $!, not the daemon's.
