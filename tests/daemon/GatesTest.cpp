@@ -133,4 +133,24 @@ TEST(ParseBudget, LargeRequestsWaitForRoomAPeerTakesAQuarterAndSmallOnesPass)
     releaser.join();
 }
 
+// A SIGHUP may lower the bound under what requests hold at that moment: the room is owed until they
+// give theirs back, and nothing is lost when it is raised again.
+TEST(ParseBudget, NewBoundsCountAgainstWhatIsHeld)
+{
+    Ostreld::ParseBudget budget(2000, 8000);
+    ASSERT_TRUE(budget.acquire("a", 2000, 0ms));
+    ASSERT_TRUE(budget.acquire("b", 2000, 0ms));
+    budget.setLimits(1500, 3000);
+    EXPECT_EQ(1500u, budget.perRequest());
+    EXPECT_FALSE(budget.acquire("c", 1200, 0ms)) << "4000 held of 3000";
+    budget.release("a", 2000);
+    EXPECT_FALSE(budget.acquire("c", 1200, 0ms)) << "2000 held of 3000";
+    budget.release("b", 2000);
+    EXPECT_TRUE(budget.acquire("c", 1200, 0ms));
+    budget.setLimits(2000, 8000);
+    for (const char* pszPeer : {"d", "e", "f"})
+        EXPECT_TRUE(budget.acquire(pszPeer, 2000, 0ms)) << pszPeer;
+    EXPECT_FALSE(budget.acquire("g", 1100, 0ms)) << "7200 held of 8000";
+}
+
 } // namespace
