@@ -43,7 +43,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${OSTREL_DEB_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_INSTALL_PREFIX /usr)
-# /etc/ostrel lies outside the prefix: install with DESTDIR, so that it lands in the package.
+# Staged with DESTDIR and the prefix /usr itself, so that the install rules see the real prefix
+# (cmake/InstallUnderUsr.cmake) and /etc/ostrel, outside it, lands in the package too.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -57,7 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The programs and modules need Ostrel's own libraries, which are in no installed package yet:
 # dpkg-shlibdeps finds them in the build, and the dependency on them is the component's, libostrel5
@@ -91,12 +91,8 @@ set(CPACK_DEBIAN_OSTRELD_PACKAGE_NAME ostreld)
 set(CPACK_DEBIAN_OSTRELD_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_OSTRELD_PACKAGE_DEPENDS "adduser")
 set(CPACK_COMPONENT_OSTRELD_DEPENDS libostrel5)
-set(CPACK_DEBIAN_OSTRELD_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_OSTRELD_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/ostreld/conffiles
   ${OSTREL_DEB_DIR}/ostreld/postinst ${OSTREL_DEB_DIR}/ostreld/prerm ${OSTREL_DEB_DIR}/ostreld/postrm)
-# The configuration file is marked only once the daemon's folder installs one.
-if(EXISTS ${PROJECT_SOURCE_DIR}/daemon/ostreld.conf)
-  list(APPEND CPACK_DEBIAN_OSTRELD_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/ostreld/conffiles)
-endif()
 set(CPACK_COMPONENT_OSTRELD_DESCRIPTION "Ostrel authentication and authorisation daemon
 ostreld serves Ostrel's clients: it loads the organisational model from
 an SQLite, PostgreSQL or MariaDB/MySQL database and answers logins,

@@ -89,11 +89,9 @@ getent passwd ostrel >/dev/null || fail "the user ostrel was not made"
   || fail "/var/lib/ostrel is $(stat -c '%U:%G %a' /var/lib/ostrel), not ostrel:ostrel 750"
 grep -q '^ExecStart=/usr/bin/ostreld' /usr/lib/systemd/system/ostreld.service \
   || fail "the unit does not start /usr/bin/ostreld"
-if [ -f "$(dirname "$0")/../daemon/ostreld.conf" ]; then
-  [ -f /etc/ostrel/ostreld.conf ] || fail "/etc/ostrel/ostreld.conf is missing"
-  dpkg-query -W -f='${Conffiles}' ostreld | grep -q '/etc/ostrel/ostreld.conf' \
-    || fail "/etc/ostrel/ostreld.conf is not a conffile"
-fi
+[ -f /etc/ostrel/ostreld.conf ] || fail "/etc/ostrel/ostreld.conf is missing"
+dpkg-query -W -f='${Conffiles}' ostreld | grep -q '/etc/ostrel/ostreld.conf' \
+  || fail "/etc/ostrel/ostreld.conf is not a conffile"
 for program in /usr/bin/ostreld /usr/bin/ostrel /usr/bin/ostrel-admin; do
   if readelf -d "$program" | grep -qE 'R(UN)?PATH'; then fail "$program has a RUNPATH"; fi
 done
@@ -136,7 +134,7 @@ for _ in $(seq 1 300); do
 done
 [ -s "$work/daemon/address" ] || fail "ostreld did not start listening"
 address=$(head -n 1 "$work/daemon/address")
-[ "$(ps -o user= -p "$daemon_pid")" = ostrel ] || fail "ostreld does not run as ostrel"
+[ "$(stat -c %U "/proc/$daemon_pid")" = ostrel ] || fail "ostreld does not run as ostrel"
 echo "listening on $address"
 
 echo "== a login with /usr/bin/ostrel"
