@@ -403,6 +403,7 @@ private:
 int checkConfig(const Options& options)
 {
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
+    OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
     warnAboutConfigFile(options);
     warnAboutDatabaseFile(options.strConnect);
     int nGroup = -1;

@@ -147,7 +147,7 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
     writeConfig("connect = " + _db.connectString() + "\nlisten = 127.0.0.1:0\naddress-file = " + strAddressFile + "\n");
     ProgramResult good = runDaemon({"--config", _strConfig, "--check-config"});
     EXPECT_EQ(0, good.nExitCode) << good.strErr;
-    EXPECT_NE(std::string::npos, good.strOut.find("configuration OK (configuration from " + _strConfig + ")"));
+    EXPECT_EQ("ostreld: configuration OK (configuration from " + _strConfig + ")\n", good.strOut) << "one line";
     EXPECT_FALSE(std::filesystem::exists(strAddressFile)) << "it listened";
 
     ProgramResult noDatabase =
