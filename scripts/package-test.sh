@@ -20,10 +20,13 @@ fail() { echo "package-test: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || fail "must run as root (it installs and purges packages)"
 # Purging would take an operator's installation and its database with it: only on a machine without.
+# The package's state in dpkg: empty or "not-installed" when it has none here.
+package_state() { dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true; }
 for package in "${packages[@]}"; do
-  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "installed"; then
-    fail "$package is installed here already; not touching it"
-  fi
+  case "$(package_state "$package")" in
+    ''|not-installed) ;;
+    *) fail "$package is installed here already; not touching it" ;;
+  esac
 done
 if getent passwd ostrel >/dev/null || [ -e /etc/ostrel ] || [ -e /var/lib/ostrel ]; then
   fail "the user ostrel, /etc/ostrel or /var/lib/ostrel exists already; not touching it"
@@ -164,7 +167,7 @@ dpkg --purge "${packages[@]}" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >
 installed=""
 left=""
 for package in "${packages[@]}"; do
-  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv "not-installed"; then left+=" package:$package"; fi
+  case "$(package_state "$package")" in ''|not-installed) ;; *) left+=" package:$package" ;; esac
 done
 while read -r file; do
   if [ -e "$file" ] || [ -L "$file" ]; then left+=" $file"; fi
