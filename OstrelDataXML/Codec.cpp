@@ -185,7 +185,11 @@ struct TextOut {
 class TextWriter {
 public:
     // Writes into str, which it owns until finish().
-    explicit TextWriter(std::string& str) : _str(str) { _str.resize(std::max<size_t>(_str.capacity(), 4096)); }
+    explicit TextWriter(std::string& str) : _str(str)
+    {
+        _str.resize(std::max<size_t>(_str.capacity(), 4096));
+        _openS.reserve(16);  // deeper than any model object goes
+    }
 
     // The declaration and the root element with one attribute, whose value must need no escape.
     TextOut root(const std::string& strName, const char* pszAttribute, const std::string& strValue)

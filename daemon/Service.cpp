@@ -249,7 +249,9 @@ ClaimedLogin claimedLogin(const XMLNode* pauthenticated)
 
 // The connection's own state: its login, if any.
 struct ConnectionState {
-    std::unique_ptr<AuthenticatedUser> plogin;
+    // Shared with the daemon's list of logins (for "who"): a login's grants are copied once. Only
+    // the connection's own thread changes it, and only its session's last use, under _mxLogins.
+    std::shared_ptr<AuthenticatedUser> plogin;
     // "DOMAIN/user" of the login, made when it was taken: the login's domain is the registry's,
     // which a reload rewrites, and audit lines are also written outside the reload gate.
     std::string strLogin;
@@ -426,9 +428,16 @@ std::string Service::dispatch(Corvel::ConnectionContext& context, const std::str
 
     // A login lasts while it is used: one idle longer than the session time-out is over.
     if (state.plogin && state.plogin->hasSession()) {
-        try {
-            state.plogin->session().access();
-        } catch (const OstrelData::Exception&) {
+        bool bTimedOut = false;
+        {
+            Corvel::MutexLock logins(_mxLogins);
+            try {
+                state.plogin->session().access();
+            } catch (const OstrelData::Exception&) {
+                bTimedOut = true;
+            }
+        }
+        if (bTimedOut) {
             audit(request, "login of " + state.strLogin + " timed out", false);
             clearLogin(request);
         }
@@ -928,7 +937,7 @@ std::string Service::who(Request& request)
     {
         Corvel::MutexLock logins(_mxLogins);
         for (const auto& entry : _loginS)
-            userS.insert_or_assign(entry.second.key(), entry.second);
+            userS.insert_or_assign(entry.second->key(), *entry.second);
     }
     for (const KeptSession& kept : _psessions->all()) {
         if (userS.count(kept.key) != 0) continue;
@@ -973,11 +982,12 @@ void Service::requirePermission(const Request& request, int nPermission, const c
 
 void Service::setLogin(Request& request, const AuthenticatedUser& user)
 {
-    request.state.plogin = std::make_unique<AuthenticatedUser>(user);
+    std::shared_ptr<AuthenticatedUser> plogin = std::make_shared<AuthenticatedUser>(user);
+    request.state.plogin = plogin;
     request.state.strLogin = shown(user);
     request.context.setLoggedIn(true);
     Corvel::MutexLock logins(_mxLogins);
-    _loginS.insert_or_assign(request.context.id(), user);
+    _loginS.insert_or_assign(request.context.id(), std::move(plogin));
 }
 
 void Service::clearLogin(Request& request)

@@ -34,7 +34,8 @@ namespace Ostreld {
 //               session map, profiles by host). Never held while a password is hashed or a token
 //               decrypted. Authorising a login needs only the gate: it reads the registries and
 //               writes into the login's own user.
-//   _mxLogins   guards _loginS (as marked there, for the compiler to check).
+//   _mxLogins   guards _loginS (as marked there, for the compiler to check), and the last use of
+//               the logins it shares with the connections, which their threads mark under it.
 // Locks are taken in that order only. Authenticators are called under the shared gate alone
 // (their hashing takes most of a login's time), at most _authSlots at once, handed out round robin
 // between peers, so the plug-ins' authenticate and passwd must be safe to run on several threads
@@ -157,7 +158,8 @@ private:
     ParseBudget _parseBudget;
     Corvel::Mutex _mxLogins CORVEL_ACQUIRED_AFTER(_mxFactory);
     // The login of every connection that has one, by connection id (for "who").
-    std::map<std::uint64_t, OstrelData::AuthenticatedUser> _loginS CORVEL_GUARDED_BY(_mxLogins);
+    // The connection's own (ConnectionState::plogin), shared.
+    std::map<std::uint64_t, std::shared_ptr<const OstrelData::AuthenticatedUser>> _loginS CORVEL_GUARDED_BY(_mxLogins);
     // Failures and refusals, per peer.
     mutable Corvel::LogThrottle _auditThrottle{"failures and refusals"};
     std::unique_ptr<SessionStore> _psessions;
