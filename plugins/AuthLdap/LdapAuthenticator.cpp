@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "AuthLdap/LdapEscape.h"
@@ -72,22 +73,41 @@ std::string memberAttribute(GroupStyle style)
     }
 }
 
-// The value of a DN's first RDN when its attribute is strAttribute; false otherwise.
-bool firstRdnValue(const std::string& strDn, const std::string& strAttribute, std::string& strValue)
+// Valid UTF-8 without control bytes: what a user id may be before it goes to the directory, which
+// would answer other bytes with errors of its own.
+bool isPlainText(const std::string& str)
 {
-    LDAPDN dn = nullptr;
-    if (ldap_str2dn(strDn.c_str(), &dn, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS || dn == nullptr) return false;
-    bool bFound = false;
-    if (dn[0] != nullptr && dn[0][0] != nullptr && dn[0][1] == nullptr) {
-        const LDAPAVA* pava = dn[0][0];
-        std::string strAttr(pava->la_attr.bv_val, pava->la_attr.bv_len);
-        if (lower(strAttr) == lower(strAttribute)) {
-            strValue.assign(pava->la_value.bv_val, pava->la_value.bv_len);
-            bFound = true;
+    size_t i = 0;
+    while (i < str.size()) {
+        const unsigned char ch = static_cast<unsigned char>(str[i]);
+        if (ch < 0x20 || ch == 0x7f) return false;
+        size_t nMore = 0;
+        unsigned long nCode = ch;
+        if (ch >= 0xf0 && ch <= 0xf4) {
+            nMore = 3;
+            nCode = ch & 0x07;
+        } else if (ch >= 0xe0) {
+            nMore = 2;
+            nCode = ch & 0x0f;
+        } else if (ch >= 0xc2 && ch < 0xe0) {
+            nMore = 1;
+            nCode = ch & 0x1f;
+        } else if (ch >= 0x80) {
+            return false;
         }
+        if (nMore != 0 && i + nMore >= str.size()) return false;
+        for (size_t j = 1; j <= nMore; ++j) {
+            const unsigned char chNext = static_cast<unsigned char>(str[i + j]);
+            if ((chNext & 0xc0) != 0x80) return false;
+            nCode = (nCode << 6) | (chNext & 0x3f);
+        }
+        // No overlong forms, no surrogates, nothing past U+10FFFF.
+        if ((nMore == 2 && nCode < 0x800) || (nMore == 3 && (nCode < 0x10000 || nCode > 0x10ffff)) ||
+            (nCode >= 0xd800 && nCode <= 0xdfff))
+            return false;
+        i += nMore + 1;
     }
-    ldap_dnfree(dn);
-    return bFound;
+    return true;
 }
 
 // Whether strDn is strBase or lies beneath it, comparing RDNs as the directory would (names and
@@ -134,9 +154,31 @@ bool looksLikeDn(const std::string& strName)
 
 } // namespace
 
+std::string GroupNames::key(const std::string& strName)
+{
+    // A DN as the directory compares it: one spelling of its RDNs, without regard to case.
+    if (looksLikeDn(strName)) {
+        LDAPDN dn = nullptr;
+        if (ldap_str2dn(strName.c_str(), &dn, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && dn != nullptr) {
+            char* pszDn = nullptr;
+            std::string strKey;
+            if (ldap_dn2str(dn, &pszDn, LDAP_DN_FORMAT_LDAPV3) == LDAP_SUCCESS && pszDn != nullptr) strKey = pszDn;
+            if (pszDn) ldap_memfree(pszDn);
+            ldap_dnfree(dn);
+            if (!strKey.empty()) return lower(strKey);
+        }
+    }
+    return lower(strName);
+}
+
+void GroupNames::add(const std::string& strName)
+{
+    nameS.insert(key(strName));
+}
+
 bool GroupNames::has(const std::string& strName) const
 {
-    return nameS.count(strName) != 0;
+    return nameS.count(key(strName)) != 0;
 }
 
 LdapAuthenticator::LdapAuthenticator(const OstrelData::InitMap& initLibrary,
@@ -166,9 +208,10 @@ const OstrelData::Domain& LdapAuthenticator::servedDomain() const
 
 std::string LdapAuthenticator::userIdOf(const LdapEntry& entry) const
 {
-    // Of several values the least, so that one entry always gives one id.
+    // One value or none: where users may add values to their own entries, a second value would
+    // let one log in as the other.
     const std::vector<std::string>& valueS = entry.all(_settings.strAttrUserId);
-    return valueS.empty() ? std::string() : *std::min_element(valueS.begin(), valueS.end());
+    return valueS.size() == 1 ? valueS.front() : std::string();
 }
 
 OstrelData::User LdapAuthenticator::userOf(const LdapEntry& entry, const std::string& strUserId) const
@@ -197,15 +240,16 @@ bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string&
                                   const std::vector<std::string>& attributeS) const
 {
     std::vector<LdapEntry> entryS;
+    bool bTruncated = false;  // a directory with a lower limit of its own may hide a second entry
     if (_settings.searchThenBind()) {
         entryS = connection.search(_settings.strUserBase, _settings.nUserScope,
                                    fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)), attributeS,
-                                   2);
+                                   2, &bTruncated);
     } else {
         entryS = connection.search(fillTemplate(_settings.strUserDnTemplate, escapeDnValue(strUserId)),
-                                   LDAP_SCOPE_BASE, "(objectClass=*)", attributeS, 2);
+                                   LDAP_SCOPE_BASE, "(objectClass=*)", attributeS, 2, &bTruncated);
     }
-    if (entryS.size() != 1) return false;
+    if (entryS.size() != 1 || bTruncated) return false;
     entry = std::move(entryS.front());
     return true;
 }
@@ -217,13 +261,7 @@ bool LdapAuthenticator::dnToBind(const std::string& strUserId, std::string& strD
         return true;
     }
     bool bFound = false;
-    withReader([&](LdapConnection& connection) {
-        std::vector<LdapEntry> entryS =
-            connection.search(_settings.strUserBase, _settings.nUserScope,
-                              fillTemplate(_settings.strUserFilter, escapeFilterValue(strUserId)), userAttributes(), 2);
-        bFound = entryS.size() == 1;
-        if (bFound) entry = std::move(entryS.front());
-    });
+    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry); });
     // An unknown (or ambiguous) user costs a bind like a known one: on a DN no entry has.
     strDn = bFound ? entry.strDn : _strStandInDn;
     return bFound;
@@ -237,7 +275,8 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
     const std::string& strPassword = authToken.str();
     // An empty password would make the bind anonymous, which "succeeds": refused before any bind.
     if (strPassword.empty()) refuse(strUserId, "empty password");
-    if (strUserId.empty() || strUserId.size() > nMaxUserIdLength) refuse(strUserId, "bad user id");
+    if (strUserId.empty() || strUserId.size() > nMaxUserIdLength || !isPlainText(strUserId))
+        refuse(strUserId, "bad user id");
 
     std::string strDn;
     LdapEntry entry;
@@ -289,22 +328,21 @@ GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEnt
         break;
     case GroupStyle::memberOf: {
         std::vector<std::string> frontier = entry.all("memberOf");
-        for (int nDepth = 0; !frontier.empty() && nDepth <= _settings.nNestedDepth; ++nDepth) {
+        std::set<std::string> seenS;
+        for (int nDepth = 0; !frontier.empty() && nDepth <= (_settings.bNested ? _settings.nNestedDepth : 0);
+             ++nDepth) {
             std::vector<std::string> next;
             for (const std::string& strGroupDn : frontier) {
-                // A group's name counts only for groups where the operator keeps them: a group
-                // of the same name elsewhere (one its members run themselves) is another group.
-                if (!dnIsUnder(strGroupDn, _settings.strGroupBase)) continue;
-                if (!groupS.nameS.insert(strGroupDn).second) continue;
-                std::string strName;
-                if (!_settings.bNested && firstRdnValue(strGroupDn, _settings.strGroupNameAttr, strName)) {
-                    groupS.nameS.insert(strName);
+                // Groups count only where the operator keeps them and as group_filter describes
+                // them, read from the directory: a group of the same name elsewhere (one its
+                // members run themselves) is another group.
+                if (!dnIsUnder(strGroupDn, _settings.strGroupBase) || !seenS.insert(GroupNames::key(strGroupDn)).second)
                     continue;
-                }
                 for (const LdapEntry& group : connection.search(strGroupDn, LDAP_SCOPE_BASE, _settings.strGroupFilter,
                                                                 groupAttributeS, 1)) {
+                    groupS.add(group.strDn);
                     for (const std::string& str : group.all(_settings.strGroupNameAttr))
-                        groupS.nameS.insert(str);
+                        groupS.add(str);
                     if (_settings.bNested)
                         for (const std::string& str : group.all("memberOf"))
                             next.push_back(str);
@@ -321,9 +359,9 @@ GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEnt
              connection.search(_settings.strGroupBase, _settings.nGroupScope,
                                "(&" + _settings.strGroupFilter + "(memberUid=" + escapeFilterValue(strUid) + "))",
                                {_settings.strGroupNameAttr}, _settings.nSizeLimit)) {
-            groupS.nameS.insert(group.strDn);
+            groupS.add(group.strDn);
             for (const std::string& str : group.all(_settings.strGroupNameAttr))
-                groupS.nameS.insert(str);
+                groupS.add(str);
         }
         break;
     }
@@ -340,9 +378,9 @@ GroupNames LdapAuthenticator::groupsOf(LdapConnection& connection, const LdapEnt
                          "(&" + _settings.strGroupFilter + "(" + strMemberAttr + "=" + escapeFilterValue(strDn) + "))",
                          {_settings.strGroupNameAttr}, _settings.nSizeLimit)) {
                     if (!seenS.insert(group.strDn).second) continue;
-                    groupS.nameS.insert(group.strDn);
+                    groupS.add(group.strDn);
                     for (const std::string& str : group.all(_settings.strGroupNameAttr))
-                        groupS.nameS.insert(str);
+                        groupS.add(str);
                     next.push_back(group.strDn);
                 }
             }
@@ -396,17 +434,26 @@ std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
 {
     std::vector<std::string> attributeS = _settings.stampAttributeS;
     attributeS.push_back(_settings.strAttrUserId);
+    attributeS.push_back("userAccountControl");
     LdapEntry entry;
     bool bFound = false;
     withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, attributeS); });
     if (!bFound || userIdOf(entry) != strUserId || !entry.all("pwdAccountLockedTime").empty()) return std::string();
     const std::string strLockout = entry.first("lockoutTime");
     if (!strLockout.empty() && strLockout != "0") return std::string();
+    // An account the directory has disabled (its account-control flag 2).
+    const std::string strControl = entry.first("userAccountControl");
+    if (!strControl.empty() && (std::strtol(strControl.c_str(), nullptr, 10) & 2) != 0) return std::string();
     // Names with values: one attribute's value cannot pass for another's.
     std::string strStamp = "entry";
     for (const std::string& strAttribute : _settings.stampAttributeS)
         for (const std::string& strValue : entry.all(strAttribute))
             strStamp += "\n" + lower(strAttribute) + "=" + strValue;
+    if (strStamp == "entry" && !_bStampWarned.exchange(true))
+        Corvel::EventLogger::theLogger().logWarning(
+            "LDAP domain " + domain().domain() + ": no attribute of stamp_attrs is readable in its users' entries, so " +
+                "a kept session cannot see a password change (it ends with the account or its lifetime)",
+            Corvel::layerPlugin);
     return strStamp;
 }
 
@@ -432,6 +479,9 @@ void LdapAuthenticator::membersOf(LdapConnection& connection, const std::string&
     std::vector<std::string> userAttributeS = userAttributes();
     if (!strMemberAttr.empty()) userAttributeS.push_back(strMemberAttr);
     std::set<std::string> seenS;
+    // One lookup per member: a group full of names that are nobody must not cost without end.
+    const size_t nMaxLookups = 2 * nLimit + 16;
+    size_t nLookups = 0;
     std::vector<LdapEntry> frontier = groupEntries(connection, strGroup);
     for (int nDepth = 0; !frontier.empty() && nDepth <= (_settings.bNested ? _settings.nNestedDepth : 0); ++nDepth) {
         std::vector<LdapEntry> next;
@@ -441,19 +491,26 @@ void LdapAuthenticator::membersOf(LdapConnection& connection, const std::string&
             case GroupStyle::member:
             case GroupStyle::uniqueMember:
                 for (const std::string& strDn : group.all(strMemberAttr)) {
-                    if (memberS.size() >= nLimit) return;
-                    for (LdapEntry& member :
-                         connection.search(strDn, LDAP_SCOPE_BASE, "(objectClass=*)", userAttributeS, 1)) {
-                        if (!userIdOf(member).empty())
-                            memberS.push_back(std::move(member));
-                        else if (!member.all(strMemberAttr).empty())
-                            next.push_back(std::move(member));  // a group in the group
+                    if (memberS.size() >= nLimit || ++nLookups > nMaxLookups) return;
+                    // Members where the users are, as user_list_filter describes them, and groups
+                    // in the group where the groups are: an entry elsewhere is nobody's member.
+                    bool bUser = false;
+                    if (dnIsUnder(strDn, _settings.strUserBase)) {
+                        for (LdapEntry& member :
+                             connection.search(strDn, LDAP_SCOPE_BASE, _settings.strUserListFilter, userAttributeS, 1)) {
+                            bUser = !userIdOf(member).empty();
+                            if (bUser) memberS.push_back(std::move(member));
+                        }
                     }
+                    if (!bUser && _settings.bNested && dnIsUnder(strDn, _settings.strGroupBase))
+                        for (LdapEntry& inner : connection.search(strDn, LDAP_SCOPE_BASE, _settings.strGroupFilter,
+                                                                  {_settings.strGroupNameAttr, strMemberAttr}, 1))
+                            next.push_back(std::move(inner));  // a group in the group
                 }
                 break;
             case GroupStyle::memberUid:
                 for (const std::string& strUid : group.all(strMemberAttr)) {
-                    if (memberS.size() >= nLimit) return;
+                    if (memberS.size() >= nLimit || ++nLookups > nMaxLookups) return;
                     LdapEntry member;
                     if (findEntry(connection, strUid, member)) memberS.push_back(std::move(member));
                 }
@@ -530,7 +587,9 @@ void LdapAuthenticator::findUsers(OstrelData::UserMap& userS, const std::string&
         bool bTruncated = false;
         for (const LdapEntry& entry : connection.search(_settings.strUserBase, _settings.nUserScope, strFilter,
                                                         userAttributes(), _settings.nSizeLimit, &bTruncated)) {
-            OstrelData::User user = userOf(entry, userIdOf(entry));
+            const std::string strUserId = userIdOf(entry);
+            if (strUserId.empty()) continue;
+            OstrelData::User user = userOf(entry, strUserId);
             userS.insert_or_assign(user.key(), user);
         }
         if (bTruncated)

@@ -27,7 +27,8 @@
 //                       attributes of the id, display name and contact (uid, cn, mail)
 //   group_style         member (default), uniqueMember, memberUid, memberOf or none
 //   group_base, group_scope, group_filter
-//                       where groups are (default: the parent of user_base, sub, (objectClass=*))
+//                       where groups are (required unless group_style is none; sub,
+//                       (objectClass=*)); group names count only for groups under group_base
 //   group_name_attr     the group's name in the team map (default cn); its DN matches too
 //   nested_groups       yes: groups in groups count, up to nested_depth levels (default no, 5)
 //   size_limit          most entries one search returns (default 1000)
@@ -42,6 +43,7 @@
 // fail alike with code 1, one legend and one raise site; an unknown user costs a bind like a real
 // one. A directory that cannot be reached or does not answer in time gives 7500 naming it.
 
+#include <atomic>
 #include <memory>
 #include <set>
 #include <string>
@@ -56,8 +58,11 @@ namespace AuthLdap {
 
 // A user's groups as the team map names them: each group's name (group_name_attr) and its DN.
 struct GroupNames {
-    std::set<std::string> nameS;  // names and DNs, as written in the directory
+    std::set<std::string> nameS;  // key() of names and DNs
+    void add(const std::string& strName);
     bool has(const std::string& strName) const;
+    // A name or a DN as the directory compares it: a DN in one spelling, without regard to case.
+    static std::string key(const std::string& strName);
 };
 
 class LdapAuthenticator : public OstrelData::Authenticator, public OstrelData::AccountState {
@@ -119,6 +124,7 @@ private:
     std::string _strStandInDn;  // a DN no entry has, bound for unknown users
     std::shared_ptr<LdapPool> _pservicePool;
     std::shared_ptr<LdapPool> _pbindPool;
+    std::atomic<bool> _bStampWarned{false};
 };
 
 class LdapLibrary : public OstrelData::AuthenticationLibrary {

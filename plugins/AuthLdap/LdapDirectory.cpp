@@ -239,8 +239,15 @@ LdapSettings LdapSettings::from(const InitMap& initLibrary, const InitMap& initA
             badParam("user_dn_template", "has no %s for the user id: '" + s.strUserDnTemplate + "'");
         if (s.strUserBase.empty()) s.strUserBase = parentDn(s.strUserDnTemplate);
     }
+    // Said, never guessed: the parent of the users' branch is most often the whole directory, where
+    // anyone may keep a group named like the one a team is mapped from.
     if (s.groupStyle != GroupStyle::none && s.strGroupBase.empty())
-        s.strGroupBase = parentDn(s.strUserBase);  // ou=people,dc=x: groups are under dc=x
+        badParam("group_base", "missing: the branch where the groups the team map names are kept "
+                               "(for example ou=groups,dc=example,dc=org), or group_style=none");
+    if (s.nRequireCert != LDAP_OPT_X_TLS_DEMAND)
+        Corvel::EventLogger::theLogger().logWarning(
+            "LDAP directory " + s.strUrl + ": tls_require_cert is not demand, so its certificate is not checked",
+            Corvel::layerPlugin);
     for (const char* pszFilter : {"user_filter", "user_list_filter", "group_filter"}) {
         const std::string* p = param(initLibrary, initAuthenticator, pszFilter);
         if (p && (p->empty() || p->front() != '(' || p->back() != ')'))
@@ -292,16 +299,14 @@ namespace {
 constexpr ber_len_t nMaxMessageBytes = 4 * 1024 * 1024;
 constexpr size_t nMaxSearchBytes = 32 * 1024 * 1024;
 
-int onConnectionAdded(LDAP*, Sockbuf* psb, LDAPURLDesc*, sockaddr*, ldap_conncb*)
+int onConnectionAdded(LDAP*, Sockbuf* psb, LDAPURLDesc*, sockaddr*, ldap_conncb* pcallbacks)
 {
+    if (!static_cast<const LdapConnection*>(pcallbacks->lc_arg)->takesNewLink()) return -1;
     ber_len_t nMax = nMaxMessageBytes;
     return ber_sockbuf_ctrl(psb, LBER_SB_OPT_SET_MAX_INCOMING, &nMax) == 1 ? 0 : -1;
 }
 
 void onConnectionDeleted(LDAP*, Sockbuf*, ldap_conncb*) {}
-
-// libldap keeps the pointer: it must outlive every handle.
-ldap_conncb g_connectionCallbacks{&onConnectionAdded, &onConnectionDeleted, nullptr};
 
 timeval timevalOf(long nMs)
 {
@@ -348,13 +353,11 @@ private:
 };
 
 // Results that mean the link is gone or the directory did not answer in time: the handle is
-// dropped.
+// dropped. libldap's own codes only: what the directory answered itself (busy, unwilling, a
+// protocol error over a value it disliked) leaves a link that works.
 bool isLinkFailure(int nResult)
 {
-    return nResult == LDAP_SERVER_DOWN || nResult == LDAP_TIMEOUT || nResult == LDAP_CONNECT_ERROR ||
-           nResult == LDAP_LOCAL_ERROR || nResult == LDAP_ENCODING_ERROR || nResult == LDAP_DECODING_ERROR ||
-           nResult == LDAP_UNAVAILABLE || nResult == LDAP_BUSY || nResult == LDAP_OTHER ||
-           nResult == LDAP_PROTOCOL_ERROR || nResult == LDAP_NO_MEMORY;
+    return nResult < 0;
 }
 
 // Called as a TLS session is set up, before its handshake. libldap runs the handshake on a
@@ -363,10 +366,14 @@ bool isLinkFailure(int nResult)
 // deadline, which ends the handshake with an error.
 int onTlsConnect(LDAP* pld, void*, void*, void* parg)
 {
-    ber_socket_t fd = -1;
-    if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0)
-        static_cast<LdapConnection*>(parg)->watchHandshake(fd);
-    return 0;
+    // Nothing may be thrown through libldap; a handshake that cannot be watched is not made.
+    try {
+        ber_socket_t fd = -1;
+        if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return -1;
+        return static_cast<LdapConnection*>(parg)->watchHandshake(fd) ? 0 : -1;
+    } catch (...) {
+        return -1;
+    }
 }
 
 // Ends the handshake watch when the call into libldap that may have started one returns.
@@ -392,10 +399,16 @@ LdapConnection::LdapConnection(const LdapSettings& settings) : _settings(setting
     // Trust of this handle's own: nothing from ldap.conf or the environment lowers it.
     int nRequire = _settings.nRequireCert;
     ldap_set_option(_pld, LDAP_OPT_X_TLS_REQUIRE_CERT, &nRequire);
+    int nProtocolMin = LDAP_OPT_X_TLS_PROTOCOL_TLS1_2;
+    ldap_set_option(_pld, LDAP_OPT_X_TLS_PROTOCOL_MIN, &nProtocolMin);
     if (!_settings.strCaFile.empty()) ldap_set_option(_pld, LDAP_OPT_X_TLS_CACERTFILE, _settings.strCaFile.c_str());
     ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&onTlsConnect));
     ldap_set_option(_pld, LDAP_OPT_X_TLS_CONNECT_ARG, this);
-    ldap_set_option(_pld, LDAP_OPT_CONNECT_CB, &g_connectionCallbacks);
+    _pcallbacks = std::make_unique<ldap_conncb>();
+    _pcallbacks->lc_add = &onConnectionAdded;
+    _pcallbacks->lc_del = &onConnectionDeleted;
+    _pcallbacks->lc_arg = this;
+    ldap_set_option(_pld, LDAP_OPT_CONNECT_CB, _pcallbacks.get());
     int nServer = 0;
     nResult = ldap_set_option(_pld, LDAP_OPT_X_TLS_NEWCTX, &nServer);
     if (nResult != LDAP_OPT_SUCCESS) {
@@ -460,7 +473,8 @@ void LdapConnection::connect()
 bool LdapConnection::bind(const std::string& strDn, const std::string& strPassword)
 {
     SigpipeGuard guard;
-    if (strPassword.empty()) return false;
+    // Either empty would make the bind anonymous, which "succeeds".
+    if (strDn.empty() || strPassword.empty()) return false;
     WatchEnd watchEnd{*this};
     connect();
     berval cred;
@@ -546,7 +560,8 @@ std::vector<LdapEntry> LdapConnection::search(const std::string& strBase, int nS
             std::vector<std::string>& valueS = entry.valueS[lower(pszAttr)];
             if (berval** ppvalueS = ldap_get_values_len(_pld, pmessage, pszAttr)) {
                 for (berval** pp = ppvalueS; *pp != nullptr; ++pp) {
-                    nBytes += (*pp)->bv_len;
+                    // What a value costs here, not only its bytes: an empty one is not free.
+                    nBytes += (*pp)->bv_len + std::strlen(pszAttr) + 64;
                     valueS.emplace_back((*pp)->bv_val, (*pp)->bv_len);
                 }
                 ldap_value_free_len(ppvalueS);
@@ -601,14 +616,20 @@ int LdapConnection::modify(const std::string& strDn, const std::vector<std::pair
     return nResult;
 }
 
-void LdapConnection::watchHandshake(int fd)
+bool LdapConnection::takesNewLink() const
+{
+    // The first link of a StartTLS handle only: libldap would open a later one by itself, plain.
+    return !(_settings.bStartTls && _bConnected);
+}
+
+bool LdapConnection::watchHandshake(int fd)
 {
     // One call may set up several TLS sessions (a lost link opened again): each is watched. The
     // watch holds its own descriptor of the socket, so that the number it shuts down at the
     // deadline cannot by then be another file's.
     endWatch();
     const int fdWatched = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (fdWatched < 0) return;
+    if (fdWatched < 0) return false;
     _pwatch = std::make_unique<Watch>();
     Watch* pwatch = _pwatch.get();
     const long nMs = _settings.nTimeoutMs;
@@ -625,6 +646,7 @@ void LdapConnection::watchHandshake(int fd)
         }
         ::close(fdWatched);
     });
+    return true;
 }
 
 void LdapConnection::endWatch()
@@ -737,11 +759,19 @@ std::shared_ptr<LdapPool> LdapPool::shared(const LdapSettings& settings, bool bS
     // Kept while the module is loaded: authenticators made again at a reload find their pools.
     // Objects, not pointers to objects: the module may be unloaded before the process ends, and
     // what only its statics pointed at would be lost then.
+    // Held by the authenticators that use them: a pool whose settings no domain has any more (a
+    // changed password, another URL) goes with its connections and what it knew.
     static Corvel::Mutex s_mx;
-    static std::map<std::string, std::shared_ptr<LdapPool>> s_poolS;
+    static std::map<std::string, std::weak_ptr<LdapPool>> s_poolS;
     Corvel::MutexLock lock(s_mx);
-    std::shared_ptr<LdapPool>& ppool = s_poolS[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
-    if (!ppool) ppool = std::make_shared<LdapPool>(settings, bServiceBound);
+    for (auto it = s_poolS.begin(); it != s_poolS.end();)
+        it = it->second.expired() ? s_poolS.erase(it) : std::next(it);
+    std::weak_ptr<LdapPool>& pweak = s_poolS[settings.poolKey() + (bServiceBound ? "\nS" : "\nU")];
+    std::shared_ptr<LdapPool> ppool = pweak.lock();
+    if (!ppool) {
+        ppool = std::make_shared<LdapPool>(settings, bServiceBound);
+        pweak = ppool;
+    }
     return ppool;
 }
 

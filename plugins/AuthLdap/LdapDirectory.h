@@ -22,6 +22,7 @@
 #include "OstrelData/InitMap.h"
 
 typedef struct ldap LDAP;
+struct ldap_conncb;
 
 namespace AuthLdap {
 
@@ -115,9 +116,12 @@ public:
     bool broken() const { return _bBroken; }
     const std::string& url() const { return _settings.strUrl; }
 
-    // For the TLS set-up callback: shuts the socket down unless endWatch comes within timeout_ms.
-    void watchHandshake(int fd);
+    // For the TLS set-up callback: shuts the socket down unless endWatch comes within timeout_ms;
+    // false when it cannot watch.
+    bool watchHandshake(int fd);
     void endWatch();
+    // For the link callback: whether libldap may open a link now.
+    bool takesNewLink() const;
 
 private:
     struct Watch {
@@ -134,6 +138,7 @@ private:
     const LdapSettings _settings;
     LDAP* _pld = nullptr;
     std::unique_ptr<Watch> _pwatch;  // while a handshake may be running
+    std::unique_ptr<ldap_conncb> _pcallbacks;  // libldap keeps the pointer for the handle's life
     bool _bConnected = false;
     bool _bBroken = false;
 };

@@ -160,7 +160,12 @@ TEST_F(LdapAuthTest, WrongPasswordUnknownUserAndEmptyPasswordFailAlike)
         OstrelData::Exception wrong = failureOf([&] { login(*pauth, "alice", "alice-pW"); });
         ASSERT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, wrong.errorCode());
         for (const std::pair<const char*, const char*>& attempt :
-             std::vector<std::pair<const char*, const char*>>{{"nobody", "alice-pw"}, {"alice", ""}, {"", "x"}}) {
+             std::vector<std::pair<const char*, const char*>>{{"nobody", "alice-pw"},
+                                                              {"alice", ""},
+                                                              {"", "x"},
+                                                              {"alice\x01", "alice-pw"},
+                                                              {"\xc3(", "x"},
+                                                              {"twin", "twin-pw"}}) {
             OstrelData::Exception other = failureOf([&] { login(*pauth, attempt.first, attempt.second); });
             EXPECT_EQ(wrong.errorCode(), other.errorCode()) << attempt.first;
             EXPECT_EQ(wrong.legend(), other.legend()) << attempt.first;
@@ -269,9 +274,9 @@ TEST_F(LdapAuthTest, GroupsOfEveryStyleBecomeTeamsThroughTheTeamMap)
     auto pofNested = authenticator(params);
     EXPECT_EQ((std::vector<int>{7, 9}), teamsOf(login(*pofNested, "alice", "alice-pw")));
 
-    // A map naming the group by its DN works as well as by its name.
+    // A map naming the group by its DN works as well as by its name, spelt as the directory compares.
     _model.reset();
-    Model::map("cn=ops,ou=groups,dc=example,dc=org", "", 7);
+    Model::map("CN=ops, ou=Groups,dc=example,dc=org", "", 7);
     EXPECT_EQ(std::vector<int>{7}, teamsOf(login(*pmember, "bob", "bob-pw")));
 }
 
@@ -429,9 +434,10 @@ TEST_F(LdapAuthTest, PlainLdapOnlyToLoopbackUnlessAllowed)
     // Other parameters are checked too.
     for (const std::pair<const char*, const char*>& bad : std::vector<std::pair<const char*, const char*>>{
              {"timeout_ms", "soon"}, {"group_style", "friends"}, {"user_dn_template", "uid=x,dc=org"},
-             {"user_filter", "uid=%s"}, {"url", "http://x"}, {"user_scope", "deep"}}) {
+             {"user_filter", "uid=%s"}, {"url", "http://x"}, {"user_scope", "deep"}, {"group_base", ""}}) {
         InitMap wrong = LdapTest::templateParams(_slapd);
         wrong[bad.first] = bad.second;
+        if (*bad.second == '\0') wrong.erase(bad.first);  // missing, not guessed
         EXPECT_EQ(OstrelData::nNAX_AUTHENTICATORINITFAILED, failureOf([&] { authenticator(wrong); }).errorCode())
             << bad.first;
     }

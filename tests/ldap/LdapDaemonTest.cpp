@@ -41,6 +41,7 @@ void addDirectoryDomain(const SampleDatabase& db, const LdapTest::Slapd& slapd)
         db.admin({"param", "set", "domain", "DIR", param.first, param.second});
     db.admin({"param", "set", "library", "2", "timeout_ms", "1500"});
     db.admin({"teammap", "add", "7", "DIR", "ops", "--lead-group", "ops-leads"});
+    db.admin({"teammap", "add", "8", "DIR", "devs"});
 }
 
 TEST(LdapDaemon, LoginsInBothDomainsGrantsThroughDirectoryGroupsAndADirectoryThatComesBack)
@@ -48,7 +49,7 @@ TEST(LdapDaemon, LoginsInBothDomainsGrantsThroughDirectoryGroupsAndADirectoryTha
     LdapTest::Slapd slapd(true);
     SampleDatabase db("sqlite");
     addDirectoryDomain(db, slapd);
-    EXPECT_EQ("7\tDIR\tops\tops-leads\n", db.admin({"teammap", "list", "DIR"}));
+    EXPECT_EQ("8\tDIR\tdevs\t\n7\tDIR\tops\tops-leads\n", db.admin({"teammap", "list", "DIR"}));
     DaemonProcess daemon(db.connectString());
     WireClient client(daemon.address());
     client.initialize();

@@ -65,7 +65,9 @@ run_server() {
   ldaps=$(cat "$dir/ldaps.port")
   "$(slapd_bin)" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$ldap/ ldaps://127.0.0.1:$ldaps/" \
     >>"$dir/slapd.log" 2>&1 </dev/null || return 1
-  until ldapsearch -x -LLL -H "ldap://127.0.0.1:$ldap" -b "" -s base -o nettimeout=2 namingContexts >/dev/null 2>&1; do
+  # Answering, and its pid written: a test that stops it by the pid must find this server's.
+  until [ -s "$dir/slapd.pid" ] &&
+    ldapsearch -x -LLL -H "ldap://127.0.0.1:$ldap" -b "" -s base -o nettimeout=2 namingContexts >/dev/null 2>&1; do
     [ $waited -lt 100 ] || return 1
     sleep 0.1
     waited=$((waited + 1))

@@ -331,6 +331,19 @@ void removeMember(Context& context)
 
 // ---- the team map: groups of a domain's outside directory standing for teams
 
+// A group's name or DN as the directory would have it: text of the column's size, no control
+// bytes, no spaces at the ends (which the directory would not match).
+void checkGroupName(const std::string& strName, const char* pszWhat)
+{
+    if (strName.empty()) throw UsageError(std::string(pszWhat) + " is empty");
+    if (strName.size() > 128) throw UsageError(std::string(pszWhat) + " is longer than 128 bytes");
+    for (char ch : strName)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
+            throw UsageError(std::string(pszWhat) + " holds a control character");
+    if (strName.front() == ' ' || strName.back() == ' ')
+        throw UsageError(std::string(pszWhat) + " begins or ends with a space");
+}
+
 void listTeamMap(Context& context)
 {
     const std::string strDomain = context.args.words().size() > 0 ? word(context, 0) : std::string();
@@ -349,7 +362,9 @@ void addTeamMap(Context& context)
     registeredTeam(nTeam);
     const std::string& strDomain = word(context, 1);
     registeredDomain(strDomain);
-    if (word(context, 2).empty()) throw UsageError("the group is empty");
+    const std::string strLeadGroup = context.args.value("lead-group");
+    checkGroupName(word(context, 2), "the group");
+    if (context.args.has("lead-group")) checkGroupName(strLeadGroup, "the lead group");
     for (const auto& entry : Factory::xteams())
         if (entry.second.team() == nTeam && entry.second.domain() == strDomain)
             throw Failure("team " + word(context, 0) + " has a group of " + strDomain + " already ('" +
@@ -357,7 +372,8 @@ void addTeamMap(Context& context)
     OstrelDal::TeamMapQuery query(OstrelDal::schema());
     query.columnDomain().setValue(SqlText(strDomain));
     query.columnAlienGroup().setValue(SqlText(word(context, 2)));
-    if (context.args.has("lead-group")) query.columnAlienGroupLeadGroup().setValue(SqlText(context.args.value("lead-group")));
+    // Written even when empty: a row without it would not be loaded.
+    query.columnAlienGroupLeadGroup().setValue(SqlText(strLeadGroup));
     query.columnTeam().setValue(SqlInteger(nTeam));
     insert(query);
 }
