@@ -229,6 +229,8 @@ struct Engine {
     std::string strName;  // the benchmark's name for it
     std::string strEngine;
     std::string strConnect;
+    // Makes the empty place the schema goes in; false (with a message) when it cannot.
+    std::function<bool()> prepare;
     std::function<void()> cleanup;
     // Run on the database once it is filled.
     std::string strAfterFill;
@@ -299,14 +301,18 @@ bool generate(const Engine& engine, const OstrelGen::Size& size, const std::stri
 Engine sqliteEngine(bool bWal)
 {
     const std::string strFile = g_strDir + (bWal ? "/ostrel-wal.db" : "/ostrel.db");
-    std::remove(strFile.c_str());
+    auto remove = [strFile]() {
+        for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
+            std::remove((strFile + pszSuffix).c_str());
+    };
     return Engine{bWal ? "sqlite-wal" : "sqlite",
                   "sqlite",
                   "engine=sqlite;database=ostrel;file=" + strFile,
-                  [strFile]() {
-                      for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
-                          std::remove((strFile + pszSuffix).c_str());
+                  [remove]() {
+                      remove();
+                      return true;
                   },
+                  remove,
                   bWal ? "PRAGMA journal_mode = WAL" : "",
                   [strFile]() {
                       double dBytes = 0;
@@ -351,7 +357,8 @@ double schemaBytes(const std::string& strServer)
     return dBytes;
 }
 
-// A schema of its own on the server, first on the search path of every handle; made afresh.
+// A schema of its own on the server, first on the search path of every handle; made afresh for
+// each size.
 bool postgresqlEngine(const std::string& strConnFile, Engine& engine)
 {
     std::ifstream in(strConnFile);
@@ -360,26 +367,24 @@ bool postgresqlEngine(const std::string& strConnFile, Engine& engine)
         std::fprintf(stderr, "bench_datadb: no connect string in %s\n", strConnFile.c_str());
         return false;
     }
-    try {
-        openDatabase(strServer)->executeScript(std::string("DROP SCHEMA IF EXISTS ") + g_pszBenchSchema +
-                                               " CASCADE; CREATE SCHEMA " + g_pszBenchSchema);
-    } catch (const VeskDal::DalDatabaseException& e) {
-        std::fprintf(stderr, "bench_datadb: %s\n", e.nativeExplanation().c_str());
-        return false;
-    }
+    auto run = [strServer](const std::string& strSql) {
+        try {
+            openDatabase(strServer)->executeScript(strSql);
+            return true;
+        } catch (const VeskDal::DalDatabaseException& e) {
+            std::fprintf(stderr, "bench_datadb: %s\n", e.nativeExplanation().c_str());
+            return false;
+        }
+    };
+    const std::string strDrop = std::string("DROP SCHEMA IF EXISTS ") + g_pszBenchSchema + " CASCADE";
     VeskDal::DalDatabase::ConnectionParameterMap parameterS;
     VeskDal::DalDatabase::connectStringToMap(parameterS, strServer, VeskDal::DalDatabase::csClearMap);
     parameterS["options"] = std::string("-c search_path=") + g_pszBenchSchema;
     engine = Engine{"postgresql",
                     "postgresql",
                     VeskDal::DalDatabase::mapToConnectString(parameterS),
-                    [strServer]() {
-                        try {
-                            openDatabase(strServer)->executeScript(std::string("DROP SCHEMA IF EXISTS ") +
-                                                                   g_pszBenchSchema + " CASCADE");
-                        } catch (const VeskDal::DalDatabaseException&) {
-                        }
-                    },
+                    [run, strDrop]() { return run(strDrop + "; CREATE SCHEMA " + g_pszBenchSchema); },
+                    [run, strDrop]() { run(strDrop); },
                     // The planner's statistics, as the server's autovacuum would gather them after a
                     // bulk load.
                     "ANALYZE",
@@ -405,16 +410,38 @@ std::string connectFileOf(const Engine& engine)
 
 // ---- the measurements
 
-// Where the current size's benchmarks file their figures.
-struct Target {
-    std::string strConnect;
-    std::string strEngine;
+// One size on one engine: made when its first benchmark runs, removed when another's is made.
+struct Database {
+    Engine engine;
     OstrelGen::Size size;
     Figures* pfigures;
+    std::string strConnect;
+    std::string strConnectFile;  // for the tools and the daemon
+    bool bReady = false;
 };
+std::string g_strPasswordHash;
+Database* g_pcurrent = nullptr;
 
-void initializeBench(benchmark::State& state, const Target& target, OstrelData::Factory::Mode mode)
+// Whether the database is there, made now when another one (or none) is.
+bool ready(Database& database)
 {
+    if (g_pcurrent == &database)
+        return database.bReady;
+    if (g_pcurrent != nullptr)
+        g_pcurrent->engine.cleanup();
+    g_pcurrent = &database;
+    database.bReady = database.engine.prepare() &&
+                      generate(database.engine, database.size, g_strPasswordHash, *database.pfigures);
+    return database.bReady;
+}
+
+void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::Factory::Mode mode)
+{
+    Database& target = *pdatabase;
+    if (!ready(target)) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
     long nPeakKiB = 0;
     double dCpuSeconds = 0;
     double dSeconds = 0;
@@ -446,8 +473,13 @@ void initializeBench(benchmark::State& state, const Target& target, OstrelData::
         static_cast<double>(nPeakKiB) / 1024.0;
 }
 
-void authorizeBench(benchmark::State& state, const Target& target)
+void authorizeBench(benchmark::State& state, Database* pdatabase)
 {
+    Database& target = *pdatabase;
+    if (!ready(target)) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
     for (auto _ : state) {
         const Report report = inChild([&target](Report& r) {
             OstrelDal::setStatementEcho(OstrelDal::echoOff);
@@ -503,12 +535,17 @@ void authorizeBench(benchmark::State& state, const Target& target)
 }
 
 // "user list DOMAIN PATTERN" of the first domain: the users whose id starts with "user1".
-void userListBench(benchmark::State& state, const Target& target, const std::string& strConnectFile)
+void userListBench(benchmark::State& state, Database* pdatabase)
 {
+    Database& target = *pdatabase;
+    if (!ready(target)) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
     for (auto _ : state) {
         Report report{};
         try {
-            report = timedRun({OSTREL_BENCH_ADMIN, "--connect-file", strConnectFile, "--plugin", OSTREL_BENCH_PLUGIN,
+            report = timedRun({OSTREL_BENCH_ADMIN, "--connect-file", target.strConnectFile, "--plugin", OSTREL_BENCH_PLUGIN,
                                "user", "list", OstrelGen::domainName(0), "user1%"},
                               g_strDir + "/admin.log");
         } catch (const std::exception& e) {
@@ -544,15 +581,20 @@ void logIn(const std::string& strAddress, const OstrelGen::Size& size)
     }
 }
 
-void daemonBench(benchmark::State& state, const Target& target, const std::string& strConnectFile)
+void daemonBench(benchmark::State& state, Database* pdatabase)
 {
+    Database& target = *pdatabase;
+    if (!ready(target)) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
     for (auto _ : state) {
         const std::string strAddressFile = g_strDir + "/address";
         std::vector<std::string> addressS;
         pid_t pid = -1;
         const auto t0 = std::chrono::steady_clock::now();
         try {
-            pid = OstrelBench::startDaemon({OSTREL_BENCH_DAEMON, "--connect-file", strConnectFile, "--listen",
+            pid = OstrelBench::startDaemon({OSTREL_BENCH_DAEMON, "--connect-file", target.strConnectFile, "--listen",
                                             "127.0.0.1:0", "--address-file", strAddressFile, "--log-level", "warning",
                                             "--reload-interval", "0"},
                                            g_strDir + "/daemon.log", strAddressFile, addressS);
@@ -581,30 +623,30 @@ void daemonBench(benchmark::State& state, const Target& target, const std::strin
     }
 }
 
-void registerEngine(const Engine& engine, const Target& target, const std::string& strConnectFile)
+void registerDatabase(Database* pdatabase)
 {
-    const std::string strPrefix = engine.strName + "/" + std::to_string(target.size.nUsers);
+    const std::string strPrefix = pdatabase->engine.strName + "/" + std::to_string(pdatabase->size.nUsers);
     // A large organisation loads for minutes: once is enough to see how it grows.
-    const int nLoads = target.size.nUsers <= g_nDefaultUsers ? 3 : 1;
-    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeSimple").c_str(), initializeBench, target,
+    const int nLoads = pdatabase->size.nUsers <= g_nDefaultUsers ? 3 : 1;
+    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeSimple").c_str(), initializeBench, pdatabase,
                                  OstrelData::Factory::modeSimple)
         ->UseManualTime()
         ->Iterations(nLoads)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeAdmin").c_str(), initializeBench, target,
+    benchmark::RegisterBenchmark(("initialize/" + strPrefix + "/modeAdmin").c_str(), initializeBench, pdatabase,
                                  OstrelData::Factory::modeAdmin)
         ->UseManualTime()
         ->Iterations(nLoads)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("authorize/" + strPrefix + "/median_per_user").c_str(), authorizeBench, target)
+    benchmark::RegisterBenchmark(("authorize/" + strPrefix + "/median_per_user").c_str(), authorizeBench, pdatabase)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("adminUserList/" + strPrefix).c_str(), userListBench, target, strConnectFile)
+    benchmark::RegisterBenchmark(("adminUserList/" + strPrefix).c_str(), userListBench, pdatabase)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("daemon/" + strPrefix + "/start").c_str(), daemonBench, target, strConnectFile)
+    benchmark::RegisterBenchmark(("daemon/" + strPrefix + "/start").c_str(), daemonBench, pdatabase)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
@@ -637,6 +679,8 @@ void printTable()
     for (const auto& entrySize : g_figureS) {
         for (const auto& entry : entrySize.second) {
             const Figures& f = entry.second;
+            if (f.nRows == 0)
+                continue;  // filtered out
             // All the daemon holds at start counted against its teams (an upper bound: the catalogue,
             // the domains and the process itself are in it too); modeAdmin's memory beyond
             // modeSimple's, which loads all but the users, against its users.
@@ -672,10 +716,12 @@ int main(int argc, char** argv)
     if (strPgConnFile.empty())
         std::fprintf(stderr, "bench_datadb: no PostgreSQL connect-string file given; PostgreSQL is skipped\n");
     // One hash at the lowest cost serves every user: hashing each would take longer than the fill.
-    const std::string strPasswordHash = AuthSql::hashPassword(g_pszPassword, AuthSql::PasswordCost::lowest());
+    g_strPasswordHash = AuthSql::hashPassword(g_pszPassword, AuthSql::PasswordCost::lowest());
 
+    // The benchmarks run in the order they are registered: size by size, engine by engine, each
+    // database made by its first benchmark and removed when the next one is made.
+    std::vector<std::unique_ptr<Database>> databaseS;
     for (const int nUsers : sizeS) {
-        const OstrelGen::Size size = OstrelGen::scaledTo(nUsers);
         std::vector<Engine> engineS;
         engineS.push_back(sqliteEngine(false));
         // The journal mode changes what a read locks, not how the costs grow: at the default size only.
@@ -685,15 +731,15 @@ int main(int argc, char** argv)
         if (!strPgConnFile.empty() && postgresqlEngine(strPgConnFile, engine))
             engineS.push_back(engine);
         for (const Engine& one : engineS) {
-            Figures& figures = g_figureS[nUsers][one.strName];
-            if (generate(one, size, strPasswordHash, figures))
-                registerEngine(one, Target{one.strConnect, one.strEngine, size, &figures}, connectFileOf(one));
+            databaseS.push_back(std::make_unique<Database>(Database{one, OstrelGen::scaledTo(nUsers),
+                                                                    &g_figureS[nUsers][one.strName], one.strConnect,
+                                                                    connectFileOf(one), false}));
+            registerDatabase(databaseS.back().get());
         }
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::ClearRegisteredBenchmarks();
-        for (const Engine& one : engineS)
-            one.cleanup();
     }
+    benchmark::RunSpecifiedBenchmarks();
+    if (g_pcurrent != nullptr)
+        g_pcurrent->engine.cleanup();
     benchmark::Shutdown();
     printTable();
     std::error_code ignored;
