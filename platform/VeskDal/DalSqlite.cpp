@@ -182,7 +182,7 @@ public:
         // A deferred transaction takes the shared lock at the first select and keeps it to the end,
         // instead of once per select; it never asks for the write lock, so writers only wait for
         // the batch as they would for one of its selects. Should it fail, the selects run alone.
-        _bReads = sqlite3_exec(_pdb, "BEGIN DEFERRED", nullptr, nullptr, nullptr) == SQLITE_OK;
+        _bReads = runCached("BEGIN DEFERRED");
     }
 
     void endReads() noexcept override
@@ -193,8 +193,7 @@ public:
         _bReads = false;
         // Nothing was written, so ending the batch cannot lose anything; after an error SQLite may
         // have ended it already.
-        if (_pdb && !sqlite3_get_autocommit(_pdb) &&
-            sqlite3_exec(_pdb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (_pdb && !sqlite3_get_autocommit(_pdb) && !runCached("COMMIT")) {
             sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
         }
     }
@@ -276,6 +275,21 @@ private:
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, strSql));
         }
         return _statementS.insert(strSql, pstmt);
+    }
+
+    // Runs a statement that takes no values and gives no rows, prepared once: a batch's BEGIN and
+    // COMMIT run for every batch, and parsing them each time cost about as much as one of its
+    // selects. False when it fails.
+    bool runCached(const char* pszSql) noexcept
+    {
+        try {
+            sqlite3_stmt* pstmt = prepared(pszSql);
+            const int nResult = sqlite3_step(pstmt);
+            sqlite3_reset(pstmt);
+            return nResult == SQLITE_DONE;
+        } catch (...) {
+            return false;
+        }
     }
 
     // The filler for the statement's columns: the last one made, while the names are the same.
