@@ -480,8 +480,42 @@ bool LdapConnection::bind(const std::string& strDn, const std::string& strPasswo
     berval cred;
     cred.bv_val = const_cast<char*>(strPassword.data());
     cred.bv_len = strPassword.size();
-    int nResult = ldap_sasl_bind_s(_pld, strDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
-    if (nResult == LDAP_SUCCESS) return true;
+    // The directory's password policy is asked for its word on the password: one it takes only so
+    // that its user may change it (set by an administrator, expired, a grace login) proves nothing.
+    LDAPControl* ppolicy = nullptr;
+    ldap_create_passwordpolicy_control(_pld, &ppolicy);
+    LDAPControl* apcontrolS[2] = {ppolicy, nullptr};
+    int nMessage = 0;
+    int nResult = ldap_sasl_bind(_pld, strDn.c_str(), LDAP_SASL_SIMPLE, &cred, ppolicy ? apcontrolS : nullptr, nullptr,
+                                 &nMessage);
+    if (ppolicy) ldap_control_free(ppolicy);
+    LDAPControl** pcontrolS = nullptr;
+    if (nResult == LDAP_SUCCESS) {
+        timeval tvLimit = timevalOf(_settings.nTimeoutMs);
+        LDAPMessage* presult = nullptr;
+        const int nType = ldap_result(_pld, nMessage, LDAP_MSG_ALL, &tvLimit, &presult);
+        if (nType <= 0) {
+            if (presult) ldap_msgfree(presult);
+            nResult = LDAP_TIMEOUT;
+            if (nType < 0) ldap_get_option(_pld, LDAP_OPT_RESULT_CODE, &nResult);
+            _bBroken = true;
+            fail(nResult == LDAP_SUCCESS ? LDAP_OTHER : nResult, "bind");
+        }
+        const int nParsed = ldap_parse_result(_pld, presult, &nResult, nullptr, nullptr, nullptr, &pcontrolS, 1);
+        if (nParsed != LDAP_SUCCESS) nResult = nParsed;
+    }
+    bool bMustChange = false;
+    if (pcontrolS != nullptr) {
+        if (LDAPControl* presponse = ldap_control_find(LDAP_CONTROL_PASSWORDPOLICYRESPONSE, pcontrolS, nullptr)) {
+            ber_int_t nExpire = -1;
+            ber_int_t nGrace = -1;
+            LDAPPasswordPolicyError error = PP_noError;
+            if (ldap_parse_passwordpolicy_control(_pld, presponse, &nExpire, &nGrace, &error) == LDAP_SUCCESS)
+                bMustChange = error == PP_changeAfterReset || error == PP_passwordExpired || nGrace >= 0;
+        }
+        ldap_controls_free(pcontrolS);
+    }
+    if (nResult == LDAP_SUCCESS) return !bMustChange;
     // Wrong password, unknown or malformed DN, an account the directory will not bind: refused.
     if (nResult == LDAP_INVALID_CREDENTIALS || nResult == LDAP_INVALID_DN_SYNTAX || nResult == LDAP_NO_SUCH_OBJECT ||
         nResult == LDAP_UNWILLING_TO_PERFORM || nResult == LDAP_INAPPROPRIATE_AUTH ||

@@ -98,8 +98,9 @@ public:
     LdapConnection& operator=(const LdapConnection&) = delete;
 
     // A simple bind: true when the directory took the credentials, false for invalid credentials
-    // (or a DN it refuses to bind as); throws 7500 for anything else. Never sent with an empty
-    // password (that would be an anonymous bind): false at once.
+    // (or a DN it refuses to bind as), and for a password its password policy takes only so that it
+    // is changed (reset by an administrator, expired, a grace login); throws 7500 for anything
+    // else. Never sent with an empty DN or password (an anonymous bind): false at once.
     bool bind(const std::string& strDn, const std::string& strPassword);
     // Entries under strBase; at most nSizeLimit of them (more are dropped, bTruncated set). An
     // unknown base gives none. Throws 7500.

@@ -124,6 +124,7 @@ include /etc/ldap/schema/nis.schema
 modulepath /usr/lib/ldap
 moduleload back_mdb
 moduleload memberof
+moduleload ppolicy
 pidfile $dir/slapd.pid
 argsfile $dir/slapd.args
 loglevel none
@@ -145,6 +146,7 @@ memberof-group-oc groupOfNames
 memberof-member-ad member
 memberof-memberof-ad memberOf
 memberof-refint true
+overlay ppolicy
 access to attrs=userPassword
   by self write
   by anonymous auth
@@ -167,6 +169,10 @@ CONF
   hashed_ldif "$here/directory.ldif" | ldapadd -x -H "ldap://127.0.0.1:$(cat "$dir/ldap.port")" \
     -D "cn=admin,dc=example,dc=org" -w "$admin_pw" >"$dir/load.log" 2>&1 ||
     { cat "$dir/load.log" >&2; halt_server; die "cannot load the directory"; }
+  # A password an administrator set, which its user must change before anything else.
+  ldappasswd -x -H "ldap://127.0.0.1:$(cat "$dir/ldap.port")" -D "cn=admin,dc=example,dc=org" -w "$admin_pw" \
+    -s fresh-pw "uid=fresh,ou=people,dc=example,dc=org" >>"$dir/load.log" 2>&1 ||
+    { cat "$dir/load.log" >&2; halt_server; die "cannot reset a password"; }
 }
 
 remove_dir() {
