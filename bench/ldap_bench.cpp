@@ -116,6 +116,7 @@ public:
                  {"user_base", "ou=people,dc=example,dc=org"},
                  {"user_filter", "(&(objectClass=inetOrgPerson)(uid=%s))"},
                  {"group_style", "member"},
+                 {"group_base", "ou=groups,dc=example,dc=org"},
                  {"pool_size", "16"}})
             admin({"param", "set", "domain", "DIR", param.first, param.second});
         admin({"profile", "add", "default", "--default"});
