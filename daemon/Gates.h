@@ -8,6 +8,7 @@
 #include <deque>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -116,14 +117,55 @@ public:
     explicit FairSlots(int nSlots) : _nSlots(nSlots > 0 ? static_cast<size_t>(nSlots) : 1), _nFree(static_cast<int>(_nSlots)) {}
     void acquire(const std::string& strPeer)
     {
-        Corvel::MutexLock lock(_mx);
-        if (_nFree > 0 && _turnS.empty()) {
-            --_nFree;
-            served(strPeer);
-            return;
+        std::shared_ptr<Waiter> pwaiter;
+        Granted grantedS;
+        {
+            Corvel::MutexLock lock(_mx);
+            if (_nFree > 0 && _turnS.empty()) {
+                --_nFree;
+                served(strPeer);
+                return;
+            }
+            pwaiter = std::make_shared<Waiter>();
+            enqueue(strPeer, pwaiter);
+            grantLocked(grantedS);
         }
-        Waiter waiter;
-        std::deque<Waiter*>& waiterS = _waiterS[strPeer];
+        wake(grantedS);
+        Corvel::MutexLock lock(_mx);
+        while (!pwaiter->bGranted)
+            pwaiter->cv.wait(_mx);
+    }
+    void release()
+    {
+        Granted grantedS;
+        {
+            Corvel::MutexLock lock(_mx);
+            ++_nFree;
+            grantLocked(grantedS);
+        }
+        wake(grantedS);
+    }
+
+private:
+    struct Waiter {
+        bool bGranted = false;  // guarded by the FairSlots' _mx
+        Corvel::ConditionVariable cv;
+    };
+    // The waiters granted a slot, to be woken once the lock is let go: woken under it, each would
+    // wake only to wait for the lock, which under load costs a second sleep and wake-up per login.
+    // They are held here so that one who sees his grant and leaves meanwhile leaves his condition
+    // behind for the wake-up.
+    using Granted = std::vector<std::shared_ptr<Waiter>>;
+
+    static void wake(const Granted& grantedS)
+    {
+        for (const std::shared_ptr<Waiter>& pwaiter : grantedS)
+            pwaiter->cv.notifyOne();
+    }
+
+    void enqueue(const std::string& strPeer, const std::shared_ptr<Waiter>& pwaiter) CORVEL_REQUIRES(_mx)
+    {
+        std::deque<std::shared_ptr<Waiter>>& waiterS = _waiterS[strPeer];
         if (waiterS.empty()) {
             // Fresh only when it has not had a turn within the last round: peers that pace their
             // logins to keep just one waiting must not keep jumping ahead of a peer with a backlog.
@@ -136,32 +178,17 @@ public:
                 _turnS.push_back(strPeer);
             }
         }
-        waiterS.push_back(&waiter);
-        grantLocked();
-        while (!waiter.bGranted)
-            waiter.cv.wait(_mx);
-    }
-    void release()
-    {
-        Corvel::MutexLock lock(_mx);
-        ++_nFree;
-        grantLocked();
+        waiterS.push_back(pwaiter);
     }
 
-private:
-    struct Waiter {
-        bool bGranted = false;  // guarded by the FairSlots' _mx
-        Corvel::ConditionVariable cv;
-    };
-
-    void grantLocked() CORVEL_REQUIRES(_mx)
+    void grantLocked(Granted& grantedS) CORVEL_REQUIRES(_mx)
     {
         while (_nFree > 0 && !_turnS.empty()) {
             const std::string strPeer = _turnS.front();
             _turnS.pop_front();
             if (_nFresh > 0) --_nFresh;
             auto it = _waiterS.find(strPeer);
-            Waiter* pwaiter = it->second.front();
+            std::shared_ptr<Waiter> pwaiter = std::move(it->second.front());
             it->second.pop_front();
             if (it->second.empty())
                 _waiterS.erase(it);
@@ -170,7 +197,7 @@ private:
             --_nFree;
             served(strPeer);
             pwaiter->bGranted = true;
-            pwaiter->cv.notifyOne();
+            grantedS.push_back(std::move(pwaiter));
         }
     }
 
@@ -195,7 +222,8 @@ private:
     std::deque<std::string> _turnS CORVEL_GUARDED_BY(_mx);  // peers with waiters, in the order served
     // How many at the front of _turnS have not been served since they came.
     size_t _nFresh CORVEL_GUARDED_BY(_mx) = 0;
-    std::map<std::string, std::deque<Waiter*>> _waiterS CORVEL_GUARDED_BY(_mx);  // each peer's waiters, oldest first
+    // Each peer's waiters, oldest first.
+    std::map<std::string, std::deque<std::shared_ptr<Waiter>>> _waiterS CORVEL_GUARDED_BY(_mx);
 };
 
 class SlotHold {
