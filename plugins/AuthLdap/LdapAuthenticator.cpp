@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 
@@ -284,8 +286,11 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
     bool bBound = false;
     GroupNames groupS;
     const bool bReadAsUser = _settings.strBindDn.empty();
+    std::chrono::steady_clock::duration tookBind{};
     _pbindPool->run([&](LdapConnection& connection) {
+        const auto tBind = std::chrono::steady_clock::now();
         bBound = connection.bind(strDn, strPassword);
+        tookBind = std::chrono::steady_clock::now() - tBind;
         if (!bBound || !bKnown || !bReadAsUser) return;
         // Without a service account the user reads his own entry and groups.
         if (!_settings.searchThenBind()) {
@@ -296,6 +301,17 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
         }
         groupS = groupsOf(connection, entry);
     });
+    // The stand-in DN is refused before the directory hashes anything, a real one after: an unknown
+    // user waits as long as binds of known ones have lately taken.
+    const long long nBindUs = std::chrono::duration_cast<std::chrono::microseconds>(tookBind).count();
+    if (bKnown) {
+        const long long nAverage = _nKnownBindUs.load(std::memory_order_relaxed);
+        _nKnownBindUs.store(nAverage == 0 ? nBindUs : (7 * nAverage + nBindUs) / 8, std::memory_order_relaxed);
+    } else {
+        const long long nPadUs =
+            std::min(_nKnownBindUs.load(std::memory_order_relaxed), _settings.nTimeoutMs * 1000LL) - nBindUs;
+        if (nPadUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(nPadUs));
+    }
     if (!bKnown) refuse(strUserId, "no such user");
     if (!bBound) refuse(strUserId, "wrong password or no such user");
     if (!bReadAsUser) {
