@@ -5,7 +5,7 @@
 // (OstrelGen::scaledTo). For each size and engine:
 //   initialize in modeSimple and modeAdmin: time and the process's peak resident memory;
 //   authorize: median and 99th percentile over every user, or over 10,000 of them taken at random
-//     from a larger organisation;
+//     from a larger organisation (the best of three rounds);
 //   adminUserList: ostrel-admin's "user list" of one domain with a pattern, as a whole run of the
 //     tool (it loads the model first), with its peak memory;
 //   daemon: ostreld on the database, its resident memory once it listens and after 10,000 logins of
@@ -493,28 +493,39 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
             // better than a real login would.
             std::shuffle(userS.begin(), userS.end(), std::mt19937(1));
             userS.resize(std::min(userS.size(), g_nAuthorizeSample));
-            std::vector<double> microS;
-            std::vector<double> cpuMicroS;
-            microS.reserve(userS.size());
-            cpuMicroS.reserve(userS.size());
+            // Three rounds over the same users, the one with the lowest median kept: other work on a
+            // shared machine only ever slows a round, and every round reads what the first left in
+            // the caches alike.
             std::size_t nProducts = 0;
-            for (const OstrelData::User* puser : userS) {
-                // A copy, as an authentication hands a fresh user to authorize.
-                OstrelData::User user(*puser);
-                const auto t0 = std::chrono::steady_clock::now();
-                const double dCpu0 = threadCpuSeconds();
-                OstrelDataDB::Factory::authorize(user);
-                cpuMicroS.push_back((threadCpuSeconds() - dCpu0) * 1e6);
-                microS.push_back(secondsSince(t0) * 1e6);
-                nProducts += static_cast<const OstrelData::User&>(user).products().size();
+            std::vector<double> microS;
+            for (int nRound = 0; nRound < 3; ++nRound) {
+                std::vector<double> roundS;
+                std::vector<double> cpuMicroS;
+                roundS.reserve(userS.size());
+                cpuMicroS.reserve(userS.size());
+                nProducts = 0;
+                for (const OstrelData::User* puser : userS) {
+                    // A copy, as an authentication hands a fresh user to authorize.
+                    OstrelData::User user(*puser);
+                    const auto t0 = std::chrono::steady_clock::now();
+                    const double dCpu0 = threadCpuSeconds();
+                    OstrelDataDB::Factory::authorize(user);
+                    cpuMicroS.push_back((threadCpuSeconds() - dCpu0) * 1e6);
+                    roundS.push_back(secondsSince(t0) * 1e6);
+                    nProducts += static_cast<const OstrelData::User&>(user).products().size();
+                }
+                if (roundS.empty())
+                    throw std::runtime_error("no users loaded");
+                const double dMedian = percentile(roundS, 50);
+                if (nRound > 0 && dMedian >= r.dMedianMicros)
+                    continue;
+                microS = roundS;
+                r.dMedianMicros = dMedian;
+                r.dP99Micros = percentile(roundS, 99);
+                r.dCpuMedianMicros = percentile(cpuMicroS, 50);
+                r.dCpuP99Micros = percentile(cpuMicroS, 99);
             }
-            if (microS.empty())
-                throw std::runtime_error("no users loaded");
             r.nUsers = static_cast<int>(microS.size());
-            r.dMedianMicros = percentile(microS, 50);
-            r.dP99Micros = percentile(microS, 99);
-            r.dCpuMedianMicros = percentile(cpuMicroS, 50);
-            r.dCpuP99Micros = percentile(cpuMicroS, 99);
             r.dSeconds = r.dMedianMicros / 1e6;
             r.dProductsPerUser = static_cast<double>(nProducts) / static_cast<double>(microS.size());
         });
