@@ -129,6 +129,12 @@ public:
             pwaiter = std::make_shared<Waiter>();
             enqueue(strPeer, pwaiter);
             grantLocked(grantedS);
+            // Mostly nothing is free to hand out, and the lock need not be let go and taken again.
+            if (grantedS.empty()) {
+                while (!pwaiter->bGranted)
+                    pwaiter->cv.wait(_mx);
+                return;
+            }
         }
         wake(grantedS);
         Corvel::MutexLock lock(_mx);
