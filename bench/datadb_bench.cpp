@@ -15,12 +15,14 @@
 // file is given. The statement echo is off. A table at the end gives every size's figures, with the
 // database's size and the memory per team of the daemon beside modeAdmin's per user.
 //
-//   [OSTREL_BENCH_USERS=10000,100000,1000000] bench_datadb [benchmark flags] [PG_CONN_FILE]
+//   [OSTREL_BENCH_USERS=10000,100000,1000000] [OSTREL_BENCH_PRODUCTS=N] bench_datadb [benchmark flags]
+//       [PG_CONN_FILE]
 //
 // OSTREL_BENCH_USERS lists the sizes, in users (default 10000); large sizes take minutes each (a
-// million users some ten on SQLite), so the suite never runs them. PG_CONN_FILE holds a server
-// connect string such as tests/harness/dbservers.sh writes (DIR/pg.conn). Every measurement runs in
-// a process of its own, forked from this lean one, so that peak memory is that of one load and
+// million users some ten on SQLite, twenty on PostgreSQL), so the suite never runs them.
+// OSTREL_BENCH_PRODUCTS=N keeps the catalogue at N products whatever the size. PG_CONN_FILE holds a
+// server connect string such as tests/harness/dbservers.sh writes (DIR/pg.conn). Every measurement
+// runs in a process of its own, forked from this lean one, so that peak memory is that of one load and
 // nothing of an earlier run stays in the registries. Each size's databases are made, measured and
 // removed before the next size's.
 
@@ -717,6 +719,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_datadb: OSTREL_BENCH_USERS takes user counts from 1 to 10000000, comma-separated\n");
         return 2;
     }
+    // A catalogue of a fixed size instead of one that grows with the users: tells what of a cost's
+    // growth is the catalogue's.
+    int nProducts = 0;
+    if (const char* pszProducts = std::getenv("OSTREL_BENCH_PRODUCTS")) {
+        const std::string strProducts = pszProducts;
+        const bool bNumber = !strProducts.empty() && strProducts.size() <= 6 &&
+                             strProducts.find_first_not_of("0123456789") == std::string::npos;
+        if (!bNumber || (nProducts = std::stoi(strProducts)) < OstrelGen::Size().nProductsPerTeam) {
+            std::fprintf(stderr, "bench_datadb: OSTREL_BENCH_PRODUCTS takes a product count from %d to 999999\n",
+                         OstrelGen::Size().nProductsPerTeam);
+            return 2;
+        }
+    }
     char szDir[] = "/tmp/ostrel-datadb-bench-XXXXXX";
     if (mkdtemp(szDir) == nullptr) {
         std::fprintf(stderr, "bench_datadb: no temporary folder\n");
@@ -742,7 +757,10 @@ int main(int argc, char** argv)
         if (!strPgConnFile.empty() && postgresqlEngine(strPgConnFile, engine))
             engineS.push_back(engine);
         for (const Engine& one : engineS) {
-            databaseS.push_back(std::make_unique<Database>(Database{one, OstrelGen::scaledTo(nUsers),
+            OstrelGen::Size size = OstrelGen::scaledTo(nUsers);
+            if (nProducts > 0)
+                size.nProducts = nProducts;
+            databaseS.push_back(std::make_unique<Database>(Database{one, size,
                                                                     &g_figureS[nUsers][one.strName], one.strConnect,
                                                                     connectFileOf(one), false}));
             registerDatabase(databaseS.back().get());
