@@ -5,7 +5,8 @@
 // (OstrelGen::scaledTo). For each size and engine:
 //   initialize in modeSimple and modeAdmin: time and the process's peak resident memory;
 //   authorize: median and 99th percentile over every user, or over 10,000 of them taken at random
-//     from a larger organisation (the best of three rounds);
+//     from a larger organisation (the best of three rounds); and the median of the same users' grant
+//     selects alone (selects_median_us), the database's part;
 //   adminUserList: ostrel-admin's "user list" of one domain with a pattern, as a whole run of the
 //     tool (it loads the model first), with its peak memory;
 //   daemon: ostreld on the database, its resident memory once it listens and after 10,000 logins of
@@ -54,6 +55,7 @@
 #include "AuthSql/PasswordHash.h"
 #include "Corvel/EventLogger.h"
 #include "LoadKit.h"
+#include "OstrelDal/OstrelDal.h"
 #include "OstrelDataDB/OstrelDataDB.h"
 #include "VeskDal/VeskDal.h"
 #include "gen/Generator.h"
@@ -83,6 +85,7 @@ struct Report {
     double dCpuMedianMicros;
     double dCpuP99Micros;
     long nRows;
+    double dSelectMedianMicros;
 };
 
 // One size's figures on one engine, for the table at the end; 0 where not measured.
@@ -475,6 +478,50 @@ void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::F
         static_cast<double>(nPeakKiB) / 1024.0;
 }
 
+// The selects authorize makes for one user, the same statements on the same handle, without
+// building his products: what the database's part of it costs. Returns the rows read.
+size_t grantSelects(const OstrelData::User& user)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& database = connection.db();
+    VeskDal::DalReads reads(database);
+    const VeskDal::SqlSchema& schema = OstrelDal::schema();
+    const VeskDal::SqlText valCustomer(user.domain().customer()->customer());
+    const VeskDal::SqlText valDomain(user.domain().domain());
+    const VeskDal::SqlText valUserId(user.userId());
+    OstrelDal::GenericProductRoleQuery customerRole(VeskDal::SqlTable(schema, "CustomerProductRole", "PR"));
+    OstrelDal::GenericProductPermissionQuery customerPermission(
+        VeskDal::SqlTable(schema, "CustomerProductPermission", "PP"));
+    OstrelDal::GenericProductRoleQuery teamRole(VeskDal::SqlTable(schema, "TeamProductRole", "PR"));
+    OstrelDal::GenericProductPermissionQuery teamPermission(VeskDal::SqlTable(schema, "TeamProductPermission", "PP"));
+    OstrelDal::GenericProductRoleQuery userRole(VeskDal::SqlTable(schema, "UserProductRole", "PR"));
+    OstrelDal::GenericProductPermissionQuery userPermission(VeskDal::SqlTable(schema, "UserProductPermission", "PP"));
+    customerRole.constrainCustomer(valCustomer);
+    customerPermission.constrainCustomer(valCustomer);
+    userRole.constrainDomain(valDomain);
+    userRole.constrainUserId(valUserId);
+    userPermission.constrainDomain(valDomain);
+    userPermission.constrainUserId(valUserId);
+    VeskDal::DalDatabase::Result result;
+    size_t nRows = 0;
+    auto select = [&](auto& query) {
+        result.clear();
+        query.select(result, database, VeskDal::SqlQueryBase::full);
+        nRows += result.size();
+    };
+    select(customerRole);
+    select(customerPermission);
+    for (const auto& entry : user.teams()) {
+        teamRole.constrainTeam(VeskDal::SqlInteger(entry.first));
+        select(teamRole);
+        teamPermission.constrainTeam(VeskDal::SqlInteger(entry.first));
+        select(teamPermission);
+    }
+    select(userRole);
+    select(userPermission);
+    return nRows;
+}
+
 void authorizeBench(benchmark::State& state, Database* pdatabase)
 {
     Database& target = *pdatabase;
@@ -529,6 +576,14 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
             }
             r.nUsers = static_cast<int>(microS.size());
             r.dSeconds = r.dMedianMicros / 1e6;
+            std::vector<double> selectS;
+            selectS.reserve(userS.size());
+            for (const OstrelData::User* puser : userS) {
+                const auto t0 = std::chrono::steady_clock::now();
+                benchmark::DoNotOptimize(grantSelects(*puser));
+                selectS.push_back(secondsSince(t0) * 1e6);
+            }
+            r.dSelectMedianMicros = percentile(selectS, 50);
             r.dProductsPerUser = static_cast<double>(nProducts) / static_cast<double>(microS.size());
         });
         if (!report.bOk) {
@@ -542,6 +597,7 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
         state.counters["cpu_p99_us"] = report.dCpuP99Micros;
         state.counters["users"] = report.nUsers;
         state.counters["products_per_user"] = report.dProductsPerUser;
+        state.counters["selects_median_us"] = report.dSelectMedianMicros;
         target.pfigures->dAuthorizeMedianMicros = report.dMedianMicros;
         target.pfigures->dAuthorizeP99Micros = report.dP99Micros;
     }
