@@ -1,6 +1,13 @@
 #include "Metrics.h"
 
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -105,8 +112,122 @@ private:
 constexpr size_t nHttpThreads = 2;
 constexpr size_t nMaxWaitingConnections = 8;
 constexpr time_t nHttpTimeoutSeconds = 2;
-constexpr size_t nMaxKeepAliveRequests = 10;
 constexpr size_t nMaxPayload = 1024;  // the two GETs carry none
+// All of a request up to its blank line, and the time it may take to come: the library bounds
+// each header line, but neither how many there are nor the time between them.
+constexpr size_t nMaxRequestHead = 8192;
+constexpr int nRequestDeadlineMs = 3000;
+constexpr int nPollSliceMs = 100;  // how soon a wait sees the listener stopping
+// Health is asked of the database at most this often, whoever scrapes.
+constexpr auto healthValidity = std::chrono::seconds(2);
+
+// One request's head as read within the bounds, handed to the library as its stream; replies go
+// straight to the socket within the write time-out. Nothing past the head is read: the library
+// sees the end of the stream there, and the connection closes after one reply.
+class HeadStream : public httplib::Stream {
+public:
+    HeadStream(int fd, std::string strHead) : _fd(fd), _strHead(std::move(strHead)) {}
+
+    bool is_readable() const override { return _nRead < _strHead.size(); }
+    bool is_writable() const override
+    {
+        pollfd pfd{_fd, POLLOUT, 0};
+        return ::poll(&pfd, 1, int(nHttpTimeoutSeconds * 1000)) > 0 && (pfd.revents & POLLOUT) != 0;
+    }
+    ssize_t read(char* ptr, size_t size) override
+    {
+        const size_t n = std::min(size, _strHead.size() - _nRead);
+        std::memcpy(ptr, _strHead.data() + _nRead, n);
+        _nRead += n;
+        return static_cast<ssize_t>(n);
+    }
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        size_t nDone = 0;
+        while (nDone < size) {
+            if (!is_writable()) return -1;
+            const ssize_t n = ::send(_fd, ptr + nDone, size - nDone, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return -1;
+            nDone += static_cast<size_t>(n);
+        }
+        return static_cast<ssize_t>(nDone);
+    }
+    void get_remote_ip_and_port(std::string& strIp, int& nPort) const override { addressOf(true, strIp, nPort); }
+    void get_local_ip_and_port(std::string& strIp, int& nPort) const override { addressOf(false, strIp, nPort); }
+    socket_t socket() const override { return _fd; }
+
+private:
+    void addressOf(bool bPeer, std::string& strIp, int& nPort) const
+    {
+        sockaddr_storage address{};
+        socklen_t nLength = sizeof address;
+        const int nRc = bPeer ? ::getpeername(_fd, reinterpret_cast<sockaddr*>(&address), &nLength)
+                              : ::getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &nLength);
+        char sz[INET6_ADDRSTRLEN] = "";
+        nPort = 0;
+        if (nRc == 0 && address.ss_family == AF_INET) {
+            const auto* p = reinterpret_cast<const sockaddr_in*>(&address);
+            ::inet_ntop(AF_INET, &p->sin_addr, sz, sizeof sz);
+            nPort = ntohs(p->sin_port);
+        } else if (nRc == 0 && address.ss_family == AF_INET6) {
+            const auto* p = reinterpret_cast<const sockaddr_in6*>(&address);
+            ::inet_ntop(AF_INET6, &p->sin6_addr, sz, sizeof sz);
+            nPort = ntohs(p->sin6_port);
+        }
+        strIp = sz;
+    }
+
+    const int _fd;
+    const std::string _strHead;
+    size_t _nRead = 0;
+};
+
+// The library's server, each connection served once from a head read within the bounds above.
+// When it stops, connections still waiting for a thread are closed unserved and those reading
+// give up within a poll slice, so stopping takes no longer than one reply.
+class BoundedServer : public httplib::Server {
+public:
+    void beginStop() { _bStopping.store(true); }
+
+private:
+    bool process_and_close_socket(socket_t sock) override
+    {
+        std::string strHead;
+        bool bServed = false;
+        if (readHead(sock, strHead)) {
+            HeadStream stream(sock, std::move(strHead));
+            bool bClosed = false;
+            bServed = process_request(stream, true, bClosed, nullptr);
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return bServed;
+    }
+
+    bool readHead(int fd, std::string& strHead) const
+    {
+        const Clock::time_point tEnd = Clock::now() + std::chrono::milliseconds(nRequestDeadlineMs);
+        char achBuffer[2048];
+        while (!_bStopping.load()) {
+            const auto nLeftMs = std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - Clock::now()).count();
+            if (nLeftMs <= 0) return false;
+            pollfd pfd{fd, POLLIN, 0};
+            const int nReady = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(nLeftMs, nPollSliceMs)));
+            if (nReady < 0 && errno != EINTR) return false;
+            if (nReady <= 0) continue;
+            const ssize_t n = ::recv(fd, achBuffer, std::min(sizeof achBuffer, nMaxRequestHead - strHead.size()), 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return false;
+            strHead.append(achBuffer, static_cast<size_t>(n));
+            if (strHead.find("\r\n\r\n") != std::string::npos) return true;
+            if (strHead.size() >= nMaxRequestHead) return false;
+        }
+        return false;
+    }
+
+    std::atomic<bool> _bStopping{false};
+};
 
 } // namespace
 
@@ -224,13 +345,30 @@ std::string Metrics::exposition() const
 
 std::string Metrics::healthProblem() const
 {
-    return _sources.healthProblem ? _sources.healthProblem() : std::string();
+    if (!_sources.healthProblem) return std::string();
+    // One scrape at a time asks the database, and not again for a while: probes never queue up
+    // for connections the requests need, nor hold both of the listener's threads.
+    if (_mxProbe.tryLock()) {
+        Corvel::MutexLock probe(_mxProbe, Corvel::AdoptLock());
+        {
+            Corvel::MutexLock lock(_mxHealth);
+            if (_bHealthKnown && Clock::now() - _tHealth < healthValidity) return _strHealth;
+        }
+        std::string strProblem = _sources.healthProblem();
+        Corvel::MutexLock lock(_mxHealth);
+        _strHealth = strProblem;
+        _tHealth = Clock::now();
+        _bHealthKnown = true;
+        return strProblem;
+    }
+    Corvel::MutexLock lock(_mxHealth);
+    return _bHealthKnown ? _strHealth : std::string("the database is being asked");
 }
 
 // ---- the listener
 
 struct MetricsListener::Server {
-    httplib::Server http;
+    BoundedServer http;
     std::thread thread;
     std::atomic<bool> bEnded{false};  // the listening thread has returned
 };
@@ -272,8 +410,6 @@ MetricsListener::MetricsListener(const Metrics& metrics, const std::string& strA
     http.new_task_queue = [] { return new BoundedPool(nHttpThreads, nMaxWaitingConnections); };
     http.set_read_timeout(nHttpTimeoutSeconds, 0);
     http.set_write_timeout(nHttpTimeoutSeconds, 0);
-    http.set_keep_alive_timeout(nHttpTimeoutSeconds);
-    http.set_keep_alive_max_count(nMaxKeepAliveRequests);
     http.set_payload_max_length(nMaxPayload);
     // Anything but a GET of the two paths ends here, before a body is read.
     http.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
@@ -307,6 +443,7 @@ MetricsListener::MetricsListener(const Metrics& metrics, const std::string& strA
 
 MetricsListener::~MetricsListener()
 {
+    _pserver->http.beginStop();
     _pserver->http.stop();
     if (_pserver->thread.joinable()) _pserver->thread.join();
 }

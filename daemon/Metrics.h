@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Corvel/Mutex.h"
+
 namespace Ostreld {
 
 // Observations with their count and sum, by fixed upper bounds. Observing is lock-free and
@@ -93,6 +95,12 @@ private:
     std::atomic<std::uint64_t> _nDatabaseErrors{0};
     std::atomic<long> _nDomains{0}, _nUsers{0}, _nTeams{0}, _nProducts{0};
     Sources _sources;
+    // The last answer of the health source, and when it came.
+    mutable Corvel::Mutex _mxProbe;  // held while the source is asked
+    mutable Corvel::Mutex _mxHealth;
+    mutable std::string _strHealth CORVEL_GUARDED_BY(_mxHealth);
+    mutable std::chrono::steady_clock::time_point _tHealth CORVEL_GUARDED_BY(_mxHealth);
+    mutable bool _bHealthKnown CORVEL_GUARDED_BY(_mxHealth) = false;
 };
 
 // Serves one Metrics over HTTP: GET /metrics (the exposition) and GET /healthz (200 "ok", or 503

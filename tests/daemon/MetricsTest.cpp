@@ -25,8 +25,8 @@ struct HttpReply {
     std::string strBody;
 };
 
-// One request on a connection of its own, read to its end; status 0 when nothing came back.
-HttpReply http(const std::string& strAddress, const std::string& strMethod, const std::string& strPath)
+// A connection to the listener; -1 when none can be made.
+int connected(const std::string& strAddress)
 {
     const bool bBracketed = strAddress[0] == '[';
     const std::string::size_type nColon = strAddress.rfind(':');
@@ -34,14 +34,27 @@ HttpReply http(const std::string& strAddress, const std::string& strMethod, cons
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* paddress = nullptr;
-    if (getaddrinfo(strHost.c_str(), strAddress.substr(nColon + 1).c_str(), &hints, &paddress) != 0) return {};
-    HttpReply reply;
-    const int fd = socket(paddress->ai_family, SOCK_STREAM, 0);
+    if (getaddrinfo(strHost.c_str(), strAddress.substr(nColon + 1).c_str(), &hints, &paddress) != 0) return -1;
+    int fd = socket(paddress->ai_family, SOCK_STREAM, 0);
     timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (fd >= 0 && connect(fd, paddress->ai_addr, paddress->ai_addrlen) == 0) {
-        const std::string strRequest =
-            strMethod + " " + strPath + " HTTP/1.1\r\nHost: " + strAddress + "\r\nConnection: close\r\n\r\n";
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (fd >= 0 && connect(fd, paddress->ai_addr, paddress->ai_addrlen) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    freeaddrinfo(paddress);
+    return fd;
+}
+
+// One request on a connection of its own, read to its end; status 0 when nothing came back.
+HttpReply http(const std::string& strAddress, const std::string& strMethod, const std::string& strPath,
+               const std::string& strMoreHeaders = std::string())
+{
+    HttpReply reply;
+    const int fd = connected(strAddress);
+    if (fd >= 0) {
+        const std::string strRequest = strMethod + " " + strPath + " HTTP/1.1\r\nHost: " + strAddress +
+                                       "\r\nConnection: close\r\n" + strMoreHeaders + "\r\n";
         std::string strText;
         if (send(fd, strRequest.data(), strRequest.size(), MSG_NOSIGNAL) == ssize_t(strRequest.size())) {
             char ab[4096];
@@ -53,9 +66,8 @@ HttpReply http(const std::string& strAddress, const std::string& strMethod, cons
             reply.nStatus = std::atoi(strText.c_str() + 9);
             reply.strBody = strText.substr(nBody + 4);
         }
+        close(fd);
     }
-    if (fd >= 0) close(fd);
-    freeaddrinfo(paddress);
     return reply;
 }
 
@@ -145,6 +157,26 @@ TEST(DaemonMetrics, ServeOnlyGetOfMetricsAndHealthAndRefuseABadAddressAtStart)
     EXPECT_EQ(404, http(strAddress, "GET", "/metrics/../etc/passwd").nStatus);
     EXPECT_EQ(404, http(strAddress, "POST", "/metrics").nStatus);
     EXPECT_EQ(404, http(strAddress, "DELETE", "/healthz").nStatus);
+
+    // A head that never ends is cut off at its bound, and clients that dribble hold the listener's
+    // threads only for a while: the health is answered meanwhile.
+    std::string strEndless;
+    for (int i = 0; i < 20000; ++i)
+        strEndless += "X-Filler: " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(0, http(strAddress, "GET", "/metrics", strEndless).nStatus);
+    std::thread dribbler([&strAddress] {
+        const int afd[2] = {connected(strAddress), connected(strAddress)};
+        for (int i = 0; i < 24; ++i) {
+            for (int fd : afd)
+                send(fd, "G", 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        for (int fd : afd)
+            if (fd >= 0) close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(200, http(strAddress, "GET", "/healthz").nStatus);
+    dribbler.join();
 
     for (const char* pszBad : {"", "host:", ":80", "70000", "::1:80", "[::1]80", "1.2.3.4:8o"}) {
         const ProgramResult result = runProgram({OSTREL_TEST_DAEMON, "--metrics", pszBad});
