@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "VeskDal/DalDatabase.h"
 #include "VeskDal/SqlException.h"
 
 namespace OstrelDal {
@@ -83,6 +84,20 @@ std::string chosenConnectString(const std::optional<std::string>& connect,
     const char* pszVariable = std::getenv(pszConnectVariable);
     if (pszVariable && *pszVariable) return pszVariable;
     return strDefault;
+}
+
+std::string readOnlyConnectString(const std::string& strConnect)
+{
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    try {
+        VeskDal::DalDatabase::connectStringToMap(parameterS, strConnect, VeskDal::DalDatabase::csClearMap);
+    } catch (...) {
+        return strConnect;
+    }
+    auto itEngine = parameterS.find("engine");
+    if (itEngine == parameterS.end() || itEngine->second != "sqlite") return strConnect;
+    parameterS["mode"] = "ro";
+    return VeskDal::DalDatabase::mapToConnectString(parameterS);
 }
 
 } // namespace OstrelDal

@@ -32,6 +32,11 @@ OSTRELDAL_API std::string chosenConnectString(const std::optional<std::string>& 
                                               const std::optional<std::string>& connectFile,
                                               const std::string& strDefault);
 
+// The connect string opened so that it can change nothing: SQLite's with mode=ro, which also
+// finds a missing database file missing instead of making an empty one. The server engines' is
+// returned as it is (their grants decide), and so is one that does not parse (opening it says why).
+OSTRELDAL_API std::string readOnlyConnectString(const std::string& strConnect);
+
 } // namespace OstrelDal
 
 #endif

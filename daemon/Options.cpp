@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <set>
 
 #include "Metrics.h"
+#include "VeskDal/DalDatabase.h"
 
 namespace Ostreld {
 
@@ -187,10 +189,13 @@ std::string trimmed(const std::string& str)
     return str.substr(nStart, str.find_last_not_of(pszBlank) - nStart + 1);
 }
 
-// The whole file, at most nMaxConfigFileBytes; false when it does not exist.
-bool readBounded(const std::string& strPath, std::string& strText)
+// The whole file, at most nMaxConfigFileBytes, and its mode; false when it does not exist. What
+// is checked is the file opened, not the path (fstat), so that nothing can be swapped in between.
+bool readBounded(const std::string& strPath, std::string& strText, mode_t& nMode)
 {
-    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a FIFO at the path is refused below instead of hanging the start, or the signal
+    // thread on SIGHUP.
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return false;
         throw OptionError(strPath + ": cannot read: " + std::strerror(errno));
@@ -202,6 +207,13 @@ bool readBounded(const std::string& strPath, std::string& strText)
     struct stat st;
     if (::fstat(fd, &st) != 0) throw OptionError(strPath + ": cannot read: " + std::strerror(errno));
     if (S_ISDIR(st.st_mode)) throw OptionError(strPath + ": is a folder, not a file");
+    if (!S_ISREG(st.st_mode)) throw OptionError(strPath + ": not a regular file");
+    // It chooses the database, and with it the shared objects the daemon loads.
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        throw OptionError(strPath + ": writable by " + ((st.st_mode & S_IWOTH) ? "others" : "its group") +
+                          ": whoever can write it chooses the database, and with it the shared objects "
+                          "ostreld loads (chmod 640)");
+    nMode = st.st_mode;
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -212,6 +224,28 @@ bool readBounded(const std::string& strPath, std::string& strText)
             throw OptionError(strPath + ": larger than " + std::to_string(nMaxConfigFileBytes) + " bytes");
         strText.append(buffer, static_cast<size_t>(n));
     }
+}
+
+// Whether a connect string carries a password. One that does not parse is searched as text: it
+// may still hold one, and saying so costs nothing but a refusal that names the fix.
+bool holdsPassword(const std::string& strConnect)
+{
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+    try {
+        VeskDal::DalDatabase::connectStringToMap(parameterS, strConnect, VeskDal::DalDatabase::csClearMap);
+    } catch (...) {
+        std::string strLower = strConnect;
+        for (char& c : strLower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return strLower.find("password") != std::string::npos;
+    }
+    for (const auto& parameter : parameterS) {
+        std::string strName = parameter.first;
+        for (char& c : strName)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (strName == "password" && !parameter.second.empty()) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -263,7 +297,8 @@ std::vector<OptionSetting> commandLineSettings(const std::vector<std::string>& a
 std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired, bool* pbFound)
 {
     std::string strText;
-    const bool bFound = readBounded(strPath, strText);
+    mode_t nMode = 0;
+    const bool bFound = readBounded(strPath, strText, nMode);
     if (pbFound) *pbFound = bFound;
     if (!bFound) {
         if (bRequired) throw OptionError(strPath + ": no such file");
@@ -306,6 +341,12 @@ std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool b
                 throw OptionError(strWhere + ": " + strName + " is set already on line " + std::to_string(itLine->second));
             lineOfS[strName] = nLine;
         }
+        // A password here would be every local user's to read (the file is readable by others), also
+        // when the command line overrides it.
+        if (std::strcmp(pspec->pszName, "connect") == 0 && (nMode & S_IROTH) && holdsPassword(strValue))
+            throw OptionError(strPath + ": readable by every local user, and connect holds a password: put the "
+                                        "connect string in a connect-file only the daemon's user may read (chmod 600), "
+                                        "or make this file chmod 640");
         settingS.push_back({pspec, strValue, strWhere});
     }
     return settingS;

@@ -112,7 +112,9 @@ std::vector<OptionSetting> commandLineSettings(const std::vector<std::string>& a
 // The settings of a configuration file: "name = value" lines, "#" comment lines and blank lines.
 // A missing file gives none unless bRequired. Throws OptionError: "FILE:LINE: reason" for a bad
 // line (unknown name, missing value, an option of the command line only, a value given twice),
-// "FILE: reason" when the file cannot be read or is too large. Values are not checked here.
+// "FILE: reason" when the file cannot be read, is not a regular file, is too large, may be written
+// by its group or others, or may be read by others while its connect holds a password. Values are
+// not checked here.
 // *pbFound, when given, tells whether the file was there.
 std::vector<OptionSetting> configFileSettings(const std::string& strPath, bool bRequired, bool* pbFound = nullptr);
 // The options of both, the command line's over the file's; every value checked, the file's ones

@@ -6,9 +6,11 @@
 #include <time.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -299,16 +301,32 @@ std::string configurationSource(const Options& options)
                                     : "no configuration file at " + options.strConfigFile;
 }
 
-// The configuration chooses the database, and with it the shared objects ostreld loads.
-void warnAboutConfigFile(const Options& options)
+// Every connection takes a descriptor, and the daemon needs some of its own (listeners, the
+// database, the plug-ins' files): short of them, accept() fails while the limit says there is room.
+void warnAboutFileLimit(const Options& options)
 {
-    struct stat st;
-    if (!options.bConfigFileFound || stat(options.strConfigFile.c_str(), &st) != 0 || !(st.st_mode & 022)) return;
-    Corvel::EventLogger::theLogger().logWarning(
-        "The configuration file " + options.strConfigFile +
-            " may be written by others than its owner: whoever can write it chooses the database, and with it "
-            "the shared objects ostreld loads (chmod 644)",
-        Corvel::layerSecurity);
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+    const unsigned long long nNeeded = static_cast<unsigned long long>(options.nMaxConnections) + 64;
+    if (nNeeded > limit.rlim_cur)
+        Corvel::EventLogger::theLogger().logWarning(
+            "max-connections " + std::to_string(options.nMaxConnections) + " needs about " + std::to_string(nNeeded) +
+                " file descriptors, but the limit is " + std::to_string(static_cast<unsigned long long>(limit.rlim_cur)) +
+                " (raise LimitNOFILE or ulimit -n, or lower max-connections)",
+            Corvel::layerService);
+}
+
+// What systemd may show of a configuration that did not read: anyone may read a unit's status, so
+// nothing of the values (they are quoted in the reason, and only there).
+std::string shortReason(const std::string& strReason)
+{
+    std::string strShort = strReason.substr(0, strReason.find('\''));
+    while (!strShort.empty() && (strShort.back() == ' ' || strShort.back() == ','))
+        strShort.pop_back();
+    if (strShort.size() >= 4 && strShort.compare(strShort.size() - 4, 4, " not") == 0) strShort.resize(strShort.size() - 4);
+    while (!strShort.empty() && (strShort.back() == ' ' || strShort.back() == ','))
+        strShort.pop_back();
+    return strShort.size() > 160 ? strShort.substr(0, 157) + "..." : strShort;
 }
 
 // What SIGHUP changes besides the model: the configuration is read again (the command line as it
@@ -320,12 +338,13 @@ public:
     Reconfiguration(const std::vector<std::string>& argS, const Options& started, Corvel::DaemonServer& server,
                     Ostreld::Service& service)
         : _argS(argS), _started(started), _applied(started), _server(server), _service(service),
-          _nCleanupSeconds(started.nCleanupSeconds)
+          _nCleanupSeconds(started.nCleanupSeconds), _nConnectDigest(std::hash<std::string>{}(started.strConnect))
     {
         startWatcher();
     }
 
-    void reread()
+    // Returns why the file was not taken, short and without its values, or "" when it was.
+    std::string reread()
     {
         Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
         Options next;
@@ -335,12 +354,31 @@ public:
             logger.logError(std::string("Configuration not re-read, the running settings stay: ") + e.what(),
                             Corvel::layerService);
             rereadTls();
-            return;
+            return shortReason(e.what());
         }
-        for (const std::string& strName : Ostreld::changedOptions(_started, next, Ostreld::OptionSpec::changeAtRestart))
+        const std::vector<std::string> restartS =
+            Ostreld::changedOptions(_started, next, Ostreld::OptionSpec::changeAtRestart);
+        for (const std::string& strName : restartS)
             logger.logWarning("Option " + strName + " changed in " + next.strConfigFile +
                                   ": it takes a restart of ostreld to take effect",
                               Corvel::layerService);
+        // The same connect-file may hold another string now; only a digest of the one started
+        // with is kept, to tell.
+        if (std::find(restartS.begin(), restartS.end(), "connect") == restartS.end() &&
+            std::find(restartS.begin(), restartS.end(), "connect-file") == restartS.end()) {
+            try {
+                if (std::hash<std::string>{}(OstrelDal::chosenConnectString(next.connect, next.connectFile,
+                                                                            pszDefaultConnect)) != _nConnectDigest)
+                    logger.logWarning("The connect string" +
+                                          (next.connectFile ? " in " + *next.connectFile : std::string()) +
+                                          " changed: it takes a restart of ostreld to take effect",
+                                      Corvel::layerService);
+            } catch (const VeskDal::DalDatabaseException& e) {
+                logger.logWarning(std::string("The connect string cannot be read now (") + e.what() +
+                                      "); the database ostreld started with stays",
+                                  Corvel::layerService);
+            }
+        }
         const std::vector<std::string> changedS =
             Ostreld::changedOptions(_applied, next, Ostreld::OptionSpec::changeAtReload);
         const bool bWatcherChanged = next.nReloadSeconds != _applied.nReloadSeconds;
@@ -361,6 +399,7 @@ public:
                                              : ": applied " + joined(changedS)),
                        Corvel::layerService);
         rereadTls();
+        return std::string();
     }
 
     long cleanupMs() const { return _nCleanupSeconds.load() * 1000; }
@@ -397,6 +436,7 @@ private:
     Ostreld::Service& _service;
     std::atomic<long> _nCleanupSeconds;
     std::unique_ptr<Ostreld::ModelWatcher> _pwatcher;
+    const size_t _nConnectDigest;  // of the connect string started with, which may hold a password
 };
 
 // --check-config: what a start does short of making the key and listening, said in a word.
@@ -404,7 +444,6 @@ int checkConfig(const Options& options)
 {
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
     OstrelDal::setStatementEcho(options.bTraceSql ? OstrelDal::echoLogger : OstrelDal::echoOff);
-    warnAboutConfigFile(options);
     warnAboutDatabaseFile(options.strConnect);
     int nGroup = -1;
     bool bOk = socketGroup(options, nGroup);
@@ -417,7 +456,11 @@ int checkConfig(const Options& options)
             bOk = false;
         }
     }
-    if (loadModel(options)) {
+    // A check must leave no trace: above all, no empty SQLite file where the database is yet to be
+    // made (ostrel-admin init would then find one).
+    Options checked = options;
+    checked.strConnect = OstrelDal::readOnlyConnectString(options.strConnect);
+    if (loadModel(checked)) {
         // The service checks at its making that the database can keep sessions; the key it is
         // given serves nothing here, so the smallest will do.
         try {
@@ -453,8 +496,8 @@ int serve(const Options& options, const std::vector<std::string>& argS)
     logger.logInfo("ostreld " + OstrelDataDB::Factory::version().text() + " starting (" + configurationSource(options) +
                        ")",
                    Corvel::layerService);
-    warnAboutConfigFile(options);
     warnAboutDatabaseFile(options.strConnect);
+    warnAboutFileLimit(options);
     std::unique_ptr<Ostreld::KeyPair> pkey;
     try {
         pkey = std::make_unique<Ostreld::KeyPair>(options.nKeyBits);
@@ -557,9 +600,11 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                 clock_gettime(CLOCK_MONOTONIC, &now);
                 notifyServiceManager("RELOADING=1\nSTATUS=Reloading\nMONOTONIC_USEC=" +
                                      std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000));
-                reconfiguration.reread();
+                const std::string strNotRead = reconfiguration.reread();
                 service.reload("SIGHUP");
-                notifyServiceManager("READY=1\n" + strServing);
+                // systemctl reload has returned long since: the status is where a failure shows.
+                notifyServiceManager("READY=1\n" + (strNotRead.empty() ? strServing
+                                                                       : "STATUS=Configuration not re-read: " + strNotRead));
             } else if (nSignal == SIGTERM || nSignal == SIGINT) {
                 logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),
                                Corvel::layerService);

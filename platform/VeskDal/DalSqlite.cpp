@@ -1,6 +1,9 @@
 // The SQLite engine: one database file per handle.
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "VeskDal/DalDatabase.h"
 #include "VeskDal/DalDynamic.h"
@@ -54,6 +57,10 @@ public:
         if (nResult != SQLITE_OK) {
             std::string strMessage = pdb ? sqlite3_errmsg(pdb) : sqlite3_errstr(nResult);
             sqlite3_close_v2(pdb);
+            // SQLite's "unable to open database file" hides the likeliest cause of all.
+            struct stat st;
+            if (!(nFlags & SQLITE_OPEN_CREATE) && ::stat(strFile.c_str(), &st) != 0 && errno == ENOENT)
+                strMessage = "database file missing";
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
                                        "Cannot open SQLite database " + strFile + ": " + strMessage);
         }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -150,11 +151,16 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
     EXPECT_EQ("ostreld: configuration OK (configuration from " + _strConfig + ")\n", good.strOut) << "one line";
     EXPECT_FALSE(std::filesystem::exists(strAddressFile)) << "it listened";
 
+    // A check writes nothing: no empty database where ostrel-admin init is yet to make one.
+    const std::string strMissing = _strDir + "/none.db";
     ProgramResult noDatabase =
-        runDaemon({"--config", _strConfig, "--connect", "engine=sqlite;database=/nonexistent/x.db", "--check-config"});
+        runDaemon({"--config", _strConfig, "--connect", "engine=sqlite;database=" + strMissing, "--check-config"});
     EXPECT_EQ(1, noDatabase.nExitCode);
-    EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model")) << noDatabase.strErr;
+    EXPECT_NE(std::string::npos, noDatabase.strErr.find("Cannot load the model: Cannot open SQLite database " +
+                                                        strMissing + ": database file missing"))
+        << noDatabase.strErr;
     EXPECT_NE(std::string::npos, noDatabase.strErr.find("the configuration does not work")) << noDatabase.strErr;
+    EXPECT_FALSE(std::filesystem::exists(strMissing)) << "the check made the database";
 
     // The file the package installs: every option there, and good as it is.
     const std::string strShipped = std::string(OSTREL_SQL_DIR) + "/../daemon/ostreld.conf";
@@ -174,6 +180,40 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
     ProgramResult badFile = runDaemon({"--config", _strConfig, "--check-config"});
     EXPECT_EQ(2, badFile.nExitCode);
     EXPECT_NE(std::string::npos, badFile.strErr.find(_strConfig + ":2: mode takes authenticator")) << badFile.strErr;
+}
+
+// The file chooses the database, and may hold its password: one that others could change, or read
+// with a password in it, is refused, and so is what is no file at all (a FIFO would hang the start).
+TEST_F(DaemonConfig, FileOthersMayChangeOrReadAPasswordInIsRefused)
+{
+    auto refusal = [this](mode_t nMode) -> std::string {
+        std::filesystem::permissions(_strConfig, static_cast<std::filesystem::perms>(nMode));
+        try {
+            Ostreld::configFileSettings(_strConfig, true);
+            return std::string();
+        } catch (const Ostreld::OptionError& e) {
+            return e.what();
+        }
+    };
+    writeConfig("log-level = info\n");
+    EXPECT_EQ("", refusal(0644));
+    EXPECT_NE(std::string::npos, refusal(0664).find(_strConfig + ": writable by its group")) << refusal(0664);
+    EXPECT_NE(std::string::npos, refusal(0646).find(_strConfig + ": writable by others")) << refusal(0646);
+
+    writeConfig("connect = engine=postgresql;host=db;password=\"s3;cret\";database=ostrel\n");
+    const std::string strReadable = refusal(0644);
+    EXPECT_NE(std::string::npos, strReadable.find(_strConfig + ": readable by every local user")) << strReadable;
+    EXPECT_NE(std::string::npos, strReadable.find("connect-file")) << strReadable;
+    EXPECT_EQ(std::string::npos, strReadable.find("s3")) << "the password itself";
+    EXPECT_EQ("", refusal(0640)) << "the group is the daemon's";
+    writeConfig("connect = " + _db.connectString() + "\n");
+    EXPECT_EQ("", refusal(0644)) << "no password, nothing to hide";
+
+    const std::string strFifo = _strDir + "/fifo";
+    ASSERT_EQ(0, ::mkfifo(strFifo.c_str(), 0600));
+    ProgramResult fifo = runDaemon({"--config", strFifo, "--check-config"});
+    EXPECT_EQ(2, fifo.nExitCode);
+    EXPECT_NE(std::string::npos, fifo.strErr.find(strFifo + ": not a regular file")) << fifo.strErr;
 }
 
 // What systemd hears on its notification socket: a datagram socket of the test's own.
@@ -206,10 +246,15 @@ TEST_F(DaemonConfig, TellsSystemdWhenReadyReloadingAndStopping)
 {
     const std::string strSocket = _strDir + "/notify";
     NotifySocket notify(strSocket);
+    // The database from a connect-file, whose text a reload compares.
+    const std::string strConnectFile = _strDir + "/connect";
+    std::ofstream(strConnectFile) << _db.connectString() << "\n";
+    std::filesystem::permissions(strConnectFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    writeConfig("connect-file = " + strConnectFile + "\n");
     ::setenv("NOTIFY_SOCKET", strSocket.c_str(), 1);
     std::unique_ptr<DaemonProcess> pdaemon;
     try {
-        pdaemon = std::make_unique<DaemonProcess>(_db.connectString());
+        pdaemon = std::make_unique<DaemonProcess>("", std::vector<std::string>{"--config", _strConfig});
     } catch (...) {
         ::unsetenv("NOTIFY_SOCKET");
         throw;
@@ -225,6 +270,21 @@ TEST_F(DaemonConfig, TellsSystemdWhenReadyReloadingAndStopping)
     EXPECT_NE(std::string::npos, strReloading.find("MONOTONIC_USEC=")) << strReloading;
     EXPECT_EQ(0u, notify.next().find("READY=1\n"));
     ASSERT_TRUE(pdaemon->waitForLog("Model reloaded"));
+
+    // The same connect-file naming another database: a restart's business, and said so.
+    std::ofstream(strConnectFile) << _db.connectString() << ";busy_timeout=4000\n";
+    pdaemon->signal(SIGHUP);
+    EXPECT_TRUE(pdaemon->waitForLog("The connect string in " + strConnectFile + " changed: it takes a restart"))
+        << pdaemon->log();
+    // A file that does not read: the status, which any user may see, says where, not what.
+    writeConfig("connect-file = " + strConnectFile + "\nmax-request = s3cret\n");
+    pdaemon->signal(SIGHUP);
+    std::string strStatus;
+    for (int i = 0; i < 4 && strStatus.find("not re-read") == std::string::npos; ++i)
+        strStatus = notify.next();
+    EXPECT_EQ(0u, strStatus.find("READY=1\nSTATUS=Configuration not re-read: " + _strConfig + ":2: max-request takes"))
+        << strStatus;
+    EXPECT_EQ(std::string::npos, strStatus.find("s3cret")) << strStatus;
 
     EXPECT_EQ(0, pdaemon->stop());
     EXPECT_EQ(0u, notify.next().find("STOPPING=1\n"));

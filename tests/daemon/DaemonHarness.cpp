@@ -168,7 +168,8 @@ DaemonProcess::DaemonProcess(const std::string& strConnect, const std::vector<st
     std::string strAddressFile = _strDir + "/address";
     for (size_t i = 0; i + 1 < extraS.size(); ++i)
         if (extraS[i] == "--address-file") strAddressFile = extraS[i + 1];
-    std::vector<std::string> argS{OSTREL_TEST_DAEMON, "--connect", strConnect, "--address-file", _strDir + "/address"};
+    std::vector<std::string> argS{OSTREL_TEST_DAEMON, "--address-file", _strDir + "/address"};
+    if (!strConnect.empty()) argS.insert(argS.end(), {"--connect", strConnect});
     if (bListenArgument) argS.insert(argS.end(), {"--listen", "127.0.0.1:0"});
     // Whatever the machine's /etc/ostrel/ostreld.conf holds stays out of the tests: an empty file
     // of the daemon's own, unless the test names one.

@@ -64,7 +64,8 @@ class DaemonProcess {
 public:
     // Starts the daemon with the arguments given after --connect, --listen and --address-file
     // (and --config with an empty file, unless they name one), and waits until it listens; fails
-    // the test when it does not. bListenArgument false leaves --listen to the configuration file.
+    // the test when it does not. bListenArgument false leaves --listen to the configuration file,
+    // an empty strConnect the database.
     DaemonProcess(const std::string& strConnect, const std::vector<std::string>& extraS = {},
                   bool bListenArgument = true);
     ~DaemonProcess();
