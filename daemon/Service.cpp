@@ -498,7 +498,7 @@ void Service::reload(const std::string& strWhy)
 long Service::keptSessionCount() noexcept
 {
     try {
-        return _psessions->count();
+        return _psessions->count(std::time(nullptr) - _nSessionLifetimeSeconds);
     } catch (...) {
         return -1;
     }

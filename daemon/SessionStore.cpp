@@ -80,17 +80,19 @@ private:
     time_t _tCreatedBefore;
 };
 
-// How many session rows are still in use: used since a time.
+// How many session rows are still in use: used since a time, and kept since another.
 class LiveSessionCountQuery : public OstrelDal::KeptSessionQuery {
 public:
-    explicit LiveSessionCountQuery(time_t tUsedSince)
-        : OstrelDal::KeptSessionQuery(OstrelDal::schema()), _tUsedSince(tUsedSince)
+    LiveSessionCountQuery(time_t tUsedSince, time_t tCreatedSince)
+        : OstrelDal::KeptSessionQuery(OstrelDal::schema()), _tUsedSince(tUsedSince), _tCreatedSince(tCreatedSince)
     {
     }
     void addConstraints(VeskDal::SqlCompoundCondition& conditionS, bool) override
     {
         conditionS.addCondition(VeskDal::SqlCondition(
             columnLastUsed(), SqlInteger(static_cast<std::int64_t>(_tUsedSince)), VeskDal::condGreaterEqual));
+        conditionS.addCondition(VeskDal::SqlCondition(
+            columnCreated(), SqlInteger(static_cast<std::int64_t>(_tCreatedSince)), VeskDal::condGreaterEqual));
     }
     // One row of one column: the count.
     int count(Result& result, VeskDal::DalDatabase& database)
@@ -104,6 +106,7 @@ public:
 
 private:
     time_t _tUsedSince;
+    time_t _tCreatedSince;
 };
 
 // How long a counted number of kept sessions in the database is taken as it is.
@@ -194,13 +197,13 @@ std::vector<KeptSession> MemorySessionStore::all()
     return keptS;
 }
 
-long MemorySessionStore::count()
+long MemorySessionStore::count(time_t tCreatedSince)
 {
     const time_t tNow = std::time(nullptr);
     long n = 0;
     Corvel::MutexLock lock(_mx);
     for (const auto& entry : _keptS)
-        n += !idleTooLong(entry.second, tNow);
+        n += !idleTooLong(entry.second, tNow) && entry.second.tCreated >= tCreatedSince;
     return n;
 }
 
@@ -304,7 +307,7 @@ std::vector<KeptSession> DatabaseSessionStore::all()
     return keptS;
 }
 
-long DatabaseSessionStore::count()
+long DatabaseSessionStore::count(time_t tCreatedSince)
 {
     const auto tNow = std::chrono::steady_clock::now();
     // Held over the query, so that callers asking at once cost one query between them.
@@ -314,7 +317,7 @@ long DatabaseSessionStore::count()
     Result result;
     guarded("Counting the kept sessions", [&] {
         OstrelDal::Connection connection = OstrelDal::connection();
-        LiveSessionCountQuery query(std::time(nullptr) - _nIdleSeconds);
+        LiveSessionCountQuery query(std::time(nullptr) - _nIdleSeconds, tCreatedSince);
         return query.count(result, connection.db());
     });
     const std::int64_t n = result.empty() || result.front().empty() ? 0 : result.front().begin()->second.asInt64();

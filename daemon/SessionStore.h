@@ -54,9 +54,10 @@ public:
     virtual bool end(const std::string& strDigest) = 0;
     // Every session not timed out.
     virtual std::vector<KeptSession> all() = 0;
-    // How many sessions have not timed out. The database's count may be a few seconds old: asking
-    // often costs one query every few seconds, not one each time.
-    virtual long count() = 0;
+    // How many sessions have not timed out and were kept at tCreatedSince or later (the lifetime).
+    // The database's count may be a few seconds old: asking often costs one query every few
+    // seconds, not one each time.
+    virtual long count(time_t tCreatedSince) = 0;
     // Ends the sessions unused longer than the idle time or kept before tCreatedBefore; several
     // daemons may do it at once.
     virtual void removeExpired(time_t tCreatedBefore) = 0;
@@ -85,7 +86,7 @@ public:
     bool find(const std::string& strSession, KeptSession& kept) override;
     bool end(const std::string& strDigest) override;
     std::vector<KeptSession> all() override;
-    long count() override;
+    long count(time_t tCreatedSince) override;
     void removeExpired(time_t tCreatedBefore) override;
 
 private:
@@ -103,7 +104,7 @@ public:
     bool find(const std::string& strSession, KeptSession& kept) override;
     bool end(const std::string& strDigest) override;
     std::vector<KeptSession> all() override;
-    long count() override;
+    long count(time_t tCreatedSince) override;
     void removeExpired(time_t tCreatedBefore) override;
 
 private:
