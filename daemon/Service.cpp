@@ -641,7 +641,9 @@ std::string Service::login(Request& request, bool bValidate)
 
     // The login's work, from the RSA step to the reply, runs in the turn dispatch() took for it:
     // turns go round the peers, so one that floods the daemon waits for its own.
-    AuthenticatedUser authenticated;
+    // Made where the connection keeps it, so that the user's grants are never copied.
+    std::shared_ptr<AuthenticatedUser> plogin = std::make_shared<AuthenticatedUser>();
+    AuthenticatedUser& authenticated = *plogin;
     std::string strPassword;
     try {
         if (!_keyPair.decrypt(strToken, strPassword))
@@ -678,7 +680,7 @@ std::string Service::login(Request& request, bool bValidate)
     withoutToken(authenticated);
     audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
     if (!bValidate) {
-        setLogin(request, authenticated);
+        setLogin(request, std::move(plogin));
         request.state.strStamp =
             stampsCredentials(authenticated.key()) ? credentialStamp(authenticated.key()) : std::string();
     }
@@ -982,9 +984,13 @@ void Service::requirePermission(const Request& request, int nPermission, const c
 
 void Service::setLogin(Request& request, const AuthenticatedUser& user)
 {
-    std::shared_ptr<AuthenticatedUser> plogin = std::make_shared<AuthenticatedUser>(user);
+    setLogin(request, std::make_shared<AuthenticatedUser>(user));
+}
+
+void Service::setLogin(Request& request, std::shared_ptr<AuthenticatedUser> plogin)
+{
     request.state.plogin = plogin;
-    request.state.strLogin = shown(user);
+    request.state.strLogin = shown(*plogin);
     request.context.setLoggedIn(true);
     Corvel::MutexLock logins(_mxLogins);
     _loginS.insert_or_assign(request.context.id(), std::move(plogin));

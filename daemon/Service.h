@@ -142,6 +142,8 @@ private:
     // Refuses unless the connection's user holds the permission of product 0.
     void requirePermission(const Request& request, int nPermission, const char* pszWhat) const;
     void setLogin(Request& request, const OstrelData::AuthenticatedUser& user) CORVEL_EXCLUDES(_mxLogins);
+    // The same without a copy: the connection takes the login as it is.
+    void setLogin(Request& request, std::shared_ptr<OstrelData::AuthenticatedUser> plogin) CORVEL_EXCLUDES(_mxLogins);
     void clearLogin(Request& request) CORVEL_EXCLUDES(_mxLogins);
     void audit(const Request& request, const std::string& strText, bool bWarning) const;
     // What a refused login counts as: locked out when the user's authenticator keeps lock states
