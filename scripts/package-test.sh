@@ -95,6 +95,9 @@ grep -q '^ExecStart=/usr/bin/ostreld' /usr/lib/systemd/system/ostreld.service \
 [ -f /etc/ostrel/ostreld.conf ] || fail "/etc/ostrel/ostreld.conf is missing"
 dpkg-query -W -f='${Conffiles}' ostreld | grep -q '/etc/ostrel/ostreld.conf' \
   || fail "/etc/ostrel/ostreld.conf is not a conffile"
+# It may come to hold a database password: the daemon's group reads it, other users do not.
+[ "$(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf)" = "root:ostrel 640" ] \
+  || fail "/etc/ostrel/ostreld.conf is $(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf), not root:ostrel 640"
 for program in /usr/bin/ostreld /usr/bin/ostrel /usr/bin/ostrel-admin; do
   if readelf -d "$program" | grep -qE 'R(UN)?PATH'; then fail "$program has a RUNPATH"; fi
 done
@@ -110,6 +113,13 @@ echo "== ostrel-admin init, as the user ostrel, on the default database /var/lib
 as_ostrel() { (cd / && exec setpriv --reuid=ostrel --regid=ostrel --init-groups -- "$@"); }
 unset OSTREL_CONNECT
 admin() { as_ostrel /usr/bin/ostrel-admin "$@"; }
+# The unit checks before every start, the first one before init too: that must not leave an empty
+# database behind for init to find.
+if as_ostrel /usr/bin/ostreld --check-config >"$work/check-config.log" 2>&1; then
+  fail "ostreld --check-config accepts a database that is not there"
+fi
+grep -q "database file missing" "$work/check-config.log" || { cat "$work/check-config.log" >&2; fail "--check-config does not say the database is missing"; }
+[ ! -e /var/lib/ostrel/ostrel.db ] || fail "ostreld --check-config made /var/lib/ostrel/ostrel.db"
 admin init
 admin customer add ACME "Acme Ltd"
 admin domain add EAST ACME --description "East office"
