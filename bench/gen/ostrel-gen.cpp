@@ -26,7 +26,8 @@ void usage(std::ostream& out)
     out << "usage: ostrel-gen --connect CONNECT [--schema FILE | --no-schema] [--shared-object PATH]\n"
            "                  [--customers N] [--domains N] [--users N] [--teams N] [--teams-per-user N]\n"
            "                  [--products N] [--roles N] [--permissions N] [--permissions-per-role N]\n"
-           "                  [--products-per-team N]\n";
+           "                  [--products-per-team N]\n"
+           "--users alone grows the whole organisation with its users; the other counts given win.\n";
 }
 
 // A whole number from 0 to 10,000,000, or -1.
