@@ -4,6 +4,7 @@
 #include <exception>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Corvel/EventLogger.h"
@@ -251,9 +252,72 @@ void loadTeamMap()
     loadRows<OstrelDal::TeamMapQuery>([](Row& row) { Factory::teamMapFromRow(row); }, false);
 }
 
+// The user of a row filed in his domain, his teams not yet read; null when the row lacks a column
+// or names a domain that is not registered.
+User* fileUserFromRow(Row& row)
+{
+    const OstrelDal::UserQuery& q = columnsOf<OstrelDal::UserQuery>();
+    const VeskDal::SqlValue* pvalUserId = column(row, q.columnUserId().resultName());
+    const VeskDal::SqlValue* pvalName = column(row, q.columnName().resultName());
+    const VeskDal::SqlValue* pvalDomain = column(row, q.columnDomain().resultName());
+    const VeskDal::SqlValue* pvalToken = column(row, q.columnAuthenticationToken().resultName());
+    const VeskDal::SqlValue* pvalContact = column(row, q.columnContact().resultName());
+    if (pvalUserId == nullptr || pvalName == nullptr || pvalDomain == nullptr || pvalToken == nullptr ||
+        pvalContact == nullptr)
+        return nullptr;
+    OstrelData::DomainMap::iterator itDomain = Factory::domains().find(pvalDomain->string());
+    if (itDomain == Factory::domains().end())
+        return nullptr;
+    Domain& domain = itDomain->second;
+    const User user(domain, pvalUserId->string(), pvalName->string(), pvalToken->string(), pvalContact->string());
+    return &domain.users(false).insert_or_assign(user.key(), user).first->second;
+}
+
+// A copy of a team shares its products and members until one of the two changes them, so every
+// member of a team holds the same product map. A team that is not registered is passed over.
+void addTeam(User& user, int nTeam)
+{
+    const OstrelData::TeamMap& teamS = Factory::teams();
+    OstrelData::TeamMap::const_iterator itTeam = teamS.find(nTeam);
+    if (itTeam != teamS.end())
+        user.teams().insert_or_assign(itTeam->first, itTeam->second);
+}
+
+// Domain by domain: a select of its memberships and one of its users, each a range of a primary
+// key. A select per user would be a round trip each to a server (a million for a million users),
+// and one select of every user would hold all their rows at once.
 void loadUsers()
 {
-    loadRows<OstrelDal::UserQuery>([](Row& row) { Factory::userFromRow(row); }, false);
+    const OstrelDal::UserTeamQuery& qTeam = columnsOf<OstrelDal::UserTeamQuery>();
+    const std::string strUserId = qTeam.columnUserId().resultName();
+    const std::string strTeam = qTeam.columnTeam().resultName();
+    Result result;
+    for (const auto& entry : Factory::domains()) {
+        const VeskDal::SqlText valDomain(entry.first);
+        OstrelDal::UserTeamQuery queryTeam(OstrelDal::schema());
+        queryTeam.constrainDomain(valDomain);
+        selectAll(queryTeam, result);
+        std::unordered_map<std::string, std::vector<int>> teamsOfS;
+        for (const Row& row : result) {
+            const VeskDal::SqlValue* pvalUserId = column(row, strUserId);
+            const VeskDal::SqlValue* pvalTeam = column(row, strTeam);
+            if (pvalUserId != nullptr && pvalTeam != nullptr)
+                teamsOfS[pvalUserId->string()].push_back(integerOf(*pvalTeam, qTeam.columnTeam().name()));
+        }
+        OstrelDal::UserQuery query(OstrelDal::schema());
+        query.constrainDomain(valDomain);
+        selectAll(query, result);
+        for (Row& row : result) {
+            User* puser = fileUserFromRow(row);
+            if (puser == nullptr)
+                continue;
+            const auto itTeams = teamsOfS.find(puser->userId());
+            if (itTeams == teamsOfS.end())
+                continue;
+            for (int nTeam : itTeams->second)
+                addTeam(*puser, nTeam);
+        }
+    }
 }
 
 // The profile column first: every profile conversion needs it.
@@ -654,38 +718,20 @@ void Factory::teamMapFromRow(Row& row)
 User& Factory::userFromRow(Row& row)
 {
     static User userError;
-    const OstrelDal::UserQuery& q = columnsOf<OstrelDal::UserQuery>();
-    const VeskDal::SqlValue* pvalUserId = column(row, q.columnUserId().resultName());
-    const VeskDal::SqlValue* pvalName = column(row, q.columnName().resultName());
-    const VeskDal::SqlValue* pvalDomain = column(row, q.columnDomain().resultName());
-    const VeskDal::SqlValue* pvalToken = column(row, q.columnAuthenticationToken().resultName());
-    const VeskDal::SqlValue* pvalContact = column(row, q.columnContact().resultName());
-    if (pvalUserId == nullptr || pvalName == nullptr || pvalDomain == nullptr || pvalToken == nullptr ||
-        pvalContact == nullptr)
+    User* pstored = fileUserFromRow(row);
+    if (pstored == nullptr)
         return userError;
-    OstrelData::DomainMap::iterator itDomain = domains().find(pvalDomain->string());
-    if (itDomain == domains().end())
-        return userError;
-    Domain& domain = itDomain->second;
-    const User user(domain, pvalUserId->string(), pvalName->string(), pvalToken->string(), pvalContact->string());
-    User& stored = domain.users(false).insert_or_assign(user.key(), user).first->second;
+    User& stored = *pstored;
 
     OstrelDal::UserTeamQuery query(OstrelDal::schema());
-    query.constrainDomain(VeskDal::SqlText(domain.domain()));
+    query.constrainDomain(VeskDal::SqlText(stored.domain().domain()));
     query.constrainUserId(VeskDal::SqlText(stored.userId()));
     Result result;
     selectAll(query, result);
     const std::string strTeam = query.columnTeam().resultName();
-    const OstrelData::TeamMap& teamS = teams();
     for (const Row& rowTeam : result) {
-        const VeskDal::SqlValue* pvalTeam = column(rowTeam, strTeam);
-        if (pvalTeam == nullptr)
-            continue;
-        OstrelData::TeamMap::const_iterator itTeam = teamS.find(integerOf(*pvalTeam, query.columnTeam().name()));
-        // A copy of a team shares its products and members until one of the two changes them, so
-        // every member of a team holds the same product map.
-        if (itTeam != teamS.end())
-            stored.teams().insert_or_assign(itTeam->first, itTeam->second);
+        if (const VeskDal::SqlValue* pvalTeam = column(rowTeam, strTeam))
+            addTeam(stored, integerOf(*pvalTeam, query.columnTeam().name()));
     }
     return stored;
 }
