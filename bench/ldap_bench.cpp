@@ -15,11 +15,7 @@
 //   bench_ldap [benchmark flags]
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <ldap.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -40,11 +36,11 @@
 
 #include "Corvel/DaemonComm.h"
 #include "OstrelData/OstrelData.h"
+#include "LoadKit.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "crypto/base64.h"
 #include "crypto/rsa.h"
 
-extern char** environ;
 
 namespace {
 
@@ -54,39 +50,13 @@ using Clock = std::chrono::steady_clock;
 const char* const apszUser[] = {"alice", "bob", "carol", "dave"};
 constexpr double dRunSeconds = 3.0;
 
-std::string readFile(const std::string& strPath)
-{
-    std::ifstream in(strPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using OstrelBench::readFile;
+using OstrelBench::run;
 
 std::string firstLine(const std::string& strPath)
 {
     std::string str = readFile(strPath);
     return str.substr(0, str.find('\n'));
-}
-
-// Runs a program to its end; throws with its output when it fails.
-void run(const std::vector<std::string>& argS, const std::string& strLog)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    std::vector<char*> argv;
-    for (const std::string& str : argS)
-        argv.push_back(const_cast<char*>(str.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        throw std::runtime_error("cannot start " + argS[0]);
-    posix_spawn_file_actions_destroy(&actions);
-    int nStatus = 0;
-    waitpid(pid, &nStatus, 0);
-    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
-        throw std::runtime_error(argS[0] + " " + (argS.size() > 1 ? argS[1] : "") + " failed: " + readFile(strLog));
 }
 
 // slapd, the database and ostreld, made once per process and removed at its end.
@@ -123,34 +93,13 @@ public:
 
         std::vector<std::string> argS{OSTREL_BENCH_DAEMON, "--connect",    strConnect, "--listen", "127.0.0.1:0",
                                       "--address-file",    _strDir + "/address", "--log-level", "warning"};
-        std::vector<char*> argv;
-        for (const std::string& str : argS)
-            argv.push_back(const_cast<char*>(str.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const std::string strLog = _strDir + "/daemon.log";
-        posix_spawn_file_actions_addopen(&actions, 2, strLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 2, 1);
-        if (posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start ostreld");
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 1200 && readFile(_strDir + "/address").empty(); ++i) {
-            if (waitpid(_pid, nullptr, WNOHANG) == _pid) {
-                _pid = -1;
-                throw std::runtime_error("ostreld did not start: " + readFile(strLog));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        _strAddress = firstLine(_strDir + "/address");
-        if (_strAddress.empty()) throw std::runtime_error("ostreld did not start: " + readFile(strLog));
+        std::vector<std::string> addressS;
+        _pid = OstrelBench::startDaemon(argS, _strDir + "/daemon.log", _strDir + "/address", addressS);
+        _strAddress = addressS.front();
     }
     ~Setup()
     {
-        if (_pid > 0) {
-            kill(_pid, SIGTERM);
-            waitpid(_pid, nullptr, 0);
-        }
+        OstrelBench::stopDaemon(_pid);
         std::string strCommand = "bash '" + std::string(OSTREL_BENCH_SLAPD_SCRIPT) + "' stop '" + _strDir + "/slapd'";
         if (std::system(strCommand.c_str()) != 0) std::fprintf(stderr, "bench_ldap: slapd.sh stop failed\n");
         std::error_code ignored;

@@ -6,6 +6,7 @@
 #
 #   bash scripts/demo.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
+. "$(dirname "$0")/daemonlib.sh"
 
 build=${1:-build}
 bin=$build/bin
@@ -20,14 +21,7 @@ work=$(mktemp -d /tmp/ostrel-demo-XXXXXX)
 daemon_pid=""
 cleanup() {
   status=$?
-  if [ -n "$daemon_pid" ] && kill -0 "$daemon_pid" 2>/dev/null; then
-    kill -TERM "$daemon_pid" 2>/dev/null || true
-    wait "$daemon_pid" 2>/dev/null || true
-  fi
-  if [ "$status" -ne 0 ] && [ -s "$work/ostreld.log" ]; then
-    echo "--- ostreld log ---" >&2
-    cat "$work/ostreld.log" >&2
-  fi
+  stop_daemon "$status"
   rm -rf "$work"
   exit "$status"
 }

@@ -8,6 +8,7 @@
 #
 #   bash scripts/package-test.sh BUILD_DIR
 set -euo pipefail
+. "$(dirname "$0")/daemonlib.sh"
 
 if [ $# -ne 1 ] || [ ! -f "$1/CPackConfig.cmake" ]; then
   echo "usage: package-test.sh BUILD_DIR (a configured and built tree)" >&2
@@ -38,14 +39,7 @@ daemon_pid=""
 installed=""
 cleanup() {
   status=$?
-  if [ -n "$daemon_pid" ] && kill -0 "$daemon_pid" 2>/dev/null; then
-    kill -TERM "$daemon_pid" 2>/dev/null || true
-    wait "$daemon_pid" 2>/dev/null || true
-  fi
-  if [ "$status" -ne 0 ] && [ -s "$work/ostreld.log" ]; then
-    echo "--- ostreld log ---" >&2
-    cat "$work/ostreld.log" >&2
-  fi
+  stop_daemon "$status"
   if [ -n "$installed" ]; then
     dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
   fi
