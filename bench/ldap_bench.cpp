@@ -18,33 +18,22 @@
 #include <ldap.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Corvel/DaemonComm.h"
-#include "OstrelData/OstrelData.h"
 #include "LoadKit.h"
-#include "OstrelDataXML/OstrelFactory.h"
-#include "crypto/base64.h"
-#include "crypto/rsa.h"
-
+#include "OstrelData/OstrelData.h"
 
 namespace {
 
-using Codec = OstrelDataXML::Factory;
 using Clock = std::chrono::steady_clock;
 
 const char* const apszUser[] = {"alice", "bob", "carol", "dave"};
@@ -122,85 +111,6 @@ Setup& setup()
     return s_setup;
 }
 
-// One connection to ostreld that logs in again and again.
-class LoginClient {
-public:
-    explicit LoginClient(const std::string& strAddress)
-        : _comm(Corvel::DaemonComm::Callback([this](Corvel::DaemonComm::Status status, const std::string& strMessage) {
-              std::lock_guard<std::mutex> lock(_mx);
-              _bBroken = _bBroken || status == Corvel::DaemonComm::error;
-              if (status == Corvel::DaemonComm::response) {
-                  _strReply = strMessage;
-                  _bReply = true;
-              }
-              _cv.notify_all();
-          }))
-    {
-        mp_init(&_key.e);
-        mp_init(&_key.d);
-        mp_init(&_key.N);
-        std::string s1, s2, s3;
-        int n = 0;
-        _comm.locateService(s1, s2, s3, n, strAddress, "ostreld");
-        _comm.connect();
-        Vesk::XMLDoc request = Codec::Envelope::request("initialize");
-        request.rootNode()->attribute("version", "5.0.4.0");
-        Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
-        Codec::RsaKey::fromXML(reply.rootNode()->findChild("rsa"), _key);
-    }
-    ~LoginClient()
-    {
-        _comm.disconnect();
-        rsa_free(&_key);
-    }
-
-    bool login(const std::string& strUserId)
-    {
-        static const OstrelData::Customer s_customer("ACME", "");
-        static const OstrelData::Domain s_domain(s_customer, "DIR");
-        Vesk::XMLDoc request = Codec::Envelope::request("authenticate");
-        Codec::User::toXML(request.rootNode(), OstrelData::User(s_domain, strUserId, "", "", ""));
-        request.rootNode()->addNode("authenticationtoken", encrypted(strUserId + "-pw"));
-        Codec::Profile::toXML(request.rootNode(), OstrelData::Profile("", false));
-        Vesk::XMLDoc reply = Vesk::XMLDoc::parse(Vesk::String(exchange(request.stream().str())));
-        return reply.rootNode()->findChild("authenticateduser") != nullptr;
-    }
-
-private:
-    std::string exchange(const std::string& strRequest)
-    {
-        {
-            std::lock_guard<std::mutex> lock(_mx);
-            _bReply = false;
-        }
-        _comm.send(strRequest);
-        std::unique_lock<std::mutex> lock(_mx);
-        if (!_cv.wait_for(lock, std::chrono::seconds(30), [this] { return _bReply || _bBroken; }) || !_bReply)
-            throw std::runtime_error("no reply");
-        return _strReply;
-    }
-
-    std::string encrypted(const std::string& strPassword) const
-    {
-        unsigned char abyCipher[4096];
-        unsigned long nCipher = sizeof abyCipher;
-        rsa_exptmod(reinterpret_cast<const unsigned char*>(strPassword.data()), strPassword.size(), abyCipher,
-                    &nCipher, PK_PUBLIC, &_key);
-        unsigned char abyText[8192];
-        unsigned long nText = sizeof abyText;
-        base64_encode(abyCipher, nCipher, abyText, &nText);
-        return std::string(reinterpret_cast<const char*>(abyText), nText);
-    }
-
-    Corvel::DaemonComm _comm;
-    std::mutex _mx;
-    std::condition_variable _cv;
-    bool _bReply = false;
-    bool _bBroken = false;
-    std::string _strReply;
-    rsa_key _key{};
-};
-
 // A kept libldap connection, bound as the reader when asked.
 class PlainConnection {
 public:
@@ -252,9 +162,15 @@ long clientLoop(Work work, int nClient, Clock::time_point tEnd)
     long nDone = 0;
     const std::string& strUrl = setup().url();
     if (work == Work::ostreldLogin) {
-        LoginClient client(setup().address());
+        static const OstrelData::Customer s_customer("ACME", "");
+        static const OstrelData::Domain s_domain(s_customer, "DIR");
+        OstrelBench::LoadClient client(setup().address(), std::string());
+        client.connect();
+        client.fetchKey();
         for (int i = nClient; Clock::now() < tEnd; ++i, ++nDone)
-            if (!client.login(apszUser[i % 4])) return -1;
+            if (!client.loginWith(OstrelData::User(s_domain, apszUser[i % 4], "", "", ""),
+                                  std::string(apszUser[i % 4]) + "-pw"))
+                return -1;
     } else if (work == Work::plainBind) {
         PlainConnection connection(strUrl, false);
         for (int i = nClient; Clock::now() < tEnd; ++i, ++nDone)

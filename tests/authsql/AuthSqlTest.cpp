@@ -17,6 +17,7 @@
 #include "AuthSql/UserStore.h"
 #include "daemon/DaemonHarness.h"
 #include "OstrelDal/OstrelDal.h"
+#include "harness/Failures.h"
 #include "harness/WatchedDatabase.h"
 
 namespace {
@@ -32,17 +33,7 @@ std::vector<std::string> pluginEngines()
     return engineS;
 }
 
-// Runs fn and returns the failure it threw (code 0 when none).
-template <class F>
-OstrelData::Exception failureOf(F fn)
-{
-    try {
-        fn();
-    } catch (const OstrelData::Exception& e) {
-        return e;
-    }
-    return OstrelData::Exception();
-}
+using OstrelTest::failureOf;
 
 class AuthSqlTest : public ::testing::TestWithParam<std::string> {
 protected:

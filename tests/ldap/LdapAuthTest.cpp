@@ -16,6 +16,7 @@
 #include "AuthLdap/LdapAuthenticator.h"
 #include "Corvel/EventLogger.h"
 #include "LdapHarness.h"
+#include "harness/Failures.h"
 #include "OstrelData/OstrelData.h"
 
 namespace {
@@ -46,16 +47,7 @@ private:
     std::string _strText;
 };
 
-template <class F>
-OstrelData::Exception failureOf(F fn)
-{
-    try {
-        fn();
-    } catch (const OstrelData::Exception& e) {
-        return e;
-    }
-    return OstrelData::Exception();
-}
+using OstrelTest::failureOf;
 
 // The registries the plug-in reads: customer ACME, domain LDAP, teams 7 Ops, 8 Dev, 9 Outer,
 // 10 Posix, and the team map given.
