@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -249,6 +250,15 @@ std::string httpGet(const std::string& strHostPort, const std::string& strPath)
     if (strReply.compare(0, 13, "HTTP/1.1 200 ") != 0 || nBody == std::string::npos)
         throw std::runtime_error("GET " + strPath + " from " + strHostPort + " failed");
     return strReply.substr(nBody + 4);
+}
+
+long residentKiB(pid_t pid)
+{
+    std::istringstream lineS(readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string strLine; std::getline(lineS, strLine);) {
+        if (strLine.compare(0, 6, "VmRSS:") == 0) return std::strtol(strLine.c_str() + 6, nullptr, 10);
+    }
+    return 0;
 }
 
 double processCpuSeconds(pid_t pid)

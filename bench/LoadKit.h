@@ -48,6 +48,9 @@ int freeLoopbackPort();
 // comes back.
 std::string httpGet(const std::string& strHostPort, const std::string& strPath);
 
+// The resident memory of a process now (VmRSS), in KiB; 0 when it cannot be read.
+long residentKiB(pid_t pid);
+
 // CPU seconds (user and system) a process has used so far.
 double processCpuSeconds(pid_t pid);
 // The CPU time of the child processes that have ended and been waited for.

@@ -188,17 +188,6 @@ double percentile(std::vector<double>& valueS, int nPercent)
     return valueS[std::min(valueS.size() - 1, valueS.size() * static_cast<size_t>(nPercent) / 100)];
 }
 
-// The resident memory of a process now (VmRSS), in KiB; 0 when it cannot be read.
-long residentKiB(pid_t pid)
-{
-    std::istringstream lineS(OstrelBench::readFile("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string strLine; std::getline(lineS, strLine);) {
-        if (strLine.compare(0, 6, "VmRSS:") == 0)
-            return std::strtol(strLine.c_str() + 6, nullptr, 10);
-    }
-    return 0;
-}
-
 // Runs a program to its end, its output to strLog; its wall time and peak resident memory. Throws
 // with the output when it fails.
 Report timedRun(const std::vector<std::string>& argS, const std::string& strLog)
@@ -672,11 +661,11 @@ void daemonBench(benchmark::State& state, Database* pdatabase)
             return;
         }
         const double dStartSeconds = secondsSince(t0);
-        const long nStartKiB = residentKiB(pid);
+        const long nStartKiB = OstrelBench::residentKiB(pid);
         const auto tLogins = std::chrono::steady_clock::now();
         const Report report = inChild([&](Report&) { logIn(addressS.front(), target.size); });
         const double dLoginSeconds = secondsSince(tLogins);
-        const long nLoggedInKiB = residentKiB(pid);
+        const long nLoggedInKiB = OstrelBench::residentKiB(pid);
         OstrelBench::stopDaemon(pid);
         if (!report.bOk) {
             state.SkipWithError(report.szError);

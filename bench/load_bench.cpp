@@ -36,6 +36,7 @@
 // framework_per_rsa, and a table at the end sets them side by side with the rate and latencies.
 //
 //   bench_load [benchmark flags]
+//   bench_load --soak[=MINUTES]     the soak run below (30 minutes unless given), nothing else
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -48,6 +49,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -163,6 +165,11 @@ public:
 
     // CPU seconds the daemon has used so far.
     double daemonCpuSeconds() const { return processCpuSeconds(_pid); }
+    pid_t daemonPid() const { return _pid; }
+
+    // Renames team 1 in the database, which the daemon's watcher sees as a change of the model and
+    // reloads; n makes each name new.
+    void changeModel(int n) { admin({"team", "change", "1", "--name", "Team 1 (" + std::to_string(n) + ")"}); }
 
 private:
     // A CA of its own and a certificate from it for the loopback address, both P-256 (what a
@@ -591,10 +598,152 @@ void printRatios()
         }
 }
 
+
+// ---- soak: bench_load --soak[=MINUTES]
+//
+// One daemon at the lowest cost, with metrics, for MINUTES (30 unless given): 8 client processes
+// log in and check, and every fourth login is kept as a session and a kept session of the client's is
+// taken up again (retrievesession); with more than 16 kept, that is the oldest, which is then ended
+// (killsession);
+// the model changes in the database every minute, so the daemon reloads it. The daemon's resident
+// memory is sampled every 10 s. It passes when nothing was refused or lost, every reload went
+// through, and the memory at the end is within 5 % of its level after the first minute.
+
+// Kinds of operation a soak client times.
+enum SoakKind { soakLogin, soakKeep, soakRetrieve, soakKill, soakKinds };
+const char* const s_apszSoakKind[] = {"login+check", "persistsession", "retrievesession", "killsession"};
+
+void soakClient(int c, std::chrono::seconds duration, const std::string& strAddress,
+                const std::function<void()>& ready, ClientOutcome& outcome, std::vector<std::vector<double>>& latencyS)
+{
+    LoadClient client(strAddress, pszPassword);
+    client.connect();
+    client.fetchKey();
+    ready();
+    std::deque<OstrelData::Session> keptS;
+    constexpr size_t nKept = 16;
+    auto timed = [&](SoakKind kind, const std::function<bool()>& op) {
+        const Clock::time_point t0 = Clock::now();
+        if (!op()) ++outcome.nRefused;
+        latencyS[kind].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    };
+    const Clock::time_point tEnd = Clock::now() + duration;
+    for (int nUser = c, n = 0; Clock::now() < tEnd; nUser = (nUser + 8) % loadSize().nUsers, ++n) {
+        OstrelData::User user(domainOf(nUser), OstrelGen::userId(nUser), "", "", "");
+        OstrelData::AuthenticatedUser authenticated;
+        timed(soakLogin, [&] { return client.loginAndCheck(user, &authenticated); });
+        if (n % 4 != 0) continue;
+        timed(soakKeep, [&] { return client.persist(authenticated); });
+        keptS.push_back(authenticated.session());
+        if (keptS.size() <= nKept) {
+            const OstrelData::Session& again = keptS[static_cast<size_t>(n / 4) % keptS.size()];
+            timed(soakRetrieve, [&] { return client.retrieve(again); });
+            continue;
+        }
+        // Only its owner (or an administrator of users) may end a session: take it up, then end it.
+        const OstrelData::Session oldest = keptS.front();
+        keptS.pop_front();
+        timed(soakRetrieve, [&] { return client.retrieve(oldest); });
+        timed(soakKill, [&] { return client.kill(oldest); });
+    }
+}
+
+// A counter's value from the daemon's metrics text; -1 when absent.
+double metricValue(const std::string& strText, const std::string& strSample)
+{
+    const size_t nAt = strText.find("\n" + strSample + " ");
+    return nAt == std::string::npos ? -1 : std::strtod(strText.c_str() + nAt + strSample.size() + 2, nullptr);
+}
+
+int soak(int nMinutes)
+{
+    const Endpoints& endpoints = service().daemonAt("8", 2048, true);
+    const pid_t pid = service().daemonPid();
+    const std::chrono::seconds duration(60 * nMinutes);
+    std::printf("soak: %d minutes, 8 clients, a model change every minute; the daemon's resident memory:\n",
+                nMinutes);
+    std::vector<std::pair<int, long>> sampleS;  // seconds since the start, KiB
+    std::atomic<bool> bDone{false};
+    std::atomic<int> nChangeFailures{0};
+    std::thread sampler;
+    auto atStart = [&] {
+        sampler = std::thread([&] {
+            const Clock::time_point tStart = Clock::now();
+            for (int nTick = 1; !bDone; ++nTick) {
+                std::this_thread::sleep_until(tStart + std::chrono::seconds(10 * nTick));
+                if (bDone) break;
+                sampleS.emplace_back(10 * nTick, residentKiB(pid));
+                std::printf("  %5d s %9.1f MiB\n", 10 * nTick, static_cast<double>(sampleS.back().second) / 1024);
+                std::fflush(stdout);
+                if (nTick % 6 != 0) continue;
+                try {
+                    service().changeModel(nTick / 6);
+                } catch (const std::exception&) {
+                    ++nChangeFailures;
+                }
+            }
+        });
+    };
+    const ClientsResult clients = runClients(
+        8, soakKinds,
+        [&](int c, const std::function<void()>& ready, ClientOutcome& outcome,
+            std::vector<std::vector<double>>& latencyS) {
+            soakClient(c, duration, endpoints.strPlain, ready, outcome, latencyS);
+        },
+        atStart);
+    bDone = true;
+    if (sampler.joinable()) sampler.join();
+
+    int nRefused = 0;
+    for (const ClientOutcome& outcome : clients.outcomeS)
+        nRefused += outcome.nRefused;
+    for (int k = 0; k < soakKinds && !clients.bFailed; ++k) {
+        std::vector<double> allS;
+        for (const auto& oneS : clients.latencyS)
+            allS.insert(allS.end(), oneS[static_cast<size_t>(k)].begin(), oneS[static_cast<size_t>(k)].end());
+        std::sort(allS.begin(), allS.end());
+        std::printf("%-16s %9zu  p50 %7.2f ms  p99 %7.2f ms\n", s_apszSoakKind[k], allS.size(), percentile(allS, 50),
+                    percentile(allS, 99));
+    }
+    const std::string strMetrics = httpGet(service().metricsAddress(), "/metrics");
+    const double dReloads = metricValue(strMetrics, "ostrel_model_reloads_total{outcome=\"ok\"}");
+    const double dReloadErrors = metricValue(strMetrics, "ostrel_model_reloads_total{outcome=\"error\"}");
+    long nFirstMinuteKiB = 0, nEndKiB = 0;
+    for (const auto& sample : sampleS) {
+        if (sample.first <= 60) nFirstMinuteKiB = sample.second;
+        nEndKiB = sample.second;
+    }
+    const double dRatio = nFirstMinuteKiB > 0 ? static_cast<double>(nEndKiB) / static_cast<double>(nFirstMinuteKiB) : 0;
+    std::printf("reloads: %.0f done, %.0f failed, %d model changes not made\n", dReloads, dReloadErrors,
+                nChangeFailures.load());
+    std::printf("resident memory at the end / after the first minute (target <= 1.05): %.1f / %.1f MiB = %.3f\n",
+                static_cast<double>(nEndKiB) / 1024, static_cast<double>(nFirstMinuteKiB) / 1024, dRatio);
+    const bool bPassed = !clients.bFailed && nRefused == 0 && nChangeFailures == 0 && dReloadErrors == 0 &&
+                         dReloads >= nMinutes - 1 && dRatio > 0 && dRatio <= 1.05;
+    std::printf("soak %s%s, %d refused\n", bPassed ? "passed" : "FAILED",
+                clients.bFailed ? ": a client lost its connection or failed" : "", nRefused);
+    return bPassed ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (strArg != "--soak" && strArg.compare(0, 7, "--soak=") != 0) continue;
+        const int nMinutes = strArg.size() > 7 ? std::atoi(strArg.c_str() + 7) : 30;
+        if (nMinutes < 2 || nMinutes > 24 * 60) {
+            std::fprintf(stderr, "bench_load: --soak takes 2 to 1440 minutes\n");
+            return 2;
+        }
+        try {
+            return soak(nMinutes);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench_load: %s\n", e.what());
+            return 1;
+        }
+    }
     for (const RunSpec& spec : s_runS) {
         benchmark::internal::Benchmark* pbenchmark =
             benchmark::RegisterBenchmark(spec.pszName, [&spec](benchmark::State& state) { loginLoad(state, spec); });

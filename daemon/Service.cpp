@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -489,6 +490,10 @@ void Service::reload(const std::string& strWhy)
         logger.logError(std::string("Reload failed, the model is as far as it got: ") + e.what(), Corvel::layerService);
     }
     _bModelWhole.store(bOk);
+    // The old model was freed piecemeal while the new one was built around it; without this the
+    // allocator keeps the freed pages, and a daemon that reloads often would look as if it grew
+    // by a model at every reload.
+    malloc_trim(0);
     if (_pmetrics) {
         _pmetrics->reloadFinished(bOk, std::chrono::steady_clock::now() - tStart);
         countModel(*_pmetrics);
