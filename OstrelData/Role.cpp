@@ -1,8 +1,15 @@
 #include "OstrelData/Role.h"
 
 #include "OstrelData/Exception.h"
+#include "OstrelData/Product.h"
 
 namespace OstrelData {
+
+struct Role::SharedPermissions {
+    Product product;  // the number and description of the role's product, for addressing it
+    Role twin;
+    PermissionMap permissionS;
+};
 
 Role::Role() : _pproduct(nullptr), _nRole(-1) {}
 
@@ -18,7 +25,7 @@ Role::Role(int nRole, const std::string& strDescription, const PRStatus& status)
 
 Role::Role(const Role& other)
     : Base(other), _pproduct(other._pproduct), _nRole(other._nRole), _strDescription(other._strDescription),
-      _status(other._status), _permissionS(other._permissionS)
+      _status(other._status), _permissionS(other._permissionS), _pshared(other._pshared)
 {
     adoptPermissions(other);
 }
@@ -31,6 +38,7 @@ Role& Role::operator=(const Role& other)
         _strDescription = other._strDescription;
         _status = other._status;
         _permissionS = other._permissionS;
+        _pshared = other._pshared;
         adoptPermissions(other);
     }
     return *this;
@@ -46,6 +54,44 @@ void Role::adoptPermissions(const Role& from)
         if (entry.second.hasRole() && &entry.second.role() == &from)
             entry.second.resetRole(*this);
     }
+}
+
+const PermissionMap& Role::permissions() const
+{
+    return _pshared ? _pshared->permissionS : _permissionS;
+}
+
+PermissionMap& Role::permissions()
+{
+    if (_pshared) {
+        _permissionS = _pshared->permissionS;
+        for (auto& entry : _permissionS) {
+            if (entry.second.hasRole() && &entry.second.role() == &_pshared->twin)
+                entry.second.resetRole(*this);
+        }
+        _pshared.reset();
+    }
+    return _permissionS;
+}
+
+void Role::shareCarriedPermissions()
+{
+    if (_pshared || _permissionS.empty())
+        return;
+    auto pshared = std::make_shared<SharedPermissions>();
+    if (_pproduct != nullptr) {
+        pshared->product = Product(_pproduct->product(), InitMapMap(), _pproduct->description());
+        pshared->twin = Role(pshared->product, _nRole, _strDescription, _status);
+    } else {
+        pshared->twin = Role(_nRole, _strDescription, _status);
+    }
+    // The nodes move whole, so only the links to this role need changing.
+    pshared->permissionS.swap(_permissionS);
+    for (auto& entry : pshared->permissionS) {
+        if (entry.second.hasRole() && &entry.second.role() == this)
+            entry.second.resetRole(pshared->twin);
+    }
+    _pshared = std::move(pshared);
 }
 
 const Product& Role::product() const

@@ -2,6 +2,7 @@
 #define OSTRELDATA_ROLE_H
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "OstrelData/Base.h"
@@ -31,8 +32,10 @@ public:
     const std::string& description() const { return _strDescription; }
     const PRStatus& status() const { return _status; }
     PRStatus& status() { return _status; }
-    const PermissionMap& permissions() const { return _permissionS; }
-    PermissionMap& permissions() { return _permissionS; }
+    const PermissionMap& permissions() const;
+    // Writable permissions of this role's own: a role that shares its permissions copies them
+    // first, and they then point at this role.
+    PermissionMap& permissions();
     void setDescription(const std::string& strDescription) { _strDescription = strDescription; }
     void setStatus(const PRStatus& status) { _status = status; }
     void resetProduct(const Product& product) { _pproduct = &product; }
@@ -40,14 +43,30 @@ public:
     // True exactly when the status is granted.
     bool hasRole() const { return _status == PRStatus::statusGranted; }
 
+    // Lets every later copy of this role share its permissions instead of copying them, until a
+    // copy asks for them writable: for a catalogue whose roles every user's and team's grants
+    // copy. The permissions then belong to a frozen twin of the role (its number, description and
+    // status now, and a product of the same number and description but without roles or
+    // permissions), which is what their role() answers; the twin lives as long as anyone shares
+    // them, so a copy outlives the catalogue safely.
+    void shareCarriedPermissions();
+    // Whether this role and other share one set of permissions (for tests and diagnostics).
+    bool sharesCarriedPermissionsWith(const Role& other) const
+    {
+        return _pshared != nullptr && _pshared == other._pshared;
+    }
+
 private:
+    struct SharedPermissions;
+
     void adoptPermissions(const Role& from);
 
     const Product* _pproduct;
     int _nRole;
     std::string _strDescription;
     PRStatus _status;
-    PermissionMap _permissionS;
+    PermissionMap _permissionS;  // empty while shared
+    std::shared_ptr<const SharedPermissions> _pshared;
 };
 
 // Roles by number.

@@ -147,6 +147,11 @@ void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
 {
     loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,
                                        [](const Product& product) { return product.product(); });
+    // Every authorised user and every team copies catalogue products; the permissions the roles
+    // carry are never changed by a grant, so the copies share them.
+    for (auto& entryProduct : Factory::products())
+        for (auto& entryRole : entryProduct.second.roles())
+            entryRole.second.shareCarriedPermissions();
 }
 
 void loadProfiles(ReloadKeys<OstrelData::ProfileMap>* preload)

@@ -9,9 +9,11 @@
 //     selects alone (selects_median_us), the database's part;
 //   adminUserList: ostrel-admin's "user list" of one domain with a pattern, as a whole run of the
 //     tool (it loads the model first), with its peak memory;
+//   heldUsers: one process holding up to 10,000 authorised users: the memory each adds, a first
+//     authorize beside a repeated one, hasPermission over a stream of many users beside a hot set;
 //   daemon: ostreld on the database, its resident memory once it listens and after 10,000 logins of
-//     different users (every user's password stored at the lowest hash cost, so that logins are
-//     quick), and how long it took to start.
+//     different users, each kept as a session (every user's password stored at the lowest hash
+//     cost, so that logins are quick), and how long it took to start.
 // SQLite always (at the default size also in write-ahead-log mode); PostgreSQL when a connect-string
 // file is given. The statement echo is off. A table at the end gives every size's figures, with the
 // database's size and the memory per team of the daemon beside modeAdmin's per user.
@@ -86,6 +88,11 @@ struct Report {
     double dCpuP99Micros;
     long nRows;
     double dSelectMedianMicros;
+    // heldUsers
+    double dHeldKiBPerUser;
+    double dFirstMicros, dRepeatMicros;
+    double dStreamNanos, dHotNanos;
+    double dFirstFaults, dRepeatFaults;  // minor page faults per authorize
 };
 
 // One size's figures on one engine, for the table at the end; 0 where not measured.
@@ -108,6 +115,13 @@ long peakKiB()
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+long minorFaults()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
 }
 
 void setError(Report& report, const std::string& strError)
@@ -592,6 +606,104 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
     }
 }
 
+// What authorised users cost one process that holds them: the model loaded (modeAdmin), then up to
+// 10,000 users authorised and all kept; the resident memory they add, each user's first authorize
+// beside a repeated one, and hasPermission over a stream of 200,000 checks spread over every held
+// user and product beside 200 checks asked over and over.
+void heldUsersBench(benchmark::State& state, Database* pdatabase)
+{
+    Database& target = *pdatabase;
+    if (!ready(target)) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
+    for (auto _ : state) {
+        const Report report = inChild([&target](Report& r) {
+            OstrelDal::setStatementEcho(OstrelDal::echoOff);
+            OstrelDataDB::Factory::initialize(target.strConnect, OstrelData::Factory::modeAdmin);
+            std::vector<OstrelData::User> heldS;
+            for (const auto& entryDomain : OstrelData::Factory::domains())
+                for (const auto& entryUser : entryDomain.second.users())
+                    heldS.push_back(entryUser.second);
+            std::shuffle(heldS.begin(), heldS.end(), std::mt19937(1));
+            heldS.resize(std::min(heldS.size(), g_nAuthorizeSample));
+            if (heldS.empty()) throw std::runtime_error("no users loaded");
+            const long nLoadedKiB = OstrelBench::residentKiB(getpid());
+            std::vector<double> firstS, repeatS;
+            const long nFaults0 = minorFaults();
+            for (OstrelData::User& user : heldS) {
+                const auto t0 = std::chrono::steady_clock::now();
+                OstrelDataDB::Factory::authorize(user);
+                firstS.push_back(secondsSince(t0) * 1e6);
+            }
+            const long nFaults1 = minorFaults();
+            r.dHeldKiBPerUser = static_cast<double>(OstrelBench::residentKiB(getpid()) - nLoadedKiB) /
+                                static_cast<double>(heldS.size());
+            for (const OstrelData::User& held : heldS) {
+                OstrelData::User user(held);
+                user.products().clear();
+                const auto t0 = std::chrono::steady_clock::now();
+                OstrelDataDB::Factory::authorize(user);
+                repeatS.push_back(secondsSince(t0) * 1e6);
+            }
+            const double dUsers = static_cast<double>(heldS.size());
+            r.dFirstFaults = static_cast<double>(nFaults1 - nFaults0) / dUsers;
+            r.dRepeatFaults = static_cast<double>(minorFaults() - nFaults1) / dUsers;
+            r.dFirstMicros = percentile(firstS, 50);
+            r.dRepeatMicros = percentile(repeatS, 50);
+            // The probes point at the catalogue, as an application's own roles and permissions do.
+            std::vector<std::pair<const OstrelData::User*, OstrelData::Permission>> probeS;
+            std::mt19937 random(2);
+            const OstrelData::ProductMap& catalogueS = OstrelData::Factory::products();
+            for (int i = 0; i < 200000; ++i) {
+                const OstrelData::User& user = heldS[random() % heldS.size()];
+                const OstrelData::ProductMap& productS = user.products();
+                if (productS.empty()) continue;
+                auto it = productS.begin();
+                std::advance(it, static_cast<long>(random() % productS.size()));
+                probeS.emplace_back(&user, OstrelData::Permission(catalogueS.at(it->first),
+                                                                  static_cast<int>(random() % 20) + 1, "",
+                                                                  OstrelData::PRStatus::statusDenied));
+            }
+            if (probeS.size() < 1000) throw std::runtime_error("the users hold too few products");
+            // Nanoseconds a check over nChecks checks taken round the first nProbes probes; the
+            // median of five batches.
+            auto timeChecks = [&probeS](size_t nProbes, size_t nChecks) {
+                std::vector<double> batchS;
+                for (int b = 0; b < 5; ++b) {
+                    size_t nHeld = 0;
+                    const auto t0 = std::chrono::steady_clock::now();
+                    for (size_t i = 0; i < nChecks; ++i) {
+                        const auto& probe = probeS[i % nProbes];
+                        nHeld += probe.first->hasPermission(probe.second) ? 1 : 0;
+                    }
+                    benchmark::DoNotOptimize(nHeld);
+                    batchS.push_back(secondsSince(t0) * 1e9 / static_cast<double>(nChecks));
+                }
+                return percentile(batchS, 50);
+            };
+            r.dStreamNanos = timeChecks(probeS.size(), probeS.size());
+            r.dHotNanos = timeChecks(200, probeS.size());
+            r.nUsers = static_cast<int>(heldS.size());
+        });
+        if (!report.bOk) {
+            state.SkipWithError(report.szError);
+            return;
+        }
+        state.SetIterationTime(report.dFirstMicros / 1e6);
+        state.counters["users"] = report.nUsers;
+        state.counters["held_KiB_per_user"] = report.dHeldKiBPerUser;
+        state.counters["first_authorize_us"] = report.dFirstMicros;
+        state.counters["repeat_authorize_us"] = report.dRepeatMicros;
+        state.counters["first_per_repeat"] = report.dFirstMicros / report.dRepeatMicros;
+        state.counters["first_faults"] = report.dFirstFaults;
+        state.counters["repeat_faults"] = report.dRepeatFaults;
+        state.counters["stream_check_ns"] = report.dStreamNanos;
+        state.counters["hot_check_ns"] = report.dHotNanos;
+        state.counters["stream_per_hot"] = report.dStreamNanos / report.dHotNanos;
+    }
+}
+
 // "user list DOMAIN PATTERN" of the first domain: the users whose id starts with "user1".
 void userListBench(benchmark::State& state, Database* pdatabase)
 {
@@ -634,8 +746,10 @@ void logIn(const std::string& strAddress, const OstrelGen::Size& size)
         const int nUser = static_cast<int>((n * nStride) % size.nUsers);
         const OstrelData::Domain domain(customer, OstrelGen::domainName(nUser % size.nDomains));
         const OstrelData::User user(domain, OstrelGen::userId(nUser), "", "", "");
-        if (!client.loginAndCheck(user))
-            throw std::runtime_error("the login of " + OstrelGen::userId(nUser) + " was refused: " + client.lastReply());
+        OstrelData::AuthenticatedUser authenticated;
+        if (!client.loginAndCheck(user, &authenticated) || !client.persist(authenticated))
+            throw std::runtime_error("the login of " + OstrelGen::userId(nUser) + " or keeping it was refused: " +
+                                     client.lastReply());
     }
 }
 
@@ -697,6 +811,10 @@ void registerDatabase(Database* pdatabase)
         ->Iterations(nLoads)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("authorize/" + strPrefix + "/median_per_user").c_str(), authorizeBench, pdatabase)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("heldUsers/" + strPrefix).c_str(), heldUsersBench, pdatabase)
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMicrosecond);

@@ -113,6 +113,33 @@ TEST_F(ProductTest, CopiedRoleKeepsItsPermissionsLinkedToItself)
     EXPECT_EQ(&standalone, &standalone.permissions().at(7).role());
 }
 
+TEST_F(ProductTest, SharedRolePermissionsOutliveTheirSourceAndUnshareOnWrite)
+{
+    auto psource = std::make_unique<Product>(product);
+    psource->roles().at(1).shareCarriedPermissions();
+    Product copy(*psource);
+    Role assigned;
+    assigned = copy.roles().at(1);
+    psource.reset();
+    // What the copies share belongs to a twin that lives as long as they do.
+    const Role& shared = static_cast<const Product&>(copy).roles().at(1);
+    ASSERT_TRUE(shared.sharesCarriedPermissionsWith(assigned));
+    const Role& twin = shared.permissions().at(7).role();
+    EXPECT_NE(&shared, &twin);
+    EXPECT_EQ(1, twin.role());
+    EXPECT_EQ("One", twin.description());
+    EXPECT_EQ(5, twin.product().product());
+    EXPECT_EQ("Five", twin.product().description());
+    // Status changes leave the sharing alone; asking for the permissions writable ends it.
+    copy.roles().at(1).setStatus(revoked);
+    EXPECT_TRUE(copy.roles().at(1).sharesCarriedPermissionsWith(assigned));
+    Role& own = copy.roles().at(1);
+    own.permissions().at(7).setStatus(denied);
+    EXPECT_FALSE(own.sharesCarriedPermissionsWith(assigned));
+    EXPECT_EQ(&own, &own.permissions().at(7).role());
+    EXPECT_EQ(PRStatus::statusGranted, assigned.permissions().at(7).status());
+}
+
 TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)
 {
     EXPECT_TRUE(product.hasRole(Role(product, 1, "", revoked)));

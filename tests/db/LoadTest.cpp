@@ -28,7 +28,12 @@ TEST_P(DbLoading, SimpleModeLoadsCatalogueAndOrganisationButNoUsersOrPlugins)
     EXPECT_EQ("read", clerk.permissions().at(7).description());
     EXPECT_EQ(PRStatus::statusGranted, clerk.permissions().at(7).status());
     EXPECT_EQ(PRStatus::statusRevoked, clerk.permissions().at(8).status());
-    EXPECT_EQ(&clerk, &clerk.permissions().at(7).role());
+    // The catalogue's roles share what they carry with every copy: the permissions' role is the
+    // role's frozen twin.
+    EXPECT_EQ(1, clerk.permissions().at(7).role().role());
+    EXPECT_EQ("Clerk", clerk.permissions().at(7).role().description());
+    const Product copy(ledger);
+    EXPECT_TRUE(copy.roles().at(1).sharesCarriedPermissionsWith(clerk));
     EXPECT_EQ("fast", ledger.productInit().at("office").at("mode"));
     EXPECT_TRUE(productS.at(6).productInit().empty());
 
