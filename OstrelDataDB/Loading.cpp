@@ -145,13 +145,21 @@ void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf
 
 void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
 {
-    loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,
-                                       [](const Product& product) { return product.product(); });
     // Every authorised user and every team copies catalogue products; the permissions the roles
-    // carry are never changed by a grant, so the copies share them.
-    for (auto& entryProduct : Factory::products())
-        for (auto& entryRole : entryProduct.second.roles())
-            entryRole.second.shareCarriedPermissions();
+    // carry are never changed by a grant, so the copies share them. Also what a failed load left.
+    auto shareCarried = []() {
+        for (auto& entryProduct : Factory::products())
+            for (auto& entryRole : entryProduct.second.roles())
+                entryRole.second.shareCarriedPermissions();
+    };
+    try {
+        loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,
+                                           [](const Product& product) { return product.product(); });
+    } catch (...) {
+        shareCarried();
+        throw;
+    }
+    shareCarried();
 }
 
 void loadProfiles(ReloadKeys<OstrelData::ProfileMap>* preload)

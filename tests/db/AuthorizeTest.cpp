@@ -63,6 +63,10 @@ TEST_P(DbAuthorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded
     // The user's products are his own copies.
     EXPECT_EQ(&jdoe.products().at(5), &jdoe.products().at(5).roles().at(1).product());
     EXPECT_EQ(PRStatus::statusDenied, Factory::products().at(5).roles().at(1).status());
+    // Authorising changes role statuses only: what the roles carry stays shared with the catalogue.
+    const User& held = jdoe;
+    const Role& catalogueClerk = Factory::products().at(5).roles().at(1);
+    EXPECT_TRUE(held.products().at(5).roles().at(1).sharesCarriedPermissionsWith(catalogueClerk));
 
     // A second call merges on top of the first.
     Factory::authorize(jdoe);
