@@ -635,6 +635,11 @@ int serve(const Options& options, const std::vector<std::string>& argS)
 
 int main(int argc, char** argv)
 {
+    // glibc gives every thread that allocates an arena of its own, up to eight per core; the
+    // daemon's threads outnumber its cores many times over, and arenas beyond one per core only
+    // hold memory that is seldom handed back. MALLOC_ARENA_MAX, when set, still decides.
+    if (std::getenv("MALLOC_ARENA_MAX") == nullptr)
+        mallopt(M_ARENA_MAX, std::max(2, static_cast<int>(std::thread::hardware_concurrency())));
     const std::vector<std::string> argS(argv + 1, argv + argc);
     Options options;
     try {
