@@ -525,6 +525,22 @@ size_t grantSelects(const OstrelData::User& user)
     return nRows;
 }
 
+// The model loaded in modeAdmin, and its users in no order the keys would favour (a look-up at
+// random reads what a cache holds no better than a real login would), at most g_nAuthorizeSample.
+std::vector<const OstrelData::User*> loadedUsersAtRandom(const std::string& strConnect)
+{
+    OstrelDal::setStatementEcho(OstrelDal::echoOff);
+    OstrelDataDB::Factory::initialize(strConnect, OstrelData::Factory::modeAdmin);
+    std::vector<const OstrelData::User*> userS;
+    for (const auto& entryDomain : OstrelData::Factory::domains()) {
+        for (const auto& entryUser : entryDomain.second.users())
+            userS.push_back(&entryUser.second);
+    }
+    std::shuffle(userS.begin(), userS.end(), std::mt19937(1));
+    userS.resize(std::min(userS.size(), g_nAuthorizeSample));
+    return userS;
+}
+
 void authorizeBench(benchmark::State& state, Database* pdatabase)
 {
     Database& target = *pdatabase;
@@ -534,17 +550,7 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
     }
     for (auto _ : state) {
         const Report report = inChild([&target](Report& r) {
-            OstrelDal::setStatementEcho(OstrelDal::echoOff);
-            OstrelDataDB::Factory::initialize(target.strConnect, OstrelData::Factory::modeAdmin);
-            std::vector<const OstrelData::User*> userS;
-            for (const auto& entryDomain : OstrelData::Factory::domains()) {
-                for (const auto& entryUser : entryDomain.second.users())
-                    userS.push_back(&entryUser.second);
-            }
-            // In no order the keys would favour: a look-up at random reads what a cache holds no
-            // better than a real login would.
-            std::shuffle(userS.begin(), userS.end(), std::mt19937(1));
-            userS.resize(std::min(userS.size(), g_nAuthorizeSample));
+            const std::vector<const OstrelData::User*> userS = loadedUsersAtRandom(target.strConnect);
             // Three rounds over the same users, the one with the lowest median kept: other work on a
             // shared machine only ever slows a round, and every round reads what the first left in
             // the caches alike.
@@ -619,14 +625,9 @@ void heldUsersBench(benchmark::State& state, Database* pdatabase)
     }
     for (auto _ : state) {
         const Report report = inChild([&target](Report& r) {
-            OstrelDal::setStatementEcho(OstrelDal::echoOff);
-            OstrelDataDB::Factory::initialize(target.strConnect, OstrelData::Factory::modeAdmin);
             std::vector<OstrelData::User> heldS;
-            for (const auto& entryDomain : OstrelData::Factory::domains())
-                for (const auto& entryUser : entryDomain.second.users())
-                    heldS.push_back(entryUser.second);
-            std::shuffle(heldS.begin(), heldS.end(), std::mt19937(1));
-            heldS.resize(std::min(heldS.size(), g_nAuthorizeSample));
+            for (const OstrelData::User* puser : loadedUsersAtRandom(target.strConnect))
+                heldS.push_back(*puser);
             if (heldS.empty()) throw std::runtime_error("no users loaded");
             const long nLoadedKiB = OstrelBench::residentKiB(getpid());
             std::vector<double> firstS, repeatS;
