@@ -95,6 +95,8 @@ public:
         if (mkdtemp(szDir) == nullptr) throw std::runtime_error("no temporary folder");
         _strDir = szDir;
         _strConnect = "engine=sqlite;database=ostrel;file=" + _strDir + "/ostrel.db";
+        // Connect-string parameters to try without a rebuild, such as "cache_kib=256".
+        if (const char* pszExtra = std::getenv("OSTREL_BENCH_SQLITE_ARGS")) _strConnect += std::string(";") + pszExtra;
         VeskDal::DalDatabase::ConnectionParameterMap parameterS;
         VeskDal::DalDatabase::connectStringToMap(parameterS, _strConnect, 0);
         std::unique_ptr<VeskDal::DalDatabase> pdb(VeskDal::DalDynamic::dalDatabase("sqlite"));

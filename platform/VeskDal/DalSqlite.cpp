@@ -24,7 +24,8 @@ public:
 
     void open(const ConnectionParameterMap& parameterS) override
     {
-        checkParameterNames(parameterS, {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys"},
+        checkParameterNames(parameterS,
+                            {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys", "cache_kib"},
                             "sqlite");
         std::string strFile = parameter(parameterS, "file", parameter(parameterS, "database", ""));
         if (strFile.empty()) {
@@ -45,6 +46,9 @@ public:
                                        "SQLite parameter \"mode\" must be ro, rw or rwc");
         }
         int nBusyTimeout = integerParameter(parameterS, "busy_timeout", 5000, 0, 3600000);
+        // Every handle has a page cache of its own, and a pool of handles holds one each: the
+        // memory a process spends on them is this times its handles. 0 keeps SQLite's own size.
+        int nCacheKiB = integerParameter(parameterS, "cache_kib", 0, 0, 16 * 1024 * 1024);
         std::string strForeignKeys = parameter(parameterS, "foreign_keys", "on");
         if (strForeignKeys != "on" && strForeignKeys != "off") {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
@@ -70,6 +74,8 @@ public:
         try {
             // Foreign keys are enforced as by the server engines.
             executeScript(strForeignKeys == "on" ? "PRAGMA foreign_keys = ON" : "PRAGMA foreign_keys = OFF");
+            if (nCacheKiB > 0)
+                executeScript("PRAGMA cache_size = -" + std::to_string(nCacheKiB));
         } catch (...) {
             closeQuietly();
             throw;

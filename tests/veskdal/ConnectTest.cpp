@@ -136,6 +136,7 @@ TEST(DriverOpen, BadParametersAreRefusedBeforeConnecting)
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "engine=sqlite"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;mode=append"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;busy_timeout=-1"));
+    EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;cache_kib=-1"));
     std::string strText;
     EXPECT_EQ(DDBERR_PARAMETER, openError("mysql", "database=x;pasword=y", &strText));
     EXPECT_NE(std::string::npos, strText.find("pasword"));
