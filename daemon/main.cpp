@@ -640,6 +640,10 @@ int main(int argc, char** argv)
     // hold memory that is seldom handed back. MALLOC_ARENA_MAX, when set, still decides.
     if (std::getenv("MALLOC_ARENA_MAX") == nullptr)
         mallopt(M_ARENA_MAX, std::max(2, static_cast<int>(std::thread::hardware_concurrency())));
+    // A reload's large passing buffers (rows, texts) are mapped and unmapped on their own; left
+    // to itself glibc raises this threshold after the first such free, and later reloads would
+    // scatter them through the arenas among the model's objects.
+    if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     const std::vector<std::string> argS(argv + 1, argv + argc);
     Options options;
     try {
