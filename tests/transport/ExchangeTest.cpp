@@ -28,19 +28,30 @@ std::string echoHandler(ConnectionContext& context, const std::string& strReques
     return "echo:" + strRequest;
 }
 
-std::string tempSocketPath()
-{
-    char szDir[] = "/tmp/ostrel-transport-XXXXXX";
-    if (!mkdtemp(szDir)) return "/tmp/ostrel-transport.sock";
-    return std::string(szDir) + "/s";
-}
+// A directory of its own for a unix socket, gone with the fixture even when the test fails.
+struct SocketDir {
+    std::string strDir;
+    std::string make()
+    {
+        char szDir[] = "/tmp/ostrel-transport-XXXXXX";
+        if (!mkdtemp(szDir)) return "/tmp/ostrel-transport.sock";
+        strDir = szDir;
+        return strDir + "/s";
+    }
+    ~SocketDir()
+    {
+        if (strDir.empty()) return;
+        unlink((strDir + "/s").c_str());
+        rmdir(strDir.c_str());
+    }
+};
 
 // Parameter: the address the server listens on.
 class Exchange : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override
     {
-        std::string strListen = GetParam() == "unix" ? "unix:" + tempSocketPath() : GetParam();
+        std::string strListen = GetParam() == "unix" ? "unix:" + _socketDir.make() : GetParam();
         try {
             _server.listen(strListen);
         } catch (const Corvel::Exception& e) {
@@ -62,6 +73,7 @@ protected:
         return message;
     }
 
+    SocketDir _socketDir;  // outlives the server, which takes its socket away first
     DaemonServer _server{echoHandler};
     Inbox _inbox;
     std::unique_ptr<DaemonComm> _comm;
