@@ -25,7 +25,8 @@ public:
     void open(const ConnectionParameterMap& parameterS) override
     {
         checkParameterNames(parameterS,
-                            {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys", "cache_kib"},
+                            {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys", "cache_kib",
+                             "journal_mode"},
                             "sqlite");
         std::string strFile = parameter(parameterS, "file", parameter(parameterS, "database", ""));
         if (strFile.empty()) {
@@ -55,6 +56,20 @@ public:
                                        "SQLite parameter \"foreign_keys\" must be on or off");
         }
 
+        // Kept in the file, so one handle sets it for every process. In write-ahead-log mode a read
+        // neither locks the file nor looks for a journal left behind, and readers and a writer do not
+        // wait for each other. Empty leaves the file's mode as it is.
+        std::string strJournalMode = parameter(parameterS, "journal_mode", "");
+        if (!strJournalMode.empty() && strJournalMode != "wal" && strJournalMode != "delete" &&
+            strJournalMode != "truncate" && strJournalMode != "persist") {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                       "SQLite parameter \"journal_mode\" must be wal, delete, truncate or persist");
+        }
+        if (!strJournalMode.empty() && strMode == "ro") {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
+                                       "SQLite parameter \"journal_mode\" needs a handle that may write (mode rw or rwc)");
+        }
+
         closeQuietly();
         sqlite3* pdb = nullptr;
         int nResult = sqlite3_open_v2(strFile.c_str(), &pdb, nFlags, nullptr);
@@ -76,6 +91,7 @@ public:
             executeScript(strForeignKeys == "on" ? "PRAGMA foreign_keys = ON" : "PRAGMA foreign_keys = OFF");
             if (nCacheKiB > 0)
                 executeScript("PRAGMA cache_size = -" + std::to_string(nCacheKiB));
+            if (!strJournalMode.empty()) setJournalMode(strJournalMode);
         } catch (...) {
             closeQuietly();
             throw;
@@ -83,6 +99,30 @@ public:
     }
 
     void close() override { closeQuietly(); }
+
+    // A change SQLite cannot make is answered with the mode the file keeps, not with an error: the
+    // operator asked for a mode, and would otherwise never learn the file did not take it.
+    void setJournalMode(const std::string& strJournalMode)
+    {
+        std::string strNow;
+        auto remember = [](void* pstrNow, int nColumns, char** ppszValue, char**) {
+            if (nColumns > 0 && ppszValue[0] != nullptr) *static_cast<std::string*>(pstrNow) = ppszValue[0];
+            return 0;
+        };
+        const std::string strSql = "PRAGMA journal_mode = " + strJournalMode;
+        char* pszError = nullptr;
+        if (sqlite3_exec(_pdb, strSql.c_str(), remember, &strNow, &pszError) != SQLITE_OK) {
+            std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
+            sqlite3_free(pszError);
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                       "Cannot set the SQLite journal mode to " + strJournalMode + ": " + strMessage);
+        }
+        if (strNow != strJournalMode) {
+            throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,
+                                       "Cannot set the SQLite journal mode to " + strJournalMode + ": the file stays in " +
+                                           (strNow.empty() ? std::string("its mode") : strNow));
+        }
+    }
 
     bool isOpen() const override { return _pdb != nullptr; }
 

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include "VeskDal/VeskDal.h"
@@ -143,6 +148,35 @@ TEST(DriverOpen, BadParametersAreRefusedBeforeConnecting)
     EXPECT_EQ(DDBERR_PARAMETER, openError("mysql", "database=x;port=70000"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("mysql", "database=x;port=12ab"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("postgresql", "dbname=x"));
+}
+
+// The mode a file is in, from its header: 2 in write-ahead-log mode, 1 in a rollback-journal mode.
+int sqliteFormatVersion(const std::string& strFile)
+{
+    std::ifstream in(strFile, std::ios::binary);
+    char acHeader[19] = {};
+    in.read(acHeader, sizeof acHeader);
+    return in ? acHeader[18] : -1;
+}
+
+TEST(DriverOpen, SqliteJournalModeIsKeptInTheFileOrRefused)
+{
+    EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;journal_mode=off"));
+    EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;mode=ro;journal_mode=wal"));
+    char szPath[] = "/tmp/ostrel-journal-XXXXXX";
+    const int fd = mkstemp(szPath);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string strFile = szPath;
+    EXPECT_EQ(0, openError("sqlite", "file=" + strFile + ";journal_mode=wal"));
+    EXPECT_EQ(2, sqliteFormatVersion(strFile));
+    // Opening without the parameter leaves the mode alone; naming another mode changes it back.
+    EXPECT_EQ(0, openError("sqlite", "file=" + strFile));
+    EXPECT_EQ(2, sqliteFormatVersion(strFile));
+    EXPECT_EQ(0, openError("sqlite", "file=" + strFile + ";journal_mode=delete"));
+    EXPECT_EQ(1, sqliteFormatVersion(strFile));
+    for (const char* pszSuffix : {"", "-wal", "-shm", "-journal"})
+        std::remove((strFile + pszSuffix).c_str());
 }
 
 TEST(DriverOpen, UnreachableServersAndMissingFilesFailToConnect)
