@@ -635,11 +635,13 @@ int serve(const Options& options, const std::vector<std::string>& argS)
 
 int main(int argc, char** argv)
 {
-    // glibc gives every thread that allocates an arena of its own, up to eight per core; the
-    // daemon's threads outnumber its cores many times over, and arenas beyond one per core only
-    // hold memory that is seldom handed back. MALLOC_ARENA_MAX, when set, still decides.
-    if (std::getenv("MALLOC_ARENA_MAX") == nullptr)
-        mallopt(M_ARENA_MAX, std::max(2, static_cast<int>(std::thread::hardware_concurrency())));
+    // glibc gives every thread that allocates an arena of its own, up to eight per core. Each
+    // reload leaves the arenas it passed through a little more scattered: under a steady load
+    // with a reload a minute, two arenas kept growing where one stayed level. Each thread's own
+    // cache of small blocks spares the one arena's lock most allocations, and a login's CPU is
+    // mostly the RSA operation. MALLOC_ARENA_MAX, when set, still decides: more arenas for many
+    // cores under a heavy load of logins.
+    if (std::getenv("MALLOC_ARENA_MAX") == nullptr) mallopt(M_ARENA_MAX, 1);
     // A reload's large passing buffers (rows, texts) are mapped and unmapped on their own; left
     // to itself glibc raises this threshold after the first such free, and later reloads would
     // scatter them through the arenas among the model's objects.
