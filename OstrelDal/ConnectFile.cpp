@@ -97,6 +97,8 @@ std::string readOnlyConnectString(const std::string& strConnect)
     auto itEngine = parameterS.find("engine");
     if (itEngine == parameterS.end() || itEngine->second != "sqlite") return strConnect;
     parameterS["mode"] = "ro";
+    // Setting a journal mode is a write: a check that may not write leaves it to the daemon.
+    parameterS.erase("journal_mode");
     return VeskDal::DalDatabase::mapToConnectString(parameterS);
 }
 

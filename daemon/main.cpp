@@ -615,9 +615,8 @@ int serve(const Options& options, const std::vector<std::string>& argS)
 
     while (!server.waitForStopRequest(reconfiguration.cleanupMs())) {
         service.cleanUpSessions();
-        // Every thread allocates from an arena of its own, and a busy round leaves free pages
-        // scattered through them; handing those back each round keeps the daemon's resident memory
-        // at what it uses, not at what it once used.
+        // A busy round leaves free pages scattered through the heap; handing those back each
+        // round keeps the daemon's resident memory at what it uses, not at what it once used.
         malloc_trim(0);
     }
     notifyServiceManager("STOPPING=1\nSTATUS=Stopping");
@@ -631,21 +630,37 @@ int serve(const Options& options, const std::vector<std::string>& argS)
     return nExitOk;
 }
 
+// Whether the operator chose an allocator setting, in its variable or through glibc's tunables.
+bool allocatorSettingGiven(const char* pszVariable, const char* pszTunable)
+{
+    if (std::getenv(pszVariable) != nullptr) return true;
+    const char* pszTunables = std::getenv("GLIBC_TUNABLES");
+    return pszTunables != nullptr && std::strstr(pszTunables, pszTunable) != nullptr;
+}
+
+// Made before any thread starts; what the operator set still decides.
+void setAllocatorDefaults()
+{
+    // glibc gives every thread that allocates an arena of its own, up to eight per core, and each
+    // reload leaves the arenas it passed through a little more scattered: under a steady load
+    // with a reload a minute, two arenas kept growing where one stayed level, and on two cores one
+    // served as many logins. With many cores under a heavy load of logins more may serve better.
+    if (!allocatorSettingGiven("MALLOC_ARENA_MAX", "glibc.malloc.arena_max")) mallopt(M_ARENA_MAX, 1);
+    // Every request builds and drops a few hundred kilobytes of XML and model objects. With the
+    // allocator's defaults the heap is handed back to the system after a request and faulted in
+    // again for the next one, which costs a tenth of a login; keeping a few megabytes avoids that.
+    // A fixed threshold also keeps glibc from raising it after a reload's first large free.
+    if (!allocatorSettingGiven("MALLOC_MMAP_THRESHOLD_", "glibc.malloc.mmap_threshold"))
+        mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    if (!allocatorSettingGiven("MALLOC_TRIM_THRESHOLD_", "glibc.malloc.trim_threshold"))
+        mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // glibc gives every thread that allocates an arena of its own, up to eight per core. Each
-    // reload leaves the arenas it passed through a little more scattered: under a steady load
-    // with a reload a minute, two arenas kept growing where one stayed level. Each thread's own
-    // cache of small blocks spares the one arena's lock most allocations, and a login's CPU is
-    // mostly the RSA operation. MALLOC_ARENA_MAX, when set, still decides: more arenas for many
-    // cores under a heavy load of logins.
-    if (std::getenv("MALLOC_ARENA_MAX") == nullptr) mallopt(M_ARENA_MAX, 1);
-    // A reload's large passing buffers (rows, texts) are mapped and unmapped on their own; left
-    // to itself glibc raises this threshold after the first such free, and later reloads would
-    // scatter them through the arenas among the model's objects.
-    if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    setAllocatorDefaults();
     const std::vector<std::string> argS(argv + 1, argv + argc);
     Options options;
     try {
@@ -669,12 +684,6 @@ int main(int argc, char** argv)
         std::cerr << "ostreld: " << e.what() << "\n";
         return nExitFailure;
     }
-    // Every request builds and drops a few hundred kilobytes of XML and model objects on its
-    // connection's thread. With the allocator's defaults each thread's heap is handed back to the
-    // system after a request and faulted in again for the next one, which costs a tenth of a
-    // login; keeping a few megabytes per heap avoids that.
-    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
     if (options.bCheckConfig) return checkConfig(options);
     return serve(options, argS);
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "VeskDal/DalDatabase.h"
 #include "VeskDal/DalDynamic.h"
@@ -56,9 +58,10 @@ public:
                                        "SQLite parameter \"foreign_keys\" must be on or off");
         }
 
-        // Kept in the file, so one handle sets it for every process. In write-ahead-log mode a read
-        // neither locks the file nor looks for a journal left behind, and readers and a writer do not
-        // wait for each other. Empty leaves the file's mode as it is.
+        // wal is kept in the file, so one handle sets it for every process: a read then takes no
+        // lock on the database file itself and looks for no journal left behind, and readers and a
+        // writer do not wait for each other. The other modes hold for this handle only (naming one
+        // takes the file out of wal). Empty leaves the mode as it is.
         std::string strJournalMode = parameter(parameterS, "journal_mode", "");
         if (!strJournalMode.empty() && strJournalMode != "wal" && strJournalMode != "delete" &&
             strJournalMode != "truncate" && strJournalMode != "persist") {
@@ -91,7 +94,7 @@ public:
             executeScript(strForeignKeys == "on" ? "PRAGMA foreign_keys = ON" : "PRAGMA foreign_keys = OFF");
             if (nCacheKiB > 0)
                 executeScript("PRAGMA cache_size = -" + std::to_string(nCacheKiB));
-            if (!strJournalMode.empty()) setJournalMode(strJournalMode);
+            if (!strJournalMode.empty()) setJournalMode(strJournalMode, nBusyTimeout);
         } catch (...) {
             closeQuietly();
             throw;
@@ -102,7 +105,9 @@ public:
 
     // A change SQLite cannot make is answered with the mode the file keeps, not with an error: the
     // operator asked for a mode, and would otherwise never learn the file did not take it.
-    void setJournalMode(const std::string& strJournalMode)
+    // Changing the mode takes the file's exclusive lock without SQLite's busy handler (leaving
+    // wal, or entering it while another process reads): the wait for a busy file is made here.
+    void setJournalMode(const std::string& strJournalMode, int nBusyTimeoutMs)
     {
         std::string strNow;
         auto remember = [](void* pstrNow, int nColumns, char** ppszValue, char**) {
@@ -110,8 +115,16 @@ public:
             return 0;
         };
         const std::string strSql = "PRAGMA journal_mode = " + strJournalMode;
+        const auto tGiveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(nBusyTimeoutMs);
         char* pszError = nullptr;
-        if (sqlite3_exec(_pdb, strSql.c_str(), remember, &strNow, &pszError) != SQLITE_OK) {
+        int nResult;
+        while ((nResult = sqlite3_exec(_pdb, strSql.c_str(), remember, &strNow, &pszError)) != SQLITE_OK &&
+               (nResult & 0xff) == SQLITE_BUSY && std::chrono::steady_clock::now() < tGiveUp) {
+            sqlite3_free(pszError);
+            pszError = nullptr;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (nResult != SQLITE_OK) {
             std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
             sqlite3_free(pszError);
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECT, 1,

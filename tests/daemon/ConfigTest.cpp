@@ -175,6 +175,10 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
         }
     ProgramResult shippedResult = runDaemon({"--config", strShipped, "--connect", _db.connectString(), "--check-config"});
     EXPECT_EQ(0, shippedResult.nExitCode) << shippedResult.strErr;
+    // The check reads without writing, and setting a journal mode writes: the daemon sets it.
+    ProgramResult wal = runDaemon(
+        {"--config", strShipped, "--connect", _db.connectString() + ";journal_mode=wal", "--check-config"});
+    EXPECT_EQ(0, wal.nExitCode) << wal.strErr;
 
     writeConfig("connect = " + _db.connectString() + "\nmode = everything\n");
     ProgramResult badFile = runDaemon({"--config", _strConfig, "--check-config"});
