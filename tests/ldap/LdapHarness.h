@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -70,7 +72,28 @@ public:
     void freeze(bool bFrozen) const
     {
         const pid_t pid = static_cast<pid_t>(std::atol(readLine(_strDir + "/slapd.pid").c_str()));
-        if (pid > 0) ::kill(pid, bFrozen ? SIGSTOP : SIGCONT);
+        if (pid <= 0) return;
+        ::kill(pid, bFrozen ? SIGSTOP : SIGCONT);
+        // A stop takes each of the server's threads as it next comes out of the kernel: one busy on
+        // the other core could still answer the request that follows, on a loaded machine.
+        for (int nTry = 0; bFrozen && nTry < 400 && !allThreadsStopped(pid); ++nTry)
+            ::usleep(5000);
+    }
+
+    static bool allThreadsStopped(pid_t pid)
+    {
+        const std::string strTasks = "/proc/" + std::to_string(pid) + "/task";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(strTasks, error)) {
+            // The state follows the command name, which ends at the last ')'.
+            std::ifstream stat(entry.path() / "stat");
+            const std::string strStat((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+            const size_t nClose = strStat.rfind(')');
+            if (nClose == std::string::npos || nClose + 2 >= strStat.size()) return false;
+            const char cState = strStat[nClose + 2];
+            if (cState != 'T' && cState != 't') return false;
+        }
+        return !error;
     }
 
 private:
