@@ -2,20 +2,34 @@
 
 namespace OstrelData {
 
-Product::Product() : _nProduct(-1) {}
+// What copies of a product share: a frozen copy of its maps, whose roles and
+// permissions point at twin.
+struct Product::Shared {
+    Product twin;
+    InitMapMap initProduct;
+    RoleMap roleS;
+    PermissionMap permissionS;
+};
 
-Product::Product(int nProduct) : _nProduct(nProduct) {}
+Product::Product() : _nProduct(-1), _bReadsShared(false) {}
+
+Product::Product(int nProduct) : _nProduct(nProduct), _bReadsShared(false) {}
 
 Product::Product(int nProduct, const InitMapMap& initProduct, const std::string& strDescription)
-    : _nProduct(nProduct), _strDescription(strDescription), _initProduct(initProduct)
+    : _nProduct(nProduct), _bReadsShared(false), _strDescription(strDescription), _initProduct(initProduct)
 {
 }
 
 Product::Product(const Product& other)
-    : Base(other), _nProduct(other._nProduct), _strDescription(other._strDescription),
-      _initProduct(other._initProduct), _roleS(other._roleS), _permissionS(other._permissionS)
+    : Base(other), _nProduct(other._nProduct), _bReadsShared(other._pshared != nullptr),
+      _strDescription(other._strDescription), _pshared(other._pshared)
 {
-    resetPR();
+    if (!_bReadsShared) {
+        _initProduct = other._initProduct;
+        _roleS = other._roleS;
+        _permissionS = other._permissionS;
+        resetPR();
+    }
 }
 
 Product& Product::operator=(const Product& other)
@@ -23,31 +37,92 @@ Product& Product::operator=(const Product& other)
     if (this != &other) {
         _nProduct = other._nProduct;
         _strDescription = other._strDescription;
-        _initProduct = other._initProduct;
-        _roleS = other._roleS;
-        _permissionS = other._permissionS;
-        resetPR();
+        // Taken before the maps are let go: other may be part of what this product holds.
+        std::shared_ptr<const Shared> pshared = other._pshared;
+        if (pshared) {
+            InitMapMap().swap(_initProduct);
+            RoleMap().swap(_roleS);
+            PermissionMap().swap(_permissionS);
+        } else {
+            _initProduct = other._initProduct;
+            _roleS = other._roleS;
+            _permissionS = other._permissionS;
+            resetPR();
+        }
+        _bReadsShared = pshared != nullptr;
+        _pshared = std::move(pshared);
     }
     return *this;
 }
 
 Product::~Product() = default;
 
+const InitMapMap& Product::productInit() const
+{
+    return _bReadsShared ? _pshared->initProduct : _initProduct;
+}
+
+const RoleMap& Product::roles() const
+{
+    return _bReadsShared ? _pshared->roleS : _roleS;
+}
+
+const PermissionMap& Product::permissions() const
+{
+    return _bReadsShared ? _pshared->permissionS : _permissionS;
+}
+
+RoleMap& Product::roles()
+{
+    ownMaps();
+    return _roleS;
+}
+
+PermissionMap& Product::permissions()
+{
+    ownMaps();
+    return _permissionS;
+}
+
+void Product::setProductInit(const InitMapMap& initProduct)
+{
+    ownMaps();
+    _initProduct = initProduct;
+}
+
+void Product::ownMaps()
+{
+    if (!_pshared)
+        return;
+    // Held until the copy is made: this product may be the last one sharing.
+    const std::shared_ptr<const Shared> pshared = std::move(_pshared);
+    if (_bReadsShared) {
+        _initProduct = pshared->initProduct;
+        _roleS = pshared->roleS;
+        _permissionS = pshared->permissionS;
+        resetPR();
+        _bReadsShared = false;
+    }
+}
+
 bool Product::hasRole(const Role& role) const
 {
-    RoleMap::const_iterator it = _roleS.find(role.role());
-    return it != _roleS.end() && it->second.hasRole();
+    const RoleMap& roleS = roles();
+    RoleMap::const_iterator it = roleS.find(role.role());
+    return it != roleS.end() && it->second.hasRole();
 }
 
 bool Product::hasPermission(const Permission& permission) const
 {
-    PermissionMap::const_iterator it = _permissionS.find(permission.permission());
-    return it != _permissionS.end() && it->second.hasPermission();
+    const PermissionMap& permissionS = permissions();
+    PermissionMap::const_iterator it = permissionS.find(permission.permission());
+    return it != permissionS.end() && it->second.hasPermission();
 }
 
 void Product::updateInitMap(const std::string& strProfile, const std::string& strOldParam,
                             const std::string& strName, const std::string& strValue, bool bAddNew)
 {
+    ownMaps();
     InitMapMap::iterator itProfile = _initProduct.find(strProfile);
     if (itProfile == _initProduct.end()) {
         if (!bAddNew)
@@ -67,6 +142,24 @@ void Product::resetPR()
         entry.second.resetProduct(*this);
     for (auto& entry : _permissionS)
         entry.second.resetProduct(*this);
+}
+
+void Product::shareWithCopies()
+{
+    if (_pshared || (_initProduct.empty() && _roleS.empty() && _permissionS.empty()))
+        return;
+    for (auto& entry : _roleS)
+        entry.second.shareCarriedPermissions();
+    auto pshared = std::make_shared<Shared>();
+    pshared->twin = Product(_nProduct, InitMapMap(), _strDescription);
+    pshared->initProduct = _initProduct;
+    pshared->roleS = _roleS;
+    pshared->permissionS = _permissionS;
+    for (auto& entry : pshared->roleS)
+        entry.second.resetProduct(pshared->twin);
+    for (auto& entry : pshared->permissionS)
+        entry.second.resetProduct(pshared->twin);
+    _pshared = std::move(pshared);
 }
 
 } // namespace OstrelData

@@ -2,6 +2,7 @@
 #define OSTRELDATA_PRODUCT_H
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "OstrelData/Base.h"
@@ -12,8 +13,11 @@
 namespace OstrelData {
 
 // A product with its roles, permissions and per-profile parameters. The roles
-// and permissions held in a product always point at the product that holds
-// them: copying and assignment re-point them (resetPR).
+// and permissions held in a product point at the product that holds them:
+// copying and assignment re-point them (resetPR). The one exception is a copy of
+// a product that shares with its copies (shareWithCopies): until the copy asks
+// for anything writable, its roles and permissions are a frozen set whose
+// product() is a twin of the same number and description.
 class OSTRELDATA_API Product : public Base {
 public:
     Product();
@@ -25,13 +29,16 @@ public:
 
     int product() const { return _nProduct; }
     const std::string& description() const { return _strDescription; }
-    const InitMapMap& productInit() const { return _initProduct; }
-    const RoleMap& roles() const { return _roleS; }
-    RoleMap& roles() { return _roleS; }
-    const PermissionMap& permissions() const { return _permissionS; }
-    PermissionMap& permissions() { return _permissionS; }
+    const InitMapMap& productInit() const;
+    const RoleMap& roles() const;
+    const PermissionMap& permissions() const;
+    // Writable maps of this product's own: a copy that shares them copies them
+    // first, and a product that offers them to its copies stops offering (the
+    // copies made until then keep what they share).
+    RoleMap& roles();
+    PermissionMap& permissions();
     void setDescription(const std::string& strDescription) { _strDescription = strDescription; }
-    void setProductInit(const InitMapMap& initProduct) { _initProduct = initProduct; }
+    void setProductInit(const InitMapMap& initProduct);
 
     // Whether the stored role (permission) of the same number is granted; the
     // argument's own status plays no part.
@@ -45,12 +52,32 @@ public:
     // Points every role and product-level permission at this product.
     void resetPR();
 
+    // Lets every later copy share one frozen set of this product's roles,
+    // permissions and parameters instead of copying them, until a copy asks for
+    // them writable: for a catalogue whose products every team and authorised
+    // user copies. This product keeps its own. The frozen set's roles and
+    // permissions point at a twin of this product (its number and description
+    // now, without roles or permissions) that lives as long as anyone shares
+    // them, so copies outlive the catalogue safely. The roles' carried
+    // permissions are shared as well (Role::shareCarriedPermissions).
+    void shareWithCopies();
+    // Whether this product and other read or offer one frozen set (for tests and diagnostics).
+    bool sharesWith(const Product& other) const { return _pshared != nullptr && _pshared == other._pshared; }
+    // Whether this product reads a frozen set rather than maps of its own.
+    bool readsShared() const { return _bReadsShared; }
+
 private:
+    struct Shared;
+
+    void ownMaps();
+
     int _nProduct;
+    bool _bReadsShared;  // _pshared is what this product reads; otherwise what it offers its copies
     std::string _strDescription;
     InitMapMap _initProduct;
     RoleMap _roleS;
     PermissionMap _permissionS;
+    std::shared_ptr<const Shared> _pshared;
 };
 
 // Products by number.

@@ -145,12 +145,13 @@ void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf
 
 void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
 {
-    // Every authorised user and every team copies catalogue products; the permissions the roles
-    // carry are never changed by a grant, so the copies share them. Also what a failed load left.
+    // Every authorised user and every team copies catalogue products: a team's copy is never
+    // written, and a grant changes only the statuses of a user's, so the copies share one frozen
+    // set until they write, and the permissions the roles carry for good. Also what a failed load
+    // left.
     auto shareCarried = []() {
         for (auto& entryProduct : Factory::products())
-            for (auto& entryRole : entryProduct.second.roles())
-                entryRole.second.shareCarriedPermissions();
+            entryProduct.second.shareWithCopies();
     };
     try {
         loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,

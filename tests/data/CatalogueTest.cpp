@@ -140,6 +140,51 @@ TEST_F(ProductTest, SharedRolePermissionsOutliveTheirSourceAndUnshareOnWrite)
     EXPECT_EQ(PRStatus::statusGranted, assigned.permissions().at(7).status());
 }
 
+TEST_F(ProductTest, CopiesShareAFrozenSetThatOutlivesTheSourceUntilTheyWrite)
+{
+    auto psource = std::make_unique<Product>(product);
+    psource->updateInitMap("office", "", "mode", "fast", true);
+    psource->shareWithCopies();
+    expectOwnedBy(*psource);  // the source keeps its own maps
+    Product copy(*psource);
+    ProductMap productS;
+    productS.emplace(5, copy);
+    Product assigned;
+    assigned = productS.at(5);
+    psource.reset();
+    for (const Product* pshared : {&copy, &productS.at(5), &assigned}) {
+        ASSERT_TRUE(pshared->readsShared());
+        EXPECT_TRUE(pshared->sharesWith(copy));
+        const Role& role = pshared->roles().at(1);
+        EXPECT_EQ(5, role.product().product());
+        EXPECT_EQ("Five", role.product().description());
+        EXPECT_EQ(5, pshared->permissions().at(8).product().product());
+        EXPECT_EQ(1, role.permissions().at(7).role().role());
+        EXPECT_EQ("fast", pshared->productInit().at("office").at("mode"));
+        EXPECT_TRUE(pshared->hasRole(Role(1, "", denied)));
+        EXPECT_FALSE(pshared->hasPermission(Permission(8, "", granted)));
+    }
+    // Writing gives the writer maps of its own, pointing at it; the others keep the frozen set.
+    copy.roles().at(1).setStatus(revoked);
+    EXPECT_FALSE(copy.readsShared());
+    expectOwnedBy(copy);
+    EXPECT_EQ("fast", copy.productInit().at("office").at("mode"));
+    EXPECT_TRUE(productS.at(5).hasRole(Role(1, "", denied)));
+    EXPECT_FALSE(copy.hasRole(Role(1, "", denied)));
+    assigned.updateInitMap("office", "mode", "mode", "slow", true);
+    EXPECT_EQ("fast", productS.at(5).productInit().at("office").at("mode"));
+    EXPECT_TRUE(assigned.hasRole(Role(1, "", denied)));
+
+    // A source that hands out its maps writable stops offering them: they may change.
+    Product source(product);
+    source.shareWithCopies();
+    source.permissions().at(8).setStatus(granted);
+    const Product later(source);
+    EXPECT_FALSE(later.sharesWith(source));
+    expectOwnedBy(later);
+    EXPECT_TRUE(later.hasPermission(Permission(8, "", denied)));
+}
+
 TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)
 {
     EXPECT_TRUE(product.hasRole(Role(product, 1, "", revoked)));

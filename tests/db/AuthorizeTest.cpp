@@ -59,14 +59,19 @@ TEST_P(DbAuthorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 8));
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 9));
     EXPECT_EQ(PRStatus::statusDenied, roleStatus(jdoe, 5, 2));
-    EXPECT_TRUE(jdoe.hasPermission(Factory::products().at(5).permissions().at(7)));
+    // Read-only, as the daemon reads it: a writable catalogue product stops sharing.
+    const Product& ledger = static_cast<const ProductMap&>(Factory::products()).at(5);
+    EXPECT_TRUE(jdoe.hasPermission(ledger.permissions().at(7)));
     // The user's products are his own copies.
     EXPECT_EQ(&jdoe.products().at(5), &jdoe.products().at(5).roles().at(1).product());
-    EXPECT_EQ(PRStatus::statusDenied, Factory::products().at(5).roles().at(1).status());
-    // Authorising changes role statuses only: what the roles carry stays shared with the catalogue.
+    EXPECT_EQ(PRStatus::statusDenied, ledger.roles().at(1).status());
+    // Authorising changes role statuses only: what the roles carry stays shared with the catalogue,
+    // and the team's product and the catalogue's go on sharing.
     const User& held = jdoe;
-    const Role& catalogueClerk = Factory::products().at(5).roles().at(1);
-    EXPECT_TRUE(held.products().at(5).roles().at(1).sharesCarriedPermissionsWith(catalogueClerk));
+    EXPECT_TRUE(held.products().at(5).roles().at(1).sharesCarriedPermissionsWith(ledger.roles().at(1)));
+    const Team& ops = Factory::teams().at(10);
+    EXPECT_TRUE(ops.products().at(5).sharesWith(ledger));
+    EXPECT_TRUE(Product(ledger).sharesWith(ops.products().at(5)));
 
     // A second call merges on top of the first.
     Factory::authorize(jdoe);

@@ -53,6 +53,7 @@ TEST_P(DbLoading, SimpleModeLoadsCatalogueAndOrganisationButNoUsersOrPlugins)
     ASSERT_EQ(1u, ops.products().size());
     EXPECT_EQ(2u, ops.products().at(5).roles().size());
     EXPECT_TRUE(ops.products().at(5).roles().at(1).sharesCarriedPermissionsWith(clerk));
+    EXPECT_TRUE(ops.products().at(5).sharesWith(ledger));
     EXPECT_TRUE(static_cast<const Team&>(Factory::teams().at(11)).products().empty());
     EXPECT_EQ(&ops, Factory::customers().at("acme").teams().at(10));
 
