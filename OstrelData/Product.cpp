@@ -92,17 +92,22 @@ void Product::setProductInit(const InitMapMap& initProduct)
 
 void Product::ownMaps()
 {
-    if (!_pshared)
-        return;
-    // Held until the copy is made: this product may be the last one sharing.
-    const std::shared_ptr<const Shared> pshared = std::move(_pshared);
-    if (_bReadsShared) {
-        _initProduct = pshared->initProduct;
-        _roleS = pshared->roleS;
-        _permissionS = pshared->permissionS;
-        resetPR();
-        _bReadsShared = false;
-    }
+    if (_bReadsShared)
+        copySharedMaps();
+    _pshared.reset();
+}
+
+// Copied aside first: if a copy fails, this product still reads the frozen set whole.
+void Product::copySharedMaps()
+{
+    InitMapMap initProduct(_pshared->initProduct);
+    RoleMap roleS(_pshared->roleS);
+    PermissionMap permissionS(_pshared->permissionS);
+    _initProduct.swap(initProduct);
+    _roleS.swap(roleS);
+    _permissionS.swap(permissionS);
+    _bReadsShared = false;
+    resetPR();
 }
 
 bool Product::hasRole(const Role& role) const
@@ -146,6 +151,10 @@ void Product::resetPR()
 
 void Product::shareWithCopies()
 {
+    // A product that reads a frozen set (a catalogue entry put back after a failed load) takes
+    // maps of its own again and offers the same set.
+    if (_bReadsShared)
+        copySharedMaps();
     if (_pshared || (_initProduct.empty() && _roleS.empty() && _permissionS.empty()))
         return;
     for (auto& entry : _roleS)

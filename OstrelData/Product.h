@@ -59,7 +59,10 @@ public:
     // permissions point at a twin of this product (its number and description
     // now, without roles or permissions) that lives as long as anyone shares
     // them, so copies outlive the catalogue safely. The roles' carried
-    // permissions are shared as well (Role::shareCarriedPermissions).
+    // permissions are shared as well (Role::shareCarriedPermissions). A
+    // product that reads a frozen set takes maps of its own and offers that set.
+    // Writes through a map reference taken before this call, and a description
+    // set after it, do not reach the frozen set: take references afresh.
     void shareWithCopies();
     // Whether this product and other read or offer one frozen set (for tests and diagnostics).
     bool sharesWith(const Product& other) const { return _pshared != nullptr && _pshared == other._pshared; }
@@ -70,6 +73,7 @@ private:
     struct Shared;
 
     void ownMaps();
+    void copySharedMaps();
 
     int _nProduct;
     bool _bReadsShared;  // _pshared is what this product reads; otherwise what it offers its copies

@@ -164,6 +164,12 @@ TEST_F(ProductTest, CopiesShareAFrozenSetThatOutlivesTheSourceUntilTheyWrite)
         EXPECT_TRUE(pshared->hasRole(Role(1, "", denied)));
         EXPECT_FALSE(pshared->hasPermission(Permission(8, "", granted)));
     }
+    // Offering again (a catalogue entry put back from a copy) owns its maps and offers the same set.
+    Product restored(productS.at(5));
+    restored.shareWithCopies();
+    EXPECT_FALSE(restored.readsShared());
+    expectOwnedBy(restored);
+    EXPECT_TRUE(restored.sharesWith(productS.at(5)));
     // Writing gives the writer maps of its own, pointing at it; the others keep the frozen set.
     copy.roles().at(1).setStatus(revoked);
     EXPECT_FALSE(copy.readsShared());
@@ -183,6 +189,21 @@ TEST_F(ProductTest, CopiesShareAFrozenSetThatOutlivesTheSourceUntilTheyWrite)
     EXPECT_FALSE(later.sharesWith(source));
     expectOwnedBy(later);
     EXPECT_TRUE(later.hasPermission(Permission(8, "", denied)));
+}
+
+TEST_F(ProductTest, GrantedRolesFoldIntoTheLastCopyToShare)
+{
+    ProductMap productS;
+    {
+        Product source(product);
+        source.permissions().at(7).setStatus(denied);
+        source.shareWithCopies();
+        productS.emplace(5, source);
+    }
+    Factory::mergeRolePermissionsIntoPermissions(productS);
+    EXPECT_FALSE(productS.at(5).readsShared());
+    expectOwnedBy(productS.at(5));
+    EXPECT_EQ(PRStatus::statusGranted, productS.at(5).permissions().at(7).status());
 }
 
 TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)
