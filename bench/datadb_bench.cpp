@@ -32,6 +32,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -93,6 +94,8 @@ struct Report {
     double dFirstMicros, dRepeatMicros;
     double dStreamNanos, dHotNanos;
     double dFirstFaults, dRepeatFaults;  // minor page faults per authorize
+    double dTeamKiB;       // modeSimple: the heap the teams hold, per team
+    double dCatalogueMiB;  // and the catalogue's
 };
 
 // One size's figures on one engine, for the table at the end; 0 where not measured.
@@ -106,6 +109,7 @@ struct Figures {
     double dAuthorizeMedianMicros = 0, dAuthorizeP99Micros = 0;
     double dUserListSeconds = 0, dUserListMiB = 0;
     double dDaemonStartSeconds = 0, dDaemonStartMiB = 0, dDaemonLoggedInMiB = 0;
+    double dTeamKiB = 0;
 };
 // By size, then engine; written by the benchmarks, which run one after another on the main thread.
 std::map<int, std::map<std::string, Figures>> g_figureS;
@@ -115,6 +119,29 @@ long peakKiB()
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+// Bytes the allocator has handed out and not had back, mapped blocks included.
+double heapInUseBytes()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks) + static_cast<double>(info.hblkhd);
+}
+
+// What the loaded teams hold on the heap, per team, then the catalogue's in all: what letting each
+// go gives back. The first is the cost of one more team, the catalogue and the domains left out.
+void measureTeamsAndCatalogue(Report& report)
+{
+    OstrelData::TeamMap& teamS = OstrelData::Factory::teams();
+    const double dTeams = static_cast<double>(std::max<size_t>(teamS.size(), 1));
+    const double dBefore = heapInUseBytes();
+    for (auto& entry : OstrelData::Factory::customers())
+        OstrelData::TeamPtrMap().swap(entry.second.teams());
+    OstrelData::TeamMap().swap(teamS);
+    const double dWithoutTeams = heapInUseBytes();
+    OstrelData::ProductMap().swap(OstrelData::Factory::products());
+    report.dTeamKiB = (dBefore - dWithoutTeams) / 1024.0 / dTeams;
+    report.dCatalogueMiB = (dWithoutTeams - heapInUseBytes()) / 1048576.0;
 }
 
 long minorFaults()
@@ -304,6 +331,13 @@ bool generate(const Engine& engine, const OstrelGen::Size& size, const std::stri
     return true;
 }
 
+// Connect-string parameters to try without a rebuild (OSTREL_BENCH_SQLITE_ARGS, "mmap_mib=1024").
+std::string sqliteExtra()
+{
+    const char* pszArgs = std::getenv("OSTREL_BENCH_SQLITE_ARGS");
+    return pszArgs != nullptr && *pszArgs != '\0' ? std::string(";") + pszArgs : std::string();
+}
+
 // A file of its own; with bWal in write-ahead-log mode (a setting kept in the file), where a read
 // takes no file lock: the mode a server with many handles on one file would use.
 Engine sqliteEngine(bool bWal)
@@ -315,7 +349,7 @@ Engine sqliteEngine(bool bWal)
     };
     return Engine{bWal ? "sqlite-wal" : "sqlite",
                   "sqlite",
-                  "engine=sqlite;database=ostrel;file=" + strFile,
+                  "engine=sqlite;database=ostrel;file=" + strFile + sqliteExtra(),
                   [remove]() {
                       remove();
                       return true;
@@ -453,6 +487,8 @@ void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::F
     long nPeakKiB = 0;
     double dCpuSeconds = 0;
     double dSeconds = 0;
+    double dTeamKiB = 0;
+    double dCatalogueMiB = 0;
     for (auto _ : state) {
         const Report report = inChild([&target, mode](Report& r) {
             OstrelDal::setStatementEcho(OstrelDal::echoOff);
@@ -462,6 +498,8 @@ void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::F
             r.dCpuSeconds = threadCpuSeconds() - dCpu0;
             r.dSeconds = secondsSince(t0);
             r.nPeakKiB = peakKiB();
+            if (mode == OstrelData::Factory::modeSimple)
+                measureTeamsAndCatalogue(r);
         });
         if (!report.bOk) {
             state.SkipWithError(report.szError);
@@ -469,6 +507,8 @@ void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::F
         }
         state.SetIterationTime(report.dSeconds);
         nPeakKiB = std::max(nPeakKiB, report.nPeakKiB);
+        dTeamKiB = report.dTeamKiB;
+        dCatalogueMiB = report.dCatalogueMiB;
         dCpuSeconds += report.dCpuSeconds;
         dSeconds += report.dSeconds;
     }
@@ -479,6 +519,11 @@ void initializeBench(benchmark::State& state, Database* pdatabase, OstrelData::F
     (mode == OstrelData::Factory::modeAdmin ? figures.dAdminSeconds : figures.dSimpleSeconds) = dSeconds / dIterations;
     (mode == OstrelData::Factory::modeAdmin ? figures.dAdminMiB : figures.dSimpleMiB) =
         static_cast<double>(nPeakKiB) / 1024.0;
+    if (mode == OstrelData::Factory::modeSimple) {
+        state.counters["team_heap_KiB"] = dTeamKiB;
+        state.counters["catalogue_heap_MiB"] = dCatalogueMiB;
+        figures.dTeamKiB = dTeamKiB;
+    }
 }
 
 // The selects authorize makes for one user, the same statements on the same handle, without
@@ -850,25 +895,26 @@ std::vector<int> benchSizes()
 
 void printTable()
 {
-    std::printf("\n%-10s %-10s %9s %8s %8s %7s %13s %13s %11s %11s %13s %9s %9s %9s %8s %9s\n", "users", "engine",
+    std::printf("\n%-10s %-10s %9s %8s %8s %7s %13s %13s %11s %11s %13s %9s %9s %9s %8s %9s %9s\n", "users", "engine",
                 "rows", "gen_s", "db_MiB", "teams", "simple_s/MiB", "admin_s/MiB", "auth_med_us", "auth_p99_us",
-                "userlist_s/MiB", "d_start_s", "d_MiB", "d_10k_MiB", "KiB/team", "KiB/user");
+                "userlist_s/MiB", "d_start_s", "d_MiB", "d_10k_MiB", "KiB/team", "heap/team", "KiB/user");
     for (const auto& entrySize : g_figureS) {
         for (const auto& entry : entrySize.second) {
             const Figures& f = entry.second;
             if (f.nRows == 0)
                 continue;  // filtered out
             // All the daemon holds at start counted against its teams (an upper bound: the catalogue,
-            // the domains and the process itself are in it too); modeAdmin's memory beyond
-            // modeSimple's, which loads all but the users, against its users.
+            // the domains and the process itself are in it too), and what the teams alone hold on the
+            // heap once loaded; modeAdmin's memory beyond modeSimple's, which loads all but the
+            // users, against its users.
             const double dPerTeam = f.nTeams ? f.dDaemonStartMiB * 1024.0 / f.nTeams : 0;
             const double dPerUser = (f.dAdminMiB - f.dSimpleMiB) * 1024.0 / entrySize.first;
             std::printf("%-10d %-10s %9ld %8.1f %8.1f %7d %6.2f/%-6.0f %6.2f/%-6.0f %11.1f %11.1f %6.2f/%-6.0f %9.2f %9.0f "
-                        "%9.0f %8.2f %9.2f\n",
+                        "%9.0f %8.2f %9.2f %9.2f\n",
                         entrySize.first, entry.first.c_str(), f.nRows, f.dGenerateSeconds, f.dDatabaseMiB, f.nTeams,
                         f.dSimpleSeconds, f.dSimpleMiB, f.dAdminSeconds, f.dAdminMiB, f.dAuthorizeMedianMicros,
                         f.dAuthorizeP99Micros, f.dUserListSeconds, f.dUserListMiB, f.dDaemonStartSeconds,
-                        f.dDaemonStartMiB, f.dDaemonLoggedInMiB, dPerTeam, dPerUser);
+                        f.dDaemonStartMiB, f.dDaemonLoggedInMiB, dPerTeam, f.dTeamKiB, dPerUser);
         }
     }
 }

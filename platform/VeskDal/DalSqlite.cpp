@@ -28,7 +28,7 @@ public:
     {
         checkParameterNames(parameterS,
                             {"engine", "database", "file", "mode", "busy_timeout", "foreign_keys", "cache_kib",
-                             "journal_mode"},
+                             "mmap_mib", "journal_mode"},
                             "sqlite");
         std::string strFile = parameter(parameterS, "file", parameter(parameterS, "database", ""));
         if (strFile.empty()) {
@@ -52,6 +52,10 @@ public:
         // Every handle has a page cache of its own, and a pool of handles holds one each: the
         // memory a process spends on them is this times its handles. 0 keeps SQLite's own size.
         int nCacheKiB = integerParameter(parameterS, "cache_kib", 0, 0, 16 * 1024 * 1024);
+        // Pages read through a mapping of the file cost no system call and no copy into the page
+        // cache above: what keeps look-ups in a file far larger than that cache cheap. The mapping
+        // is shared by every handle on the file; SQLite caps it at its build's limit.
+        int nMmapMiB = integerParameter(parameterS, "mmap_mib", 0, 0, 1024 * 1024);
         std::string strForeignKeys = parameter(parameterS, "foreign_keys", "on");
         if (strForeignKeys != "on" && strForeignKeys != "off") {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_PARAMETER, 1,
@@ -94,6 +98,8 @@ public:
             executeScript(strForeignKeys == "on" ? "PRAGMA foreign_keys = ON" : "PRAGMA foreign_keys = OFF");
             if (nCacheKiB > 0)
                 executeScript("PRAGMA cache_size = -" + std::to_string(nCacheKiB));
+            if (nMmapMiB > 0)
+                executeScript("PRAGMA mmap_size = " + std::to_string(static_cast<long long>(nMmapMiB) * 1048576));
             if (!strJournalMode.empty()) setJournalMode(strJournalMode, nBusyTimeout);
         } catch (...) {
             closeQuietly();

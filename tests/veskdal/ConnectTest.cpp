@@ -142,6 +142,7 @@ TEST(DriverOpen, BadParametersAreRefusedBeforeConnecting)
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;mode=append"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;busy_timeout=-1"));
     EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;cache_kib=-1"));
+    EXPECT_EQ(DDBERR_PARAMETER, openError("sqlite", "database=/tmp/x.db;mmap_mib=1048577"));
     std::string strText;
     EXPECT_EQ(DDBERR_PARAMETER, openError("mysql", "database=x;pasword=y", &strText));
     EXPECT_NE(std::string::npos, strText.find("pasword"));
