@@ -53,8 +53,8 @@ public:
         // memory a process spends on them is this times its handles. 0 keeps SQLite's own size.
         int nCacheKiB = integerParameter(parameterS, "cache_kib", 0, 0, 16 * 1024 * 1024);
         // Pages read through a mapping of the file cost no system call and no copy into the page
-        // cache above: what keeps look-ups in a file far larger than that cache cheap. The mapping
-        // is shared by every handle on the file; SQLite caps it at its build's limit.
+        // cache above: what keeps look-ups in a file far larger than that cache cheap. Each handle
+        // maps the file itself, over the system's one file cache; SQLite caps it at its build's limit.
         int nMmapMiB = integerParameter(parameterS, "mmap_mib", 0, 0, 1024 * 1024);
         std::string strForeignKeys = parameter(parameterS, "foreign_keys", "on");
         if (strForeignKeys != "on" && strForeignKeys != "off") {
