@@ -155,22 +155,8 @@ Permission& Factory::createRolePermission(Role& role, const Permission& permissi
 
 void Factory::mergeRolePermissionsIntoPermissions(ProductMap& productS)
 {
-    auto granted = [](const RoleMap::value_type& entryRole) {
-        return entryRole.second.status() == PRStatus::statusGranted;
-    };
-    for (auto& entryProduct : productS) {
-        Product& product = entryProduct.second;
-        const RoleMap& roleS = static_cast<const Product&>(product).roles();
-        if (std::none_of(roleS.begin(), roleS.end(), granted))
-            continue;
-        // Taken before the walk: a product that reads a frozen set takes its own maps here, and the
-        // set it walked may go with it.
-        PermissionMap& permissionS = product.permissions();
-        for (const auto& entryRole : static_cast<const Product&>(product).roles()) {
-            if (granted(entryRole))
-                permissionS.merge(entryRole.second.permissions());
-        }
-    }
+    for (auto& entryProduct : productS)
+        entryProduct.second.mergeGrantedRolePermissions();
 }
 
 bool Factory::hasProductPermission()

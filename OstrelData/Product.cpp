@@ -1,5 +1,11 @@
 #include "OstrelData/Product.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <utility>
+#include <vector>
+
 namespace OstrelData {
 
 // What copies of a product share: a frozen copy of its maps, whose roles and
@@ -10,6 +16,55 @@ struct Product::Shared {
     RoleMap roleS;
     PermissionMap permissionS;
 };
+
+// The statuses merged into a copy that reads a frozen set, by number: a user's grants touch a few of
+// a product's roles, and copying the whole set for them is most of what authorising costs.
+struct Product::Statuses {
+    using Entries = std::vector<std::pair<int, PRStatus::PRStatusRaw>>;
+
+    Statuses() = default;
+    Statuses(const Statuses& other) : roleS(other.roleS), permissionS(other.permissionS) {}
+
+    Entries roleS;
+    Entries permissionS;
+    // Whether the product's maps are made: not yet, being made by one reader, made.
+    enum { mapsNone, mapsMaking, mapsMade };
+    mutable std::atomic<int> nMaps{mapsNone};
+};
+
+namespace {
+
+const PRStatus::PRStatusRaw* findAside(const std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n)
+{
+    auto it = std::lower_bound(entryS.begin(), entryS.end(), n,
+                               [](const std::pair<int, PRStatus::PRStatusRaw>& entry, int m) { return entry.first < m; });
+    return it != entryS.end() && it->first == n ? &it->second : nullptr;
+}
+
+// Combines status into the entry for n, which starts from stored.
+void combineAside(std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n, const PRStatus& stored,
+                  const PRStatus& status)
+{
+    auto it = std::lower_bound(entryS.begin(), entryS.end(), n,
+                               [](const std::pair<int, PRStatus::PRStatusRaw>& entry, int m) { return entry.first < m; });
+    if (it == entryS.end() || it->first != n)
+        it = entryS.emplace(it, n, stored);
+    PRStatus combined(it->second);
+    combined += status;
+    it->second = combined;
+}
+
+template <class TMap>
+void applyAside(TMap& mapS, const std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS)
+{
+    for (const auto& entry : entryS) {
+        auto it = mapS.find(entry.first);
+        if (it != mapS.end())
+            it->second.setStatus(entry.second);
+    }
+}
+
+} // namespace
 
 Product::Product() : _nProduct(-1), _bReadsShared(false) {}
 
@@ -22,7 +77,8 @@ Product::Product(int nProduct, const InitMapMap& initProduct, const std::string&
 
 Product::Product(const Product& other)
     : Base(other), _nProduct(other._nProduct), _bReadsShared(other._pshared != nullptr),
-      _strDescription(other._strDescription), _pshared(other._pshared)
+      _strDescription(other._strDescription), _pshared(other._pshared),
+      _pstatuses(other._pstatuses ? std::make_unique<Statuses>(*other._pstatuses) : nullptr)
 {
     if (!_bReadsShared) {
         _initProduct = other._initProduct;
@@ -39,6 +95,8 @@ Product& Product::operator=(const Product& other)
         _strDescription = other._strDescription;
         // Taken before the maps are let go: other may be part of what this product holds.
         std::shared_ptr<const Shared> pshared = other._pshared;
+        std::unique_ptr<Statuses> pstatuses(other._pstatuses ? std::make_unique<Statuses>(*other._pstatuses)
+                                                             : nullptr);
         if (pshared) {
             InitMapMap().swap(_initProduct);
             RoleMap().swap(_roleS);
@@ -51,6 +109,7 @@ Product& Product::operator=(const Product& other)
         }
         _bReadsShared = pshared != nullptr;
         _pshared = std::move(pshared);
+        _pstatuses = std::move(pstatuses);
     }
     return *this;
 }
@@ -64,12 +123,22 @@ const InitMapMap& Product::productInit() const
 
 const RoleMap& Product::roles() const
 {
-    return _bReadsShared ? _pshared->roleS : _roleS;
+    if (!_bReadsShared)
+        return _roleS;
+    if (!_pstatuses)
+        return _pshared->roleS;
+    makeMaps();
+    return _roleS;
 }
 
 const PermissionMap& Product::permissions() const
 {
-    return _bReadsShared ? _pshared->permissionS : _permissionS;
+    if (!_bReadsShared)
+        return _permissionS;
+    if (!_pstatuses)
+        return _pshared->permissionS;
+    makeMaps();
+    return _permissionS;
 }
 
 RoleMap& Product::roles()
@@ -101,25 +170,138 @@ void Product::ownMaps()
 void Product::copySharedMaps()
 {
     InitMapMap initProduct(_pshared->initProduct);
-    RoleMap roleS(_pshared->roleS);
-    PermissionMap permissionS(_pshared->permissionS);
+    if (_pstatuses) {
+        // Made in place: references a const read handed out stay good.
+        makeMaps();
+    } else {
+        RoleMap roleS(_pshared->roleS);
+        PermissionMap permissionS(_pshared->permissionS);
+        _roleS.swap(roleS);
+        _permissionS.swap(permissionS);
+    }
     _initProduct.swap(initProduct);
-    _roleS.swap(roleS);
-    _permissionS.swap(permissionS);
     _bReadsShared = false;
+    _pstatuses.reset();
     resetPR();
+}
+
+// Once per product, whichever reader comes first; the others wait for it. A reader that fails
+// leaves the maps unmade for the next.
+void Product::makeMaps() const
+{
+    std::atomic<int>& nMaps = _pstatuses->nMaps;
+    for (;;) {
+        int nState = nMaps.load(std::memory_order_acquire);
+        if (nState == Statuses::mapsMade)
+            return;
+        if (nState == Statuses::mapsNone &&
+            nMaps.compare_exchange_weak(nState, Statuses::mapsMaking, std::memory_order_acquire)) {
+            try {
+                RoleMap roleS(_pshared->roleS);
+                PermissionMap permissionS(_pshared->permissionS);
+                applyAside(roleS, _pstatuses->roleS);
+                applyAside(permissionS, _pstatuses->permissionS);
+                for (auto& entry : roleS)
+                    entry.second.resetProduct(*this);
+                for (auto& entry : permissionS)
+                    entry.second.resetProduct(*this);
+                _roleS.swap(roleS);
+                _permissionS.swap(permissionS);
+            } catch (...) {
+                nMaps.store(Statuses::mapsNone, std::memory_order_release);
+                throw;
+            }
+            nMaps.store(Statuses::mapsMade, std::memory_order_release);
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+bool Product::keepsStatusesAside() const
+{
+    return _bReadsShared &&
+           (!_pstatuses || _pstatuses->nMaps.load(std::memory_order_acquire) == Statuses::mapsNone);
+}
+
+void Product::mergeRoleStatus(int nRole, const PRStatus& status)
+{
+    if (keepsStatusesAside()) {
+        RoleMap::const_iterator it = _pshared->roleS.find(nRole);
+        if (it == _pshared->roleS.end())
+            return;
+        if (!_pstatuses)
+            _pstatuses = std::make_unique<Statuses>();
+        combineAside(_pstatuses->roleS, nRole, it->second.status(), status);
+        return;
+    }
+    RoleMap& roleS = roles();
+    RoleMap::iterator it = roleS.find(nRole);
+    if (it != roleS.end())
+        it->second.status() += status;
+}
+
+void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
+{
+    if (keepsStatusesAside()) {
+        PermissionMap::const_iterator it = _pshared->permissionS.find(nPermission);
+        if (it == _pshared->permissionS.end())
+            return;
+        if (!_pstatuses)
+            _pstatuses = std::make_unique<Statuses>();
+        combineAside(_pstatuses->permissionS, nPermission, it->second.status(), status);
+        return;
+    }
+    PermissionMap& permissionS = permissions();
+    PermissionMap::iterator it = permissionS.find(nPermission);
+    if (it != permissionS.end())
+        it->second.status() += status;
+}
+
+void Product::mergeGrantedRolePermissions()
+{
+    if (keepsStatusesAside()) {
+        // The frozen set stays held while the walk keeps statuses aside.
+        for (const auto& entryRole : _pshared->roleS) {
+            if (!hasRole(entryRole.second))
+                continue;
+            for (const auto& entryPermission : entryRole.second.permissions())
+                mergePermissionStatus(entryPermission.first, entryPermission.second.status());
+        }
+        return;
+    }
+    const Product& self = *this;
+    const RoleMap& roleS = self.roles();
+    auto granted = [](const RoleMap::value_type& entry) { return entry.second.hasRole(); };
+    if (std::none_of(roleS.begin(), roleS.end(), granted))
+        return;
+    // Taken before the walk: a product that reads a frozen set takes its own maps here, and the
+    // set it walked may go with it.
+    PermissionMap& permissionS = permissions();
+    for (const auto& entryRole : self.roles()) {
+        if (granted(entryRole))
+            permissionS.merge(entryRole.second.permissions());
+    }
 }
 
 bool Product::hasRole(const Role& role) const
 {
-    const RoleMap& roleS = roles();
+    if (_pstatuses) {
+        if (const PRStatus::PRStatusRaw* pstatus = findAside(_pstatuses->roleS, role.role()))
+            return *pstatus == PRStatus::statusGranted;
+    }
+    const RoleMap& roleS = _bReadsShared ? _pshared->roleS : _roleS;
     RoleMap::const_iterator it = roleS.find(role.role());
     return it != roleS.end() && it->second.hasRole();
 }
 
 bool Product::hasPermission(const Permission& permission) const
 {
-    const PermissionMap& permissionS = permissions();
+    if (_pstatuses) {
+        if (const PRStatus::PRStatusRaw* pstatus = findAside(_pstatuses->permissionS, permission.permission()))
+            return *pstatus == PRStatus::statusGranted;
+    }
+    const PermissionMap& permissionS = _bReadsShared ? _pshared->permissionS : _permissionS;
     PermissionMap::const_iterator it = permissionS.find(permission.permission());
     return it != permissionS.end() && it->second.hasPermission();
 }

@@ -17,7 +17,12 @@ namespace OstrelData {
 // copying and assignment re-point them (resetPR). The one exception is a copy of
 // a product that shares with its copies (shareWithCopies): until the copy asks
 // for anything writable, its roles and permissions are a frozen set whose
-// product() is a twin of the same number and description.
+// product() is a twin of the same number and description. Statuses merged into
+// such a copy (mergeRoleStatus, mergePermissionStatus) are kept aside instead of
+// copying the set: hasRole and hasPermission read them there, and the first
+// const roles() or permissions() makes the copy its maps once, with them, in
+// place (so concurrent const readers are safe and every reference handed out
+// stays good for the product's life, as an owned map's does).
 class OSTRELDATA_API Product : public Base {
 public:
     Product();
@@ -49,6 +54,15 @@ public:
     void updateInitMap(const std::string& strProfile, const std::string& strOldParam, const std::string& strName,
                        const std::string& strValue, bool bAddNew);
 
+    // Combines status into the stored role (permission) of that number, as
+    // RoleMap::merge does; never adds one. A copy that reads a frozen set keeps
+    // reading it and keeps the status aside.
+    void mergeRoleStatus(int nRole, const PRStatus& status);
+    void mergePermissionStatus(int nPermission, const PRStatus& status);
+    // Combines the permissions each granted role carries into the product's
+    // own permissions of the same numbers (never adding any).
+    void mergeGrantedRolePermissions();
+
     // Points every role and product-level permission at this product.
     void resetPR();
 
@@ -66,22 +80,28 @@ public:
     void shareWithCopies();
     // Whether this product and other read or offer one frozen set (for tests and diagnostics).
     bool sharesWith(const Product& other) const { return _pshared != nullptr && _pshared == other._pshared; }
-    // Whether this product reads a frozen set rather than maps of its own.
+    // Whether this product reads a frozen set rather than maps of its own
+    // (with any statuses merged into it kept aside).
     bool readsShared() const { return _bReadsShared; }
 
 private:
     struct Shared;
+    struct Statuses;
 
     void ownMaps();
     void copySharedMaps();
+    void makeMaps() const;
+    bool keepsStatusesAside() const;
 
     int _nProduct;
     bool _bReadsShared;  // _pshared is what this product reads; otherwise what it offers its copies
     std::string _strDescription;
     InitMapMap _initProduct;
-    RoleMap _roleS;
-    PermissionMap _permissionS;
+    // Made by a const read while statuses are kept aside (makeMaps).
+    mutable RoleMap _roleS;
+    mutable PermissionMap _permissionS;
     std::shared_ptr<const Shared> _pshared;
+    std::unique_ptr<Statuses> _pstatuses;  // only while reading a frozen set
 };
 
 // Products by number.

@@ -52,11 +52,11 @@ void logRowFailure(const OstrelData::Exception& e)
     Corvel::EventLogger::theLogger().logWarning(text.str(), g_nGrantLayer);
 }
 
-// Merges the grant rows of result into productS: TGrant (Role or Permission) built from the row
-// and merged into the map that TMapOf picks from the product.
-template <class TGrant, class TQuery, class TMapOf>
+// Merges the grant rows of result into productS: the number in columnNumber and the status, by
+// merge (a role's or a permission's).
+template <class TQuery>
 void mergeGrantRows(ProductMap& productS, const Factory::Result& result, const TQuery& q,
-                    const VeskDal::SqlColumn& columnNumber, TMapOf mapOf)
+                    const VeskDal::SqlColumn& columnNumber, void (Product::*merge)(int, const PRStatus&))
 {
     const std::string strProduct = q.columnProduct().resultName();
     const std::string strNumber = columnNumber.resultName();
@@ -69,9 +69,8 @@ void mergeGrantRows(ProductMap& productS, const Factory::Result& result, const T
             continue;
         try {
             Product& product = grantedProduct(productS, integerOf(*pvalProduct, q.columnProduct().name()));
-            const TGrant grant(product, integerOf(*pvalNumber, columnNumber.name()), std::string(),
-                               PRStatus::fromInt(integerOf(*pvalStatus, q.columnStatus().name())));
-            mapOf(product).merge(grant);
+            const int nNumber = integerOf(*pvalNumber, columnNumber.name());
+            (product.*merge)(nNumber, PRStatus::fromInt(integerOf(*pvalStatus, q.columnStatus().name())));
         } catch (const OstrelData::Exception& e) {
             logRowFailure(e);
         }
@@ -102,17 +101,14 @@ void readGrants(TQuery& query, VeskDal::DalDatabase& database, Factory::Result& 
 void Factory::productRoleMapFromResult(ProductMap& productS, const Result& result)
 {
     const OstrelDal::GenericProductRoleQuery& q = grantColumns<OstrelDal::GenericProductRoleQuery>("PR");
-    mergeGrantRows<OstrelData::Role>(productS, result, q, q.columnRole(),
-                                     [](Product& product) -> OstrelData::RoleMap& { return product.roles(); });
+    mergeGrantRows(productS, result, q, q.columnRole(), &Product::mergeRoleStatus);
 }
 
 void Factory::productPermissionMapFromResult(ProductMap& productS, const Result& result)
 {
     const OstrelDal::GenericProductPermissionQuery& q =
         grantColumns<OstrelDal::GenericProductPermissionQuery>("PP");
-    mergeGrantRows<OstrelData::Permission>(
-        productS, result, q, q.columnPermission(),
-        [](Product& product) -> OstrelData::PermissionMap& { return product.permissions(); });
+    mergeGrantRows(productS, result, q, q.columnPermission(), &Product::mergePermissionStatus);
 }
 
 void Factory::authorize(OstrelData::User& user)

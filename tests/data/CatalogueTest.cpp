@@ -1,3 +1,6 @@
+#include <thread>
+#include <vector>
+
 #include "TestSupport.h"
 
 using namespace OstrelData;
@@ -191,19 +194,51 @@ TEST_F(ProductTest, CopiesShareAFrozenSetThatOutlivesTheSourceUntilTheyWrite)
     EXPECT_TRUE(later.hasPermission(Permission(8, "", denied)));
 }
 
-TEST_F(ProductTest, GrantedRolesFoldIntoTheLastCopyToShare)
+TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceInPlace)
 {
     ProductMap productS;
     {
         Product source(product);
         source.permissions().at(7).setStatus(denied);
         source.shareWithCopies();
-        productS.emplace(5, source);
+        productS.emplace(5, source);  // the last to share once the source goes
     }
-    Factory::mergeRolePermissionsIntoPermissions(productS);
-    EXPECT_FALSE(productS.at(5).readsShared());
-    expectOwnedBy(productS.at(5));
-    EXPECT_EQ(PRStatus::statusGranted, productS.at(5).permissions().at(7).status());
+    Product& copy = productS.at(5);
+    copy.mergeRoleStatus(2, granted);
+    copy.mergeRoleStatus(9, granted);  // no such role: nothing is added
+    copy.mergePermissionStatus(8, granted);
+    Factory::mergeRolePermissionsIntoPermissions(productS);  // role 1 is granted: 7 folds in
+    const Product& held = copy;
+    EXPECT_TRUE(held.readsShared());
+    EXPECT_TRUE(held.hasRole(Role(2, "", denied)));
+    EXPECT_TRUE(held.hasPermission(Permission(7, "", denied)));
+    EXPECT_FALSE(held.hasPermission(Permission(8, "", granted)));
+    const Product before(held);
+    EXPECT_TRUE(before.hasRole(Role(2, "", denied)));
+
+    // Concurrent first reads make one set of maps, pointing at the product, with the statuses.
+    std::vector<const RoleMap*> madeS(4, nullptr);
+    std::vector<std::thread> threadS;
+    for (auto& pmade : madeS)
+        threadS.emplace_back([&held, &pmade]() { pmade = &held.roles(); });
+    for (auto& thread : threadS)
+        thread.join();
+    for (const RoleMap* pmade : madeS)
+        EXPECT_EQ(&held.roles(), pmade);
+    expectOwnedBy(held);
+    EXPECT_EQ(0u, held.roles().count(9));
+    EXPECT_EQ(PRStatus::statusGranted, held.roles().at(2).status());
+    EXPECT_EQ(PRStatus::statusGranted, held.permissions().at(7).status());
+    EXPECT_EQ(PRStatus::statusRevoked, held.permissions().at(8).status());
+
+    // Writing makes them its own maps: references already handed out stay good.
+    const RoleMap& made = held.roles();
+    copy.mergeRoleStatus(1, revoked);
+    EXPECT_FALSE(copy.readsShared());
+    EXPECT_EQ(&made, &held.roles());
+    EXPECT_EQ(PRStatus::statusRevoked, made.at(1).status());
+    EXPECT_TRUE(before.hasRole(Role(1, "", denied)));
+    EXPECT_EQ(PRStatus::statusGranted, before.roles().at(1).status());
 }
 
 TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)

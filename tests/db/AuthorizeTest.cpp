@@ -53,21 +53,26 @@ TEST_P(DbAuthorizing, GrantsOfCustomerTeamsAndUserAreMergedAndGrantedRolesFolded
     User jdoe = loadedUser("acme.local", "jdoe");
     Factory::authorize(jdoe);
     ASSERT_EQ(1u, jdoe.products().size());
+    // His grants' statuses are kept aside from the catalogue's set, and checks read them there.
+    const User& held = jdoe;
+    const Product& ledger = static_cast<const ProductMap&>(Factory::products()).at(5);
+    EXPECT_TRUE(held.products().at(5).readsShared());
+    EXPECT_TRUE(held.hasPermission(ledger.permissions().at(7)));
+    EXPECT_TRUE(held.hasRole(ledger.roles().at(1)));
+    EXPECT_FALSE(held.hasPermission(ledger.permissions().at(9)));
+    EXPECT_FALSE(held.hasRole(ledger.roles().at(2)));
     // Customer grant; team grant of the Clerk role, whose role permissions fold in; user revocation.
     EXPECT_EQ(PRStatus::statusGranted, permissionStatus(jdoe, 5, 7));
     EXPECT_EQ(PRStatus::statusGranted, roleStatus(jdoe, 5, 1));
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 8));
     EXPECT_EQ(PRStatus::statusRevoked, permissionStatus(jdoe, 5, 9));
     EXPECT_EQ(PRStatus::statusDenied, roleStatus(jdoe, 5, 2));
-    // Read-only, as the daemon reads it: a writable catalogue product stops sharing.
-    const Product& ledger = static_cast<const ProductMap&>(Factory::products()).at(5);
     EXPECT_TRUE(jdoe.hasPermission(ledger.permissions().at(7)));
     // The user's products are his own copies.
     EXPECT_EQ(&jdoe.products().at(5), &jdoe.products().at(5).roles().at(1).product());
     EXPECT_EQ(PRStatus::statusDenied, ledger.roles().at(1).status());
     // Authorising changes role statuses only: what the roles carry stays shared with the catalogue,
     // and the team's product and the catalogue's go on sharing.
-    const User& held = jdoe;
     EXPECT_TRUE(held.products().at(5).roles().at(1).sharesCarriedPermissionsWith(ledger.roles().at(1)));
     const Team& ops = Factory::teams().at(10);
     EXPECT_TRUE(ops.products().at(5).sharesWith(ledger));
