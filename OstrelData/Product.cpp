@@ -15,6 +15,9 @@ struct Product::Shared {
     InitMapMap initProduct;
     RoleMap roleS;
     PermissionMap permissionS;
+    // The roles the set itself grants, by number: folding a copy's granted roles walks these and
+    // the copy's own statuses instead of every role of a set that is seldom in the caches.
+    std::vector<int> grantedRoleS;
 };
 
 // The statuses merged into a copy that reads a frozen set, by number: a user's grants touch a few of
@@ -91,25 +94,29 @@ Product::Product(const Product& other)
 Product& Product::operator=(const Product& other)
 {
     if (this != &other) {
-        _nProduct = other._nProduct;
-        _strDescription = other._strDescription;
-        // Taken before the maps are let go: other may be part of what this product holds.
+        // Everything copied aside before anything changes: a failed copy leaves this product as it
+        // was, and other may be part of what this product lets go.
+        std::string strDescription(other._strDescription);
         std::shared_ptr<const Shared> pshared = other._pshared;
         std::unique_ptr<Statuses> pstatuses(other._pstatuses ? std::make_unique<Statuses>(*other._pstatuses)
                                                              : nullptr);
-        if (pshared) {
-            InitMapMap().swap(_initProduct);
-            RoleMap().swap(_roleS);
-            PermissionMap().swap(_permissionS);
-        } else {
-            _initProduct = other._initProduct;
-            _roleS = other._roleS;
-            _permissionS = other._permissionS;
-            resetPR();
+        InitMapMap initProduct;
+        RoleMap roleS;
+        PermissionMap permissionS;
+        if (!pshared) {
+            initProduct = other._initProduct;
+            roleS = other._roleS;
+            permissionS = other._permissionS;
         }
+        _nProduct = other._nProduct;
+        _strDescription.swap(strDescription);
+        _initProduct.swap(initProduct);
+        _roleS.swap(roleS);
+        _permissionS.swap(permissionS);
         _bReadsShared = pshared != nullptr;
         _pshared = std::move(pshared);
         _pstatuses = std::move(pstatuses);
+        resetPR();
     }
     return *this;
 }
@@ -228,10 +235,12 @@ void Product::mergeRoleStatus(int nRole, const PRStatus& status)
 {
     if (keepsStatusesAside()) {
         RoleMap::const_iterator it = _pshared->roleS.find(nRole);
-        if (it == _pshared->roleS.end())
-            return;
+        // Even for a number the set lacks: the maps a read makes then point at this copy, as a
+        // written copy's always did.
         if (!_pstatuses)
             _pstatuses = std::make_unique<Statuses>();
+        if (it == _pshared->roleS.end())
+            return;
         combineAside(_pstatuses->roleS, nRole, it->second.status(), status);
         return;
     }
@@ -245,10 +254,12 @@ void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
 {
     if (keepsStatusesAside()) {
         PermissionMap::const_iterator it = _pshared->permissionS.find(nPermission);
-        if (it == _pshared->permissionS.end())
-            return;
+        // Even for a number the set lacks: the maps a read makes then point at this copy, as a
+        // written copy's always did.
         if (!_pstatuses)
             _pstatuses = std::make_unique<Statuses>();
+        if (it == _pshared->permissionS.end())
+            return;
         combineAside(_pstatuses->permissionS, nPermission, it->second.status(), status);
         return;
     }
@@ -261,12 +272,22 @@ void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
 void Product::mergeGrantedRolePermissions()
 {
     if (keepsStatusesAside()) {
+        std::vector<int> grantedS;
+        if (_pstatuses) {
+            for (const auto& entry : _pstatuses->roleS) {
+                if (entry.second == PRStatus::statusGranted)
+                    grantedS.push_back(entry.first);
+            }
+        }
+        for (int nRole : _pshared->grantedRoleS) {
+            if (!_pstatuses || findAside(_pstatuses->roleS, nRole) == nullptr)
+                grantedS.push_back(nRole);
+        }
+        std::sort(grantedS.begin(), grantedS.end());
         // The frozen set stays held while the walk keeps statuses aside.
-        for (const auto& entryRole : _pshared->roleS) {
-            if (!hasRole(entryRole.second))
-                continue;
-            for (const auto& entryPermission : entryRole.second.permissions())
-                mergePermissionStatus(entryPermission.first, entryPermission.second.status());
+        for (int nRole : grantedS) {
+            for (const auto& entry : _pshared->roleS.at(nRole).permissions())
+                mergePermissionStatus(entry.first, entry.second.status());
         }
         return;
     }
@@ -275,8 +296,7 @@ void Product::mergeGrantedRolePermissions()
     auto granted = [](const RoleMap::value_type& entry) { return entry.second.hasRole(); };
     if (std::none_of(roleS.begin(), roleS.end(), granted))
         return;
-    // Taken before the walk: a product that reads a frozen set takes its own maps here, and the
-    // set it walked may go with it.
+    // Taken before the walk, so that the walk reads the maps this product goes on holding.
     PermissionMap& permissionS = permissions();
     for (const auto& entryRole : self.roles()) {
         if (granted(entryRole))
@@ -334,9 +354,13 @@ void Product::resetPR()
 void Product::shareWithCopies()
 {
     // A product that reads a frozen set (a catalogue entry put back after a failed load) takes
-    // maps of its own again and offers the same set.
-    if (_bReadsShared)
+    // maps of its own again and offers the same set; one with statuses of its own offers a new one.
+    if (_bReadsShared) {
+        const bool bOwnStatuses = _pstatuses != nullptr;
         copySharedMaps();
+        if (bOwnStatuses)
+            _pshared.reset();
+    }
     if (_pshared || (_initProduct.empty() && _roleS.empty() && _permissionS.empty()))
         return;
     for (auto& entry : _roleS)
@@ -346,8 +370,11 @@ void Product::shareWithCopies()
     pshared->initProduct = _initProduct;
     pshared->roleS = _roleS;
     pshared->permissionS = _permissionS;
-    for (auto& entry : pshared->roleS)
+    for (auto& entry : pshared->roleS) {
         entry.second.resetProduct(pshared->twin);
+        if (entry.second.hasRole())
+            pshared->grantedRoleS.push_back(entry.first);
+    }
     for (auto& entry : pshared->permissionS)
         entry.second.resetProduct(pshared->twin);
     _pshared = std::move(pshared);

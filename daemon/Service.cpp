@@ -61,9 +61,7 @@ bool holdsPermission(const OstrelData::User& user, int nPermission)
     const OstrelData::ProductMap& productS = user.products();
     OstrelData::ProductMap::const_iterator itProduct = productS.find(OSROstrel::nOSRD_Ostrel);
     if (itProduct == productS.end()) return false;
-    const OstrelData::PermissionMap& permissionS = itProduct->second.permissions();
-    OstrelData::PermissionMap::const_iterator it = permissionS.find(nPermission);
-    return it != permissionS.end() && it->second.hasPermission();
+    return itProduct->second.hasPermission(OstrelData::Permission(nPermission, "", OstrelData::PRStatus()));
 }
 
 std::string shown(const OstrelData::User::Key& key)

@@ -1,3 +1,4 @@
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -203,6 +204,10 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
         source.shareWithCopies();
         productS.emplace(5, source);  // the last to share once the source goes
     }
+    ProductMap revokedS(productS);
+    revokedS.at(5).mergeRoleStatus(1, revoked);  // a role the set grants, revoked: folds nothing
+    Factory::mergeRolePermissionsIntoPermissions(revokedS);
+    EXPECT_FALSE(revokedS.at(5).hasPermission(Permission(7, "", granted)));
     Product& copy = productS.at(5);
     copy.mergeRoleStatus(2, granted);
     copy.mergeRoleStatus(9, granted);  // no such role: nothing is added
@@ -215,6 +220,15 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
     EXPECT_FALSE(held.hasPermission(Permission(8, "", granted)));
     const Product before(held);
     EXPECT_TRUE(before.hasRole(Role(2, "", denied)));
+    // Offered on, its own statuses go with what it offers.
+    Product offered(held);
+    offered.shareWithCopies();
+    EXPECT_FALSE(offered.sharesWith(held));
+    EXPECT_TRUE(Product(offered).hasRole(Role(2, "", denied)));
+    // A grant of a number the set lacks changes no answer, but what a read hands out is the copy's.
+    Product lacking(revokedS.at(5));
+    lacking.mergeRoleStatus(9, granted);
+    EXPECT_EQ(&lacking, &static_cast<const Product&>(lacking).roles().at(1).product());
 
     // Concurrent first reads make one set of maps, pointing at the product, with the statuses.
     std::vector<const RoleMap*> madeS(4, nullptr);
@@ -239,6 +253,40 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
     EXPECT_EQ(PRStatus::statusRevoked, made.at(1).status());
     EXPECT_TRUE(before.hasRole(Role(1, "", denied)));
     EXPECT_EQ(PRStatus::statusGranted, before.roles().at(1).status());
+
+    // Folding into the last copy to share, its maps made: the set goes, the walk reads its own maps.
+    ProductMap lastS;
+    lastS.emplace(5, Product(product)).first->second.shareWithCopies();
+    lastS.at(5) = Product(lastS.at(5));
+    lastS.at(5).mergeRoleStatus(2, granted);
+    EXPECT_EQ(2u, static_cast<const Product&>(lastS.at(5)).roles().size());
+    Factory::mergeRolePermissionsIntoPermissions(lastS);
+    EXPECT_EQ(PRStatus::statusGranted, lastS.at(5).permissions().at(7).status());
+}
+
+TEST_F(ProductTest, FailedAssignmentLeavesTheProductAsItWas)
+{
+    Product source(product);
+    source.shareWithCopies();
+    const Product owner(product);
+    for (long nAllocations = 0;; ++nAllocations) {
+        Product target(source);
+        target.mergeRoleStatus(2, granted);
+        const Product& read = target;
+        ASSERT_EQ(2u, read.roles().size());  // maps made
+        ostreltest::g_nAllocationsLeft = nAllocations;
+        try {
+            target = owner;
+            ostreltest::g_nAllocationsLeft = -1;
+            break;
+        } catch (const std::bad_alloc&) {
+            ostreltest::g_nAllocationsLeft = -1;
+        }
+        EXPECT_TRUE(read.readsShared());
+        EXPECT_TRUE(read.hasRole(Role(2, "", denied)));
+        EXPECT_EQ(PRStatus::statusGranted, read.roles().at(2).status());
+        EXPECT_EQ(&read, &read.roles().at(1).product());
+    }
 }
 
 TEST_F(ProductTest, StoredStatusDecidesNotTheArgument)

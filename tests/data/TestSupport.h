@@ -23,6 +23,9 @@
 
 namespace ostreltest {
 
+// Allocations on this thread before the next one throws std::bad_alloc; -1 (the default): none does.
+extern thread_local long g_nAllocationsLeft;
+
 // An in-process authenticator that records what it is asked and can be told
 // to fail. It leaves the optional operations to the base unless bOfferAll.
 class RecordingAuthenticator : public OstrelData::Authenticator {
