@@ -231,6 +231,23 @@ bool Product::keepsStatusesAside() const
            (!_pstatuses || _pstatuses->nMaps.load(std::memory_order_acquire) == Statuses::mapsNone);
 }
 
+void Product::forEachRole(const std::function<void(const Role&, const PRStatus&)>& visit) const
+{
+    for (const auto& entry : _bReadsShared ? _pshared->roleS : _roleS) {
+        const PRStatus::PRStatusRaw* pstatus = _pstatuses ? findAside(_pstatuses->roleS, entry.first) : nullptr;
+        visit(entry.second, pstatus != nullptr ? PRStatus(*pstatus) : entry.second.status());
+    }
+}
+
+void Product::forEachPermission(const std::function<void(const Permission&, const PRStatus&)>& visit) const
+{
+    for (const auto& entry : _bReadsShared ? _pshared->permissionS : _permissionS) {
+        const PRStatus::PRStatusRaw* pstatus =
+            _pstatuses ? findAside(_pstatuses->permissionS, entry.first) : nullptr;
+        visit(entry.second, pstatus != nullptr ? PRStatus(*pstatus) : entry.second.status());
+    }
+}
+
 void Product::mergeRoleStatus(int nRole, const PRStatus& status)
 {
     if (keepsStatusesAside()) {

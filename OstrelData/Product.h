@@ -1,6 +1,7 @@
 #ifndef OSTRELDATA_PRODUCT_H
 #define OSTRELDATA_PRODUCT_H
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -53,6 +54,14 @@ public:
     // Adds, renames-and-sets or (bAddNew false) removes one parameter of one profile.
     void updateInitMap(const std::string& strProfile, const std::string& strOldParam, const std::string& strName,
                        const std::string& strValue, bool bAddNew);
+
+    // Calls visit with each role (permission) in number order and the status it
+    // holds here, without making maps: for readers, such as encoders, that need
+    // not pay for a copy's own maps. While statuses are kept aside the role
+    // handed over is the frozen set's (its own status() and product() are the
+    // set's); its number, description and carried permissions are this copy's.
+    void forEachRole(const std::function<void(const Role&, const PRStatus&)>& visit) const;
+    void forEachPermission(const std::function<void(const Permission&, const PRStatus&)>& visit) const;
 
     // Combines status into the stored role (permission) of that number, as
     // RoleMap::merge does; never adds one. A copy that reads a frozen set keeps

@@ -590,13 +590,21 @@ struct ProductInitMapTraits : InitMapValue {
 
 // ---- The encoders of what a user carries, into a document or a text ----------
 
+// status: what the holder of the permission (role) says it is, which a product keeping its
+// statuses aside answers without making its maps.
 template <class Out>
-void encodePermission(const Out& out, const OstrelData::Permission& in)
+void encodePermission(const Out& out, const OstrelData::Permission& in, const OstrelData::PRStatus& status)
 {
     const auto my = addElement(out, tag::permission);
     addInt(my, tag::permission, in.permission());
     addText(my, tag::description, in.description());
-    addInt(my, tag::status, static_cast<int>(in.status()));
+    addInt(my, tag::status, static_cast<int>(status));
+}
+
+template <class Out>
+void encodePermission(const Out& out, const OstrelData::Permission& in)
+{
+    encodePermission(out, in, in.status());
 }
 
 template <class Out>
@@ -606,13 +614,19 @@ void encodePermissionMap(const Out& out, const OstrelData::PermissionMap& in)
 }
 
 template <class Out>
-void encodeRole(const Out& out, const OstrelData::Role& in)
+void encodeRole(const Out& out, const OstrelData::Role& in, const OstrelData::PRStatus& status)
 {
     const auto my = addElement(out, tag::role);
     addInt(my, tag::role, in.role());
     addText(my, tag::description, in.description());
-    addInt(my, tag::status, static_cast<int>(in.status()));
+    addInt(my, tag::status, static_cast<int>(status));
     encodePermissionMap(my, in.permissions());
+}
+
+template <class Out>
+void encodeRole(const Out& out, const OstrelData::Role& in)
+{
+    encodeRole(out, in, in.status());
 }
 
 template <class Out>
@@ -628,8 +642,14 @@ void encodeProduct(const Out& out, const OstrelData::Product& in)
     addInt(my, tag::product, in.product());
     addText(my, tag::description, in.description());
     PairMapRule<InitMapMapTraits>::toXML(my, in.productInit());
-    encodeRoleMap(my, in.roles());
-    encodePermissionMap(my, in.permissions());
+    const auto roles = addElement(my, tag::roles);
+    in.forEachRole([&roles](const OstrelData::Role& role, const OstrelData::PRStatus& status) {
+        encodeRole(roles, role, status);
+    });
+    const auto permissions = addElement(my, tag::permissions);
+    in.forEachPermission([&permissions](const OstrelData::Permission& permission, const OstrelData::PRStatus& status) {
+        encodePermission(permissions, permission, status);
+    });
 }
 
 template <class Out>

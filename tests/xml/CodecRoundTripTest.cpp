@@ -115,6 +115,25 @@ TEST_F(CodecRoundTrip, ExceptionWithoutLegendStillArrivesAsItself)
     EXPECT_EQ("", back.legend());
 }
 
+TEST_F(CodecRoundTrip, ProductKeepingStatusesAsideIsWrittenAsItsOwnMapsWouldBe)
+{
+    OstrelData::Product catalogue(_product);
+    catalogue.shareWithCopies();
+    OstrelData::Product held(catalogue);
+    held.mergeRoleStatus(3, S(S::statusGranted));
+    held.mergePermissionStatus(7, S(S::statusRevoked));
+    held.mergePermissionStatus(9, S(S::statusGranted));
+    OstrelData::Product owned(held);
+    owned.roles();  // writable: maps of its own
+    auto text = [](const OstrelData::Product& product) {
+        Vesk::XMLDoc doc("scratch");
+        Factory::Product::toXML(doc.rootNode(), product);
+        return std::string(doc.stream());
+    };
+    EXPECT_EQ(text(owned), text(held));
+    EXPECT_NE(text(catalogue), text(held));
+}
+
 TEST_F(CodecRoundTrip, UserKeepsIdentityTeamsAndGrants)
 {
     Vesk::XMLDoc doc = throughText([&](Vesk::XMLNode* p) { Factory::User::toXML(p, _user); });
