@@ -205,6 +205,7 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
         productS.emplace(5, source);  // the last to share once the source goes
     }
     ProductMap revokedS(productS);
+    ProductMap lackingS(productS);
     revokedS.at(5).mergeRoleStatus(1, revoked);  // a role the set grants, revoked: folds nothing
     Factory::mergeRolePermissionsIntoPermissions(revokedS);
     EXPECT_FALSE(revokedS.at(5).hasPermission(Permission(7, "", granted)));
@@ -226,7 +227,7 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
     EXPECT_FALSE(offered.sharesWith(held));
     EXPECT_TRUE(Product(offered).hasRole(Role(2, "", denied)));
     // A grant of a number the set lacks changes no answer, but what a read hands out is the copy's.
-    Product lacking(revokedS.at(5));
+    Product& lacking = lackingS.at(5);
     lacking.mergeRoleStatus(9, granted);
     EXPECT_EQ(&lacking, &static_cast<const Product&>(lacking).roles().at(1).product());
 
@@ -254,6 +255,20 @@ TEST_F(ProductTest, StatusesMergedIntoACopyAreKeptAsideUntilItsMapsAreMadeOnceIn
     EXPECT_TRUE(before.hasRole(Role(1, "", denied)));
     EXPECT_EQ(PRStatus::statusGranted, before.roles().at(1).status());
 
+    // Granted only through a status kept aside, a role folds in what it carries.
+    Product carrier(product);
+    Role& two = carrier.roles().at(2);
+    two.permissions().emplace(7, Permission(two, 7, "Seven", granted));
+    carrier.roles().at(1).setStatus(denied);
+    carrier.permissions().at(7).setStatus(denied);
+    carrier.shareWithCopies();
+    ProductMap carrierS{{5, carrier}};
+    Factory::mergeRolePermissionsIntoPermissions(carrierS);
+    EXPECT_FALSE(carrierS.at(5).hasPermission(Permission(7, "", denied)));
+    carrierS.at(5).mergeRoleStatus(2, granted);
+    Factory::mergeRolePermissionsIntoPermissions(carrierS);
+    EXPECT_TRUE(carrierS.at(5).hasPermission(Permission(7, "", denied)));
+
     // Folding into the last copy to share, its maps made: the set goes, the walk reads its own maps.
     ProductMap lastS;
     lastS.emplace(5, Product(product)).first->second.shareWithCopies();
@@ -268,24 +283,28 @@ TEST_F(ProductTest, FailedAssignmentLeavesTheProductAsItWas)
 {
     Product source(product);
     source.shareWithCopies();
-    const Product owner(product);
-    for (long nAllocations = 0;; ++nAllocations) {
-        Product target(source);
-        target.mergeRoleStatus(2, granted);
-        const Product& read = target;
-        ASSERT_EQ(2u, read.roles().size());  // maps made
-        ostreltest::g_nAllocationsLeft = nAllocations;
-        try {
-            target = owner;
-            ostreltest::g_nAllocationsLeft = -1;
-            break;
-        } catch (const std::bad_alloc&) {
-            ostreltest::g_nAllocationsLeft = -1;
+    Product withStatuses(source);
+    withStatuses.mergeRoleStatus(1, revoked);
+    const Product* const apother[] = {&product, &withStatuses};
+    for (const Product* pother : apother) {
+        for (long nAllocations = 0;; ++nAllocations) {
+            Product target(source);
+            target.mergeRoleStatus(2, granted);
+            const Product& read = target;
+            ASSERT_EQ(2u, read.roles().size());  // maps made
+            ostreltest::g_nAllocationsLeft = nAllocations;
+            try {
+                target = *pother;
+                ostreltest::g_nAllocationsLeft = -1;
+                break;
+            } catch (const std::bad_alloc&) {
+                ostreltest::g_nAllocationsLeft = -1;
+            }
+            EXPECT_TRUE(read.readsShared());
+            EXPECT_TRUE(read.hasRole(Role(2, "", denied)));
+            EXPECT_EQ(PRStatus::statusGranted, read.roles().at(2).status());
+            EXPECT_EQ(&read, &read.roles().at(1).product());
         }
-        EXPECT_TRUE(read.readsShared());
-        EXPECT_TRUE(read.hasRole(Role(2, "", denied)));
-        EXPECT_EQ(PRStatus::statusGranted, read.roles().at(2).status());
-        EXPECT_EQ(&read, &read.roles().at(1).product());
     }
 }
 

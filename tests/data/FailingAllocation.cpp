@@ -1,5 +1,7 @@
 // The program's operator new, able to fail on cue: exception-safety tests let the Nth allocation of
-// an operation fail. Kept apart from the tests so that no call site sees both ends inlined.
+// an operation fail. Every form but the over-aligned ones (which nothing here uses) is replaced, so
+// that what one form allocates another frees alike, with or without a sanitizer. Kept apart from the
+// tests so that no call site sees both ends inlined.
 
 #include <cstdlib>
 #include <new>
@@ -19,12 +21,51 @@ void* operator new(std::size_t nBytes)
     throw std::bad_alloc();
 }
 
+void* operator new[](std::size_t nBytes)
+{
+    return operator new(nBytes);
+}
+
+void* operator new(std::size_t nBytes, const std::nothrow_t&) noexcept
+{
+    try {
+        return operator new(nBytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t nBytes, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(nBytes, nothrow);
+}
+
 void operator delete(void* p) noexcept
 {
     std::free(p);
 }
 
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }

@@ -420,6 +420,11 @@ TEST_F(CodecRoundTrip, ReplyTextIsWhatTheDocumentWouldWrite)
     user.setContact(strEveryByte);
     user.products().emplace(40, odd);
     user.products().emplace(41, OstrelData::Product(41));
+    // A copy keeping its statuses aside is written from the catalogue's set and them.
+    OstrelData::Product catalogue(_product);
+    catalogue.shareWithCopies();
+    user.products().at(12) = catalogue;
+    user.products().at(12).mergeRoleStatus(3, S(S::statusGranted));
     OstrelData::Profile profile("night & day");
     OstrelData::ProductInitMap productInitS;
     productInitS[12]["colour"] = "dark <grey>";
