@@ -57,6 +57,25 @@ void combineAside(std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, in
     it->second = combined;
 }
 
+// Combines status into the entry for n of a frozen set that holds n.
+template <class TMap>
+void combineAsideFrom(const TMap& frozenS, std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n,
+                      const PRStatus& status)
+{
+    auto it = frozenS.find(n);
+    if (it != frozenS.end())
+        combineAside(entryS, n, it->second.status(), status);
+}
+
+// As RoleMap::merge and PermissionMap::merge do.
+template <class TMap>
+void mergeInto(TMap& mapS, int n, const PRStatus& status)
+{
+    auto it = mapS.find(n);
+    if (it != mapS.end())
+        it->second.status() += status;
+}
+
 template <class TMap>
 void applyAside(TMap& mapS, const std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS)
 {
@@ -250,40 +269,22 @@ void Product::forEachPermission(const std::function<void(const Permission&, cons
 
 void Product::mergeRoleStatus(int nRole, const PRStatus& status)
 {
-    if (keepsStatusesAside()) {
-        RoleMap::const_iterator it = _pshared->roleS.find(nRole);
-        // Even for a number the set lacks: the maps a read makes then point at this copy, as a
-        // written copy's always did.
-        if (!_pstatuses)
-            _pstatuses = std::make_unique<Statuses>();
-        if (it == _pshared->roleS.end())
-            return;
-        combineAside(_pstatuses->roleS, nRole, it->second.status(), status);
-        return;
-    }
-    RoleMap& roleS = roles();
-    RoleMap::iterator it = roleS.find(nRole);
-    if (it != roleS.end())
-        it->second.status() += status;
+    if (!keepsStatusesAside())
+        return mergeInto(roles(), nRole, status);
+    // Made even for a number the set lacks: the maps a read makes then point at this copy, as a
+    // written copy's always did.
+    if (!_pstatuses)
+        _pstatuses = std::make_unique<Statuses>();
+    combineAsideFrom(_pshared->roleS, _pstatuses->roleS, nRole, status);
 }
 
 void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
 {
-    if (keepsStatusesAside()) {
-        PermissionMap::const_iterator it = _pshared->permissionS.find(nPermission);
-        // Even for a number the set lacks: the maps a read makes then point at this copy, as a
-        // written copy's always did.
-        if (!_pstatuses)
-            _pstatuses = std::make_unique<Statuses>();
-        if (it == _pshared->permissionS.end())
-            return;
-        combineAside(_pstatuses->permissionS, nPermission, it->second.status(), status);
-        return;
-    }
-    PermissionMap& permissionS = permissions();
-    PermissionMap::iterator it = permissionS.find(nPermission);
-    if (it != permissionS.end())
-        it->second.status() += status;
+    if (!keepsStatusesAside())
+        return mergeInto(permissions(), nPermission, status);
+    if (!_pstatuses)
+        _pstatuses = std::make_unique<Statuses>();
+    combineAsideFrom(_pshared->permissionS, _pstatuses->permissionS, nPermission, status);
 }
 
 void Product::mergeGrantedRolePermissions()
