@@ -267,24 +267,27 @@ void Product::forEachPermission(const std::function<void(const Permission&, cons
     }
 }
 
+// Made even before a number the set holds is merged: the maps a read makes then point at this copy,
+// as a written copy's always did.
+Product::Statuses& Product::statusesAside()
+{
+    if (!_pstatuses)
+        _pstatuses = std::make_unique<Statuses>();
+    return *_pstatuses;
+}
+
 void Product::mergeRoleStatus(int nRole, const PRStatus& status)
 {
     if (!keepsStatusesAside())
         return mergeInto(roles(), nRole, status);
-    // Made even for a number the set lacks: the maps a read makes then point at this copy, as a
-    // written copy's always did.
-    if (!_pstatuses)
-        _pstatuses = std::make_unique<Statuses>();
-    combineAsideFrom(_pshared->roleS, _pstatuses->roleS, nRole, status);
+    combineAsideFrom(_pshared->roleS, statusesAside().roleS, nRole, status);
 }
 
 void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
 {
     if (!keepsStatusesAside())
         return mergeInto(permissions(), nPermission, status);
-    if (!_pstatuses)
-        _pstatuses = std::make_unique<Statuses>();
-    combineAsideFrom(_pshared->permissionS, _pstatuses->permissionS, nPermission, status);
+    combineAsideFrom(_pshared->permissionS, statusesAside().permissionS, nPermission, status);
 }
 
 void Product::mergeGrantedRolePermissions()

@@ -101,6 +101,7 @@ private:
     void copySharedMaps();
     void makeMaps() const;
     bool keepsStatusesAside() const;
+    Statuses& statusesAside();
 
     int _nProduct;
     bool _bReadsShared;  // _pshared is what this product reads; otherwise what it offers its copies
