@@ -8,6 +8,13 @@
 
 namespace OstrelData {
 
+namespace {
+
+// Statuses by number, sorted: a few cache lines where a map of the same is a node per entry.
+using StatusEntries = std::vector<std::pair<int, PRStatus::PRStatusRaw>>;
+
+} // namespace
+
 // What copies of a product share: a frozen copy of its maps, whose roles and
 // permissions point at twin.
 struct Product::Shared {
@@ -15,21 +22,23 @@ struct Product::Shared {
     InitMapMap initProduct;
     RoleMap roleS;
     PermissionMap permissionS;
-    // The roles the set itself grants, by number: folding a copy's granted roles walks these and
-    // the copy's own statuses instead of every role of a set that is seldom in the caches.
-    std::vector<int> grantedRoleS;
+    // The same statuses laid out for the checks and merges of the copies, which read a set that in a
+    // large catalogue is seldom in the caches: the roles', the permissions', and the permissions
+    // each role carries (role i's are carriedS[carriedFromS[i]] up to carriedFromS[i + 1]).
+    StatusEntries roleStatusS;
+    StatusEntries permissionStatusS;
+    StatusEntries carriedS;
+    std::vector<size_t> carriedFromS;
 };
 
 // The statuses merged into a copy that reads a frozen set, by number: a user's grants touch a few of
 // a product's roles, and copying the whole set for them is most of what authorising costs.
 struct Product::Statuses {
-    using Entries = std::vector<std::pair<int, PRStatus::PRStatusRaw>>;
-
     Statuses() = default;
     Statuses(const Statuses& other) : roleS(other.roleS), permissionS(other.permissionS) {}
 
-    Entries roleS;
-    Entries permissionS;
+    StatusEntries roleS;
+    StatusEntries permissionS;
     // Whether the product's maps are made: not yet, being made by one reader, made.
     enum { mapsNone, mapsMaking, mapsMade };
     mutable std::atomic<int> nMaps{mapsNone};
@@ -37,34 +46,30 @@ struct Product::Statuses {
 
 namespace {
 
-const PRStatus::PRStatusRaw* findAside(const std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n)
+StatusEntries::const_iterator lowerBound(const StatusEntries& entryS, int n)
 {
-    auto it = std::lower_bound(entryS.begin(), entryS.end(), n,
-                               [](const std::pair<int, PRStatus::PRStatusRaw>& entry, int m) { return entry.first < m; });
+    return std::lower_bound(entryS.begin(), entryS.end(), n,
+                            [](const StatusEntries::value_type& entry, int m) { return entry.first < m; });
+}
+
+const PRStatus::PRStatusRaw* findAside(const StatusEntries& entryS, int n)
+{
+    auto it = lowerBound(entryS, n);
     return it != entryS.end() && it->first == n ? &it->second : nullptr;
 }
 
-// Combines status into the entry for n, which starts from stored.
-void combineAside(std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n, const PRStatus& stored,
-                  const PRStatus& status)
+// Combines status into the entry for n of a frozen set that holds n, kept in entryS.
+void combineAsideFrom(const StatusEntries& frozenS, StatusEntries& entryS, int n, const PRStatus& status)
 {
-    auto it = std::lower_bound(entryS.begin(), entryS.end(), n,
-                               [](const std::pair<int, PRStatus::PRStatusRaw>& entry, int m) { return entry.first < m; });
+    const PRStatus::PRStatusRaw* pstored = findAside(frozenS, n);
+    if (pstored == nullptr)
+        return;
+    auto it = entryS.begin() + (lowerBound(entryS, n) - entryS.cbegin());
     if (it == entryS.end() || it->first != n)
-        it = entryS.emplace(it, n, stored);
+        it = entryS.emplace(it, n, *pstored);
     PRStatus combined(it->second);
     combined += status;
     it->second = combined;
-}
-
-// Combines status into the entry for n of a frozen set that holds n.
-template <class TMap>
-void combineAsideFrom(const TMap& frozenS, std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS, int n,
-                      const PRStatus& status)
-{
-    auto it = frozenS.find(n);
-    if (it != frozenS.end())
-        combineAside(entryS, n, it->second.status(), status);
 }
 
 // As RoleMap::merge and PermissionMap::merge do.
@@ -77,7 +82,7 @@ void mergeInto(TMap& mapS, int n, const PRStatus& status)
 }
 
 template <class TMap>
-void applyAside(TMap& mapS, const std::vector<std::pair<int, PRStatus::PRStatusRaw>>& entryS)
+void applyAside(TMap& mapS, const StatusEntries& entryS)
 {
     for (const auto& entry : entryS) {
         auto it = mapS.find(entry.first);
@@ -280,35 +285,28 @@ void Product::mergeRoleStatus(int nRole, const PRStatus& status)
 {
     if (!keepsStatusesAside())
         return mergeInto(roles(), nRole, status);
-    combineAsideFrom(_pshared->roleS, statusesAside().roleS, nRole, status);
+    combineAsideFrom(_pshared->roleStatusS, statusesAside().roleS, nRole, status);
 }
 
 void Product::mergePermissionStatus(int nPermission, const PRStatus& status)
 {
     if (!keepsStatusesAside())
         return mergeInto(permissions(), nPermission, status);
-    combineAsideFrom(_pshared->permissionS, statusesAside().permissionS, nPermission, status);
+    combineAsideFrom(_pshared->permissionStatusS, statusesAside().permissionS, nPermission, status);
 }
 
 void Product::mergeGrantedRolePermissions()
 {
     if (keepsStatusesAside()) {
-        std::vector<int> grantedS;
-        if (_pstatuses) {
-            for (const auto& entry : _pstatuses->roleS) {
-                if (entry.second == PRStatus::statusGranted)
-                    grantedS.push_back(entry.first);
-            }
-        }
-        for (int nRole : _pshared->grantedRoleS) {
-            if (!_pstatuses || findAside(_pstatuses->roleS, nRole) == nullptr)
-                grantedS.push_back(nRole);
-        }
-        std::sort(grantedS.begin(), grantedS.end());
-        // The frozen set stays held while the walk keeps statuses aside.
-        for (int nRole : grantedS) {
-            for (const auto& entry : _pshared->roleS.at(nRole).permissions())
-                mergePermissionStatus(entry.first, entry.second.status());
+        // In number order, as the maps fold: a role's own status is the one kept aside, else the set's.
+        const Shared& shared = *_pshared;
+        for (size_t i = 0; i < shared.roleStatusS.size(); ++i) {
+            const int nRole = shared.roleStatusS[i].first;
+            const PRStatus::PRStatusRaw* paside = _pstatuses ? findAside(_pstatuses->roleS, nRole) : nullptr;
+            if ((paside != nullptr ? *paside : shared.roleStatusS[i].second) != PRStatus::statusGranted)
+                continue;
+            for (size_t c = shared.carriedFromS[i]; c < shared.carriedFromS[i + 1]; ++c)
+                mergePermissionStatus(shared.carriedS[c].first, PRStatus(shared.carriedS[c].second));
         }
         return;
     }
@@ -327,22 +325,27 @@ void Product::mergeGrantedRolePermissions()
 
 bool Product::hasRole(const Role& role) const
 {
-    if (_pstatuses) {
-        if (const PRStatus::PRStatusRaw* pstatus = findAside(_pstatuses->roleS, role.role()))
-            return *pstatus == PRStatus::statusGranted;
+    if (_bReadsShared) {
+        const PRStatus::PRStatusRaw* pstatus = _pstatuses ? findAside(_pstatuses->roleS, role.role()) : nullptr;
+        if (pstatus == nullptr)
+            pstatus = findAside(_pshared->roleStatusS, role.role());
+        return pstatus != nullptr && *pstatus == PRStatus::statusGranted;
     }
-    const RoleMap& roleS = _bReadsShared ? _pshared->roleS : _roleS;
+    const RoleMap& roleS = roles();
     RoleMap::const_iterator it = roleS.find(role.role());
     return it != roleS.end() && it->second.hasRole();
 }
 
 bool Product::hasPermission(const Permission& permission) const
 {
-    if (_pstatuses) {
-        if (const PRStatus::PRStatusRaw* pstatus = findAside(_pstatuses->permissionS, permission.permission()))
-            return *pstatus == PRStatus::statusGranted;
+    if (_bReadsShared) {
+        const PRStatus::PRStatusRaw* pstatus =
+            _pstatuses ? findAside(_pstatuses->permissionS, permission.permission()) : nullptr;
+        if (pstatus == nullptr)
+            pstatus = findAside(_pshared->permissionStatusS, permission.permission());
+        return pstatus != nullptr && *pstatus == PRStatus::statusGranted;
     }
-    const PermissionMap& permissionS = _bReadsShared ? _pshared->permissionS : _permissionS;
+    const PermissionMap& permissionS = permissions();
     PermissionMap::const_iterator it = permissionS.find(permission.permission());
     return it != permissionS.end() && it->second.hasPermission();
 }
@@ -393,11 +396,16 @@ void Product::shareWithCopies()
     pshared->permissionS = _permissionS;
     for (auto& entry : pshared->roleS) {
         entry.second.resetProduct(pshared->twin);
-        if (entry.second.hasRole())
-            pshared->grantedRoleS.push_back(entry.first);
+        pshared->roleStatusS.emplace_back(entry.first, entry.second.status());
+        pshared->carriedFromS.push_back(pshared->carriedS.size());
+        for (const auto& carried : std::as_const(entry.second).permissions())
+            pshared->carriedS.emplace_back(carried.first, carried.second.status());
     }
-    for (auto& entry : pshared->permissionS)
+    pshared->carriedFromS.push_back(pshared->carriedS.size());
+    for (auto& entry : pshared->permissionS) {
         entry.second.resetProduct(pshared->twin);
+        pshared->permissionStatusS.emplace_back(entry.first, entry.second.status());
+    }
     _pshared = std::move(pshared);
 }
 

@@ -1,4 +1,5 @@
 #include <new>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -305,6 +306,55 @@ TEST_F(ProductTest, FailedAssignmentLeavesTheProductAsItWas)
             EXPECT_EQ(PRStatus::statusGranted, read.roles().at(2).status());
             EXPECT_EQ(&read, &read.roles().at(1).product());
         }
+    }
+}
+
+// A copy that keeps statuses aside answers as a copy that merges into maps of its own, whatever the
+// set, the carried permissions (of numbers the product may lack) and the order of the grants.
+TEST(ProductAside, AnswersAsACopyWithItsOwnMaps)
+{
+    std::mt19937 random(17);
+    const PRStatus statusS[] = {revoked, denied, granted};
+    auto anyStatus = [&]() { return statusS[random() % 3]; };
+    for (int nRound = 0; nRound < 300; ++nRound) {
+        Product source(5, InitMapMap(), "Five");
+        for (int n = 0; n < 8; ++n) {
+            if (random() % 4 == 0)
+                continue;  // gaps: grants and carried permissions may name what the set lacks
+            source.permissions().emplace(n, Permission(source, n, "", anyStatus()));
+            Role& role = source.roles().emplace(n, Role(source, n, "", anyStatus())).first->second;
+            for (int c = 0; c < 3; ++c) {
+                const int nCarried = static_cast<int>(random() % 9);
+                role.permissions()[nCarried] = Permission(role, nCarried, "", anyStatus());
+            }
+        }
+        source.shareWithCopies();
+        ProductMap asideS{{5, source}};
+        ProductMap ownS{{5, source}};
+        ownS.at(5).roles();  // maps of its own from the start
+        for (int g = static_cast<int>(random() % 6); g > 0; --g) {
+            const int n = static_cast<int>(random() % 9);
+            const PRStatus status = anyStatus();
+            const bool bRole = random() % 2 == 0;
+            for (ProductMap* pproductS : {&asideS, &ownS}) {
+                if (bRole)
+                    pproductS->at(5).mergeRoleStatus(n, status);
+                else
+                    pproductS->at(5).mergePermissionStatus(n, status);
+            }
+        }
+        Factory::mergeRolePermissionsIntoPermissions(asideS);
+        Factory::mergeRolePermissionsIntoPermissions(ownS);
+        const Product& aside = asideS.at(5);
+        const Product& own = ownS.at(5);
+        ASSERT_TRUE(aside.readsShared());
+        for (int n = 0; n < 9; ++n) {
+            ASSERT_EQ(own.hasRole(Role(n, "", denied)), aside.hasRole(Role(n, "", denied))) << nRound << " " << n;
+            ASSERT_EQ(own.hasPermission(Permission(n, "", denied)), aside.hasPermission(Permission(n, "", denied)))
+                << nRound << " " << n;
+        }
+        for (const auto& entry : own.permissions())
+            ASSERT_EQ(entry.second.status(), aside.permissions().at(entry.first).status()) << nRound;
     }
 }
 
