@@ -1,7 +1,5 @@
 #include "OstrelData/Factory.h"
 
-#include <algorithm>
-
 #include "OstrelData/Exception.h"
 #include "OstrelData/FactoryInternal.h"
 #include "OstrelData/OSROstrel.h"
