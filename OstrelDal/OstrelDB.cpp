@@ -1,6 +1,7 @@
 #include "OstrelDal/OstrelDB.h"
 #include "OstrelDal/PoolSeam.h"
 
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <utility>
@@ -20,6 +21,9 @@ Corvel::Mutex g_mxDatabase("mxDatabase");
 VeskDal::SqlSchema g_schema;
 OstrelDBList g_databaseS CORVEL_GUARDED_BY(g_mxDatabase);
 VeskDal::DalDatabase::ConnectionParameterMap g_map CORVEL_GUARDED_BY(g_mxDatabase);
+
+// The ThreadReads of this thread, whose handle connection() gives while it lives.
+thread_local ThreadReads* t_preads = nullptr;
 
 constexpr int g_nInitialHandles = 10;
 const char* const g_pszDefaultEngine = "mysql";
@@ -192,6 +196,9 @@ void connect(const std::string& strConnect)
 
 Connection connection()
 {
+    if (t_preads != nullptr) {
+        return t_preads->_connection;
+    }
     Corvel::MutexLock lock(g_mxDatabase);
     for (OstrelDB& entry : g_databaseS) {
         if (!entry.inUse()) {
@@ -225,6 +232,51 @@ void disconnect()
 const VeskDal::SqlSchema& schema()
 {
     return g_schema;
+}
+
+// ---- ThreadReads
+
+ThreadReads::ThreadReads() : _connection(nullptr)
+{
+    if (t_preads != nullptr) {
+        return;
+    }
+    try {
+        _connection = connection();
+    } catch (const std::exception&) {
+        // The layers then take their own handles, and report the failure as they convert it.
+        return;
+    }
+    _connection.db().beginReads();
+    _bBatching = true;
+    t_preads = this;
+}
+
+ThreadReads::~ThreadReads()
+{
+    if (t_preads != this) {
+        return;
+    }
+    t_preads = nullptr;
+    if (_bBatching) {
+        _connection.db().endReads();
+    }
+}
+
+ReadsPause::ReadsPause() : _preads(t_preads != nullptr && t_preads->_bBatching ? t_preads : nullptr)
+{
+    if (_preads != nullptr) {
+        _preads->_bBatching = false;
+        _preads->_connection.db().endReads();
+    }
+}
+
+ReadsPause::~ReadsPause()
+{
+    if (_preads != nullptr) {
+        _preads->_connection.db().beginReads();
+        _preads->_bBatching = true;
+    }
 }
 
 } // namespace OstrelDal

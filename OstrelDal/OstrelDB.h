@@ -86,6 +86,41 @@ OSTRELDAL_API Connection connection();
 // Empties the pool, closing and freeing its handles. Not to be called while a Connection is alive.
 OSTRELDAL_API void disconnect();
 
+// One unit of work on this thread that reads through several layers (an authenticator, then the
+// factory): while it lives, connection() on this thread gives the one pooled handle it took, and
+// that handle's selects form one batch of reads (VeskDal::DalReads): on SQLite the layers then read
+// one view of the database and take its file lock once instead of once per layer (the other engines
+// gain nothing from a batch, and read as before). Writes in between run as they would without it
+// (they end the batch). Nested on one thread, the inner one does
+// nothing. Throws nothing: when no handle can be had, the layers take their own as without it.
+class OSTRELDAL_API ThreadReads {
+public:
+    ThreadReads();
+    ~ThreadReads();
+    ThreadReads(const ThreadReads&) = delete;
+    ThreadReads& operator=(const ThreadReads&) = delete;
+
+private:
+    friend class ReadsPause;
+    friend Connection connection();
+    Connection _connection;  // empty for a nested one
+    bool _bBatching = false; // this one holds a batch of reads open on the handle
+};
+
+// Slow work inside a ThreadReads (a password hash) that should not hold the database meanwhile:
+// while it lives the thread's batch of reads is ended, and it begins anew after. Does nothing
+// outside a ThreadReads.
+class OSTRELDAL_API ReadsPause {
+public:
+    ReadsPause();
+    ~ReadsPause();
+    ReadsPause(const ReadsPause&) = delete;
+    ReadsPause& operator=(const ReadsPause&) = delete;
+
+private:
+    ThreadReads* _preads;  // the thread's, when it was batching
+};
+
 // The schema named by the last connect's "database" parameter.
 OSTRELDAL_API const VeskDal::SqlSchema& schema();
 

@@ -648,17 +648,23 @@ std::string Service::login(Request& request, bool bValidate)
     std::shared_ptr<AuthenticatedUser> plogin = std::make_shared<AuthenticatedUser>();
     AuthenticatedUser& authenticated = *plogin;
     std::string strPassword;
+    std::string strStamp;
     try {
         if (!_keyPair.decrypt(strToken, strPassword))
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
         OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(strDomain);
         OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
         const OstrelData::PasswordAuthenticationToken token(strPassword);
+        // The account's teams, its grants and its credential stamp are read over one pooled
+        // connection, on SQLite as one view under one lock of the file instead of one each. The
+        // authenticator lets the database go while it hashes.
+        OstrelDal::ThreadReads reads;
         authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         wipe(strPassword);
-        // Authorisation only reads the registries and writes into this request's own user, over
-        // a pooled connection of its own: logins are authorised side by side.
+        // Authorisation only reads the registries and writes into this request's own user:
+        // logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
+        if (!bValidate && stampsCredentials(authenticated.key())) strStamp = credentialStamp(authenticated.key());
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
@@ -684,8 +690,7 @@ std::string Service::login(Request& request, bool bValidate)
     audit(request, std::string(pszWhat) + " succeeded: " + shown(authenticated), false);
     if (!bValidate) {
         setLogin(request, std::move(plogin));
-        request.state.strStamp =
-            stampsCredentials(authenticated.key()) ? credentialStamp(authenticated.key()) : std::string();
+        request.state.strStamp = std::move(strStamp);
     }
 
     // The reply is most of a login's work after the RSA step: written straight as text.

@@ -72,7 +72,8 @@ public:
     // outside a transaction, which costs more than a small select). Selects only: a write in
     // between ends the batch first, so it is committed as it would be without one. Does nothing
     // inside a transaction, or where the engine gains nothing; never fails (the selects then simply
-    // run alone). Ended by endReads() (see DalReads).
+    // run alone). Ended by endReads() (see DalReads); a batch begun inside another joins it, and
+    // the outer one's end ends both.
     virtual void beginReads() noexcept {}
     virtual void endReads() noexcept {}
 

@@ -152,7 +152,7 @@ public:
         if (statement.kind() == SqlStatement::kindSelect) {
             throw SqlException(__FILE__, __LINE__, SQLERR_WRONGSTATEMENT, "execute() takes no select; use query()");
         }
-        endReads();
+        finishReads();
         SqlRendering rendering = statement.render(language());
         Running running(*this, rendering);
         while (running.step()) {
@@ -194,7 +194,7 @@ public:
     void executeScript(const std::string& strSql) override
     {
         requireOpen();
-        endReads();
+        finishReads();
         char* pszError = nullptr;
         if (sqlite3_exec(_pdb, strSql.c_str(), nullptr, nullptr, &pszError) != SQLITE_OK) {
             std::string strMessage = pszError ? pszError : sqlite3_errmsg(_pdb);
@@ -210,7 +210,7 @@ public:
         if (_bTransaction) {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_TRANSACTION, 1, "A transaction is open already");
         }
-        endReads();
+        finishReads();
         // IMMEDIATE takes the write lock now, so two handles cannot both read and then deadlock on
         // upgrading; the busy timeout makes the second one wait instead.
         control("BEGIN IMMEDIATE");
@@ -248,26 +248,28 @@ public:
 
     void beginReads() noexcept override
     {
-        if (!_pdb || _bTransaction || _bReads || !sqlite3_get_autocommit(_pdb)) {
+        // A batch inside a batch (a layer batching its selects within a caller's) joins it, so that
+        // the inner one's end does not end the outer one's.
+        if (_nReads > 0) {
+            ++_nReads;
+            return;
+        }
+        if (!_pdb || _bTransaction || !sqlite3_get_autocommit(_pdb)) {
             return;
         }
         // A deferred transaction takes the shared lock at the first select and keeps it to the end,
         // instead of once per select; it never asks for the write lock, so writers only wait for
         // the batch as they would for one of its selects. Should it fail, the selects run alone.
-        _bReads = runCached("BEGIN DEFERRED");
+        _nReads = runCached("BEGIN DEFERRED") ? 1 : 0;
     }
 
     void endReads() noexcept override
     {
-        if (!_bReads) {
+        if (_nReads > 1) {
+            --_nReads;
             return;
         }
-        _bReads = false;
-        // Nothing was written, so ending the batch cannot lose anything; after an error SQLite may
-        // have ended it already.
-        if (_pdb && !sqlite3_get_autocommit(_pdb) && !runCached("COMMIT")) {
-            sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
-        }
+        finishReads();
     }
 
 private:
@@ -392,6 +394,21 @@ private:
         }
     }
 
+    // Ends the batch of reads whatever its depth: a write must be committed as it would be without
+    // one. The batches still open above then find it ended, and their selects run alone.
+    void finishReads() noexcept
+    {
+        if (_nReads == 0) {
+            return;
+        }
+        _nReads = 0;
+        // Nothing was written, so ending the batch cannot lose anything; after an error SQLite may
+        // have ended it already.
+        if (_pdb && !sqlite3_get_autocommit(_pdb) && !runCached("COMMIT")) {
+            sqlite3_exec(_pdb, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+
     void requireTransaction()
     {
         requireOpen();
@@ -411,12 +428,12 @@ private:
             _pdb = nullptr;
         }
         _bTransaction = false;
-        _bReads = false;
+        _nReads = 0;
     }
 
     sqlite3* _pdb = nullptr;
     bool _bTransaction = false;
-    bool _bReads = false;  // a batch of reads holds a deferred transaction
+    int _nReads = 0;  // batches of reads begun and not ended; above 0 a deferred transaction is open
     StatementCache<sqlite3_stmt*> _statementS;
     std::unique_ptr<RowFiller> _pfiller;
 };

@@ -16,6 +16,7 @@
 #include "OstrelData/Factory.h"
 #include "OstrelData/SessionString.h"
 #include "OstrelData/TeamMember.h"
+#include "OstrelDal/OstrelDB.h"
 
 namespace AuthSql {
 
@@ -137,7 +138,12 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
         // stands even when that fails. Only the hash just verified is replaced, so that a password
         // changed since (here or by another process) is never put back.
         try {
-            _store.replaceHash(record.strUserId, record.strHash, hashPassword(strPassword, _cost));
+            std::string strHash;
+            {
+                OstrelDal::ReadsPause pause;
+                strHash = hashPassword(strPassword, _cost);
+            }
+            _store.replaceHash(record.strUserId, record.strHash, strHash);
         } catch (const OstrelData::Exception& e) {
             logSecurity("Could not store a new hash for " + _store.domain() + "/" + record.strUserId + ": " +
                         e.legend());
@@ -313,7 +319,13 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
     const bool bHasPassword = bFound && !record.strHash.empty();
     // Exactly one verification at the current cost on every path, the dummy hash standing in for
     // a user without one, so that the time taken tells nothing.
-    const bool bMatch = verifyPassword(bHasPassword ? record.strHash : strDummyHash, strPassword) && bHasPassword;
+    bool bMatch;
+    {
+        // The hash is the slowest step of a login: a caller's batch of reads does not hold the
+        // database through it.
+        OstrelDal::ReadsPause pause;
+        bMatch = verifyPassword(bHasPassword ? record.strHash : strDummyHash, strPassword) && bHasPassword;
+    }
     const bool bLocked = bFound && record.isLocked(std::time(nullptr));
     if (!bMatch || !bFound || bLocked) {
         // Failures are recorded for every refusal, so that all of them cost the same statements.

@@ -12,6 +12,7 @@
 
 #include "DalFixture.h"
 #include "OstrelDal/PoolSeam.h"
+#include "VeskDal/DalDynamic.h"
 
 using namespace OstrelDal;
 using OstrelDalTest::capturedStdout;
@@ -250,6 +251,73 @@ TEST_P(DalPool, ThreadsTakingConnectionsAtOnceNeverShareAHandle)
     EXPECT_EQ(static_cast<int>(poolSize()), idleEntries());
     // One announcement per handle beyond the first ten.
     EXPECT_EQ(poolSize() - 10, OstrelDalTest::lines(strOutput).size());
+}
+
+// A unit of work's reads: one handle for the thread while it lasts (copies and a nested unit
+// included, other threads not), and on SQLite one lock of the file held across a layer's own
+// batch, let go while paused and at the end. A writer that never waits shows the lock.
+TEST_P(DalPool, ThreadReadsKeepOneHandleAndOneViewUntilTheyEnd)
+{
+    connectPool();
+    {
+        Connection setup = connection();
+        OstrelDalTest::loadSchema(setup, GetParam());
+    }
+    setStatementEcho(echoOff);
+    const bool bHeld = GetParam() == "sqlite";
+    VeskDal::DalDatabase::ConnectionParameterMap parameterS = _pscratch->parameters();
+    if (bHeld) parameterS["busy_timeout"] = "0";
+    std::unique_ptr<VeskDal::DalDatabase> pwriter(VeskDal::DalDynamic::dalDatabase(GetParam()));
+    pwriter->open(parameterS);
+    int nCustomer = 0;
+    auto written = [&] {
+        VeskDal::SqlTable table(schema(), "Customer");
+        VeskDal::SqlInsertStatement insert(table);
+        insert.addColumn(VeskDal::SqlColumn(table, "Customer"), VeskDal::SqlText("C" + std::to_string(++nCustomer)));
+        try {
+            return pwriter->execute(insert) == 1;
+        } catch (const VeskDal::DalDatabaseException&) {
+            return false;
+        }
+    };
+    auto read = [] {
+        CustomerQuery query(schema());
+        VeskDal::DalDatabase::Result result;
+        return query.select(result, connection(), VeskDal::SqlQueryBase::full);
+    };
+    Connection before = connection();
+    {
+        ThreadReads reads;
+        OstrelDB* pentry = connection().entry();
+        EXPECT_NE(before.entry(), pentry);
+        {
+            ThreadReads nested;
+            Connection copy = connection();
+            EXPECT_EQ(pentry, connection().entry());
+            EXPECT_EQ(pentry, copy.entry());
+        }
+        OstrelDB* pelsewhere = nullptr;
+        std::thread([&] { pelsewhere = connection().entry(); }).join();
+        EXPECT_NE(pentry, pelsewhere);
+
+        EXPECT_EQ(0, read());
+        {
+            VeskDal::DalReads layer(connection().db());
+            EXPECT_EQ(0, read());
+        }
+        EXPECT_EQ(!bHeld, written());
+        {
+            ReadsPause pause;
+            EXPECT_TRUE(written());
+        }
+        const int nSeen = read();
+        EXPECT_EQ(!bHeld, written());
+        EXPECT_EQ(nSeen + (bHeld ? 0 : 1), read());
+    }
+    EXPECT_TRUE(written());
+    // Outside it the pool hands out idle entries again.
+    EXPECT_EQ(1, connection().entry()->usageCount());
+    EXPECT_EQ(nCustomer - (bHeld ? 2 : 0), read());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DalPool, ::testing::ValuesIn(OstrelTest::testEngines()), OstrelTest::engineTestName);
