@@ -46,7 +46,9 @@ struct Product::Statuses {
 
 namespace {
 
-StatusEntries::const_iterator lowerBound(const StatusEntries& entryS, int n)
+// The entry for n or the place it would go; an iterator to change it through when entryS may change.
+template <class TEntries>
+auto lowerBound(TEntries& entryS, int n) -> decltype(entryS.begin())
 {
     return std::lower_bound(entryS.begin(), entryS.end(), n,
                             [](const StatusEntries::value_type& entry, int m) { return entry.first < m; });
@@ -58,13 +60,22 @@ const PRStatus::PRStatusRaw* findAside(const StatusEntries& entryS, int n)
     return it != entryS.end() && it->first == n ? &it->second : nullptr;
 }
 
+// Whether n is granted: by the status kept aside for it (pasideS), else by the frozen set's.
+bool grantedIn(const StatusEntries* pasideS, const StatusEntries& frozenS, int n)
+{
+    const PRStatus::PRStatusRaw* pstatus = pasideS != nullptr ? findAside(*pasideS, n) : nullptr;
+    if (pstatus == nullptr)
+        pstatus = findAside(frozenS, n);
+    return pstatus != nullptr && *pstatus == PRStatus::statusGranted;
+}
+
 // Combines status into the entry for n of a frozen set that holds n, kept in entryS.
 void combineAsideFrom(const StatusEntries& frozenS, StatusEntries& entryS, int n, const PRStatus& status)
 {
     const PRStatus::PRStatusRaw* pstored = findAside(frozenS, n);
     if (pstored == nullptr)
         return;
-    auto it = entryS.begin() + (lowerBound(entryS, n) - entryS.cbegin());
+    auto it = lowerBound(entryS, n);
     if (it == entryS.end() || it->first != n)
         it = entryS.emplace(it, n, *pstored);
     PRStatus combined(it->second);
@@ -325,12 +336,8 @@ void Product::mergeGrantedRolePermissions()
 
 bool Product::hasRole(const Role& role) const
 {
-    if (_bReadsShared) {
-        const PRStatus::PRStatusRaw* pstatus = _pstatuses ? findAside(_pstatuses->roleS, role.role()) : nullptr;
-        if (pstatus == nullptr)
-            pstatus = findAside(_pshared->roleStatusS, role.role());
-        return pstatus != nullptr && *pstatus == PRStatus::statusGranted;
-    }
+    if (_bReadsShared)
+        return grantedIn(_pstatuses ? &_pstatuses->roleS : nullptr, _pshared->roleStatusS, role.role());
     const RoleMap& roleS = roles();
     RoleMap::const_iterator it = roleS.find(role.role());
     return it != roleS.end() && it->second.hasRole();
@@ -338,13 +345,9 @@ bool Product::hasRole(const Role& role) const
 
 bool Product::hasPermission(const Permission& permission) const
 {
-    if (_bReadsShared) {
-        const PRStatus::PRStatusRaw* pstatus =
-            _pstatuses ? findAside(_pstatuses->permissionS, permission.permission()) : nullptr;
-        if (pstatus == nullptr)
-            pstatus = findAside(_pshared->permissionStatusS, permission.permission());
-        return pstatus != nullptr && *pstatus == PRStatus::statusGranted;
-    }
+    if (_bReadsShared)
+        return grantedIn(_pstatuses ? &_pstatuses->permissionS : nullptr, _pshared->permissionStatusS,
+                         permission.permission());
     const PermissionMap& permissionS = permissions();
     PermissionMap::const_iterator it = permissionS.find(permission.permission());
     return it != permissionS.end() && it->second.hasPermission();
