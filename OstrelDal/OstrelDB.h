@@ -107,8 +107,10 @@ private:
     bool _bBatching = false; // this one holds a batch of reads open on the handle
 };
 
-// Slow work inside a ThreadReads (a password hash) that should not hold the database meanwhile:
-// while it lives the thread's batch of reads is ended, and it begins anew after. Does nothing
+// Inside a ThreadReads, slow work (a password hash) or a wait for a lock whose holder may be writing:
+// while it lives the thread's batch of reads is ended, so that on SQLite a writer is not kept
+// waiting for it (nor, waiting on that lock, this thread for the writer), and a new batch begins
+// after. A layer's own DalReads open around it keeps the batch: pause outside those. Does nothing
 // outside a ThreadReads.
 class OSTRELDAL_API ReadsPause {
 public:

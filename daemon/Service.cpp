@@ -786,6 +786,10 @@ std::string Service::retrieveSession(Request& request)
     // The grants as they are now, not as they were when the session was kept.
     AuthenticatedUser current;
     try {
+        // The account, its teams and its grants are read over one pooled connection, on SQLite as
+        // one view under one lock of the file, as a login reads them. Begun before the factory's
+        // lock is waited for, it holds nothing yet.
+        OstrelDal::ThreadReads reads;
         auto itDomain = Factory::domains().find(kept.key.first);
         if (itDomain == Factory::domains().end()) OSTREL_RAISE(OstrelData::nNAX_USERNOTFOUND, "domain gone");
         OstrelData::User user(itDomain->second, kept.key.second, "", "", "");

@@ -359,6 +359,8 @@ UserRecord SqlAuthenticator::afterFailure(const UserRecord& record) const
 
 void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord record)
 {
+    // The stripe's holder may be writing, and on SQLite waiting for this thread's reads to end.
+    OstrelDal::ReadsPause pause;
     // The stripe of the row written, the stand-in's for an unknown user.
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
     // An unknown user's failure does a known user's work on a stand-in row, whose lock state is
@@ -394,12 +396,19 @@ void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord re
 
 bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNewHash)
 {
+    auto settled = [&strNewHash](const UserRecord& stored) {
+        return strNewHash.empty() && stored.nStatus == nStatusActive && stored.nBadLoginCount == 0 &&
+               stored.nLockedUntil == 0;
+    };
+    // Mostly there is nothing to write, and so nothing to wait for.
+    if (record.isLocked(std::time(nullptr))) return false;
+    if (settled(record)) return true;
+    // As for a failure: the stripe's holder may be waiting for this thread's reads to end.
+    OstrelDal::ReadsPause pause;
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
     for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
         if (record.isLocked(std::time(nullptr))) return false;
-        if (strNewHash.empty() && record.nStatus == nStatusActive && record.nBadLoginCount == 0 &&
-            record.nLockedUntil == 0)
-            return true;
+        if (settled(record)) return true;
         UserRecord after = record;
         after.nStatus = nStatusActive;
         after.nBadLoginCount = 0;

@@ -191,6 +191,31 @@ TEST_P(AuthSqlTest, RacingFailuresAreAllCounted)
     EXPECT_EQ(24, record("erin").nBadLoginCount);
 }
 
+// Logins read as the daemon makes them read, in one batch per thread: a good login that clears the
+// count must never hold the database while it waits for a failure's writer, nor the other way round.
+TEST_P(AuthSqlTest, GoodAndBadLoginsReadingInBatchesAllGetThrough)
+{
+    if (GetParam() == "sqlite") OstrelDal::connect(_db.connectString() + ";busy_timeout=1000");
+    auto pauth = authenticator({{pszParamLockoutThreshold, "1000"}});
+    createUser(*pauth, "erin", "pw");
+    std::vector<std::thread> threadS;
+    std::atomic<int> nRefused{0}, nIn{0};
+    for (int i = 0; i < 6; ++i)
+        threadS.emplace_back([&, i] {
+            for (int j = 0; j < 8; ++j) {
+                OstrelDal::ThreadReads reads;
+                if (i % 2 == 0 && failureOf([&] { login(*pauth, "erin", "x"); }).errorCode() ==
+                                      OstrelData::nNAX_AUTHENTICATIONFAILED)
+                    ++nRefused;
+                if (i % 2 == 1 && failureOf([&] { login(*pauth, "erin", "pw"); }).errorCode() == 0) ++nIn;
+            }
+        });
+    for (std::thread& thread : threadS)
+        thread.join();
+    EXPECT_EQ(24, nRefused.load());
+    EXPECT_EQ(24, nIn.load());
+}
+
 // What a failed login asked of the database: every statement, with the rows of each write.
 std::vector<std::string> failureShape(OstrelTest::WatchPool& pool, const std::function<void()>& fail)
 {
