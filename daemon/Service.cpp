@@ -655,16 +655,18 @@ std::string Service::login(Request& request, bool bValidate)
         OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(strDomain);
         OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
         const OstrelData::PasswordAuthenticationToken token(strPassword);
-        // The account's teams, its grants and its credential stamp are read over one pooled
+        // The account's teams, its credential stamp and its grants are read over one pooled
         // connection, on SQLite as one view under one lock of the file instead of one each. The
         // authenticator lets the database go while it hashes.
         OstrelDal::ThreadReads reads;
         authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         wipe(strPassword);
+        // Before the grants are read: a directory asked for the stamp is then waited for while
+        // this login holds nothing of the database.
+        if (!bValidate && stampsCredentials(authenticated.key())) strStamp = credentialStamp(authenticated.key());
         // Authorisation only reads the registries and writes into this request's own user:
         // logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
-        if (!bValidate && stampsCredentials(authenticated.key())) strStamp = credentialStamp(authenticated.key());
     } catch (const OstrelData::Exception& e) {
         wipe(strPassword);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));

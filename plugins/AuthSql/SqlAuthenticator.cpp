@@ -314,6 +314,7 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
     // unknown user's failure needs it (see recordFailure).
     UserRecord record;
     UserRecord standIn;
+    // Its lock is waited for before anything is read: a caller's batch holds nothing of the database yet.
     const std::string strStandInId = standInId();
     const bool bFound = _store.readWith(strUserId, record, strStandInId, standIn);
     const bool bHasPassword = bFound && !record.strHash.empty();
