@@ -91,8 +91,8 @@ OSTRELDAL_API void disconnect();
 // that handle's selects form one batch of reads (VeskDal::DalReads): on SQLite the layers then read
 // one view of the database and take its file lock once instead of once per layer (the other engines
 // gain nothing from a batch, and read as before). Writes in between run as they would without it
-// (they end the batch). Nested on one thread, the inner one does
-// nothing. Throws nothing: when no handle can be had, the layers take their own as without it.
+// (they end the batch). Nested on one thread, the inner one does nothing. Throws nothing: when no
+// handle can be had, the layers take their own as without it.
 class OSTRELDAL_API ThreadReads {
 public:
     ThreadReads();
