@@ -310,7 +310,8 @@ TEST_F(ProductTest, FailedAssignmentLeavesTheProductAsItWas)
 }
 
 // A copy that keeps statuses aside answers as a copy that merges into maps of its own, whatever the
-// set, the carried permissions (of numbers the product may lack) and the order of the grants.
+// set, the carried permissions (of numbers the product may lack), the order of the grants and how
+// many it keeps aside (from none to more than it keeps in place); and so does a copy of it.
 TEST(ProductAside, AnswersAsACopyWithItsOwnMaps)
 {
     std::mt19937 random(17);
@@ -319,13 +320,14 @@ TEST(ProductAside, AnswersAsACopyWithItsOwnMaps)
     auto anyStatus = [&]() { return statusS[random() % 4]; };
     for (int nRound = 0; nRound < 300; ++nRound) {
         Product source(5, InitMapMap(), "Five");
-        for (int n = 0; n < 8; ++n) {
+        const int nNumbers = nRound % 2 == 0 ? 8 : 40;
+        for (int n = 0; n < nNumbers; ++n) {
             if (random() % 4 == 0)
                 continue;  // gaps: grants and carried permissions may name what the set lacks
             source.permissions().emplace(n, Permission(source, n, "", anyStatus()));
             Role& role = source.roles().emplace(n, Role(source, n, "", anyStatus())).first->second;
             for (int c = static_cast<int>(random() % 4); c > 0; --c) {
-                const int nCarried = static_cast<int>(random() % 9);
+                const int nCarried = static_cast<int>(random() % (nNumbers + 1));
                 role.permissions()[nCarried] = Permission(role, nCarried, "", anyStatus());
             }
         }
@@ -333,8 +335,8 @@ TEST(ProductAside, AnswersAsACopyWithItsOwnMaps)
         ProductMap asideS{{5, source}};
         ProductMap ownS{{5, source}};
         ownS.at(5).roles();  // maps of its own from the start
-        for (int g = static_cast<int>(random() % 6); g > 0; --g) {
-            const int n = static_cast<int>(random() % 9);
+        for (int g = static_cast<int>(random() % (nNumbers - 2)); g > 0; --g) {
+            const int n = static_cast<int>(random() % (nNumbers + 1));
             const PRStatus status = anyStatus();
             const bool bRole = random() % 2 == 0;
             for (ProductMap* pproductS : {&asideS, &ownS}) {
@@ -346,19 +348,23 @@ TEST(ProductAside, AnswersAsACopyWithItsOwnMaps)
         }
         Factory::mergeRolePermissionsIntoPermissions(asideS);
         Factory::mergeRolePermissionsIntoPermissions(ownS);
-        const Product& aside = asideS.at(5);
         const Product& own = ownS.at(5);
-        ASSERT_TRUE(aside.readsShared());
-        // Asked before and after a read makes the copy's maps.
-        for (int nPass = 0; nPass < 2; ++nPass) {
-            for (int n = 0; n < 9; ++n) {
-                ASSERT_EQ(own.hasRole(Role(n, "", denied)), aside.hasRole(Role(n, "", denied))) << nRound << " " << n;
-                ASSERT_EQ(own.hasPermission(Permission(n, "", denied)),
-                          aside.hasPermission(Permission(n, "", denied)))
-                    << nRound << " " << n;
+        const Product copy(asideS.at(5));
+        for (const Product* paside : {static_cast<const Product*>(&asideS.at(5)), &copy}) {
+            const Product& aside = *paside;
+            ASSERT_TRUE(aside.readsShared());
+            // Asked before and after a read makes the copy's maps.
+            for (int nPass = 0; nPass < 2; ++nPass) {
+                for (int n = 0; n <= nNumbers; ++n) {
+                    ASSERT_EQ(own.hasRole(Role(n, "", denied)), aside.hasRole(Role(n, "", denied)))
+                        << nRound << " " << n;
+                    ASSERT_EQ(own.hasPermission(Permission(n, "", denied)),
+                              aside.hasPermission(Permission(n, "", denied)))
+                        << nRound << " " << n;
+                }
+                for (const auto& entry : own.permissions())
+                    ASSERT_EQ(entry.second.status(), aside.permissions().at(entry.first).status()) << nRound;
             }
-            for (const auto& entry : own.permissions())
-                ASSERT_EQ(entry.second.status(), aside.permissions().at(entry.first).status()) << nRound;
         }
     }
 }
