@@ -103,21 +103,11 @@ auto lowerBound(TEntries& entryS, int n) -> decltype(entryS.begin())
                             [](const StatusEntries::value_type& entry, int m) { return entry.first < m; });
 }
 
-// Halving without branches: a check over many users cannot predict where n lies, and a mispredicted
-// branch throws away the loads of the checks that follow, which are what hides their misses.
 template <class TEntries>
 const PRStatus::PRStatusRaw* findAside(const TEntries& entryS, int n)
 {
-    size_t nLeft = entryS.size();
-    if (nLeft == 0)
-        return nullptr;
-    const StatusEntry* pentry = entryS.data();
-    while (nLeft > 1) {
-        const size_t nHalf = nLeft / 2;
-        pentry = pentry[nHalf].first <= n ? pentry + nHalf : pentry;
-        nLeft -= nHalf;
-    }
-    return pentry->first == n ? &pentry->second : nullptr;
+    auto it = lowerBound(entryS, n);
+    return it != entryS.end() && it->first == n ? &it->second : nullptr;
 }
 
 // Whether n is granted: by the status kept aside for it (pasideS), else by the frozen set's.
