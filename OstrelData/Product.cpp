@@ -17,15 +17,17 @@ using StatusEntry = std::pair<int, PRStatus::PRStatusRaw>;
 using StatusEntries = std::vector<StatusEntry>;
 
 // The same kept in place up to N entries and in a vector past that. A copy keeps a few statuses
-// aside, and a check over many users finds them cold in memory: in place they cost the check one
-// miss instead of two.
+// aside, and a check over many users finds them cold in memory: in place, the check waits for the
+// lines of one object rather than for that object and then for a second one its pointer names.
 template <size_t N>
 class InlineEntries {
 public:
     InlineEntries() = default;
-    InlineEntries(const InlineEntries& other) : _n(other._n), _spillS(other._spillS)
+    InlineEntries(const InlineEntries& other) : _n(other._n)
     {
-        if (!spilled())
+        if (spilled())
+            _spillS = other._spillS;
+        else
             std::copy(other._inlineS, other._inlineS + _n, _inlineS);
     }
     InlineEntries& operator=(const InlineEntries&) = delete;
@@ -45,8 +47,10 @@ public:
             std::move_backward(_inlineS + i, _inlineS + _n, _inlineS + _n + 1);
             _inlineS[i] = StatusEntry(n, status);
         } else {
-            if (_n == N)
+            if (_n == N) {
+                _spillS.reserve(2 * N);
                 _spillS.assign(_inlineS, _inlineS + N);
+            }
             _spillS.emplace(_spillS.begin() + static_cast<std::ptrdiff_t>(i), n, status);
         }
         ++_n;
