@@ -99,13 +99,15 @@ public:
         _strName = "ostrel_t" + std::to_string(getpid()) + "_" + std::to_string(++s_nCounter);
         VeskDal::DalDatabase::ConnectionParameterMap parameterS;
         if (strEngine == "sqlite") {
-            char szPath[] = "/tmp/ostrel-sqlite-XXXXXX";
-            int fd = mkstemp(szPath);
+            // The process id in the name lets the harness's stop remove what a test that crashed
+            // or was killed left behind, and nothing of a test still running.
+            std::string strPath = "/tmp/ostrel-sqlite-" + std::to_string(getpid()) + "-XXXXXX";
+            int fd = mkstemp(&strPath[0]);
             if (fd < 0) {
                 throw std::runtime_error("cannot make a temporary SQLite file");
             }
             close(fd);
-            _strFile = szPath;
+            _strFile = strPath;
             parameterS = {{"engine", "sqlite"}, {"database", "ostrel_test"}, {"file", _strFile}};
         } else if (strEngine == "postgresql" || strEngine == "mysql") {
             _strServer = serverConnectString(strEngine);

@@ -52,6 +52,19 @@ remove_data() {
   esac
 }
 
+# SQLite scratch files (TestDatabases.h) whose test process is gone: a test that crashed or was
+# killed never ran the destructor that removes them.
+remove_sqlite_leftovers() {
+  local file pid
+  for file in /tmp/ostrel-sqlite-*; do
+    [ -e "$file" ] || continue
+    pid=${file#/tmp/ostrel-sqlite-}
+    pid=${pid%%-*}
+    case "$pid" in '' | *[!0-9]*) continue ;; esac
+    kill -0 "$pid" 2>/dev/null || rm -f -- "$file"
+  done
+}
+
 stop_postgresql() {
   [ -f "$dir/pg.datadir" ] || return 0
   local data pid
@@ -176,6 +189,7 @@ case "$action" in
   stop)
     stop_postgresql
     stop_mysql
+    remove_sqlite_leftovers
     exit 0
     ;;
   restart | halt | resume)
