@@ -198,7 +198,7 @@ TEST_P(AuthSqlTest, RacingFailuresAreAllCounted)
 // count must never hold the database while it waits for a failure's writer, nor the other way round.
 TEST_P(AuthSqlTest, GoodAndBadLoginsReadingInBatchesAllGetThrough)
 {
-    if (GetParam() == "sqlite") OstrelDal::connect(_db.connectString() + ";busy_timeout=1000");
+    if (GetParam() == "sqlite") OstrelDal::connect(_db.connectString() + ";busy_timeout=5000");
     auto pauth = authenticator({{pszParamLockoutThreshold, "1000"}});
     createUser(*pauth, "erin", "pw");
     std::vector<std::thread> threadS;

@@ -80,7 +80,8 @@ void populate(const SampleDatabase& db)
     db.admin({"param", "set", "library", "1", "argon2_opslimit", "1"});
     db.admin({"param", "set", "library", "1", "argon2_memlimit_kib", "8"});
     db.admin({"param", "set", "library", "1", "lockout_threshold", "3"});
-    db.admin({"param", "set", "library", "1", "lockout_seconds", "2"});
+    // Long enough that a lock, counted in whole seconds, outlasts a slow test's next steps.
+    db.admin({"param", "set", "library", "1", "lockout_seconds", "5"});
     db.admin({"customer", "add", "ACME", "Acme Ltd"});
     db.admin({"domain", "add", "EAST", "ACME", "--description", "East office"});
     db.admin({"domain", "add", "WEST", "ACME", "--description", "West office"});

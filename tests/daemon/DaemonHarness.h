@@ -37,7 +37,7 @@ std::string admin(const std::string& strConnect, const std::vector<std::string>&
 
 // The sample model every daemon test starts from, made through ostrel-admin:
 //   customer ACME; domains EAST (SQL password plug-in, lowest hashing cost, lockout after 3 failures
-//   for 2 seconds) and WEST (the same plug-in at a cost high enough that a login takes a while);
+//   for 5 seconds) and WEST (the same plug-in at a cost high enough that a login takes a while);
 //   users of EAST with password "<user>-pw": alice (administrator and maintainer of product 0),
 //   bob and carol (ordinary), dave and erin (spare, for tests that change them); frank of WEST;
 //   team 7 "Ops" (alice lead, bob), team 8 "Dev" (erin);

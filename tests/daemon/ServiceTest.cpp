@@ -350,8 +350,8 @@ TEST_P(ServiceTest, RepeatedFailuresLockTheAccountUntilTimeOrAnAdministratorEnds
     EXPECT_NE(std::string::npos, _db.admin({"user", "list", "EAST", "carol"}).find("locked after failed logins"));
     EXPECT_TRUE(_daemon.waitForLog("Account EAST/carol locked after 3 failed logins"));
 
-    // The lock lasts two seconds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // The lock lasts five seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
     EXPECT_EQ("authenticateduser", responseOf(client.authenticate("EAST", "carol", "carol-pw")));
 
     for (int i = 0; i < 3; ++i)
@@ -408,11 +408,9 @@ TEST(KeptSessions, EndWithTheAccountOrTheirLifetimeAndCarryTheGrantsOfNow)
 {
     SampleDatabase db("sqlite");
     DaemonProcess daemon(db.connectString(), {"--session-lifetime", "4"});
-    const auto tKept = std::chrono::steady_clock::now();
     const std::string strDave = keptSession(daemon, "dave");
     const std::string strErin = keptSession(daemon, "erin");
     const std::string strCarol = keptSession(daemon, "carol");
-    const std::string strBob = keptSession(daemon, "bob");
     EXPECT_EQ("authenticateduser", responseOf(retrieved(daemon, strDave)));
 
     db.admin({"user", "lock", "EAST/dave"});
@@ -424,6 +422,9 @@ TEST(KeptSessions, EndWithTheAccountOrTheirLifetimeAndCarryTheGrantsOfNow)
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(daemon, strDave))) << "ended for good";
     EXPECT_TRUE(daemon.waitForLog("ended: the account was locked or removed, or its password changed"));
 
+    // Kept only now, so that the tool's slow runs above do not eat into its lifetime.
+    const std::string strBob = keptSession(daemon, "bob");
+    const auto tKept = std::chrono::steady_clock::now();
     XMLDoc before = retrieved(daemon, strBob);
     ASSERT_EQ("authenticateduser", responseOf(before));
     EXPECT_TRUE(hasRole(Codec::AuthenticatedUser::fromXML(before.rootNode()->findChild("authenticateduser")), 10, 1));
@@ -479,13 +480,19 @@ TEST_P(TwoDaemons, ShareKeptSessionsAndLockouts)
 
     // Idle past the time-out: ended for both, and the rows cleaned up by whichever daemon came first.
     const std::string strErin = keptSession(b, "erin");
-    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
-    {
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+    // Gone by the next sweep after the time-out: looked for until then, not after a guess.
+    size_t nLeft = 1;
+    for (int i = 0; i < 80 && nLeft > 0; ++i) {
         VeskDal::DalDatabase::Result rowS;
-        OstrelDal::Connection connection = OstrelDal::connection();
-        OstrelDal::KeptSessionQuery(OstrelDal::schema()).select(rowS, connection.db(), VeskDal::SqlQueryBase::full);
-        EXPECT_EQ(0u, rowS.size());
+        {
+            OstrelDal::Connection connection = OstrelDal::connection();
+            OstrelDal::KeptSessionQuery(OstrelDal::schema()).select(rowS, connection.db(), VeskDal::SqlQueryBase::full);
+        }
+        nLeft = rowS.size();
+        if (nLeft > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
+    EXPECT_EQ(0u, nLeft);
     OstrelDal::disconnect();
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(*pa, strErin)));
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(retrieved(b, strErin)));
@@ -529,7 +536,7 @@ TEST(ClientFactoryLink, LoginAfterTheDaemonDroppedTheIdleConnectionConnectsAgain
     DaemonProcess daemon(db.connectString(), {"--anonymous-timeout", "1"});
     Codec::initialize(daemon.address());
     const OstrelData::DomainMap domainS = Codec::domains();
-    ASSERT_TRUE(daemon.waitForLog("Closed idle connection from", 5000));
+    ASSERT_TRUE(daemon.waitForLog("Closed idle connection from"));
     // The daemon logs before it closes the socket, and the client's reader sees the close a moment
     // later still; a login sent in between meets the close, which no client can avoid.
     for (int i = 0; i < 500 && OstrelDataXML::OstrelService::comm().isConnected(); ++i)

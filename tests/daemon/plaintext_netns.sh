@@ -77,7 +77,8 @@ start_daemon() {
         --tls-cert "$WORK/d.pem" --tls-key "$WORK/d.key" --address-file "$WORK/address" "$@" \
         >"$WORK/daemon.log" 2>&1 &
     DAEMON_PID=$!
-    for _ in $(seq 1 200); do
+    # Key generation under the sanitizers takes a while.
+    for _ in $(seq 1 1200); do
         [ -s "$WORK/address" ] && return 0
         sleep 0.05
     done

@@ -151,14 +151,14 @@ TEST_P(Exchange, MessageOverTheBoundIsRefusedAndTheLinkStaysUp)
 
 TEST_P(Exchange, ServerStopLetsTheRequestInProgressAnswer)
 {
-    _comm->send("slow:300");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    _comm->send("slow:1500");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Clock::time_point t0 = Clock::now();
     _server.stop();
-    EXPECT_GE(msSince(t0), 150) << "stop() returned before the handler finished";
+    EXPECT_GE(msSince(t0), 600) << "stop() returned before the handler finished";
     Message reply = expectMessage();
     EXPECT_EQ(DaemonComm::response, reply.status);
-    EXPECT_EQ("echo:slow:300", reply.strText);
+    EXPECT_EQ("echo:slow:1500", reply.strText);
     Message closed = expectMessage();
     EXPECT_EQ(DaemonComm::error, closed.status);
     EXPECT_FALSE(_comm->isConnected());

@@ -261,7 +261,7 @@ TEST_F(Service, LateReplyIsNotTakenForTheNextRequest)
 {
     _daemon.setScript([](Corvel::ConnectionContext&, const Vesk::XMLDoc& doc) {
         std::string strName = doc.rootNode()->attribute("request").str();
-        if (strName == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        if (strName == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         return responseText(strName);
     });
     OstrelDataXML::testhooks::setResponseWaitMs(20);
@@ -277,14 +277,14 @@ TEST_F(Service, ReplyArrivingAfterTheTimeoutDoesNotShortenTheNextWait)
     std::atomic<int> nCalls{0};
     _daemon.setScript([&nCalls](Corvel::ConnectionContext&, const Vesk::XMLDoc& doc) {
         std::string strName = doc.rootNode()->attribute("request").str();
-        if (nCalls++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (nCalls++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         if (strName == "quiet") return std::string();
         return responseText(strName);
     });
     OstrelDataXML::testhooks::setResponseWaitMs(20);
     expectCode(OstrelData::nNAX_RESPONSETIMEOUT, [&] { transact("first"); });
     // Let the late reply arrive while nothing waits.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     OstrelDataXML::testhooks::setResponseWaitMs(30);
     Clock::time_point t0 = Clock::now();
     expectCode(OstrelData::nNAX_RESPONSETIMEOUT, [&] { transact("quiet"); });
