@@ -42,6 +42,14 @@ ModelWatcher::~ModelWatcher()
     _thread.join();
 }
 
+void ModelWatcher::reloadNow(const std::string& strWhy)
+{
+    Corvel::MutexLock look(_mxLook);
+    const std::int64_t nNow = counter();
+    _reload(strWhy);
+    if (nNow >= 0) _nSeen = nNow;
+}
+
 std::int64_t ModelWatcher::counter()
 {
     try {
@@ -115,7 +123,10 @@ void ModelWatcher::run()
             "Model changes are picked up every interval only: cannot listen: " + e.nativeExplanation(),
             Corvel::layerDatabase);
     }
-    std::int64_t nSeen = counter();
+    {
+        Corvel::MutexLock look(_mxLook);
+        _nSeen = counter();
+    }
     for (;;) {
         waitForNextLook();
         {
@@ -123,9 +134,10 @@ void ModelWatcher::run()
             if (_bStop) return;
         }
         // Read before reloading: a change made during the reload shows at the next look.
+        Corvel::MutexLock look(_mxLook);
         const std::int64_t nNow = counter();
-        if (nNow < 0 || nNow == nSeen) continue;
-        nSeen = nNow;
+        if (nNow < 0 || nNow == _nSeen) continue;
+        _nSeen = nNow;
         _reload("the model changed in the database");
     }
 }

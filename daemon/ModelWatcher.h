@@ -24,6 +24,9 @@ public:
     ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<void(const std::string&)> reload);
     // Stops the thread (within a second).
     ~ModelWatcher();
+    // Reloads now (on the caller's thread), as a signal asks: the counter read before it counts as
+    // seen, so that the thread does not reload the same change again at its next look.
+    void reloadNow(const std::string& strWhy);
     ModelWatcher(const ModelWatcher&) = delete;
     ModelWatcher& operator=(const ModelWatcher&) = delete;
 
@@ -31,8 +34,8 @@ private:
     void run();
     // Waits for the interval, a notification or the stop, whichever comes first.
     void waitForNextLook();
-    // The counter; -1 when it cannot be read.
-    std::int64_t counter();
+    // The counter; -1 when it cannot be read. Under _mxLook.
+    std::int64_t counter() CORVEL_REQUIRES(_mxLook);
 
     const std::string _strConnect;
     const long _nIntervalMs;
@@ -41,7 +44,11 @@ private:
     Corvel::Mutex _mx;
     Corvel::ConditionVariable _cv;
     bool _bStop CORVEL_GUARDED_BY(_mx) = false;
-    bool _bWarned = false;
+    // A look and the reload it leads to, the thread's or reloadNow's, one at a time: the counter
+    // last seen then always belongs to a reload that began after it was read.
+    Corvel::Mutex _mxLook;
+    std::int64_t _nSeen CORVEL_GUARDED_BY(_mxLook) = -1;
+    bool _bWarned CORVEL_GUARDED_BY(_mxLook) = false;
     std::thread _thread;
 };
 

@@ -402,6 +402,16 @@ public:
         return std::string();
     }
 
+    // The model reloaded on the signal, through the watcher when there is one, which then takes
+    // the change as seen rather than reloading it again.
+    void reloadModel(const std::string& strWhy)
+    {
+        if (_pwatcher)
+            _pwatcher->reloadNow(strWhy);
+        else
+            _service.reload(strWhy);
+    }
+
     long cleanupMs() const { return _nCleanupSeconds.load() * 1000; }
     // Once the signal thread has ended.
     void stopWatcher() { _pwatcher.reset(); }
@@ -601,7 +611,7 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                 notifyServiceManager("RELOADING=1\nSTATUS=Reloading\nMONOTONIC_USEC=" +
                                      std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000));
                 const std::string strNotRead = reconfiguration.reread();
-                service.reload("SIGHUP");
+                reconfiguration.reloadModel("SIGHUP");
                 // systemctl reload has returned long since: the status is where a failure shows.
                 notifyServiceManager("READY=1\n" + (strNotRead.empty() ? strServing
                                                                        : "STATUS=Configuration not re-read: " + strNotRead));

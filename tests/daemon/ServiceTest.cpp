@@ -396,6 +396,21 @@ TEST_P(ServiceTest, ReloadOnSighupPicksUpANewProductAndItsGrant)
     EXPECT_EQ(0, daemon.stop());
 }
 
+// A change the signal reloaded is not reloaded again when the watcher next looks (at once on
+// PostgreSQL, which notifies; within a second elsewhere), whichever of the two came first.
+TEST_P(ServiceTest, ChangeReloadedOnSighupIsNotReloadedAgainByTheWatcher)
+{
+    DaemonProcess daemon(_db.connectString(), {"--reload-interval", "1"});
+    _db.admin({"product", "add", "Gadgets", "--number", "11"});
+    daemon.signal(SIGHUP);
+    ASSERT_TRUE(daemon.waitForLog("Reloading the model (SIGHUP)"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string strLog = daemon.log();
+    const size_t nSighup = strLog.find("Reloading the model (SIGHUP)");
+    EXPECT_NE(std::string::npos, strLog.find("Model reloaded", nSighup)) << strLog;
+    EXPECT_EQ(std::string::npos, strLog.find("Reloading the model", nSighup + 1)) << strLog;
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ServiceTest, ::testing::ValuesIn(daemonEngines()), OstrelTest::engineTestName);
 
 } // namespace
