@@ -25,11 +25,41 @@ constexpr int nSettleRounds = 10;
 
 } // namespace
 
+namespace {
+
+std::int64_t readCounter()
+{
+    VeskDal::DalDatabase::Result result;
+    OstrelDal::Connection connection = OstrelDal::connection();
+    OstrelDal::ModelChangeQuery query(OstrelDal::schema());
+    query.constrainId(VeskDal::SqlInteger(1));
+    query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+    return result.empty() ? 0 : result.front()["Counter"].asInt64();
+}
+
+} // namespace
+
 ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
-                           std::function<void(const std::string&)> reload)
+                           std::function<void(const std::string&)> reload, std::int64_t nSeenAtLoad)
     : _strConnect(strConnect), _nIntervalMs(nIntervalMs), _reload(std::move(reload))
 {
+    // Read before the thread starts, so that a reloadNow right after construction cannot be
+    // overtaken by a first read that would take a later change as seen.
+    {
+        Corvel::MutexLock look(_mxLook);
+        _nSeen = nSeenAtLoad >= 0 ? nSeenAtLoad : counter();
+    }
     _thread = std::thread([this] { run(); });
+}
+
+std::int64_t ModelWatcher::counterBeforeLoad(const std::string& strConnect)
+{
+    try {
+        OstrelDal::connect(strConnect);
+        return readCounter();
+    } catch (const std::exception&) {
+    }
+    return -1;
 }
 
 ModelWatcher::~ModelWatcher()
@@ -53,13 +83,9 @@ void ModelWatcher::reloadNow(const std::string& strWhy)
 std::int64_t ModelWatcher::counter()
 {
     try {
-        VeskDal::DalDatabase::Result result;
-        OstrelDal::Connection connection = OstrelDal::connection();
-        OstrelDal::ModelChangeQuery query(OstrelDal::schema());
-        query.constrainId(VeskDal::SqlInteger(1));
-        query.select(result, connection.db(), VeskDal::SqlQueryBase::full);
+        const std::int64_t nCounter = readCounter();
         _bWarned = false;
-        return result.empty() ? 0 : result.front()["Counter"].asInt64();
+        return nCounter;
     } catch (const VeskDal::DalDatabaseException& e) {
         if (!_bWarned)
             Corvel::EventLogger::theLogger().logWarning(
@@ -122,10 +148,6 @@ void ModelWatcher::run()
         Corvel::EventLogger::theLogger().logWarning(
             "Model changes are picked up every interval only: cannot listen: " + e.nativeExplanation(),
             Corvel::layerDatabase);
-    }
-    {
-        Corvel::MutexLock look(_mxLook);
-        _nSeen = counter();
     }
     for (;;) {
         waitForNextLook();

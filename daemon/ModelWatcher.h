@@ -21,7 +21,13 @@ namespace Ostreld {
 class ModelWatcher {
 public:
     // Starts watching; reload(why) is called on the watcher's thread. nIntervalMs above 0.
-    ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<void(const std::string&)> reload);
+    // nSeenAtLoad: the counter as read before the model now held was loaded (so that a change
+    // made while it loaded is reloaded at the first look), or -1 to read it now.
+    ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<void(const std::string&)> reload,
+                 std::int64_t nSeenAtLoad = -1);
+    // The counter through a pool of the connect string's, read before a first load; -1 when it
+    // cannot be read (the load then says why), quietly.
+    static std::int64_t counterBeforeLoad(const std::string& strConnect);
     // Stops the thread (within a second).
     ~ModelWatcher();
     // Reloads now (on the caller's thread), as a signal asks: the counter read before it counts as

@@ -335,12 +335,13 @@ std::string shortReason(const std::string& strReason)
 // signal thread starts; reread() runs on that thread, which alone owns the model watcher meanwhile.
 class Reconfiguration {
 public:
+    // nCounterAtLoad: the model's change counter as read before the model was loaded (-1: unknown).
     Reconfiguration(const std::vector<std::string>& argS, const Options& started, Corvel::DaemonServer& server,
-                    Ostreld::Service& service)
+                    Ostreld::Service& service, std::int64_t nCounterAtLoad)
         : _argS(argS), _started(started), _applied(started), _server(server), _service(service),
           _nCleanupSeconds(started.nCleanupSeconds), _nConnectDigest(std::hash<std::string>{}(started.strConnect))
     {
-        startWatcher();
+        startWatcher(nCounterAtLoad);
     }
 
     // Returns why the file was not taken, short and without its values, or "" when it was.
@@ -417,13 +418,13 @@ public:
     void stopWatcher() { _pwatcher.reset(); }
 
 private:
-    void startWatcher()
+    void startWatcher(std::int64_t nSeenAtLoad = -1)
     {
         Ostreld::Service& service = _service;
         if (_applied.nReloadSeconds > 0)
             _pwatcher = std::make_unique<Ostreld::ModelWatcher>(
                 _applied.strConnect, _applied.nReloadSeconds * 1000,
-                [&service](const std::string& strWhy) { service.reload(strWhy); });
+                [&service](const std::string& strWhy) { service.reload(strWhy); }, nSeenAtLoad);
     }
 
     // A renewed certificate reaches new connections; open ones keep theirs.
@@ -516,6 +517,10 @@ int serve(const Options& options, const std::vector<std::string>& argS)
         return nExitFailure;
     }
 
+    // Read before the load, so that a change made while the model loads and the daemon starts is
+    // reloaded at the watcher's first look rather than taken as seen.
+    const std::int64_t nCounterAtLoad =
+        options.nReloadSeconds > 0 ? Ostreld::ModelWatcher::counterBeforeLoad(options.strConnect) : -1;
     if (!loadModel(options)) return nExitFailure;
     OstrelData::Session::setSessionTimeout(static_cast<int>(options.nSessionSeconds));
 
@@ -599,7 +604,7 @@ int serve(const Options& options, const std::vector<std::string>& argS)
     const std::string strServing = "STATUS=Serving on " + joined(server.addresses());
     notifyServiceManager("READY=1\n" + strServing);
 
-    Reconfiguration reconfiguration(argS, options, server, service);
+    Reconfiguration reconfiguration(argS, options, server, service, nCounterAtLoad);
     std::atomic<bool> bStopping{false};
     std::thread signalThread([&] {
         while (!bStopping.load()) {
