@@ -40,14 +40,15 @@ std::int64_t readCounter()
 } // namespace
 
 ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
-                           std::function<void(const std::string&)> reload, std::int64_t nSeenAtLoad)
+                           std::function<bool(const std::string&)> reload, std::int64_t nSeenAtLoad)
     : _strConnect(strConnect), _nIntervalMs(nIntervalMs), _reload(std::move(reload))
 {
-    // Read before the thread starts, so that a reloadNow right after construction cannot be
-    // overtaken by a first read that would take a later change as seen.
+    // Never read here: a counter read after the model was loaded could take a change made
+    // meanwhile as seen. Unknown, the first look reloads; a watcher made anew on a SIGHUP has
+    // reloadNow come straight after, which sets it.
     {
         Corvel::MutexLock look(_mxLook);
-        _nSeen = nSeenAtLoad >= 0 ? nSeenAtLoad : counter();
+        _nSeen = nSeenAtLoad;
     }
     _thread = std::thread([this] { run(); });
 }
@@ -76,8 +77,8 @@ void ModelWatcher::reloadNow(const std::string& strWhy)
 {
     Corvel::MutexLock look(_mxLook);
     const std::int64_t nNow = counter();
-    _reload(strWhy);
-    if (nNow >= 0) _nSeen = nNow;
+    // A model left as far as it got is reloaded again at the next look, whatever the counter says.
+    _nSeen = _reload(strWhy) ? nNow : -1;
 }
 
 std::int64_t ModelWatcher::counter()
@@ -159,8 +160,8 @@ void ModelWatcher::run()
         Corvel::MutexLock look(_mxLook);
         const std::int64_t nNow = counter();
         if (nNow < 0 || nNow == _nSeen) continue;
-        _nSeen = nNow;
-        _reload("the model changed in the database");
+        // A reload that failed left the model as far as it got: the next look tries again.
+        _nSeen = _reload("the model changed in the database") ? nNow : -1;
     }
 }
 

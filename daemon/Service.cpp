@@ -468,7 +468,7 @@ void Service::connectionClosed(Corvel::ConnectionContext& context)
     _loginS.erase(context.id());
 }
 
-void Service::reload(const std::string& strWhy)
+bool Service::reload(const std::string& strWhy)
 {
     Corvel::EventLogger& logger = Corvel::EventLogger::theLogger();
     GateLock gate(_gate);
@@ -496,6 +496,7 @@ void Service::reload(const std::string& strWhy)
         _pmetrics->reloadFinished(bOk, std::chrono::steady_clock::now() - tStart);
         countModel(*_pmetrics);
     }
+    return bOk;
 }
 
 long Service::keptSessionCount() noexcept
@@ -593,7 +594,9 @@ std::string Service::reloadFactory(Request& request)
 {
     requirePermission(request, OSROstrel::nOSRP_Maintain_Products, "reloadfactory");
     audit(request, "reload asked by " + request.state.strLogin, false);
-    reload("asked by " + request.state.strLogin);
+    // The asker learns that the model is not whole, without the database's words: the log has them.
+    if (!reload("asked by " + request.state.strLogin))
+        OSTREL_RAISE(OstrelData::nNAX_DATABASE, "The model could not be reloaded whole; the daemon serves what it got.");
     return emptyReply("reloadfactory");
 }
 

@@ -77,8 +77,8 @@ public:
     // Forgets the connection's login.
     void connectionClosed(Corvel::ConnectionContext& context) CORVEL_EXCLUDES(_mxLogins);
     // Reloads the model from the database once the requests in progress are done; new requests
-    // wait for it. A failure is logged and leaves what was loaded.
-    void reload(const std::string& strWhy) CORVEL_EXCLUDES(_gate, _mxFactory);
+    // wait for it. A failure is logged and leaves what was loaded. Whether the model loaded whole.
+    bool reload(const std::string& strWhy) CORVEL_EXCLUDES(_gate, _mxFactory);
     // Drops the persisted sessions that have timed out.
     void cleanUpSessions() CORVEL_EXCLUDES(_gate);
     // Takes what of settings may change while serving, from any thread, for the requests that come

@@ -396,6 +396,45 @@ TEST_P(ServiceTest, ReloadOnSighupPicksUpANewProductAndItsGrant)
     EXPECT_EQ(0, daemon.stop());
 }
 
+// A reload asked for that fails says so; one on SIGHUP that fails is tried again by the watcher
+// until it succeeds, though the counter did not move.
+TEST(ReloadFactory, FailedReloadIsAnErrorAndIsTriedAgain)
+{
+    SampleDatabase db("sqlite");
+    DaemonProcess daemon(db.connectString(), {"--reload-interval", "1"});
+    auto palice = loggedIn(daemon, "alice");
+    OstrelDal::setStatementEcho(OstrelDal::echoOff);
+    OstrelDal::connect(db.connectString());
+    const auto rename = [](const char* pszFrom, const char* pszTo) {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        connection.db().executeScript(std::string("ALTER TABLE \"") + pszFrom + "\" RENAME TO \"" + pszTo + "\"");
+    };
+    rename("Product", "ProductAway");
+    XMLDoc failed = palice->simple("reloadfactory");
+    daemon.signal(SIGHUP);
+    const auto failedOnSighup = [&daemon] {
+        const std::string strLog = daemon.log();
+        const size_t nSighup = strLog.find("Reloading the model (SIGHUP)");
+        return nSighup != std::string::npos && strLog.find("Reload failed", nSighup) != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !failedOnSighup(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool bFailedOnSighup = failedOnSighup();
+    rename("ProductAway", "Product");
+    OstrelDal::disconnect();
+    EXPECT_EQ(OstrelData::nNAX_DATABASE, errorCodeOf(failed));
+    ASSERT_TRUE(bFailedOnSighup) << daemon.log();
+    const auto whole = [&daemon] {
+        const std::string strLog = daemon.log();
+        const size_t nReloaded = strLog.rfind("Model reloaded");
+        return nReloaded != std::string::npos && nReloaded > strLog.rfind("Reload failed");
+    };
+    for (int i = 0; i < 100 && !whole(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(whole()) << daemon.log();
+    EXPECT_EQ("reloadfactory", responseOf(palice->simple("reloadfactory")));
+}
+
 // A change the signal reloaded is not reloaded again when the watcher next looks (at once on
 // PostgreSQL, which notifies; within a second elsewhere), whichever of the two came first.
 TEST_P(ServiceTest, ChangeReloadedOnSighupIsNotReloadedAgainByTheWatcher)
