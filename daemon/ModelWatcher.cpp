@@ -40,8 +40,9 @@ std::int64_t readCounter()
 } // namespace
 
 ModelWatcher::ModelWatcher(const std::string& strConnect, long nIntervalMs,
-                           std::function<bool(const std::string&)> reload, std::int64_t nSeenAtLoad)
-    : _strConnect(strConnect), _nIntervalMs(nIntervalMs), _reload(std::move(reload))
+                           std::function<void(const std::string&)> reload, std::function<bool()> whole,
+                           std::int64_t nSeenAtLoad)
+    : _strConnect(strConnect), _nIntervalMs(nIntervalMs), _reload(std::move(reload)), _whole(std::move(whole))
 {
     // Never read here: a counter read after the model was loaded could take a change made
     // meanwhile as seen. Unknown, the first look reloads; a watcher made anew on a SIGHUP has
@@ -77,8 +78,8 @@ void ModelWatcher::reloadNow(const std::string& strWhy)
 {
     Corvel::MutexLock look(_mxLook);
     const std::int64_t nNow = counter();
-    // A model left as far as it got is reloaded again at the next look, whatever the counter says.
-    _nSeen = _reload(strWhy) ? nNow : -1;
+    _reload(strWhy);
+    if (nNow >= 0) _nSeen = nNow;
 }
 
 std::int64_t ModelWatcher::counter()
@@ -159,9 +160,11 @@ void ModelWatcher::run()
         // Read before reloading: a change made during the reload shows at the next look.
         Corvel::MutexLock look(_mxLook);
         const std::int64_t nNow = counter();
-        if (nNow < 0 || nNow == _nSeen) continue;
-        // A reload that failed left the model as far as it got: the next look tries again.
-        _nSeen = _reload("the model changed in the database") ? nNow : -1;
+        // A model that a failed reload left as far as it got is reloaded again, moved or not.
+        const bool bWhole = _whole();
+        if (nNow < 0 || (nNow == _nSeen && bWhole)) continue;
+        _nSeen = nNow;
+        _reload(bWhole ? "the model changed in the database" : "the last reload failed");
     }
 }
 

@@ -20,20 +20,21 @@ namespace Ostreld {
 // is picked up at once. A counter that cannot be read is logged and tried again next time.
 class ModelWatcher {
 public:
-    // Starts watching; reload(why) is called on the watcher's thread (and on reloadNow's caller's)
-    // and says whether the model was loaded whole. nIntervalMs above 0. nSeenAtLoad: the counter as
-    // read before the model now held was loaded, so that a change made while it loaded is reloaded
-    // at the first look; -1 when unknown, which reloads at the first look that reads a counter.
-    ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<bool(const std::string&)> reload,
-                 std::int64_t nSeenAtLoad = -1);
+    // Starts watching; reload(why) is called on the watcher's thread (and on reloadNow's caller's);
+    // whole() says whether the last reload, whoever asked for it, loaded the model whole: a look
+    // that can read the counter reloads while it does not, moved or not. nIntervalMs above 0.
+    // nSeenAtLoad: the counter as read before the model now held was loaded, so that a change made
+    // while it loaded is reloaded at the first look; -1 when unknown, which reloads at the first
+    // look that reads a counter.
+    ModelWatcher(const std::string& strConnect, long nIntervalMs, std::function<void(const std::string&)> reload,
+                 std::function<bool()> whole, std::int64_t nSeenAtLoad = -1);
     // The counter through a pool of the connect string's, read before a first load; -1 when it
     // cannot be read (the load then says why), quietly.
     static std::int64_t counterBeforeLoad(const std::string& strConnect);
     // Stops the thread (within a second).
     ~ModelWatcher();
     // Reloads now (on the caller's thread), as a signal asks: the counter read before it counts as
-    // seen once the model loaded whole, so that the thread does not reload the same change again
-    // at its next look; after a failure the next look reloads.
+    // seen, so that the thread does not reload the same change again at its next look.
     void reloadNow(const std::string& strWhy);
     ModelWatcher(const ModelWatcher&) = delete;
     ModelWatcher& operator=(const ModelWatcher&) = delete;
@@ -47,7 +48,8 @@ private:
 
     const std::string _strConnect;
     const long _nIntervalMs;
-    const std::function<bool(const std::string&)> _reload;
+    const std::function<void(const std::string&)> _reload;
+    const std::function<bool()> _whole;
     std::unique_ptr<VeskDal::DalDatabase> _plistener;  // PostgreSQL only; used by the thread alone
     Corvel::Mutex _mx;
     Corvel::ConditionVariable _cv;

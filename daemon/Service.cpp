@@ -594,7 +594,7 @@ std::string Service::reloadFactory(Request& request)
 {
     requirePermission(request, OSROstrel::nOSRP_Maintain_Products, "reloadfactory");
     audit(request, "reload asked by " + request.state.strLogin, false);
-    // The asker learns that the model is not whole, without the database's words: the log has them.
+    // A failure, not a success: the asker gets a database error, the log the reason.
     if (!reload("asked by " + request.state.strLogin))
         OSTREL_RAISE(OstrelData::nNAX_DATABASE, "The model could not be reloaded whole; the daemon serves what it got.");
     return emptyReply("reloadfactory");

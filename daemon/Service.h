@@ -79,6 +79,8 @@ public:
     // Reloads the model from the database once the requests in progress are done; new requests
     // wait for it. A failure is logged and leaves what was loaded. Whether the model loaded whole.
     bool reload(const std::string& strWhy) CORVEL_EXCLUDES(_gate, _mxFactory);
+    // Whether the last reload loaded the model whole.
+    bool modelWhole() const { return _bModelWhole.load(); }
     // Drops the persisted sessions that have timed out.
     void cleanUpSessions() CORVEL_EXCLUDES(_gate);
     // Takes what of settings may change while serving, from any thread, for the requests that come

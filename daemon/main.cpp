@@ -424,7 +424,8 @@ private:
         if (_applied.nReloadSeconds > 0)
             _pwatcher = std::make_unique<Ostreld::ModelWatcher>(
                 _applied.strConnect, _applied.nReloadSeconds * 1000,
-                [&service](const std::string& strWhy) { return service.reload(strWhy); }, nSeenAtLoad);
+                [&service](const std::string& strWhy) { service.reload(strWhy); },
+                [&service] { return service.modelWhole(); }, nSeenAtLoad);
     }
 
     // A renewed certificate reaches new connections; open ones keep theirs.
