@@ -74,46 +74,63 @@ int exitCodeOf(int nStatus)
 }
 
 // The sample rows that ostrel-admin cannot make in one word, and the ones it can.
-void populate(const SampleDatabase& db)
+void populate(const std::string& strConnect)
 {
-    db.admin({"init", "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN, "--sql-dir", OSTREL_SQL_DIR});
-    db.admin({"param", "set", "library", "1", "argon2_opslimit", "1"});
-    db.admin({"param", "set", "library", "1", "argon2_memlimit_kib", "8"});
-    db.admin({"param", "set", "library", "1", "lockout_threshold", "3"});
+    auto run = [&](const std::vector<std::string>& argS, const std::string& strInput = std::string()) {
+        admin(strConnect, argS, strInput);
+    };
+    run({"init", "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN, "--sql-dir", OSTREL_SQL_DIR});
+    run({"param", "set", "library", "1", "argon2_opslimit", "1"});
+    run({"param", "set", "library", "1", "argon2_memlimit_kib", "8"});
+    run({"param", "set", "library", "1", "lockout_threshold", "3"});
     // Long enough that a lock, counted in whole seconds, outlasts a slow test's next steps.
-    db.admin({"param", "set", "library", "1", "lockout_seconds", "5"});
-    db.admin({"customer", "add", "ACME", "Acme Ltd"});
-    db.admin({"domain", "add", "EAST", "ACME", "--description", "East office"});
-    db.admin({"domain", "add", "WEST", "ACME", "--description", "West office"});
+    run({"param", "set", "library", "1", "lockout_seconds", "5"});
+    run({"customer", "add", "ACME", "Acme Ltd"});
+    run({"domain", "add", "EAST", "ACME", "--description", "East office"});
+    run({"domain", "add", "WEST", "ACME", "--description", "West office"});
     for (const char* pszUser : {"alice", "bob", "carol", "dave", "erin"})
-        db.admin({"user", "add", std::string("EAST/") + pszUser, "--name", std::string("User ") + pszUser, "--contact",
-                  std::string(pszUser) + "@example.org", "--password-stdin"},
-                 std::string(pszUser) + "-pw\n");
-    db.admin({"user", "add", "WEST/frank", "--name", "Frank", "--password-stdin"}, "frank-pw\n");
-    db.admin({"team", "add", "7", "ACME", "Ops"});
-    db.admin({"team", "add", "8", "ACME", "Dev"});
-    db.admin({"member", "add", "7", "EAST/alice", "--lead"});
-    db.admin({"member", "add", "7", "EAST/bob"});
-    db.admin({"member", "add", "8", "EAST/erin"});
-    db.admin({"product", "add", "Widgets", "--number", "10"});
-    db.admin({"role", "add", "10", "Operator", "--number", "1"});
-    db.admin({"role", "add", "10", "Auditor", "--number", "2"});
-    db.admin({"permission", "add", "10", "Start", "--number", "1"});
-    db.admin({"permission", "add", "10", "Stop", "--number", "2"});
-    db.admin({"permission", "add", "10", "Audit", "--number", "3"});
-    db.admin({"rolepermission", "add", "10", "1", "1"});
-    db.admin({"rolepermission", "add", "10", "1", "2"});
-    db.admin({"rolepermission", "add", "10", "2", "3"});
-    db.admin({"grant", "add", "team", "7", "10", "role", "1"});
-    db.admin({"grant", "add", "user", "EAST/bob", "10", "permission", "2", "--status", "revoked"});
-    db.admin({"grant", "add", "user", "EAST/alice", "0", "role", "1"});
-    db.admin({"grant", "add", "user", "EAST/alice", "0", "role", "2"});
-    db.admin({"profile", "add", "default", "--default"});
-    db.admin({"profile", "add", "night"});
+        run({"user", "add", std::string("EAST/") + pszUser, "--name", std::string("User ") + pszUser, "--contact",
+             std::string(pszUser) + "@example.org", "--password-stdin"},
+            std::string(pszUser) + "-pw\n");
+    run({"user", "add", "WEST/frank", "--name", "Frank", "--password-stdin"}, "frank-pw\n");
+    run({"team", "add", "7", "ACME", "Ops"});
+    run({"team", "add", "8", "ACME", "Dev"});
+    run({"member", "add", "7", "EAST/alice", "--lead"});
+    run({"member", "add", "7", "EAST/bob"});
+    run({"member", "add", "8", "EAST/erin"});
+    run({"product", "add", "Widgets", "--number", "10"});
+    run({"role", "add", "10", "Operator", "--number", "1"});
+    run({"role", "add", "10", "Auditor", "--number", "2"});
+    run({"permission", "add", "10", "Start", "--number", "1"});
+    run({"permission", "add", "10", "Stop", "--number", "2"});
+    run({"permission", "add", "10", "Audit", "--number", "3"});
+    run({"rolepermission", "add", "10", "1", "1"});
+    run({"rolepermission", "add", "10", "1", "2"});
+    run({"rolepermission", "add", "10", "2", "3"});
+    run({"grant", "add", "team", "7", "10", "role", "1"});
+    run({"grant", "add", "user", "EAST/bob", "10", "permission", "2", "--status", "revoked"});
+    run({"grant", "add", "user", "EAST/alice", "0", "role", "1"});
+    run({"grant", "add", "user", "EAST/alice", "0", "role", "2"});
+    run({"profile", "add", "default", "--default"});
+    run({"profile", "add", "night"});
     // Last, since every later load of the model would pay for it: WEST hashes at a cost that
     // makes a login take a noticeable while (frank's password is hashed anew at his first login).
-    db.admin({"param", "set", "domain", "WEST", "argon2_opslimit", "3"});
-    db.admin({"param", "set", "domain", "WEST", "argon2_memlimit_kib", "65536"});
+    run({"param", "set", "domain", "WEST", "argon2_opslimit", "3"});
+    run({"param", "set", "domain", "WEST", "argon2_memlimit_kib", "65536"});
+}
+
+// Names the sample's template: a new build of the harness, of ostrel-admin or of the plug-in (what
+// writes the sample) makes a new one, so a template never outlives the code that filled it.
+std::string sampleKey()
+{
+    std::string strKey = __DATE__ " " __TIME__;
+    for (const char* pszPath : {OSTREL_TEST_ADMIN, OSTREL_TEST_AUTHSQL_PLUGIN, OSTREL_SQL_DIR "/sqlite.sql",
+                                OSTREL_SQL_DIR "/postgresql.sql"}) {
+        struct stat status {};
+        if (::stat(pszPath, &status) == 0) strKey += "/" + std::to_string(status.st_mtim.tv_sec) + "." +
+                                                     std::to_string(status.st_mtim.tv_nsec);
+    }
+    return std::to_string(std::hash<std::string>()(strKey));
 }
 
 } // namespace
@@ -151,10 +168,7 @@ std::string admin(const std::string& strConnect, const std::vector<std::string>&
     return result.strOut;
 }
 
-SampleDatabase::SampleDatabase(const std::string& strEngine) : _db(strEngine)
-{
-    populate(*this);
-}
+SampleDatabase::SampleDatabase(const std::string& strEngine) : _db(strEngine, sampleKey(), populate) {}
 
 // ---- the daemon
 

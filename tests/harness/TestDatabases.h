@@ -11,16 +11,21 @@
 //                            OstrelTest::engineTestName);
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VeskDal/DalDatabase.h"
@@ -90,7 +95,8 @@ inline std::string serverConnectString(const std::string& strEngine)
 }
 
 // An empty database of its own for one test, removed by the destructor: a temporary file for
-// SQLite, a database for MariaDB, a schema (first on the search path) for PostgreSQL.
+// SQLite, a database for MariaDB, a schema (first on the search path) for PostgreSQL; or a copy of
+// a template (see the constructor that takes one).
 class ScratchDatabase {
 public:
     explicit ScratchDatabase(const std::string& strEngine) : _strEngine(strEngine)
@@ -124,20 +130,67 @@ public:
         _strConnect = VeskDal::DalDatabase::mapToConnectString(parameterS);
     }
 
-    ~ScratchDatabase()
+    // A database that starts as a copy of a template, so that a fill taking many runs of programs is
+    // paid once per start of the servers rather than once per test. The first test to ask fills the
+    // template (fill gets its connect string), under a lock that makes a parallel test wait rather
+    // than fill it twice. The template lives with the servers (a file in their folder for SQLite, a
+    // database for PostgreSQL), so dbservers.sh start and stop remove it; strKey names it and must
+    // change whenever what fill writes changes. MariaDB, and SQLite without started servers, fill
+    // each database anew.
+    ScratchDatabase(const std::string& strEngine, const std::string& strKey,
+                    const std::function<void(const std::string&)>& fill)
     {
-        try {
-            if (!_strFile.empty()) {
-                for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"}) {
-                    std::remove((_strFile + pszSuffix).c_str());
+        const std::string strTemplates = dbserversDirectory() + "/templates";
+        const bool bServers = std::ifstream(dbserversDirectory() + "/pg.conn").good();
+        if (strEngine != "postgresql" && (strEngine != "sqlite" || !bServers)) {
+            *this = ScratchDatabase(strEngine);
+            fill(_strConnect);
+            return;
+        }
+        ::mkdir(strTemplates.c_str(), 0700);
+        const std::string strMarker = strTemplates + "/" + strKey + "." + strEngine;
+        {
+            TemplateLock lock(strTemplates + "/lock");
+            if (!std::ifstream(strMarker).good()) {
+                if (strEngine == "sqlite") {
+                    ScratchDatabase filled("sqlite");
+                    fill(filled.connectString());
+                    copyFile(filled._strFile, strMarker + ".tmp");
+                } else {
+                    ScratchDatabase filled(strEngine, nullptr);
+                    fill(filled.connectString());
+                    filled.admin("ALTER DATABASE " + filled._strName + " RENAME TO " + templateName(strKey));
+                    filled._strName.clear();
+                    std::ofstream(strMarker + ".tmp") << templateName(strKey) << "\n";
                 }
-            } else if (!_strServer.empty()) {
-                admin("DROP " + container() + " " + _strName + (_strEngine == "postgresql" ? " CASCADE" : ""));
+                if (std::rename((strMarker + ".tmp").c_str(), strMarker.c_str()) != 0)
+                    throw std::runtime_error("cannot write " + strMarker);
             }
-        } catch (...) {
-            // Leftovers go with the server when the harness stops it.
+        }
+        if (strEngine == "sqlite") {
+            *this = ScratchDatabase(strEngine);
+            copyFile(strMarker, _strFile);
+        } else {
+            *this = ScratchDatabase(strEngine, nullptr, " TEMPLATE " + templateName(strKey));
         }
     }
+
+    ScratchDatabase(ScratchDatabase&& other) noexcept { *this = std::move(other); }
+    ScratchDatabase& operator=(ScratchDatabase&& other) noexcept
+    {
+        if (this != &other) {
+            removeDatabase();
+            _strEngine = std::move(other._strEngine);
+            _strName = std::exchange(other._strName, std::string());
+            _strFile = std::exchange(other._strFile, std::string());
+            _strServer = std::exchange(other._strServer, std::string());
+            _strConnect = std::move(other._strConnect);
+            _bWholeDatabase = other._bWholeDatabase;
+        }
+        return *this;
+    }
+
+    ~ScratchDatabase() { removeDatabase(); }
 
     ScratchDatabase(const ScratchDatabase&) = delete;
     ScratchDatabase& operator=(const ScratchDatabase&) = delete;
@@ -171,6 +224,67 @@ public:
     }
 
 private:
+    // A PostgreSQL database of its own (rather than a schema), made with strExtra after its name;
+    // only a whole database can be copied from a template.
+    ScratchDatabase(const std::string& strEngine, std::nullptr_t, const std::string& strExtra = std::string())
+        : _strEngine(strEngine), _bWholeDatabase(true)
+    {
+        static std::atomic<int> s_nCounter{0};
+        _strName = "ostrel_d" + std::to_string(getpid()) + "_" + std::to_string(++s_nCounter);
+        _strServer = serverConnectString(strEngine);
+        VeskDal::DalDatabase::ConnectionParameterMap parameterS;
+        VeskDal::DalDatabase::connectStringToMap(parameterS, _strServer, 0);
+        admin("CREATE DATABASE " + _strName + strExtra);
+        parameterS["database"] = _strName;
+        _strConnect = VeskDal::DalDatabase::mapToConnectString(parameterS);
+    }
+
+    void removeDatabase() noexcept
+    {
+        try {
+            if (!_strFile.empty()) {
+                for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"}) {
+                    std::remove((_strFile + pszSuffix).c_str());
+                }
+            } else if (!_strServer.empty() && !_strName.empty()) {
+                if (_bWholeDatabase) {
+                    admin("DROP DATABASE " + _strName + " WITH (FORCE)");
+                } else {
+                    admin("DROP " + container() + " " + _strName + (_strEngine == "postgresql" ? " CASCADE" : ""));
+                }
+            }
+        } catch (...) {
+            // Leftovers go with the server when the harness stops it.
+        }
+        _strFile.clear();
+        _strName.clear();
+    }
+
+    static std::string templateName(const std::string& strKey) { return "ostrel_template_" + strKey; }
+
+    static void copyFile(const std::string& strFrom, const std::string& strTo)
+    {
+        std::ifstream in(strFrom, std::ios::binary);
+        std::ofstream out(strTo, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+        if (!in || !out.flush()) throw std::runtime_error("cannot copy " + strFrom + " to " + strTo);
+    }
+
+    // An exclusive lock on a file, held while it lives.
+    class TemplateLock {
+    public:
+        explicit TemplateLock(const std::string& strPath) : _fd(::open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        {
+            if (_fd < 0 || ::flock(_fd, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + strPath);
+        }
+        ~TemplateLock() { ::close(_fd); }
+        TemplateLock(const TemplateLock&) = delete;
+        TemplateLock& operator=(const TemplateLock&) = delete;
+
+    private:
+        int _fd;
+    };
+
     std::string container() const { return _strEngine == "postgresql" ? "SCHEMA" : "DATABASE"; }
     std::string extra() const
     {
@@ -191,6 +305,7 @@ private:
     std::string _strFile;
     std::string _strServer;
     std::string _strConnect;
+    bool _bWholeDatabase = false;
 };
 
 } // namespace OstrelTest

@@ -11,8 +11,9 @@
 #   dbservers.sh halt DIR postgresql|mysql, dbservers.sh resume DIR postgresql|mysql
 #                              the two halves of restart, for a test that needs the server away a while
 #
-# The "ostrel" user may create and drop databases named ostrel... (MariaDB) and schemas in
-# ostrel_test (PostgreSQL), so each test can work in a scratch database of its own.
+# The "ostrel" user may create and drop databases named ostrel... (MariaDB), and schemas in
+# ostrel_test and databases (PostgreSQL), so each test can work in a scratch database of its own.
+# The templates that tests copy their databases from (TestDatabases.h) go with the servers.
 set -uo pipefail
 
 die() {
@@ -124,7 +125,7 @@ start_postgresql() {
   done
   password=$(new_password)
   runuser -u postgres -- "$bin/psql" -h "$data" -p "$port" -U postgres -d postgres -q -v ON_ERROR_STOP=1 \
-    -c "CREATE ROLE ostrel LOGIN PASSWORD '$password'" \
+    -c "CREATE ROLE ostrel LOGIN CREATEDB PASSWORD '$password'" \
     -c "CREATE DATABASE ostrel_test OWNER ostrel ENCODING 'UTF8' TEMPLATE template0" >/dev/null ||
     die "cannot create the PostgreSQL user and database"
   echo "$port" >"$dir/pg.port"
@@ -181,6 +182,7 @@ case "$action" in
     # Whatever an earlier run left behind goes first.
     stop_postgresql
     stop_mysql
+    rm -rf -- "$dir/templates"
     # A server that fails takes the other one down too, so nothing is left running.
     (start_postgresql) || { stop_postgresql; stop_mysql; die "PostgreSQL failed to start"; }
     (start_mysql) || { stop_postgresql; stop_mysql; die "MariaDB failed to start"; }
@@ -189,6 +191,7 @@ case "$action" in
   stop)
     stop_postgresql
     stop_mysql
+    rm -rf -- "$dir/templates"
     remove_sqlite_leftovers
     exit 0
     ;;
