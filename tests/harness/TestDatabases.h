@@ -11,6 +11,7 @@
 //                            OstrelTest::engineTestName);
 
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -131,47 +132,49 @@ public:
     }
 
     // A database that starts as a copy of a template, so that a fill taking many runs of programs is
-    // paid once per start of the servers rather than once per test. The first test to ask fills the
-    // template (fill gets its connect string), under a lock that makes a parallel test wait rather
-    // than fill it twice. The template lives with the servers (a file in their folder for SQLite, a
-    // database for PostgreSQL), so dbservers.sh start and stop remove it; strKey names it and must
-    // change whenever what fill writes changes. MariaDB, and SQLite without started servers, fill
-    // each database anew.
+    // paid once rather than once per test. The first test to ask fills the template (fill gets its
+    // connect string), under a lock that makes a parallel test wait rather than fill it twice.
+    // strKey names the template and must change whenever what fill writes changes. On SQLite the
+    // template is a file in the build tree (a newer key's fill removes the older ones); on
+    // PostgreSQL a database of the harness's server, which dbservers.sh start and stop remove with
+    // the server's data. MariaDB fills each database anew.
     ScratchDatabase(const std::string& strEngine, const std::string& strKey,
                     const std::function<void(const std::string&)>& fill)
     {
-        const std::string strTemplates = dbserversDirectory() + "/templates";
-        const bool bServers = std::ifstream(dbserversDirectory() + "/pg.conn").good();
-        if (strEngine != "postgresql" && (strEngine != "sqlite" || !bServers)) {
+        if (strEngine == "sqlite" && !templatesDirectory().empty()) {
+            const std::string strTemplate = templatesDirectory() + "/" + strKey + ".sqlite";
+            ::mkdir(templatesDirectory().c_str(), 0700);
+            TemplateLock lock(templatesDirectory() + "/lock");
+            if (!std::ifstream(strTemplate).good()) {
+                ScratchDatabase filled("sqlite");
+                fill(filled.connectString());
+                removeOtherTemplates(strKey);
+                copyFile(filled._strFile, strTemplate + ".tmp");
+                if (std::rename((strTemplate + ".tmp").c_str(), strTemplate.c_str()) != 0)
+                    throw std::runtime_error("cannot write " + strTemplate);
+            }
             *this = ScratchDatabase(strEngine);
-            fill(_strConnect);
-            return;
-        }
-        ::mkdir(strTemplates.c_str(), 0700);
-        const std::string strMarker = strTemplates + "/" + strKey + "." + strEngine;
-        {
-            TemplateLock lock(strTemplates + "/lock");
-            if (!std::ifstream(strMarker).good()) {
-                if (strEngine == "sqlite") {
-                    ScratchDatabase filled("sqlite");
-                    fill(filled.connectString());
-                    copyFile(filled._strFile, strMarker + ".tmp");
-                } else {
+            copyFile(strTemplate, _strFile);
+        } else if (strEngine == "postgresql") {
+            // Every PostgreSQL test runs between the servers' start and stop, so the marker that
+            // says the template exists may live (and go) with them.
+            const std::string strTemplates = dbserversDirectory() + "/templates";
+            const std::string strMarker = strTemplates + "/" + strKey + ".postgresql";
+            ::mkdir(strTemplates.c_str(), 0700);
+            {
+                TemplateLock lock(strTemplates + "/lock");
+                if (!std::ifstream(strMarker).good()) {
                     ScratchDatabase filled(strEngine, nullptr);
                     fill(filled.connectString());
                     filled.admin("ALTER DATABASE " + filled._strName + " RENAME TO " + templateName(strKey));
                     filled._strName.clear();
-                    std::ofstream(strMarker + ".tmp") << templateName(strKey) << "\n";
+                    std::ofstream(strMarker) << templateName(strKey) << "\n";
                 }
-                if (std::rename((strMarker + ".tmp").c_str(), strMarker.c_str()) != 0)
-                    throw std::runtime_error("cannot write " + strMarker);
             }
-        }
-        if (strEngine == "sqlite") {
-            *this = ScratchDatabase(strEngine);
-            copyFile(strMarker, _strFile);
-        } else {
             *this = ScratchDatabase(strEngine, nullptr, " TEMPLATE " + templateName(strKey));
+        } else {
+            *this = ScratchDatabase(strEngine);
+            fill(_strConnect);
         }
     }
 
@@ -261,6 +264,29 @@ private:
     }
 
     static std::string templateName(const std::string& strKey) { return "ostrel_template_" + strKey; }
+
+    static std::string templatesDirectory()
+    {
+#ifdef OSTREL_TEST_TEMPLATES_DIR
+        return OSTREL_TEST_TEMPLATES_DIR;
+#else
+        return std::string();
+#endif
+    }
+
+    // Templates of earlier builds of the harness: nothing asks for them again.
+    static void removeOtherTemplates(const std::string& strKey)
+    {
+        DIR* pdir = ::opendir(templatesDirectory().c_str());
+        if (pdir == nullptr) return;
+        while (const dirent* pentry = ::readdir(pdir)) {
+            const std::string strName = pentry->d_name;
+            if (strName != strKey + ".sqlite" && strName.size() > 7 &&
+                strName.compare(strName.size() - 7, 7, ".sqlite") == 0)
+                std::remove((templatesDirectory() + "/" + strName).c_str());
+        }
+        ::closedir(pdir);
+    }
 
     static void copyFile(const std::string& strFrom, const std::string& strTo)
     {

@@ -13,7 +13,7 @@
 #
 # The "ostrel" user may create and drop databases named ostrel... (MariaDB), and schemas in
 # ostrel_test and databases (PostgreSQL), so each test can work in a scratch database of its own.
-# The templates that tests copy their databases from (TestDatabases.h) go with the servers.
+# The PostgreSQL templates that tests copy their databases from (TestDatabases.h) go with the server.
 set -uo pipefail
 
 die() {
