@@ -17,13 +17,7 @@ namespace {
 
 using namespace DaemonTest;
 using OstrelTest::TestPki;
-
-void copyFile(const std::string& strFrom, const std::string& strTo)
-{
-    std::ifstream in(strFrom, std::ios::binary);
-    std::ofstream out(strTo, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-}
+using OstrelTest::copyFile;
 
 Corvel::DaemonCommTls trust(const std::string& strCAFile, const std::string& strPin = std::string())
 {

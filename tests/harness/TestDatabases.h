@@ -95,6 +95,15 @@ inline std::string serverConnectString(const std::string& strEngine)
     return strConnect;
 }
 
+// Copies a file whole; throws std::runtime_error when it cannot.
+inline void copyFile(const std::string& strFrom, const std::string& strTo)
+{
+    std::ifstream in(strFrom, std::ios::binary);
+    std::ofstream out(strTo, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    if (!in || !out.flush()) throw std::runtime_error("cannot copy " + strFrom + " to " + strTo);
+}
+
 // An empty database of its own for one test, removed by the destructor: a temporary file for
 // SQLite, a database for MariaDB, a schema (first on the search path) for PostgreSQL; or a copy of
 // a template (see the constructor that takes one).
@@ -288,20 +297,14 @@ private:
         ::closedir(pdir);
     }
 
-    static void copyFile(const std::string& strFrom, const std::string& strTo)
-    {
-        std::ifstream in(strFrom, std::ios::binary);
-        std::ofstream out(strTo, std::ios::binary | std::ios::trunc);
-        out << in.rdbuf();
-        if (!in || !out.flush()) throw std::runtime_error("cannot copy " + strFrom + " to " + strTo);
-    }
-
     // An exclusive lock on a file, held while it lives.
     class TemplateLock {
     public:
         explicit TemplateLock(const std::string& strPath) : _fd(::open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
         {
-            if (_fd < 0 || ::flock(_fd, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + strPath);
+            if (_fd >= 0 && ::flock(_fd, LOCK_EX) == 0) return;
+            if (_fd >= 0) ::close(_fd);
+            throw std::runtime_error("cannot lock " + strPath);
         }
         ~TemplateLock() { ::close(_fd); }
         TemplateLock(const TemplateLock&) = delete;
