@@ -70,17 +70,18 @@ private:
 // What copies of a product share: a frozen copy of its maps, whose roles and
 // permissions point at twin.
 struct Product::Shared {
-    Product twin;
-    InitMapMap initProduct;
-    RoleMap roleS;
-    PermissionMap permissionS;
-    // The same statuses laid out for the checks and merges of the copies, which read a set that in a
-    // large catalogue is seldom in the caches: the roles', the permissions', and the permissions
-    // each role carries (role i's are carriedS[carriedFromS[i]] up to carriedFromS[i + 1]).
+    // The same statuses as the maps below, laid out for the checks and merges of the copies, which
+    // read a set that in a large catalogue is seldom in the caches: the roles', the permissions',
+    // and the permissions each role carries (role i's are carriedS[carriedFromS[i]] up to
+    // carriedFromS[i + 1]). First, beside the count of those who share: a copy reads nothing else.
     StatusEntries roleStatusS;
     StatusEntries permissionStatusS;
     StatusEntries carriedS;
     std::vector<size_t> carriedFromS;
+    Product twin;
+    InitMapMap initProduct;
+    RoleMap roleS;
+    PermissionMap permissionS;
 };
 
 // The statuses merged into a copy that reads a frozen set, by number: a user's grants touch a few of
@@ -436,6 +437,30 @@ void Product::resetPR()
 
 void Product::shareWithCopies()
 {
+    if (readyToOffer())
+        offer(newSharedStatuses());
+}
+
+void Product::shareWithCopies(ProductMap& productS)
+{
+    std::vector<Product*> readyS;
+    for (auto& entry : productS) {
+        if (entry.second.readyToOffer())
+            readyS.push_back(&entry.second);
+    }
+    // Every set's statuses first, one set after the other, and the maps after them all: the
+    // statuses are all that copies read, and a user's few products then take a few pages of
+    // them rather than a page each among the maps.
+    std::vector<std::shared_ptr<Shared>> sharedS;
+    sharedS.reserve(readyS.size());
+    for (const Product* pproduct : readyS)
+        sharedS.push_back(pproduct->newSharedStatuses());
+    for (size_t i = 0; i < readyS.size(); ++i)
+        readyS[i]->offer(std::move(sharedS[i]));
+}
+
+bool Product::readyToOffer()
+{
     // A product that reads a frozen set (a catalogue entry put back after a failed load) takes
     // maps of its own again and offers the same set; one with statuses of its own offers a new one.
     if (_bReadsShared) {
@@ -445,26 +470,45 @@ void Product::shareWithCopies()
             _pshared.reset();
     }
     if (_pshared || (_initProduct.empty() && _roleS.empty() && _permissionS.empty()))
-        return;
+        return false;
     for (auto& entry : _roleS)
         entry.second.shareCarriedPermissions();
+    return true;
+}
+
+// Each array allocated once at its size, right after the set itself.
+std::shared_ptr<Product::Shared> Product::newSharedStatuses() const
+{
     auto pshared = std::make_shared<Shared>();
+    size_t nCarried = 0;
+    for (const auto& entry : _roleS)
+        nCarried += entry.second.permissions().size();
+    pshared->roleStatusS.reserve(_roleS.size());
+    pshared->carriedFromS.reserve(_roleS.size() + 1);
+    pshared->carriedS.reserve(nCarried);
+    pshared->permissionStatusS.reserve(_permissionS.size());
+    for (const auto& entry : _roleS) {
+        pshared->roleStatusS.emplace_back(entry.first, entry.second.status());
+        pshared->carriedFromS.push_back(pshared->carriedS.size());
+        for (const auto& carried : entry.second.permissions())
+            pshared->carriedS.emplace_back(carried.first, carried.second.status());
+    }
+    pshared->carriedFromS.push_back(pshared->carriedS.size());
+    for (const auto& entry : _permissionS)
+        pshared->permissionStatusS.emplace_back(entry.first, entry.second.status());
+    return pshared;
+}
+
+void Product::offer(std::shared_ptr<Shared> pshared)
+{
     pshared->twin = Product(_nProduct, InitMapMap(), _strDescription);
     pshared->initProduct = _initProduct;
     pshared->roleS = _roleS;
     pshared->permissionS = _permissionS;
-    for (auto& entry : pshared->roleS) {
+    for (auto& entry : pshared->roleS)
         entry.second.resetProduct(pshared->twin);
-        pshared->roleStatusS.emplace_back(entry.first, entry.second.status());
-        pshared->carriedFromS.push_back(pshared->carriedS.size());
-        for (const auto& carried : std::as_const(entry.second).permissions())
-            pshared->carriedS.emplace_back(carried.first, carried.second.status());
-    }
-    pshared->carriedFromS.push_back(pshared->carriedS.size());
-    for (auto& entry : pshared->permissionS) {
+    for (auto& entry : pshared->permissionS)
         entry.second.resetProduct(pshared->twin);
-        pshared->permissionStatusS.emplace_back(entry.first, entry.second.status());
-    }
     _pshared = std::move(pshared);
 }
 

@@ -24,6 +24,8 @@ namespace OstrelData {
 // const roles() or permissions() makes the copy its maps once, with them, in
 // place (so concurrent const readers are safe and every reference handed out
 // stays good for the product's life, as an owned map's does).
+class ProductMap;
+
 class OSTRELDATA_API Product : public Base {
 public:
     Product();
@@ -87,6 +89,9 @@ public:
     // Writes through a map reference taken before this call, and a description
     // set after it, do not reach the frozen set: take references afresh.
     void shareWithCopies();
+    // The same for every product of a catalogue, with what the copies read of each set laid out
+    // beside the next set's, apart from the maps.
+    static void shareWithCopies(ProductMap& productS);
     // Whether this product and other read or offer one frozen set (for tests and diagnostics).
     bool sharesWith(const Product& other) const { return _pshared != nullptr && _pshared == other._pshared; }
     // Whether this product reads a frozen set rather than maps of its own
@@ -99,6 +104,9 @@ private:
 
     void ownMaps();
     void copySharedMaps();
+    bool readyToOffer();
+    std::shared_ptr<Shared> newSharedStatuses() const;
+    void offer(std::shared_ptr<Shared> pshared);
     void makeMaps() const;
     bool keepsStatusesAside() const;
     Statuses& statusesAside();

@@ -63,12 +63,14 @@ void logLoadFailure(const OstrelData::Exception& e)
 
 // Reads the whole table of TQuery and hands each row to convert, in result order. With
 // bLogRowFailures a row whose conversion throws an OstrelData::Exception is logged and skipped.
-template <class TQuery, class TConvert>
-void loadRows(TConvert convert, bool bLogRowFailures)
+// prepare sees the whole result first.
+template <class TQuery, class TConvert, class TPrepare>
+void loadRows(TConvert convert, bool bLogRowFailures, TPrepare prepare)
 {
     TQuery query(OstrelDal::schema());
     Result result;
     selectAll(query, result);
+    prepare(result);
     for (Row& row : result) {
         if (!bLogRowFailures) {
             convert(row);
@@ -80,6 +82,12 @@ void loadRows(TConvert convert, bool bLogRowFailures)
             logLoadFailure(e);
         }
     }
+}
+
+template <class TQuery, class TConvert>
+void loadRows(TConvert convert, bool bLogRowFailures)
+{
+    loadRows<TQuery>(convert, bLogRowFailures, [](const Result&) {});
 }
 
 // ---- reloading in place
@@ -131,17 +139,69 @@ private:
 // ---- the load steps, shared by initialize and reinitialize (a null ReloadKeys: initialize)
 
 // Loads one keyed registry; on a reload, notes every entry it stored so the others can be retired.
-template <class TQuery, class TMap, class TEntry, class TKeyOf>
-void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf)
+// stored hears of every entry stored; prepare sees the rows first.
+template <class TQuery, class TMap, class TEntry, class TKeyOf, class TStored, class TPrepare>
+void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf, TStored stored,
+               TPrepare prepare)
 {
     loadRows<TQuery>(
-        [preload, fromRow, keyOf](Row& row) {
+        [preload, fromRow, keyOf, stored](Row& row) {
             TEntry& entry = fromRow(row);
             if (preload)
                 preload->noteStored(keyOf(entry), &entry);
+            stored(keyOf(entry));
         },
-        false);
+        false, prepare);
 }
+
+template <class TQuery, class TMap, class TEntry, class TKeyOf>
+void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf)
+{
+    using Key = typename TMap::key_type;
+    loadKeyed<TQuery>(preload, fromRow, keyOf, [](const Key&) {}, [](const Result&) {});
+}
+
+// Makes the catalogue's new entries all at once, empty, in key order, before any is filled: they
+// then lie side by side in memory instead of each among its own roles and permissions. Authorising
+// a user looks a few products up in a catalogue of thousands and copies them, and finds the path
+// to each in a few pages instead of a page per step. A load that fails takes out again the entries
+// made here that no row filled, as it takes out those it makes itself.
+class PlacedProducts {
+public:
+    void place(const Result& result)
+    {
+        const OstrelDal::ProductQuery& q = columnsOf<OstrelDal::ProductQuery>();
+        const std::string strProduct = q.columnProduct().resultName();
+        OstrelData::ProductMap& productS = Factory::products();
+        _placedS.reserve(result.size());
+        for (const Row& row : result) {
+            const VeskDal::SqlValue* pvalProduct = column(row, strProduct);
+            if (pvalProduct == nullptr)
+                continue;
+            int nProduct = 0;
+            try {
+                nProduct = integerOf(*pvalProduct, q.columnProduct().name());
+            } catch (const OstrelData::Exception&) {
+                continue;  // its row fails when it is converted
+            }
+            if (productS.emplace(nProduct, Product(nProduct)).second)
+                _placedS.push_back(nProduct);
+        }
+    }
+    void stored(int nProduct) { _storedS.insert(nProduct); }
+    void takeOutUnfilled()
+    {
+        for (int nProduct : _placedS) {
+            if (_storedS.count(nProduct) == 0)
+                Factory::products().erase(nProduct);
+        }
+        _placedS.clear();
+    }
+
+private:
+    std::vector<int> _placedS;  // in one block, so as not to come between the entries
+    std::set<int> _storedS;
+};
 
 void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
 {
@@ -149,14 +209,15 @@ void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
     // written, and a grant changes only the statuses of a user's, so the copies share one frozen
     // set until they write, and the permissions the roles carry for good. Also what a failed load
     // left.
-    auto shareCarried = []() {
-        for (auto& entryProduct : Factory::products())
-            entryProduct.second.shareWithCopies();
-    };
+    auto shareCarried = []() { Product::shareWithCopies(Factory::products()); };
+    PlacedProducts placed;
     try {
-        loadKeyed<OstrelDal::ProductQuery>(preload, &Factory::productFromRow,
-                                           [](const Product& product) { return product.product(); });
+        loadKeyed<OstrelDal::ProductQuery>(
+            preload, &Factory::productFromRow, [](const Product& product) { return product.product(); },
+            [&placed](int nProduct) { placed.stored(nProduct); },
+            [&placed](const Result& result) { placed.place(result); });
     } catch (...) {
+        placed.takeOutUnfilled();
         shareCarried();
         throw;
     }

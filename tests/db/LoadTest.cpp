@@ -237,6 +237,28 @@ TEST_P(DbLoading, ReinitializeKeepsLoadedLibrariesAndTheAddressesOfSurvivingEntr
     EXPECT_EQ(nAuthenticators, Factory::authenticators().size());
 }
 
+// A load makes every new catalogue entry before it fills the first: those it had not filled when a
+// product failed must not stay behind, empty.
+TEST_P(DbLoading, FailedProductLoadLeavesNoEntryForTheProductsAfterIt)
+{
+    if (engine() != "sqlite")
+        GTEST_SKIP() << "only SQLite stores text in an integer column";
+    initialize(Factory::modeSimple);
+    insert("Product", {{"Product", 7}, {"Description", "Wiki"}});
+    insert("Product", {{"Product", 8}, {"Description", "Chat"}});
+    insertUnchecked("ProductPermission", {{"Product", 7}, {"Permission", "one"}, {"Description", "view"}, {"Status", 0}});
+
+    EXPECT_THROW(Factory::reinitialize(), Exception);
+    EXPECT_EQ(3u, Factory::products().size());
+    EXPECT_EQ(0u, Factory::products().count(8));
+
+    resetRegistries();
+    EXPECT_THROW(initialize(Factory::modeSimple), Exception);
+    EXPECT_EQ(0u, Factory::products().count(7));
+    EXPECT_EQ(0u, Factory::products().count(8));
+    EXPECT_EQ("Ledger", Factory::products().at(5).description());
+}
+
 TEST_P(DbLoading, ReinitializeReloadsUsersOnlyInAdminMode)
 {
     initialize(Factory::modeAdmin);
