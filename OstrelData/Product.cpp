@@ -73,7 +73,8 @@ struct Product::Shared {
     // The same statuses as the maps below, laid out for the checks and merges of the copies, which
     // read a set that in a large catalogue is seldom in the caches: the roles', the permissions',
     // and the permissions each role carries (role i's are carriedS[carriedFromS[i]] up to
-    // carriedFromS[i + 1]). First, beside the count of those who share: a copy reads nothing else.
+    // carriedFromS[i + 1]). First, beside the count of those who share: they are what authorising
+    // and checking read of a set.
     StatusEntries roleStatusS;
     StatusEntries permissionStatusS;
     StatusEntries carriedS;
@@ -441,7 +442,7 @@ void Product::shareWithCopies()
         offer(newSharedStatuses());
 }
 
-void Product::shareWithCopies(ProductMap& productS)
+void Product::shareCatalogueWithCopies(ProductMap& productS)
 {
     std::vector<Product*> readyS;
     for (auto& entry : productS) {

@@ -13,6 +13,8 @@
 
 namespace OstrelData {
 
+class ProductMap;
+
 // A product with its roles, permissions and per-profile parameters. The roles
 // and permissions held in a product point at the product that holds them:
 // copying and assignment re-point them (resetPR). The one exception is a copy of
@@ -24,8 +26,6 @@ namespace OstrelData {
 // const roles() or permissions() makes the copy its maps once, with them, in
 // place (so concurrent const readers are safe and every reference handed out
 // stays good for the product's life, as an owned map's does).
-class ProductMap;
-
 class OSTRELDATA_API Product : public Base {
 public:
     Product();
@@ -91,7 +91,7 @@ public:
     void shareWithCopies();
     // The same for every product of a catalogue, with what the copies read of each set laid out
     // beside the next set's, apart from the maps.
-    static void shareWithCopies(ProductMap& productS);
+    static void shareCatalogueWithCopies(ProductMap& productS);
     // Whether this product and other read or offer one frozen set (for tests and diagnostics).
     bool sharesWith(const Product& other) const { return _pshared != nullptr && _pshared == other._pshared; }
     // Whether this product reads a frozen set rather than maps of its own

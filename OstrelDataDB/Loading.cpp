@@ -1,6 +1,7 @@
 // Loading the model: every table read through its query class, each row turned into a model object
 // and filed in the registries of OstrelData::Factory, with the links between objects resolved.
 
+#include <algorithm>
 #include <exception>
 #include <set>
 #include <string>
@@ -147,9 +148,9 @@ void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf
     loadRows<TQuery>(
         [preload, fromRow, keyOf, stored](Row& row) {
             TEntry& entry = fromRow(row);
+            stored(keyOf(entry));
             if (preload)
                 preload->noteStored(keyOf(entry), &entry);
-            stored(keyOf(entry));
         },
         false, prepare);
 }
@@ -164,8 +165,9 @@ void loadKeyed(ReloadKeys<TMap>* preload, TEntry& (*fromRow)(Row&), TKeyOf keyOf
 // Makes the catalogue's new entries all at once, empty, in key order, before any is filled: they
 // then lie side by side in memory instead of each among its own roles and permissions. Authorising
 // a user looks a few products up in a catalogue of thousands and copies them, and finds the path
-// to each in a few pages instead of a page per step. A load that fails takes out again the entries
-// made here that no row filled, as it takes out those it makes itself.
+// to each in a few pages instead of a page per step. A row that fails puts such an entry back as
+// it was made here (productFromRow sees it as not new); a load that fails then takes out every
+// entry made here that no row filled.
 class PlacedProducts {
 public:
     void place(const Result& result)
@@ -174,6 +176,7 @@ public:
         const std::string strProduct = q.columnProduct().resultName();
         OstrelData::ProductMap& productS = Factory::products();
         _placedS.reserve(result.size());
+        _storedS.reserve(result.size());
         for (const Row& row : result) {
             const VeskDal::SqlValue* pvalProduct = column(row, strProduct);
             if (pvalProduct == nullptr)
@@ -184,23 +187,26 @@ public:
             } catch (const OstrelData::Exception&) {
                 continue;  // its row fails when it is converted
             }
-            if (productS.emplace(nProduct, Product(nProduct)).second)
+            if (productS.try_emplace(nProduct, nProduct).second)
                 _placedS.push_back(nProduct);
         }
     }
-    void stored(int nProduct) { _storedS.insert(nProduct); }
+    // Cannot fail (room for every row is made first): an entry filled is never taken for one not.
+    void stored(int nProduct) { _storedS.push_back(nProduct); }
     void takeOutUnfilled()
     {
+        std::sort(_storedS.begin(), _storedS.end());
         for (int nProduct : _placedS) {
-            if (_storedS.count(nProduct) == 0)
+            if (!std::binary_search(_storedS.begin(), _storedS.end(), nProduct))
                 Factory::products().erase(nProduct);
         }
         _placedS.clear();
     }
 
 private:
-    std::vector<int> _placedS;  // in one block, so as not to come between the entries
-    std::set<int> _storedS;
+    // Each in one block made before the entries, so as not to come between them.
+    std::vector<int> _placedS;
+    std::vector<int> _storedS;
 };
 
 void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
@@ -209,7 +215,7 @@ void loadProducts(ReloadKeys<OstrelData::ProductMap>* preload)
     // written, and a grant changes only the statuses of a user's, so the copies share one frozen
     // set until they write, and the permissions the roles carry for good. Also what a failed load
     // left.
-    auto shareCarried = []() { Product::shareWithCopies(Factory::products()); };
+    auto shareCarried = []() { Product::shareCatalogueWithCopies(Factory::products()); };
     PlacedProducts placed;
     try {
         loadKeyed<OstrelDal::ProductQuery>(

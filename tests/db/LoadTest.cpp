@@ -251,6 +251,11 @@ TEST_P(DbLoading, FailedProductLoadLeavesNoEntryForTheProductsAfterIt)
     EXPECT_THROW(Factory::reinitialize(), Exception);
     EXPECT_EQ(3u, Factory::products().size());
     EXPECT_EQ(0u, Factory::products().count(8));
+    // The products before the failure still offer their copies a set that answers as before.
+    const Product copy(Factory::products().at(5));
+    EXPECT_TRUE(copy.sharesWith(Factory::products().at(5)));
+    EXPECT_TRUE(copy.hasPermission(Permission(8, "write", PRStatus())));
+    EXPECT_FALSE(copy.hasPermission(Permission(7, "read", PRStatus())));
 
     resetRegistries();
     EXPECT_THROW(initialize(Factory::modeSimple), Exception);
