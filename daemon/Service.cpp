@@ -757,6 +757,13 @@ std::string Service::persistSession(Request& request)
         if (strStamp.empty() || strStamp != request.state.strStamp)
             refuse(request, "persistsession after the account was locked or removed or its password changed");
     }
+    // Kept already (this connection resumed it, or keeps it a second time): it stays as it is, its
+    // lifetime counted from when it was first kept.
+    KeptSession already;
+    if (_psessions->find(own.session().str(), already) && already.key == own.key()) {
+        audit(request, "session kept already: " + shown(own), false);
+        return emptyReply("persistsession");
+    }
     _psessions->keep(own.session().str(), own.key(), own.profile().profile(), strStamp);
     audit(request, "session kept: " + shown(own), false);
     return emptyReply("persistsession");
@@ -816,6 +823,9 @@ std::string Service::retrieveSession(Request& request)
     withoutToken(current);
     audit(request, "session resumed: " + shown(current), false);
     setLogin(request, current);
+    // The resumed login rests on the credentials the session was kept on (checked above), and may
+    // be kept again on them.
+    request.state.strStamp = kept.strStamp;
     return OstrelDataXML::encoding::responseText("authenticateduser", current);
 }
 
@@ -1017,6 +1027,7 @@ void Service::clearLogin(Request& request)
 {
     request.state.plogin.reset();
     request.state.strLogin.clear();
+    request.state.strStamp.clear();
     request.context.setLoggedIn(false);
     Corvel::MutexLock logins(_mxLogins);
     _loginS.erase(request.context.id());

@@ -13,7 +13,7 @@ namespace Corvel {
 // How long a DaemonComm waits for things, in milliseconds.
 struct CORVEL_API DaemonCommTiming {
     long nConnectMs = 5000;     // connect() gives up after this, all addresses together
-    long nSendMs = 30000;       // send() waits at most this for the daemon to take the bytes
+    long nSendMs = 30000;       // send() waits at most this for the daemon to take the bytes; 0: no limit
     long nFrameMs = 30000;      // a frame begun by the daemon must be complete within this
     long nKeepAliveMs = 60000;  // a ping goes out after this much silence, so that the
                                 // daemon's idle time-out spares a live client; 0: never

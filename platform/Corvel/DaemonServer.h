@@ -45,7 +45,8 @@ struct CORVEL_API DaemonServerOptions {
     long nSendMs = 30000;          // a client that takes no bytes for this long is closed
     uint32_t nMaxRequest = 16u * 1024u * 1024u;  // longest request accepted, in bytes (at most 16 MiB);
                                                   // bounds the memory a client can claim
-    long nHandshakeMs = 10000;     // a TLS handshake must be done within this (and the idle time)
+    long nHandshakeMs = 10000;     // a TLS handshake must be done within this (and the idle time);
+                                   // 0: 10 s, for a stalled handshake must not hold a slot for ever
     int nUnixMode = 0666;          // mode of unix socket files (who may connect)
     int nUnixGroup = -1;           // group of unix socket files; -1: the process's
     int nBacklog = 128;

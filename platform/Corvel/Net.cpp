@@ -1,6 +1,8 @@
 #include "Corvel/Net.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -285,7 +287,9 @@ int connectBounded(const std::vector<Endpoint>& endpointS, long nTimeoutMs, cons
 
 bool writeAll(int fd, iovec* pVector, int nVectors, long nTimeoutMs, std::string& strError)
 {
-    int64_t nDeadline = nowMs() + nTimeoutMs;
+    // 0 (or less): no time limit, as the server's options say.
+    const bool bLimited = nTimeoutMs > 0;
+    const int64_t nDeadline = bLimited ? nowMs() + nTimeoutMs : 0;
     while (nVectors > 0) {
         if (pVector->iov_len == 0) {
             ++pVector;
@@ -303,8 +307,8 @@ bool writeAll(int fd, iovec* pVector, int nVectors, long nTimeoutMs, std::string
                 return false;
             }
             pollfd pfd{fd, POLLOUT, 0};
-            long nWait = long(nDeadline - nowMs());
-            int nRc = nWait > 0 ? poll(&pfd, 1, int(nWait)) : 0;
+            const int64_t nWait = bLimited ? nDeadline - nowMs() : -1;
+            int nRc = !bLimited ? poll(&pfd, 1, -1) : nWait > 0 ? poll(&pfd, 1, int(std::min<int64_t>(nWait, INT_MAX))) : 0;
             if (nRc < 0 && errno != EINTR) {
                 strError = errnoText(errno);
                 return false;

@@ -52,7 +52,7 @@ std::string addressText(const sockaddr* pAddr, socklen_t nLength);
 int connectBounded(const std::vector<Endpoint>& endpointS, long nTimeoutMs, const std::string& strTarget);
 
 // Writes every byte of the vectors to a non-blocking socket, waiting at most
-// nTimeoutMs in all for room; never raises SIGPIPE. False with strError set when
+// nTimeoutMs in all for room (0 or less: without limit); never raises SIGPIPE. False with strError set when
 // the peer is gone, an error occurs or the time runs out.
 bool writeAll(int fd, iovec* pVector, int nVectors, long nTimeoutMs, std::string& strError);
 

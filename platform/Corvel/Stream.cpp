@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -217,7 +218,8 @@ bool TlsStream::writeAll(iovec* pVector, int nVectors, long nTimeoutMs, std::str
     std::string strData;
     for (int i = 0; i < nVectors; ++i)
         strData.append(static_cast<const char*>(pVector[i].iov_base), pVector[i].iov_len);
-    int64_t nDeadline = nowMs() + nTimeoutMs;
+    // 0 (or less): no time limit, as the server's options say.
+    const int64_t nDeadline = nTimeoutMs > 0 ? nowMs() + nTimeoutMs : std::numeric_limits<int64_t>::max();
     size_t nDone = 0;
     while (nDone < strData.size()) {
         short nWait;

@@ -88,7 +88,7 @@ bool isPlainText(const std::string& str)
         if (ch >= 0xf0 && ch <= 0xf4) {
             nMore = 3;
             nCode = ch & 0x07;
-        } else if (ch >= 0xe0) {
+        } else if (ch >= 0xe0 && ch <= 0xef) {
             nMore = 2;
             nCode = ch & 0x0f;
         } else if (ch >= 0xc2 && ch < 0xe0) {
@@ -450,7 +450,9 @@ std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
 {
     std::vector<std::string> attributeS = _settings.stampAttributeS;
     attributeS.push_back(_settings.strAttrUserId);
-    attributeS.push_back("userAccountControl");
+    // The marks of a lock are asked for whatever stamp_attrs names: an operational attribute such
+    // as pwdAccountLockedTime is never sent unasked, and a lock must end the kept sessions.
+    attributeS.insert(attributeS.end(), {"userAccountControl", "pwdAccountLockedTime", "lockoutTime"});
     LdapEntry entry;
     bool bFound = false;
     withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, attributeS); });
@@ -655,7 +657,8 @@ void LdapAuthenticator::updateUser(const OstrelData::User& user)
     int nResult = LDAP_SUCCESS;
     withReader([&](LdapConnection& connection) {
         LdapEntry entry;
-        bFound = findEntry(connection, user.userId(), entry);
+        // Another spelling of an id is not that user (as user() says): his entry is not written.
+        bFound = findEntry(connection, user.userId(), entry) && userIdOf(entry) == user.userId();
         if (!bFound) return;
         std::vector<std::pair<std::string, std::string>> changeS;
         if (!user.name().empty()) changeS.emplace_back(_settings.strAttrName, user.name());

@@ -78,6 +78,32 @@ void checkUserId(const std::string& strUserId)
                      "A user id is 1 to 255 characters without control characters, '/', '\\' or '@'.");
 }
 
+// Whether an account could be stored under the id on every engine: text in UTF-8 without a NUL
+// byte (PostgreSQL refuses anything else in a statement, and the failure would not read as the
+// refusal every other unknown id gets).
+bool storableUserId(const std::string& strUserId)
+{
+    for (size_t i = 0; i < strUserId.size();) {
+        const unsigned char ch = static_cast<unsigned char>(strUserId[i]);
+        size_t nMore = 0;
+        if (ch == 0) return false;
+        if (ch >= 0xf0 && ch <= 0xf4) nMore = 3;
+        else if (ch >= 0xe0 && ch <= 0xef) nMore = 2;
+        else if (ch >= 0xc2 && ch <= 0xdf) nMore = 1;
+        else if (ch >= 0x80) return false;
+        if (i + nMore >= strUserId.size() && nMore != 0) return false;
+        const unsigned char second = static_cast<unsigned char>(nMore != 0 ? strUserId[i + 1] : 0x80);
+        // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+        if ((ch == 0xe0 && second < 0xa0) || (ch == 0xed && second > 0x9f) || (ch == 0xf0 && second < 0x90) ||
+            (ch == 0xf4 && second > 0x8f))
+            return false;
+        for (size_t k = 1; k <= nMore; ++k)
+            if ((static_cast<unsigned char>(strUserId[i + k]) & 0xc0) != 0x80) return false;
+        i += nMore + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator)
@@ -316,7 +342,11 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
     UserRecord standIn;
     // Its lock is waited for before anything is read: a caller's batch holds nothing of the database yet.
     const std::string strStandInId = standInId();
-    const bool bFound = _store.readWith(strUserId, record, strStandInId, standIn);
+    // An id no account can have is looked up as the empty one and found in no case: the same
+    // statements, and the same refusal.
+    const bool bStorable = storableUserId(strUserId);
+    const bool bFound =
+        _store.readWith(bStorable ? strUserId : std::string(), record, strStandInId, standIn) && bStorable;
     const bool bHasPassword = bFound && !record.strHash.empty();
     // Exactly one verification at the current cost on every path, the dummy hash standing in for
     // a user without one, so that the time taken tells nothing.

@@ -275,6 +275,11 @@ TEST_P(ServiceTest, SessionKeptOnOneConnectionIsRetrievedOnAnother)
     // The resumed login is the connection's now.
     XMLDoc own = second.simple("authenticateduser");
     EXPECT_EQ("bob", Codec::AuthenticatedUser::fromXML(own.rootNode()->findChild("authenticateduser")).userId());
+    // ...and rests on the credentials it was kept on, so it may be kept again.
+    const OstrelData::AuthenticatedUser resumedBob =
+        Codec::AuthenticatedUser::fromXML(resumed.rootNode()->findChild("authenticateduser"));
+    XMLDoc kept = second.exchange(requestWithUser("persistsession", resumedBob));
+    EXPECT_EQ("persistsession", responseOf(kept)) << legendOf(kept);
 
     // Only bob himself or an administrator may end it.
     auto pcarol = loggedIn(_daemon, "carol");

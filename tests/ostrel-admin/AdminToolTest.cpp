@@ -219,6 +219,24 @@ TEST_P(AdminToolTest, FailuresExitOneAndSayWhy)
     EXPECT_EQ(1, noDatabase.nExitCode);
 }
 
+TEST_P(AdminToolTest, RefusedChangesLeaveNothingHalfDone)
+{
+    ASSERT_EQ(0, admin({"param", "set", "domain", "EAST", "lockout_threshold", "5"}).nExitCode);
+    ASSERT_EQ(0, admin({"user", "add", "EAST/bob", "--no-password"}).nExitCode);
+    EXPECT_EQ(1, admin({"domain", "remove", "EAST"}).nExitCode);
+    EXPECT_NE(std::string::npos, admin({"param", "list", "domain", "EAST"}).strOut.find("lockout_threshold"));
+
+    ProgramResult noLibrary = admin({"domain", "add", "WEST", "ACME", "--library", "9"});
+    EXPECT_EQ(1, noLibrary.nExitCode);
+    EXPECT_NE(std::string::npos, noLibrary.strErr.find("no library 9")) << noLibrary.strErr;
+    EXPECT_EQ(std::string::npos, admin({"domain", "list"}).strOut.find("WEST"));
+
+    // A client could not read a login's reply naming a team without a name.
+    EXPECT_EQ(2, admin({"team", "add", "5", "ACME", ""}).nExitCode);
+    ASSERT_EQ(0, admin({"team", "add", "5", "ACME", "Ops"}).nExitCode);
+    EXPECT_EQ(2, admin({"team", "change", "5", "--name", ""}).nExitCode);
+}
+
 TEST_P(AdminToolTest, EveryCommandHasItsOwnHelp)
 {
     ProgramResult all = admin({"--help"});

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -328,6 +329,33 @@ TEST_F(ScriptedDaemon, SendToADaemonThatStopsReadingTimesOut)
     EXPECT_EQ("failed", strLegend);
     EXPECT_LT(msSince(t0), 5000);
     expectBrokenWith("timed out");
+}
+
+TEST_F(ScriptedDaemon, SendWithoutATimeLimitWaitsForASlowReader)
+{
+    DaemonCommTiming timing;
+    timing.nSendMs = 0;  // no limit
+    _pcomm->setTiming(timing);
+    _pcomm->connect();
+    close(_fdPeer);
+    _fdPeer = accept(_fdListen, nullptr, nullptr);
+    Message message;
+    while (_inbox.next(message, 100)) {
+    }
+    // More than the socket buffers hold, taken only after a pause.
+    const std::string strChunk(8 * 1024 * 1024, 'x');
+    std::thread reader([fd = _fdPeer, nTotal = strChunk.size()] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::vector<char> buffer(1 << 16);
+        size_t nRead = 0;
+        while (nRead < nTotal) {
+            ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (n <= 0) break;
+            nRead += size_t(n);
+        }
+    });
+    EXPECT_EQ("(no exception)", legendOf([&] { _pcomm->send(strChunk); }));
+    reader.join();
 }
 
 // The handler blocks while delivering; disconnect() waits for it and then

@@ -77,14 +77,24 @@ void removeCustomer(Context& context)
 // ---- domains
 
 // The library and user-tools columns, which the factory's domain operations leave alone.
+// The --library a domain is to use: a library the database knows (checked before anything is
+// written, so that a domain is never left pointing at none).
+int domainLibraryArgument(const Context& context)
+{
+    const int nLibrary =
+        integerArgument(context.args.value("library", std::to_string(nSqlPasswordLibrary)), "--library");
+    if (Factory::authenticationLibraryTemplates().count(nLibrary) == 0)
+        throw Failure("no library " + std::to_string(nLibrary) + " (see library list)");
+    return nLibrary;
+}
+
 void writeDomainLibrary(const Context& context, const std::string& strDomain, bool bCreating)
 {
     if (!bCreating && !context.args.has("library") && !context.args.has("user-tools")) return;
     OstrelDal::DomainQuery query(OstrelDal::schema());
     query.constrainDomain(SqlText(strDomain));
     if (bCreating || context.args.has("library"))
-        query.columnAuthenticationLibrary().setValue(SqlInteger(
-            integerArgument(context.args.value("library", std::to_string(nSqlPasswordLibrary)), "--library")));
+        query.columnAuthenticationLibrary().setValue(SqlInteger(domainLibraryArgument(context)));
     if (bCreating || context.args.has("user-tools"))
         query.columnUserTools().setValue(
             SqlText(yesNoArgument(context.args.value("user-tools", "yes"), "--user-tools") ? "Y" : "N"));
@@ -108,7 +118,7 @@ void addDomain(Context& context)
 {
     if (Factory::domains().count(word(context, 0)) != 0) throw Failure("domain '" + word(context, 0) + "' exists");
     // Checked before anything is written, so a bad value leaves no half-made domain.
-    integerArgument(context.args.value("library", "1"), "--library");
+    domainLibraryArgument(context);
     yesNoArgument(context.args.value("user-tools", "yes"), "--user-tools");
     OstrelData::Domain domain(registeredCustomer(word(context, 1)), word(context, 0));
     domain.setDescription(context.args.value("description"));
@@ -119,6 +129,8 @@ void addDomain(Context& context)
 void changeDomain(Context& context)
 {
     OstrelData::Domain domain = registeredDomain(word(context, 0));
+    if (context.args.has("library")) domainLibraryArgument(context);
+    if (context.args.has("user-tools")) yesNoArgument(context.args.value("user-tools"), "--user-tools");
     if (context.args.has("description")) {
         domain.setDescription(context.args.value("description"));
         DBFactory::updateDomain(domain);
@@ -128,11 +140,24 @@ void changeDomain(Context& context)
 
 void removeDomain(Context& context)
 {
-    OstrelData::Domain domain = registeredDomain(word(context, 0));
-    OstrelDal::AuthenticatorParamQuery params(OstrelDal::schema());
-    params.constrainDomain(SqlText(domain.domain()));
-    remove(params);
-    DBFactory::deleteDomain(domain);
+    const OstrelData::Domain& domain = registeredDomain(word(context, 0));
+    // Its parameters and the domain in one transaction: a domain that still has users or team maps
+    // is refused by the database, and keeps its parameters.
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& db = connection.db();
+    db.begin();
+    try {
+        OstrelDal::AuthenticatorParamQuery params(OstrelDal::schema());
+        params.constrainDomain(SqlText(domain.domain()));
+        params.remove(db);
+        OstrelDal::DomainQuery query(OstrelDal::schema());
+        query.constrainDomain(SqlText(domain.domain()));
+        query.remove(db);
+        db.commit();
+    } catch (...) {
+        if (db.inTransaction()) db.rollback();
+        throw;
+    }
 }
 
 // ---- users
@@ -243,6 +268,13 @@ void listTeams(Context& context)
                       << "\n";
 }
 
+// A client refuses a team without a name in a login's reply, so its members could not log in.
+const std::string& teamNameArgument(const std::string& strName)
+{
+    if (strName.empty()) throw UsageError("a team needs a name");
+    return strName;
+}
+
 void addTeam(Context& context)
 {
     int nTeam = integerArgument(word(context, 0), "the team number");
@@ -251,7 +283,7 @@ void addTeam(Context& context)
     OstrelDal::TeamQuery query(OstrelDal::schema());
     query.columnTeam().setValue(SqlInteger(nTeam));
     query.columnCustomer().setValue(SqlText(word(context, 1)));
-    query.columnName().setValue(SqlText(word(context, 2)));
+    query.columnName().setValue(SqlText(teamNameArgument(word(context, 2))));
     insert(query);
 }
 
@@ -262,7 +294,7 @@ void changeTeam(Context& context)
     if (!context.args.has("name") && !context.args.has("customer")) throw UsageError("say what to change");
     OstrelDal::TeamQuery query(OstrelDal::schema());
     query.constrainTeam(SqlInteger(nTeam));
-    if (context.args.has("name")) query.columnName().setValue(SqlText(context.args.value("name")));
+    if (context.args.has("name")) query.columnName().setValue(SqlText(teamNameArgument(context.args.value("name"))));
     if (context.args.has("customer")) {
         registeredCustomer(context.args.value("customer"));
         query.columnCustomer().setValue(SqlText(context.args.value("customer")));

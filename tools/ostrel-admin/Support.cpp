@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "../EchoOff.h"
 #include "Admin.h"
 
 namespace OstrelAdmin {
@@ -60,21 +61,20 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong)
     return true;
 }
 
-// Asks on the terminal with echo off, restoring the terminal whatever happens.
+// Asks on the terminal with echo off, restoring the terminal whatever happens, a signal included.
 std::string askWithoutEcho(int fd, const std::string& strPrompt)
 {
-    termios saved{};
-    if (::tcgetattr(fd, &saved) != 0) throw Failure("cannot use the terminal: " + std::string(std::strerror(errno)));
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
+    termios current{};
+    if (::tcgetattr(fd, &current) != 0) throw Failure("cannot use the terminal: " + std::string(std::strerror(errno)));
     ::dprintf(fd, "%s", strPrompt.c_str());
-    if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0)
-        throw Failure("cannot turn the terminal's echo off: " + std::string(std::strerror(errno)));
     std::string strLine;
     bool bTooLong = false;
-    bool bRead = readLine(fd, strLine, bTooLong);
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    bool bRead;
+    {
+        ostreltools::EchoOff echoOff(fd);
+        bRead = readLine(fd, strLine, bTooLong);
+    }
+    ::dprintf(fd, "\n");
     if (!bRead) throw Failure("no password given");
     if (bTooLong) {
         wipe(strLine);

@@ -1,5 +1,7 @@
 #include "Password.h"
 
+#include "../EchoOff.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
@@ -9,60 +11,6 @@
 #include <cerrno>
 
 namespace ostreltool {
-
-namespace {
-
-// The terminal whose echo is off, for the signal handler to restore; -1 when none.
-volatile sig_atomic_t g_fdTerminal = -1;
-struct termios g_termiosSaved;
-
-const int anSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-
-void restoreAndRaise(int nSignal)
-{
-    if (g_fdTerminal >= 0)
-        ::tcsetattr(g_fdTerminal, TCSAFLUSH, &g_termiosSaved);
-    ::signal(nSignal, SIG_DFL);
-    ::raise(nSignal);
-}
-
-// While alive, the terminal does not echo; the old settings come back at the
-// end of the scope or on a signal that ends the program.
-class EchoOff {
-public:
-    explicit EchoOff(int fd) : _fd(fd)
-    {
-        if (::tcgetattr(fd, &g_termiosSaved) != 0)
-            return;
-        struct sigaction action;
-        ::memset(&action, 0, sizeof action);
-        action.sa_handler = restoreAndRaise;
-        ::sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < sizeof anSignals / sizeof anSignals[0]; ++i)
-            ::sigaction(anSignals[i], &action, &_oldActionS[i]);
-        struct termios quiet = g_termiosSaved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        g_fdTerminal = fd;
-        ::tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    ~EchoOff()
-    {
-        if (g_fdTerminal < 0)
-            return;
-        ::tcsetattr(_fd, TCSAFLUSH, &g_termiosSaved);
-        g_fdTerminal = -1;
-        for (size_t i = 0; i < sizeof anSignals / sizeof anSignals[0]; ++i)
-            ::sigaction(anSignals[i], &_oldActionS[i], nullptr);
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-
-private:
-    int _fd;
-    struct sigaction _oldActionS[sizeof anSignals / sizeof anSignals[0]];
-};
-
-} // namespace
 
 Secret::~Secret()
 {
@@ -108,7 +56,7 @@ bool readPasswordFromTerminal(const std::string& strPrompt, Secret& secret, std:
         if (::write(fd, strPrompt.data(), strPrompt.size()) < 0) {
             // The prompt is a courtesy; the password can still be read.
         }
-        EchoOff echoOff(fd);
+        ostreltools::EchoOff echoOff(fd);
         bOk = readPasswordLine(fd, secret, strError);
     }
     if (::write(fd, "\n", 1) < 0) {
