@@ -241,6 +241,9 @@ void LdapAuthenticator::refuse(const std::string& strUserId, const std::string& 
 bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string& strUserId, LdapEntry& entry,
                                   const std::vector<std::string>& attributeS) const
 {
+    // No entry has an id that is no user id: asked for one, a directory refuses the DN it makes
+    // (which would read as the directory failing) or finds nothing.
+    if (strUserId.empty() || strUserId.size() > nMaxUserIdLength || !isPlainText(strUserId)) return false;
     std::vector<LdapEntry> entryS;
     bool bTruncated = false;  // a directory with a lower limit of its own may hide a second entry
     if (_settings.searchThenBind()) {

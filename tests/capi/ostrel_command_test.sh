@@ -98,6 +98,9 @@ start_daemon
 run 0 config --set-service "unix:$SOCKET"
 expect_in "service host:    unix:$SOCKET" "$OUT"
 [ -s "$SYS" ] || fail "the machine-wide settings were not written"
+# A refused pin leaves every setting of the command unwritten.
+run 3 config --set-service "unix:$WORK/other.sock" --set-tls-pin not-a-pin
+grep -q other.sock "$SYS" && fail "a refused config command wrote the service host"
 run 0 config --set-domain EAST --set-user alice --set-profile default
 expect_in "default domain:  EAST" "$OUT"
 expect_in "user id:         alice" "$OUT"

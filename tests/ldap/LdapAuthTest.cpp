@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -140,8 +141,10 @@ TEST_F(LdapAuthTest, GoodPasswordLogsInWithNameAndContactInBothModes)
         // (else grants revoked from alice would not hold for "ALICE"), and only by it.
         for (const char* pszSpelling : {"ALICE", " alice"})
             EXPECT_EQ("alice", login(*pauth, pszSpelling, "alice-pw").userId()) << pszSpelling;
-        OstrelData::User other(_model.domain(), "ALICE", "", "", "");
-        EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf([&] { pauth->user(other, false); }).errorCode());
+        for (const char* pszOther : {"ALICE", "", "\xff\x80\x80"}) {
+            OstrelData::User other(_model.domain(), pszOther, "", "", "");
+            EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND, failureOf([&] { pauth->user(other, false); }).errorCode());
+        }
     }
 }
 
@@ -157,6 +160,7 @@ TEST_F(LdapAuthTest, WrongPasswordUnknownUserAndEmptyPasswordFailAlike)
                                                               {"", "x"},
                                                               {"alice\x01", "alice-pw"},
                                                               {"\xc3(", "x"},
+                                                              {"\xff\x80\x80", "x"},
                                                               {"twin", "twin-pw"},
                                                               {"fresh", "fresh-pw"}}) {
             OstrelData::Exception other = failureOf([&] { login(*pauth, attempt.first, attempt.second); });
@@ -372,6 +376,19 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
     EXPECT_EQ("carol@new.example", renamed.contact());
     EXPECT_EQ(OstrelData::nNAX_NOTIMPLEMENTED,
               failureOf([&] { pauth->createUser(OstrelData::User(_model.domain(), "x", "", "", "")); }).errorCode());
+    // Another spelling of her id is not carol: her entry is not written through it.
+    EXPECT_EQ(OstrelData::nNAX_USERNOTFOUND,
+              failureOf([&] { pauth->updateUser(OstrelData::User(_model.domain(), "CAROL", "Mallory", "", "")); })
+                  .errorCode());
+    EXPECT_EQ("Carol D.", login(*pauth, "carol", "carol-new").name());
+
+    // A lock the directory sets ends her kept sessions, though stamp_attrs names no mark of one.
+    const std::string strLock = "printf 'dn: uid=carol,ou=people,dc=example,dc=org\\nchangetype: modify\\n"
+                                "replace: pwdAccountLockedTime\\npwdAccountLockedTime: 000001010000Z\\n' | "
+                                "ldapmodify -x -H " + own.ldapUrl() + " -D cn=admin,dc=example,dc=org -w " +
+                                own.adminPassword() + " >/dev/null";
+    ASSERT_EQ(0, std::system(strLock.c_str()));
+    EXPECT_EQ("", pauth->credentialStamp("carol"));
 }
 
 TEST_F(LdapAuthTest, TlsByLdapsAndStartTlsWithTheCaAndNeverWithAnother)

@@ -230,6 +230,8 @@ TEST_P(AdminToolTest, RefusedChangesLeaveNothingHalfDone)
     EXPECT_EQ(1, noLibrary.nExitCode);
     EXPECT_NE(std::string::npos, noLibrary.strErr.find("no library 9")) << noLibrary.strErr;
     EXPECT_EQ(std::string::npos, admin({"domain", "list"}).strOut.find("WEST"));
+    EXPECT_EQ(1, admin({"param", "list", "domain", "WEST"}).nExitCode);
+    EXPECT_EQ(1, admin({"param", "list", "library", "9"}).nExitCode);
 
     // A client could not read a login's reply naming a team without a name.
     EXPECT_EQ(2, admin({"team", "add", "5", "ACME", ""}).nExitCode);

@@ -484,11 +484,16 @@ bool isLibraryOwner(const Context& context)
 void listParams(Context& context)
 {
     Result result;
+    // An owner that is not there is said to be missing, not listed as one without parameters.
     if (isLibraryOwner(context)) {
+        const int nLibrary = integerArgument(word(context, 1), "the library number");
+        if (Factory::authenticationLibraryTemplates().count(nLibrary) == 0)
+            throw Failure("no library " + std::to_string(nLibrary));
         OstrelDal::AuthenticationLibraryParamQuery query(OstrelDal::schema());
-        query.constrainAuthenticationLibrary(SqlInteger(integerArgument(word(context, 1), "the library number")));
+        query.constrainAuthenticationLibrary(SqlInteger(nLibrary));
         select(query, result);
     } else {
+        registeredDomain(word(context, 1));
         OstrelDal::AuthenticatorParamQuery query(OstrelDal::schema());
         query.constrainDomain(SqlText(word(context, 1)));
         select(query, result);

@@ -376,14 +376,16 @@ int runConfig(const Arguments& args)
     const bool bAdmin = args.has("set-service") || args.has("set-master") || args.has("set-tls-ca") ||
                         args.has("set-tls-pin");
     Settings& settings = files.load(bAdmin);
+    // Each setting is written as it is set: the one whose form can be refused goes first, so that a
+    // refused command leaves the files as they were.
+    if (args.has("set-tls-pin"))
+        settings.setTlsPin(args.value("set-tls-pin"));
     if (args.has("set-service"))
         settings.setOstrelLocal(args.value("set-service"));
     if (args.has("set-master"))
         settings.setOstrelMaster(args.value("set-master"));
     if (args.has("set-tls-ca"))
         settings.setTlsCAFile(args.value("set-tls-ca"));
-    if (args.has("set-tls-pin"))
-        settings.setTlsPin(args.value("set-tls-pin"));
     if (args.has("set-domain"))
         settings.setDefaultDomain(Settings::Domain(args.value("set-domain")));
     if (args.has("set-profile"))
