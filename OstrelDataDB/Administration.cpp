@@ -107,30 +107,14 @@ void catalogueOperation(TOperation operation)
     }
 }
 
-// Runs statements in a transaction on one pooled handle: committed when they return, rolled back
-// when they throw. Every statement of the operation runs on this handle: another handle would wait
-// on the open write transaction (SQLite locks the database for the writer; a server checks a
-// foreign key against our uncommitted row).
+// Runs statements in a transaction on one pooled handle. Every statement of the operation runs on
+// this handle: another handle would wait on the open write transaction (SQLite locks the database
+// for the writer; a server checks a foreign key against our uncommitted row).
 template <class TStatements>
 void inTransaction(TStatements statements)
 {
     OstrelDal::Connection connection = OstrelDal::connection();
-    DalDatabase& database = connection.db();
-    database.begin();
-    try {
-        statements(database);
-        database.commit();
-    } catch (...) {
-        // A commit that failed has ended the transaction already.
-        if (database.inTransaction()) {
-            try {
-                database.rollback();
-            } catch (...) {
-                // The first failure is the one to report.
-            }
-        }
-        throw;
-    }
+    VeskDal::inTransaction(connection.db(), statements);
 }
 
 void removeExactlyOne(int nRemoved)
@@ -139,12 +123,17 @@ void removeExactlyOne(int nRemoved)
         OSTREL_RAISE(OstrelData::nNAX_DATABASE, "Did not select exactly one row");
 }
 
+// How a product, role or permission row is written: updated when its number is taken, or only
+// ever inserted, for a number that must be new (another writer's row stays as it is: the insert
+// fails on the key).
+enum class RowWrite { upsert, insertOnly };
+
 // Updates the row the query's key constraints address when the select finds it, else inserts it.
 template <class TQuery>
-void upsert(TQuery& query, DalDatabase& database)
+void upsert(TQuery& query, DalDatabase& database, RowWrite write = RowWrite::upsert)
 {
     Factory::Result result;
-    if (query.select(result, database, VeskDal::SqlQueryBase::full) >= 1)
+    if (write == RowWrite::upsert && query.select(result, database, VeskDal::SqlQueryBase::full) >= 1)
         query.update(database);
     else
         query.insert(database);
@@ -189,12 +178,16 @@ void Factory::createCustomer(Customer& customer)
 
 void Factory::updateCustomer(Customer& customer)
 {
-    organisationStatement([&customer](DalDatabase& database) {
+    int nUpdated = 0;
+    organisationStatement([&](DalDatabase& database) {
         OstrelDal::CustomerQuery query(OstrelDal::schema());
         query.constrainCustomer(SqlText(customer.customer()));
         query.columnName().setValue(SqlText(customer.name()));
-        query.update(database);
+        nUpdated = query.update(database);
     });
+    // No row: filing it would register a customer the database does not have.
+    if (nUpdated == 0)
+        OSTREL_RAISE(OstrelData::nNAX_CUSTOMERNOTFOUND, customer.customer());
     fileCustomer(customer);
 }
 
@@ -228,12 +221,15 @@ void Factory::updateDomain(Domain& domain)
 {
     // A domain without customer (502) is refused before anything is written.
     static_cast<void>(domain.customer());
-    organisationStatement([&domain](DalDatabase& database) {
+    int nUpdated = 0;
+    organisationStatement([&](DalDatabase& database) {
         OstrelDal::DomainQuery query(OstrelDal::schema());
         query.constrainDomain(SqlText(domain.domain()));
         query.columnDescription().setValue(SqlText(domain.description()));
-        query.update(database);
+        nUpdated = query.update(database);
     });
+    if (nUpdated == 0)
+        OSTREL_RAISE(OstrelData::nNAX_DOMAINNOTFOUND, domain.domain());
     fileDomain(domain);
 }
 
@@ -289,7 +285,8 @@ void removeProductParams(DalDatabase& database, const Product& product, const st
         removeExactlyOne(nRemoved);
 }
 
-void writePermission(DalDatabase& database, const Permission& permission, const Product& product)
+void writePermission(DalDatabase& database, const Permission& permission, const Product& product,
+                     RowWrite write = RowWrite::upsert)
 {
     OstrelDal::ProductPermissionQuery query(OstrelDal::schema());
     query.constrainProduct(SqlInteger(product.product()));
@@ -298,7 +295,7 @@ void writePermission(DalDatabase& database, const Permission& permission, const 
     query.columnPermission().setValue(SqlInteger(permission.permission()));
     query.columnDescription().setValue(SqlText(permission.description()));
     query.columnStatus().setValue(statusValue(permission.status()));
-    upsert(query, database);
+    upsert(query, database, write);
 }
 
 void writeRolePermission(DalDatabase& database, const Permission& permission, const Role& role,
@@ -325,7 +322,7 @@ void removeRolePermissions(DalDatabase& database, const Permission& permission, 
         removeExactlyOne(nRemoved);
 }
 
-void writeRole(DalDatabase& database, const Role& role, const Product& product)
+void writeRole(DalDatabase& database, const Role& role, const Product& product, RowWrite write = RowWrite::upsert)
 {
     // The role's old role permissions go first; they are addressed through the product given,
     // which the role need not carry itself.
@@ -341,19 +338,19 @@ void writeRole(DalDatabase& database, const Role& role, const Product& product)
     query.columnRole().setValue(SqlInteger(role.role()));
     query.columnDescription().setValue(SqlText(role.description()));
     query.columnStatus().setValue(statusValue(role.status()));
-    upsert(query, database);
+    upsert(query, database, write);
 
     for (const auto& entry : role.permissions())
         writeRolePermission(database, entry.second, role, product);
 }
 
-void writeProduct(DalDatabase& database, const Product& product)
+void writeProduct(DalDatabase& database, const Product& product, RowWrite write = RowWrite::upsert)
 {
     OstrelDal::ProductQuery query(OstrelDal::schema());
     query.constrainProduct(SqlInteger(product.product()));
     query.columnProduct().setValue(SqlInteger(product.product()));
     query.columnDescription().setValue(SqlText(product.description()));
-    upsert(query, database);
+    upsert(query, database, write);
 
     removeProductParams(database, product, "", "", true);
     for (const auto& entryProfile : product.productInit()) {
@@ -361,9 +358,9 @@ void writeProduct(DalDatabase& database, const Product& product)
             writeProductParam(database, product, entryProfile.first, entryParam.first, entryParam.second);
     }
     for (const auto& entry : product.permissions())
-        writePermission(database, entry.second, product);
+        writePermission(database, entry.second, product, write);
     for (const auto& entry : product.roles())
-        writeRole(database, entry.second, product);
+        writeRole(database, entry.second, product, write);
 }
 
 void removePermission(DalDatabase& database, const Permission& permission, bool bCascade)
@@ -432,6 +429,22 @@ void catalogueTransaction(TStatements statements)
 void Factory::insertProduct(const Product& product)
 {
     catalogueTransaction([&](DalDatabase& database) { writeProduct(database, product); });
+}
+
+void Factory::addProduct(const Product& product)
+{
+    catalogueTransaction([&](DalDatabase& database) { writeProduct(database, product, RowWrite::insertOnly); });
+}
+
+void Factory::addPermission(const Permission& permission, const Product& product)
+{
+    catalogueTransaction(
+        [&](DalDatabase& database) { writePermission(database, permission, product, RowWrite::insertOnly); });
+}
+
+void Factory::addRole(const Role& role, const Product& product)
+{
+    catalogueTransaction([&](DalDatabase& database) { writeRole(database, role, product, RowWrite::insertOnly); });
 }
 
 void Factory::insertProductParam(const Product& product, const std::string& strProfile, const std::string& strName,

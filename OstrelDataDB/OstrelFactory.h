@@ -75,7 +75,7 @@ struct Grant {
 //   authorize: one grant table                          -  -       logged (layer 1), next table
 //   create/update/deleteCustomer, ...Domain          1021  yes     registries as before
 //   grants, writeGrant, removeGrant                  1021  yes     nothing written
-//   catalogue: insert..., delete...                  1021  no      rolled back; anything that is
+//   catalogue: insert..., add..., delete...          1021  no      rolled back; anything that is
 //                                                                  not an OstrelData::Exception
 //                                                                  gives -1 "unknown"
 //   nextProduct, nextRole, nextPermission,              -  -       not converted: the SQL library's
@@ -187,10 +187,11 @@ public:
 
     // ---- administration: customers and domains (no rights check, no transaction)
     //
-    // One statement each; a database failure throws 1021 with its explanation (remote) and leaves
-    // the registries as they were. The registries follow the statement: a registered customer
-    // keeps its links to domains and teams, a registered domain keeps its authenticator unless the
-    // one given has its own, and points at the registered customer of its customer's id.
+    // One statement each; a database failure throws 1021 with its explanation (remote), and an
+    // update that finds no row throws 102 (customer) or 103 (domain), both leaving the registries
+    // as they were. The registries follow the statement: a registered customer keeps its links to
+    // domains and teams, a registered domain keeps its authenticator unless the one given has its
+    // own, and points at the registered customer of its customer's id.
 
     static void createCustomer(OstrelData::Customer& customer);
     static void updateCustomer(OstrelData::Customer& customer);
@@ -235,6 +236,12 @@ public:
     static void insertRole(const OstrelData::Role& role, const OstrelData::Product& product);
     static void insertRolePermission(const OstrelData::Permission& permission, const OstrelData::Role& role,
                                      const OstrelData::Product& product);
+    // As insertProduct, insertRole and insertPermission for a number that must be new: the rows
+    // are inserted, never updated, so that of two writers who took the same number from next…()
+    // the second fails (1021, nothing written) rather than overwrite the first.
+    static void addProduct(const OstrelData::Product& product);
+    static void addRole(const OstrelData::Role& role, const OstrelData::Product& product);
+    static void addPermission(const OstrelData::Permission& permission, const OstrelData::Product& product);
     // The deletes throw 1021 "Did not select exactly one row" when the row they address is not
     // exactly one. With bCascade what depends on the row goes first (see each).
     //

@@ -757,14 +757,18 @@ std::string Service::persistSession(Request& request)
         if (strStamp.empty() || strStamp != request.state.strStamp)
             refuse(request, "persistsession after the account was locked or removed or its password changed");
     }
-    // Kept already (this connection resumed it, or keeps it a second time): it stays as it is, its
-    // lifetime counted from when it was first kept.
-    KeptSession already;
-    if (_psessions->find(own.session().str(), already) && already.key == own.key()) {
+    try {
+        _psessions->keep(own.session().str(), own.key(), own.profile().profile(), strStamp);
+    } catch (const OstrelData::Exception& e) {
+        // Kept already (this connection resumed it, or keeps it a second time): it stays as it
+        // is, its lifetime counted from when it was first kept.
+        KeptSession already;
+        if (e.errorCode() != OstrelData::nNAX_BADSESSION || !_psessions->find(own.session().str(), already) ||
+            already.key != own.key())
+            throw;
         audit(request, "session kept already: " + shown(own), false);
         return emptyReply("persistsession");
     }
-    _psessions->keep(own.session().str(), own.key(), own.profile().profile(), strStamp);
     audit(request, "session kept: " + shown(own), false);
     return emptyReply("persistsession");
 }

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "VeskDal/DalRow.h"
@@ -130,6 +131,34 @@ public:
 private:
     DalDatabase& _database;
 };
+
+// Runs statements(database) in a transaction: committed when they return, rolled back when they
+// throw. What they return is returned.
+template <class TStatements>
+auto inTransaction(DalDatabase& database, TStatements&& statements) -> decltype(statements(database))
+{
+    database.begin();
+    try {
+        if constexpr (std::is_void_v<decltype(statements(database))>) {
+            statements(database);
+            database.commit();
+        } else {
+            auto result = statements(database);
+            database.commit();
+            return result;
+        }
+    } catch (...) {
+        // A commit that failed has ended the transaction already.
+        if (database.inTransaction()) {
+            try {
+                database.rollback();
+            } catch (...) {
+                // The first failure is the one to report.
+            }
+        }
+        throw;
+    }
+}
 
 } // namespace VeskDal
 

@@ -29,6 +29,31 @@ bool connectionLost(unsigned int nErrno)
            nErrno == 4031 /* the server ended an idle session */;
 }
 
+// MariaDB's messages for a duplicate key and for a value it cannot store quote the value, which may
+// be a secret (a session's digest, a password hash), and this text goes to logs. The value is
+// withheld; the key or column it was for, named after it, is kept.
+std::string withheldValue(unsigned int nErrno, const char* pszMessage)
+{
+    std::string strMessage = pszMessage ? pszMessage : "";
+    const bool bDuplicate = nErrno == ER_DUP_ENTRY || nErrno == ER_DUP_ENTRY_WITH_KEY_NAME;
+    const bool bValue = nErrno == ER_TRUNCATED_WRONG_VALUE_FOR_FIELD || nErrno == ER_TRUNCATED_WRONG_VALUE ||
+                        nErrno == ER_ILLEGAL_VALUE_FOR_TYPE;
+    const size_t nQuote = strMessage.find('\'');
+    if ((!bDuplicate && !bValue) || nQuote == std::string::npos) {
+        return strMessage;
+    }
+    const size_t nAfter = strMessage.rfind("' for ");
+    return strMessage.substr(0, nQuote) + "(value withheld)" +
+           (nAfter != std::string::npos && nAfter > nQuote ? strMessage.substr(nAfter + 1) : std::string());
+}
+
+// Errors about a value the column cannot hold, rather than about the statement.
+bool valueError(unsigned int nErrno)
+{
+    return nErrno == ER_TRUNCATED_WRONG_VALUE_FOR_FIELD || nErrno == ER_TRUNCATED_WRONG_VALUE ||
+           nErrno == ER_ILLEGAL_VALUE_FOR_TYPE || nErrno == ER_DATA_TOO_LONG || nErrno == ER_WARN_DATA_OUT_OF_RANGE;
+}
+
 bool integerType(enum_field_types type)
 {
     return type == MYSQL_TYPE_TINY || type == MYSQL_TYPE_SHORT || type == MYSQL_TYPE_LONG ||
@@ -62,11 +87,13 @@ public:
         closeQuietly();
         _parameterS = parameterS;
         connect();
+        _bOpened = true;
     }
 
     void close() override { closeQuietly(); }
 
-    bool isOpen() const override { return _pmysql != nullptr; }
+    // Open from open() to close(), even while the server is away and no connection is held.
+    bool isOpen() const override { return _bOpened; }
 
     std::string engine() const override { return "mysql"; }
 
@@ -283,10 +310,15 @@ private:
         _pmysql = pmysql;
     }
 
+    // A reconnect that failed (the server was away) left no connection: the next statement tries
+    // again, so a handle outlives an outage however long it lasts.
     void prepareToRun()
     {
-        if (!_pmysql) {
+        if (!_bOpened) {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_NOTOPEN, 1, "The MySQL handle is not open");
+        }
+        if (!_pmysql) {
+            connect();
         }
     }
 
@@ -295,8 +327,7 @@ private:
         if (_bTransaction) {
             _bTransaction = false;
             std::string strMessage = mysql_error(_pmysql);
-            dropConnection();
-            connect();
+            dropConnection();  // the next statement connects anew
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
                                        "The connection to MySQL broke inside a transaction; its statements are lost: " +
                                            strMessage);
@@ -386,14 +417,17 @@ private:
 
     DalDatabaseException statementFailure(MYSQL_STMT* pstmt, const std::string& strSql) const
     {
-        return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1,
-                                    VeskDal::statementFailure(mysql_stmt_error(pstmt), strSql));
+        const unsigned int nErrno = mysql_stmt_errno(pstmt);
+        return DalDatabaseException(
+            __FILE__, __LINE__, valueError(nErrno) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+            VeskDal::statementFailure(withheldValue(nErrno, mysql_stmt_error(pstmt)), strSql));
     }
 
     DalDatabaseException serverFailure(const std::string& strSql) const
     {
-        return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1,
-                                    VeskDal::statementFailure(mysql_error(_pmysql), strSql));
+        const unsigned int nErrno = mysql_errno(_pmysql);
+        return DalDatabaseException(__FILE__, __LINE__, valueError(nErrno) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+                                    VeskDal::statementFailure(withheldValue(nErrno, mysql_error(_pmysql)), strSql));
     }
 
     DalDatabaseException transactionFailure(const char* pszSql) const
@@ -405,7 +439,7 @@ private:
 
     void requireTransaction() const
     {
-        if (!_pmysql) {
+        if (!_bOpened) {
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_NOTOPEN, 1, "The MySQL handle is not open");
         }
         if (!_bTransaction) {
@@ -428,11 +462,13 @@ private:
             mysql_rollback(_pmysql);
         }
         dropConnection();
+        _bOpened = false;
         _bTransaction = false;
         _bAborted = false;
     }
 
     MYSQL* _pmysql = nullptr;
+    bool _bOpened = false;
     ConnectionParameterMap _parameterS;
     bool _bTransaction = false;
     bool _bAborted = false;

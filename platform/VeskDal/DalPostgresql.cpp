@@ -275,11 +275,25 @@ private:
         return presult && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY);
     }
 
+    // The server's full message has a DETAIL naming the values of a duplicate or missing key, and
+    // data errors quote the value after a colon: values may be secrets (a session's digest, a
+    // password hash), and this text goes to logs. Only the SQLSTATE and the primary message are
+    // kept, and of a data error (class 22) what precedes the value.
     DalDatabaseException failure(const PGresult* presult, const std::string& strSql) const
     {
-        const char* pszMessage = presult ? PQresultErrorMessage(presult) : nullptr;
-        std::string strMessage = pszMessage && *pszMessage ? pszMessage : PQerrorMessage(_pconn);
-        return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1, statementFailure(strMessage, strSql));
+        const char* pszState = presult ? PQresultErrorField(presult, PG_DIAG_SQLSTATE) : nullptr;
+        const char* pszPrimary = presult ? PQresultErrorField(presult, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        if (!pszState || !pszPrimary) {
+            return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1,
+                                        statementFailure(PQerrorMessage(_pconn), strSql));
+        }
+        std::string strMessage = pszPrimary;
+        const bool bData = std::strncmp(pszState, "22", 2) == 0;
+        if (bData) {
+            strMessage = strMessage.substr(0, strMessage.find(": "));
+        }
+        return DalDatabaseException(__FILE__, __LINE__, bData ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+                                    statementFailure(std::string(pszState) + " " + strMessage, strSql));
     }
 
     bool broken() const { return PQstatus(_pconn) == CONNECTION_BAD; }
@@ -368,7 +382,7 @@ private:
                 _bTransaction = false;
                 throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
                                            "The connection to PostgreSQL broke inside a transaction; its statements "
-                                           "are lost: " + trimmed(PQresultErrorMessage(presult.get())));
+                                           "are lost: " + trimmed(PQerrorMessage(_pconn)));
             }
             throw failure(presult.get(), rendering.strSql);
         }

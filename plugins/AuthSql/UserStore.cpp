@@ -325,8 +325,9 @@ bool UserStore::remove(const std::string& strUserId) const
     return guarded("Deleting user " + _strDomain + "/" + strUserId, [&] {
         OstrelDal::Connection connection = OstrelDal::connection();
         VeskDal::DalDatabase& db = connection.db();
-        db.begin();
-        try {
+        // Memberships and grants refer to the user's row: when there is none, nothing else was
+        // removed either, and the commit writes nothing.
+        return VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
             OstrelDal::UserTeamQuery teamQuery(OstrelDal::schema());
             constrainUser(teamQuery, _strDomain, strUserId);
             teamQuery.remove(db);
@@ -338,16 +339,8 @@ bool UserStore::remove(const std::string& strUserId) const
             permissionQuery.remove(db);
             OstrelDal::UserQuery userQuery(OstrelDal::schema());
             constrainUser(userQuery, _strDomain, strUserId);
-            if (userQuery.remove(db) == 0) {
-                db.rollback();
-                return false;
-            }
-            db.commit();
-            return true;
-        } catch (...) {
-            if (db.inTransaction()) db.rollback();
-            throw;
-        }
+            return userQuery.remove(db) > 0;
+        });
     });
 }
 

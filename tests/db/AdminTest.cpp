@@ -49,6 +49,15 @@ TEST_P(DbOrganisation, DatabaseRefusalIsReportedAndLeavesTheRegistryAlone)
     }
     EXPECT_EQ("Acme Ltd", Factory::customers().at("acme").name());
 
+    // An update of nothing registers nothing.
+    Customer missing("initech", "Initech");
+    EXPECT_OSTREL_THROW(Factory::updateCustomer(missing), nNAX_CUSTOMERNOTFOUND, "initech");
+    EXPECT_EQ(0u, Factory::customers().count("initech"));
+    Domain nowhere(Factory::customers().at("acme"), "nowhere.local");
+    EXPECT_OSTREL_THROW(Factory::updateDomain(nowhere), nNAX_DOMAINNOTFOUND, "nowhere.local");
+    EXPECT_EQ(0u, Factory::domains().count("nowhere.local"));
+    EXPECT_EQ(0u, Factory::customers().at("acme").domains().count("nowhere.local"));
+
     // Domains and teams still refer to the customer.
     Customer acme("acme", "");
     EXPECT_THROW(Factory::deleteCustomer(acme), Exception);
@@ -265,6 +274,25 @@ TEST_P(DbCatalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
     EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 1}}));
     EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 1}, {"Permission", 9}, {"Status", -1}}));
     EXPECT_EQ(1, count("ProductRolePermission", {{"Product", 5}, {"Role", 2}}));
+}
+
+// Two administrators who took the same number: the second add fails and the first one's rows
+// (a role's role permissions included) stay as they were.
+TEST_P(DbCatalogue, AddingUnderATakenNumberOverwritesNothing)
+{
+    const int nRows = catalogueRows();
+    Product impostor(5, InitMapMap(), "Impostor");
+    EXPECT_OSTREL_THROW_CODE(Factory::addProduct(impostor), nNAX_DATABASE);
+    Role role(ledger(), 1, "Impostor", PRStatus(PRStatus::statusGranted));
+    EXPECT_OSTREL_THROW_CODE(Factory::addRole(role, ledger()), nNAX_DATABASE);
+    Permission permission(ledger(), 7, "Impostor", PRStatus(PRStatus::statusGranted));
+    EXPECT_OSTREL_THROW_CODE(Factory::addPermission(permission, ledger()), nNAX_DATABASE);
+    EXPECT_EQ(nRows, catalogueRows());
+    EXPECT_EQ(0, count("ProductRole", {{"Description", "Impostor"}}));
+    EXPECT_EQ(0, count("ProductPermission", {{"Description", "Impostor"}}));
+
+    Factory::addRole(Role(ledger(), 30, "New", PRStatus(PRStatus::statusDenied)), ledger());
+    EXPECT_EQ(1, count("ProductRole", {{"Product", 5}, {"Role", 30}, {"Description", "New"}}));
 }
 
 TEST_P(DbCatalogue, DeleteWithoutCascadeRemovesOnlyTheRowTheDatabaseAllows)

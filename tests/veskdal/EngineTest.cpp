@@ -475,6 +475,41 @@ TEST_P(DalEngine, FailedStatementCarriesTheServersMessage)
     EXPECT_EQ(1, countItems());
 }
 
+// Values may be secrets (a session's digest, a password hash) and failure texts go to logs: a
+// duplicate key and a value the column cannot hold are reported without the value.
+TEST_P(DalEngine, FailureTextsWithholdTheValues)
+{
+    const std::string strMarker = "k3pt-s3cr3t";
+    SqlTable tbUser(_schema, "User");
+    auto insertUser = [&](const std::string& strUserId) {
+        SqlColumn colDomain(tbUser, "Domain");
+        SqlColumn colUserId(tbUser, "UserId");
+        colDomain.setValue(SqlText("d"));
+        colUserId.setValue(SqlText(strUserId));
+        SqlInsertStatement insert(tbUser);
+        insert.addColumn(colDomain);
+        insert.addColumn(colUserId);
+        _pdb->execute(insert);
+    };
+    insertUser(strMarker);
+    try {
+        insertUser(strMarker);
+        FAIL() << "duplicate key accepted";
+    } catch (const DalDatabaseException& e) {
+        EXPECT_EQ(std::string::npos, e.nativeExplanation().find(strMarker)) << e.nativeExplanation();
+    }
+    if (GetParam() == "sqlite") {
+        return;  // SQLite keeps any bytes in a text column
+    }
+    try {
+        insertItem(2, SqlText(strMarker + "\xff" + strMarker));
+        FAIL() << "text that is not UTF-8 was accepted";
+    } catch (const DalDatabaseException& e) {
+        EXPECT_EQ(DDBERR_VALUE, e.errorCode()) << e.nativeExplanation();
+        EXPECT_EQ(std::string::npos, e.nativeExplanation().find(strMarker)) << e.nativeExplanation();
+    }
+}
+
 TEST_P(DalEngine, CommitAfterAFailedStatementNeverReportsLostWorkAsSaved)
 {
     _pdb->begin();

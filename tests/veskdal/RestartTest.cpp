@@ -15,12 +15,14 @@ namespace {
 
 class DalRestart : public ::testing::TestWithParam<std::string> {
 protected:
-    void restartServer()
+    void serverAction(const char* pszAction)
     {
-        std::string strCommand = std::string("bash '") + OSTREL_DBSERVERS_SCRIPT + "' restart '" +
+        std::string strCommand = std::string("bash '") + OSTREL_DBSERVERS_SCRIPT + "' " + pszAction + " '" +
                                  OstrelTest::dbserversDirectory() + "' " + GetParam() + " >/dev/null";
         ASSERT_EQ(0, std::system(strCommand.c_str())) << strCommand;
     }
+
+    void restartServer() { serverAction("restart"); }
 
     int count(DalDatabase& db)
     {
@@ -58,6 +60,37 @@ TEST_P(DalRestart, HandleReachesARestartedServer)
     restartServer();
     insert(*pdb, 3);  // a write is the first statement after this restart
     EXPECT_EQ(3, count(*pdb));
+}
+
+// Statements while the server is away fail, each with an error; the handle is still usable
+// after it returns, however many reconnects failed meanwhile.
+TEST_P(DalRestart, HandleOutlivesAnOutage)
+{
+    OstrelTest::ScratchDatabase scratch(GetParam());
+    std::unique_ptr<DalDatabase> pdb = scratch.open();
+    pdb->executeScript(GetParam() == "mysql" ? "CREATE TABLE `Note` (`Id` INTEGER PRIMARY KEY)"
+                                             : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
+    insert(*pdb, 1);
+
+    serverAction("halt");
+    auto resumeServer = [this] { serverAction("resume"); };
+    struct Resume {
+        decltype(resumeServer)* presume;
+        ~Resume()
+        {
+            if (presume) (*presume)();
+        }
+    } resume{&resumeServer};
+    for (int n = 0; n < 2; ++n) {
+        EXPECT_THROW(count(*pdb), DalDatabaseException);
+        EXPECT_THROW(pdb->begin(), DalDatabaseException);
+    }
+    EXPECT_TRUE(pdb->isOpen());
+    resume.presume = nullptr;
+    resumeServer();
+
+    insert(*pdb, 2);
+    EXPECT_EQ(2, count(*pdb));
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DalRestart);

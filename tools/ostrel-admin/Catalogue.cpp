@@ -25,6 +25,28 @@ OstrelData::PRStatus statusOption(const Context& context, const char* pszDefault
     return statusArgument(context.args.value("status", pszDefault));
 }
 
+// Adds under --number, or under the next free number. That number is not reserved: another
+// administrator may add under it first, and add() then fails on the key without overwriting
+// theirs; the number after is tried then, a few times.
+template <class TNext, class TAdd>
+int addNumbered(const Context& context, TNext next, TAdd add)
+{
+    if (context.args.has("number")) {
+        const int nNumber = integerArgument(context.args.value("number"), "--number");
+        add(nNumber);
+        return nNumber;
+    }
+    for (int nAttempt = 1;; ++nAttempt) {
+        const int nNumber = next();
+        try {
+            add(nNumber);
+            return nNumber;
+        } catch (const OstrelData::Exception& e) {
+            if (nAttempt == 3 || e.errorCode() != OstrelData::nNAX_DATABASE || next() == nNumber) throw;
+        }
+    }
+}
+
 // ---- products
 
 void listProducts(Context& context)
@@ -55,10 +77,10 @@ void showProduct(Context& context)
 void addProduct(Context& context)
 {
     actAsOperator();
-    int nProduct = context.args.has("number") ? integerArgument(context.args.value("number"), "--number")
-                                              : DBFactory::nextProduct();
-    if (Factory::products().count(nProduct) != 0) throw Failure("product " + std::to_string(nProduct) + " exists");
-    DBFactory::insertProduct(OstrelData::Product(nProduct, OstrelData::InitMapMap(), word(context, 0)));
+    const int nProduct = addNumbered(context, DBFactory::nextProduct, [&](int nNumber) {
+        if (Factory::products().count(nNumber) != 0) throw Failure("product " + std::to_string(nNumber) + " exists");
+        DBFactory::addProduct(OstrelData::Product(nNumber, OstrelData::InitMapMap(), word(context, 0)));
+    });
     context.out() << nProduct << "\n";
 }
 
@@ -95,10 +117,13 @@ void addRole(Context& context)
 {
     actAsOperator();
     OstrelData::Product& product = registeredProduct(integerArgument(word(context, 0), "the product number"));
-    int nRole = context.args.has("number") ? integerArgument(context.args.value("number"), "--number")
-                                           : DBFactory::nextRole(product);
-    if (product.roles().count(nRole) != 0) throw Failure("role " + std::to_string(nRole) + " exists");
-    DBFactory::insertRole(OstrelData::Role(product, nRole, word(context, 1), statusOption(context, "denied")), product);
+    const int nRole = addNumbered(
+        context, [&] { return DBFactory::nextRole(product); },
+        [&](int nNumber) {
+            if (product.roles().count(nNumber) != 0) throw Failure("role " + std::to_string(nNumber) + " exists");
+            DBFactory::addRole(OstrelData::Role(product, nNumber, word(context, 1), statusOption(context, "denied")),
+                               product);
+        });
     context.out() << nRole << "\n";
 }
 
@@ -134,12 +159,14 @@ void addPermission(Context& context)
 {
     actAsOperator();
     OstrelData::Product& product = registeredProduct(integerArgument(word(context, 0), "the product number"));
-    int nPermission = context.args.has("number") ? integerArgument(context.args.value("number"), "--number")
-                                                 : DBFactory::nextPermission(product);
-    if (product.permissions().count(nPermission) != 0)
-        throw Failure("permission " + std::to_string(nPermission) + " exists");
-    DBFactory::insertPermission(
-        OstrelData::Permission(product, nPermission, word(context, 1), statusOption(context, "denied")), product);
+    const int nPermission = addNumbered(
+        context, [&] { return DBFactory::nextPermission(product); },
+        [&](int nNumber) {
+            if (product.permissions().count(nNumber) != 0)
+                throw Failure("permission " + std::to_string(nNumber) + " exists");
+            DBFactory::addPermission(
+                OstrelData::Permission(product, nNumber, word(context, 1), statusOption(context, "denied")), product);
+        });
     context.out() << nPermission << "\n";
 }
 
@@ -301,8 +328,7 @@ void addProfile(Context& context)
     if (Factory::profiles().count(word(context, 0)) != 0) throw Failure("profile '" + word(context, 0) + "' exists");
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         if (context.args.has("default")) {
             // One default profile: the others lose the flag.
             for (const auto& entry : Factory::profiles()) {
@@ -316,11 +342,7 @@ void addProfile(Context& context)
         query.columnProfile().setValue(SqlText(word(context, 0)));
         query.columnIsDefault().setValue(SqlText(context.args.has("default") ? "Y" : "N"));
         query.insert(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
 }
 
 void removeProfile(Context& context)
@@ -328,8 +350,7 @@ void removeProfile(Context& context)
     if (Factory::profiles().count(word(context, 0)) == 0) throw Failure("no profile '" + word(context, 0) + "'");
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         OstrelDal::ProfileHostQuery hosts(OstrelDal::schema());
         hosts.constrainProfile(SqlText(word(context, 0)));
         hosts.remove(db);
@@ -339,11 +360,7 @@ void removeProfile(Context& context)
         OstrelDal::ProfileQuery query(OstrelDal::schema());
         query.constrainProfile(SqlText(word(context, 0)));
         query.remove(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
 }
 
 void writeProfileHost(Context& context, bool bRemove)

@@ -76,7 +76,6 @@ void removeCustomer(Context& context)
 
 // ---- domains
 
-// The library and user-tools columns, which the factory's domain operations leave alone.
 // The --library a domain is to use: a library the database knows (checked before anything is
 // written, so that a domain is never left pointing at none).
 int domainLibraryArgument(const Context& context)
@@ -88,6 +87,7 @@ int domainLibraryArgument(const Context& context)
     return nLibrary;
 }
 
+// The library and user-tools columns, which the factory's domain operations leave alone.
 void writeDomainLibrary(const Context& context, const std::string& strDomain, bool bCreating)
 {
     if (!bCreating && !context.args.has("library") && !context.args.has("user-tools")) return;
@@ -145,19 +145,14 @@ void removeDomain(Context& context)
     // is refused by the database, and keeps its parameters.
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         OstrelDal::AuthenticatorParamQuery params(OstrelDal::schema());
         params.constrainDomain(SqlText(domain.domain()));
         params.remove(db);
         OstrelDal::DomainQuery query(OstrelDal::schema());
         query.constrainDomain(SqlText(domain.domain()));
         query.remove(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
 }
 
 // ---- users
@@ -308,8 +303,7 @@ void removeTeam(Context& context)
     registeredTeam(nTeam);
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         if (context.args.has("cascade")) {
             OstrelDal::UserTeamQuery members(OstrelDal::schema());
             members.constrainTeam(SqlInteger(nTeam));
@@ -327,11 +321,7 @@ void removeTeam(Context& context)
         OstrelDal::TeamQuery query(OstrelDal::schema());
         query.constrainTeam(SqlInteger(nTeam));
         query.remove(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
 }
 
 void listMembers(Context& context)
@@ -452,8 +442,7 @@ void addLibrary(Context& context)
     const bool bUserTools = yesNoArgument(context.args.value("user-tools", "no"), "--user-tools");
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         OstrelDal::AuthenticationLibraryQuery library(OstrelDal::schema());
         library.columnAuthenticationLibrary().setValue(SqlInteger(nLibrary));
         library.columnDescription().setValue(SqlText(word(context, 1)));
@@ -465,11 +454,7 @@ void addLibrary(Context& context)
         sharedObject.columnAuthenticationLibrary().setValue(SqlInteger(nLibrary));
         sharedObject.columnSharedObject().setValue(SqlText(strFile));
         sharedObject.insert(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
 }
 
 // "library N" or "domain NAME": the parameter table, as the first two words say.

@@ -233,15 +233,10 @@ void runInit(Context& context)
     VeskDal::DalDatabase& db = connection.db();
     bringSchemaUpToDate(db, statementS, strEngine);
 
-    db.begin();
-    try {
+    VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
         registerPlugin(db, strPlugin);
         registerFramework(db);
-        db.commit();
-    } catch (...) {
-        if (db.inTransaction()) db.rollback();
-        throw;
-    }
+    });
     context.out() << "Schema ready (" << statementS.size() << " statements); plug-in " << strPlugin
                   << " registered as library " << nSqlPasswordLibrary << "; product 0 registered.\n";
 }
