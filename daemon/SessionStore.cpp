@@ -238,18 +238,24 @@ void DatabaseSessionStore::keep(const std::string& strSession, const OstrelData:
     KeptSession existing;
     if (read(strDigest, existing)) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session already exists.");
     const std::int64_t nNow = static_cast<std::int64_t>(std::time(nullptr));
-    guarded("Keeping a session", [&] {
-        OstrelDal::Connection connection = OstrelDal::connection();
-        OstrelDal::KeptSessionQuery query(OstrelDal::schema());
-        query.columnSessionDigest().setValue(SqlText(strDigest));
-        query.columnDomain().setValue(SqlText(key.first));
-        query.columnUserId().setValue(SqlText(key.second));
-        query.columnProfile().setValue(SqlText(strProfile));
-        query.columnCreated().setValue(SqlInteger(nNow));
-        query.columnLastUsed().setValue(SqlInteger(nNow));
-        query.columnCredentialStamp().setValue(SqlText(strStamp));
-        return query.insert(connection.db());
-    });
+    try {
+        guarded("Keeping a session", [&] {
+            OstrelDal::Connection connection = OstrelDal::connection();
+            OstrelDal::KeptSessionQuery query(OstrelDal::schema());
+            query.columnSessionDigest().setValue(SqlText(strDigest));
+            query.columnDomain().setValue(SqlText(key.first));
+            query.columnUserId().setValue(SqlText(key.second));
+            query.columnProfile().setValue(SqlText(strProfile));
+            query.columnCreated().setValue(SqlInteger(nNow));
+            query.columnLastUsed().setValue(SqlInteger(nNow));
+            query.columnCredentialStamp().setValue(SqlText(strStamp));
+            return query.insert(connection.db());
+        });
+    } catch (const OstrelData::Exception&) {
+        // Kept meanwhile by another request or daemon: the key refused the second row.
+        if (read(strDigest, existing)) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session already exists.");
+        throw;
+    }
 }
 
 KeptSession DatabaseSessionStore::use(const std::string& strSession)

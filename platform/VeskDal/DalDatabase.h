@@ -135,11 +135,12 @@ private:
 // Runs statements(database) in a transaction: committed when they return, rolled back when they
 // throw. What they return is returned.
 template <class TStatements>
-auto inTransaction(DalDatabase& database, TStatements&& statements) -> decltype(statements(database))
+auto inTransaction(DalDatabase& database, TStatements&& statements)
+    -> std::decay_t<std::invoke_result_t<TStatements&, DalDatabase&>>
 {
     database.begin();
     try {
-        if constexpr (std::is_void_v<decltype(statements(database))>) {
+        if constexpr (std::is_void_v<std::invoke_result_t<TStatements&, DalDatabase&>>) {
             statements(database);
             database.commit();
         } else {

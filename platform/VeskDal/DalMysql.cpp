@@ -29,17 +29,20 @@ bool connectionLost(unsigned int nErrno)
            nErrno == 4031 /* the server ended an idle session */;
 }
 
-// MariaDB's messages for a duplicate key and for a value it cannot store quote the value, which may
-// be a secret (a session's digest, a password hash), and this text goes to logs. The value is
-// withheld; the key or column it was for, named after it, is kept.
-std::string withheldValue(unsigned int nErrno, const char* pszMessage)
+// Data errors (SQLSTATE class 22) and key errors (class 23): MariaDB's messages quote the value,
+// which may be a secret (a session's digest, a password hash), and this text goes to logs. What
+// lies between the first quote and the last "' for " (the key or column named after the value),
+// or the end, is withheld.
+bool quotesValues(const char* pszState)
+{
+    return pszState && (std::strncmp(pszState, "22", 2) == 0 || std::strncmp(pszState, "23", 2) == 0);
+}
+
+std::string withheldValues(const char* pszState, const char* pszMessage)
 {
     std::string strMessage = pszMessage ? pszMessage : "";
-    const bool bDuplicate = nErrno == ER_DUP_ENTRY || nErrno == ER_DUP_ENTRY_WITH_KEY_NAME;
-    const bool bValue = nErrno == ER_TRUNCATED_WRONG_VALUE_FOR_FIELD || nErrno == ER_TRUNCATED_WRONG_VALUE ||
-                        nErrno == ER_ILLEGAL_VALUE_FOR_TYPE;
     const size_t nQuote = strMessage.find('\'');
-    if ((!bDuplicate && !bValue) || nQuote == std::string::npos) {
+    if (!quotesValues(pszState) || nQuote == std::string::npos) {
         return strMessage;
     }
     const size_t nAfter = strMessage.rfind("' for ");
@@ -48,10 +51,9 @@ std::string withheldValue(unsigned int nErrno, const char* pszMessage)
 }
 
 // Errors about a value the column cannot hold, rather than about the statement.
-bool valueError(unsigned int nErrno)
+bool valueError(const char* pszState)
 {
-    return nErrno == ER_TRUNCATED_WRONG_VALUE_FOR_FIELD || nErrno == ER_TRUNCATED_WRONG_VALUE ||
-           nErrno == ER_ILLEGAL_VALUE_FOR_TYPE || nErrno == ER_DATA_TOO_LONG || nErrno == ER_WARN_DATA_OUT_OF_RANGE;
+    return pszState && std::strncmp(pszState, "22", 2) == 0;
 }
 
 bool integerType(enum_field_types type)
@@ -417,24 +419,26 @@ private:
 
     DalDatabaseException statementFailure(MYSQL_STMT* pstmt, const std::string& strSql) const
     {
-        const unsigned int nErrno = mysql_stmt_errno(pstmt);
+        const char* pszState = mysql_stmt_sqlstate(pstmt);
         return DalDatabaseException(
-            __FILE__, __LINE__, valueError(nErrno) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
-            VeskDal::statementFailure(withheldValue(nErrno, mysql_stmt_error(pstmt)), strSql));
+            __FILE__, __LINE__, valueError(pszState) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+            VeskDal::statementFailure(withheldValues(pszState, mysql_stmt_error(pstmt)), strSql));
     }
 
     DalDatabaseException serverFailure(const std::string& strSql) const
     {
-        const unsigned int nErrno = mysql_errno(_pmysql);
-        return DalDatabaseException(__FILE__, __LINE__, valueError(nErrno) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
-                                    VeskDal::statementFailure(withheldValue(nErrno, mysql_error(_pmysql)), strSql));
+        const char* pszState = mysql_sqlstate(_pmysql);
+        return DalDatabaseException(__FILE__, __LINE__, valueError(pszState) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+                                    VeskDal::statementFailure(withheldValues(pszState, mysql_error(_pmysql)), strSql));
     }
 
     DalDatabaseException transactionFailure(const char* pszSql) const
     {
         return DalDatabaseException(__FILE__, __LINE__,
                                     connectionLost(mysql_errno(_pmysql)) ? DDBERR_CONNECTIONLOST : DDBERR_TRANSACTION,
-                                    1, VeskDal::statementFailure(mysql_error(_pmysql), pszSql));
+                                    1,
+                                    VeskDal::statementFailure(
+                                        withheldValues(mysql_sqlstate(_pmysql), mysql_error(_pmysql)), pszSql));
     }
 
     void requireTransaction() const

@@ -276,24 +276,36 @@ private:
     }
 
     // The server's full message has a DETAIL naming the values of a duplicate or missing key, and
-    // data errors quote the value after a colon: values may be secrets (a session's digest, a
-    // password hash), and this text goes to logs. Only the SQLSTATE and the primary message are
-    // kept, and of a data error (class 22) what precedes the value.
-    DalDatabaseException failure(const PGresult* presult, const std::string& strSql) const
+    // data errors quote the value: values may be secrets (a session's digest, a password hash), and
+    // this text goes to logs. Only the SQLSTATE and the primary message are kept, and of a data
+    // error (class 22) neither what follows a colon nor a quoted span. A result without SQLSTATE
+    // is the client's own (the connection broke, say): its text quotes nothing.
+    std::string explanation(const PGresult* presult) const
     {
         const char* pszState = presult ? PQresultErrorField(presult, PG_DIAG_SQLSTATE) : nullptr;
         const char* pszPrimary = presult ? PQresultErrorField(presult, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
         if (!pszState || !pszPrimary) {
-            return DalDatabaseException(__FILE__, __LINE__, DDBERR_STATEMENT, 1,
-                                        statementFailure(PQerrorMessage(_pconn), strSql));
+            const char* pszClient = presult ? PQresultErrorMessage(presult) : PQerrorMessage(_pconn);
+            return trimmed(pszClient && *pszClient ? pszClient : "the connection to the server was lost");
         }
         std::string strMessage = pszPrimary;
-        const bool bData = std::strncmp(pszState, "22", 2) == 0;
-        if (bData) {
+        if (std::strncmp(pszState, "22", 2) == 0) {
             strMessage = strMessage.substr(0, strMessage.find(": "));
+            for (size_t nOpen; (nOpen = strMessage.find('"')) != std::string::npos;) {
+                const size_t nClose = strMessage.find('"', nOpen + 1);
+                strMessage.replace(nOpen, nClose == std::string::npos ? std::string::npos : nClose - nOpen + 1,
+                                   "(value withheld)");
+            }
         }
+        return std::string(pszState) + " " + strMessage;
+    }
+
+    DalDatabaseException failure(const PGresult* presult, const std::string& strSql) const
+    {
+        const char* pszState = presult ? PQresultErrorField(presult, PG_DIAG_SQLSTATE) : nullptr;
+        const bool bData = pszState && std::strncmp(pszState, "22", 2) == 0;
         return DalDatabaseException(__FILE__, __LINE__, bData ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
-                                    statementFailure(std::string(pszState) + " " + strMessage, strSql));
+                                    statementFailure(explanation(presult), strSql));
     }
 
     bool broken() const { return PQstatus(_pconn) == CONNECTION_BAD; }
@@ -314,9 +326,11 @@ private:
     {
         if (_bTransaction) {
             _bTransaction = false;
+            // Without the connection's message: it may hold the full text of the statement that
+            // failed before, values included.
             throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
                                        "The connection to PostgreSQL broke inside a transaction; its statements "
-                                       "are lost: " + trimmed(PQerrorMessage(_pconn)));
+                                       "are lost");
         }
         // Prepared statements died with the old session.
         _statementS.forget();
@@ -382,7 +396,7 @@ private:
                 _bTransaction = false;
                 throw DalDatabaseException(__FILE__, __LINE__, DDBERR_CONNECTIONLOST, 1,
                                            "The connection to PostgreSQL broke inside a transaction; its statements "
-                                           "are lost: " + trimmed(PQerrorMessage(_pconn)));
+                                           "are lost: " + explanation(presult.get()));
             }
             throw failure(presult.get(), rendering.strSql);
         }

@@ -62,8 +62,8 @@ TEST_P(DalRestart, HandleReachesARestartedServer)
     EXPECT_EQ(3, count(*pdb));
 }
 
-// Statements while the server is away fail, each with an error; the handle is still usable
-// after it returns, however many reconnects failed meanwhile.
+// Statements while the server is away fail, each with an error (an open transaction is reported
+// lost); the handle is still usable after it returns, however many reconnects failed meanwhile.
 TEST_P(DalRestart, HandleOutlivesAnOutage)
 {
     OstrelTest::ScratchDatabase scratch(GetParam());
@@ -72,6 +72,7 @@ TEST_P(DalRestart, HandleOutlivesAnOutage)
                                              : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
     insert(*pdb, 1);
 
+    pdb->begin();
     serverAction("halt");
     auto resumeServer = [this] { serverAction("resume"); };
     struct Resume {
@@ -81,6 +82,13 @@ TEST_P(DalRestart, HandleOutlivesAnOutage)
             if (presume) (*presume)();
         }
     } resume{&resumeServer};
+    try {
+        insert(*pdb, 5);
+        ADD_FAILURE() << "a write inside a transaction outlived the server";
+    } catch (const DalDatabaseException& e) {
+        EXPECT_EQ(DDBERR_CONNECTIONLOST, e.errorCode()) << e.nativeExplanation();
+    }
+    EXPECT_FALSE(pdb->inTransaction());
     for (int n = 0; n < 2; ++n) {
         EXPECT_THROW(count(*pdb), DalDatabaseException);
         EXPECT_THROW(pdb->begin(), DalDatabaseException);
