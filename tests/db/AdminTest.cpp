@@ -281,12 +281,19 @@ TEST_P(DbCatalogue, InsertingAPermissionOrRoleTwiceUpdatesItsRow)
 TEST_P(DbCatalogue, AddingUnderATakenNumberOverwritesNothing)
 {
     const int nRows = catalogueRows();
-    Product impostor(5, InitMapMap(), "Impostor");
-    EXPECT_OSTREL_THROW_CODE(Factory::addProduct(impostor), nNAX_DATABASE);
-    Role role(ledger(), 1, "Impostor", PRStatus(PRStatus::statusGranted));
-    EXPECT_OSTREL_THROW_CODE(Factory::addRole(role, ledger()), nNAX_DATABASE);
-    Permission permission(ledger(), 7, "Impostor", PRStatus(PRStatus::statusGranted));
-    EXPECT_OSTREL_THROW_CODE(Factory::addPermission(permission, ledger()), nNAX_DATABASE);
+    auto codeOf = [](const std::function<void()>& add) {
+        try {
+            add();
+        } catch (const Exception& e) {
+            return e.errorCode();
+        }
+        return 0;
+    };
+    const PRStatus granted(PRStatus::statusGranted);
+    EXPECT_EQ(nNAX_DATABASE, codeOf([&] { Factory::addProduct(Product(5, InitMapMap(), "Impostor")); }));
+    EXPECT_EQ(nNAX_DATABASE, codeOf([&] { Factory::addRole(Role(ledger(), 1, "Impostor", granted), ledger()); }));
+    EXPECT_EQ(nNAX_DATABASE,
+              codeOf([&] { Factory::addPermission(Permission(ledger(), 7, "Impostor", granted), ledger()); }));
     EXPECT_EQ(nRows, catalogueRows());
     EXPECT_EQ(0, count("ProductRole", {{"Description", "Impostor"}}));
     EXPECT_EQ(0, count("ProductPermission", {{"Description", "Impostor"}}));

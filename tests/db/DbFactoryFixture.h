@@ -28,17 +28,6 @@
         }                                                                          \
     } while (0)
 
-// Expects the statement to throw an OstrelData::Exception with this code.
-#define EXPECT_OSTREL_THROW_CODE(statement, nCode)                                \
-    do {                                                                           \
-        try {                                                                      \
-            statement;                                                             \
-            ADD_FAILURE() << "no exception from " #statement;                     \
-        } catch (const OstrelData::Exception& e_) {                                \
-            EXPECT_EQ((nCode), e_.errorCode()) << e_;                              \
-        }                                                                          \
-    } while (0)
-
 namespace OstrelDbTest {
 
 using Factory = OstrelDataDB::Factory;

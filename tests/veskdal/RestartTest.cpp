@@ -42,16 +42,23 @@ protected:
         EXPECT_EQ(1, db.execute(statement));
     }
 
+    // A handle on the scratch database, whose table Note holds the row 1.
+    std::unique_ptr<DalDatabase> withOneNote(OstrelTest::ScratchDatabase& scratch)
+    {
+        std::unique_ptr<DalDatabase> pdb = scratch.open();
+        pdb->executeScript(GetParam() == "mysql" ? "CREATE TABLE `Note` (`Id` INTEGER PRIMARY KEY)"
+                                                 : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
+        insert(*pdb, 1);
+        return pdb;
+    }
+
     SqlTable _tbNote{SqlSchema("ostrel_test"), "Note"};
 };
 
 TEST_P(DalRestart, HandleReachesARestartedServer)
 {
     OstrelTest::ScratchDatabase scratch(GetParam());
-    std::unique_ptr<DalDatabase> pdb = scratch.open();
-    pdb->executeScript(GetParam() == "mysql" ? "CREATE TABLE `Note` (`Id` INTEGER PRIMARY KEY)"
-                                             : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
-    insert(*pdb, 1);
+    std::unique_ptr<DalDatabase> pdb = withOneNote(scratch);
 
     restartServer();
     EXPECT_EQ(1, count(*pdb));
@@ -67,10 +74,7 @@ TEST_P(DalRestart, HandleReachesARestartedServer)
 TEST_P(DalRestart, HandleOutlivesAnOutage)
 {
     OstrelTest::ScratchDatabase scratch(GetParam());
-    std::unique_ptr<DalDatabase> pdb = scratch.open();
-    pdb->executeScript(GetParam() == "mysql" ? "CREATE TABLE `Note` (`Id` INTEGER PRIMARY KEY)"
-                                             : "CREATE TABLE \"Note\" (\"Id\" INTEGER PRIMARY KEY)");
-    insert(*pdb, 1);
+    std::unique_ptr<DalDatabase> pdb = withOneNote(scratch);
 
     pdb->begin();
     serverAction("halt");

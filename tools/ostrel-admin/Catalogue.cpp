@@ -42,7 +42,14 @@ int addNumbered(const Context& context, TNext next, TAdd add)
             add(nNumber);
             return nNumber;
         } catch (const OstrelData::Exception& e) {
-            if (nAttempt == 3 || e.errorCode() != OstrelData::nNAX_DATABASE || next() == nNumber) throw;
+            if (nAttempt == 3 || e.errorCode() != OstrelData::nNAX_DATABASE) throw;
+            // The add's own failure is the one to report, not one of asking again.
+            bool bTaken = false;
+            try {
+                bTaken = next() != nNumber;
+            } catch (...) {
+            }
+            if (!bTaken) throw;
         }
     }
 }
