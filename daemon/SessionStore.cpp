@@ -236,6 +236,8 @@ void DatabaseSessionStore::keep(const std::string& strSession, const OstrelData:
 {
     const std::string strDigest = digestOf(strSession);
     KeptSession existing;
+    // Looked for first: keeping a kept session is then no key violation, which a server would log
+    // with the key, a session's digest.
     if (read(strDigest, existing)) OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session already exists.");
     const std::int64_t nNow = static_cast<std::int64_t>(std::time(nullptr));
     try {

@@ -35,7 +35,7 @@ bool connectionLost(unsigned int nErrno)
 // or the end, is withheld.
 bool quotesValues(const char* pszState)
 {
-    return pszState && (std::strncmp(pszState, "22", 2) == 0 || std::strncmp(pszState, "23", 2) == 0);
+    return VeskDal::dataError(pszState) || (pszState && std::strncmp(pszState, "23", 2) == 0);
 }
 
 std::string withheldValues(const char* pszState, const char* pszMessage)
@@ -48,12 +48,6 @@ std::string withheldValues(const char* pszState, const char* pszMessage)
     const size_t nAfter = strMessage.rfind("' for ");
     return strMessage.substr(0, nQuote) + "(value withheld)" +
            (nAfter != std::string::npos && nAfter > nQuote ? strMessage.substr(nAfter + 1) : std::string());
-}
-
-// Errors about a value the column cannot hold, rather than about the statement.
-bool valueError(const char* pszState)
-{
-    return pszState && std::strncmp(pszState, "22", 2) == 0;
 }
 
 bool integerType(enum_field_types type)
@@ -421,14 +415,14 @@ private:
     {
         const char* pszState = mysql_stmt_sqlstate(pstmt);
         return DalDatabaseException(
-            __FILE__, __LINE__, valueError(pszState) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+            __FILE__, __LINE__, VeskDal::statementFailureCode(pszState), 1,
             VeskDal::statementFailure(withheldValues(pszState, mysql_stmt_error(pstmt)), strSql));
     }
 
     DalDatabaseException serverFailure(const std::string& strSql) const
     {
         const char* pszState = mysql_sqlstate(_pmysql);
-        return DalDatabaseException(__FILE__, __LINE__, valueError(pszState) ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+        return DalDatabaseException(__FILE__, __LINE__, VeskDal::statementFailureCode(pszState), 1,
                                     VeskDal::statementFailure(withheldValues(pszState, mysql_error(_pmysql)), strSql));
     }
 

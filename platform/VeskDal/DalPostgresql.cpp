@@ -289,7 +289,7 @@ private:
             return trimmed(pszClient && *pszClient ? pszClient : "the connection to the server was lost");
         }
         std::string strMessage = pszPrimary;
-        if (std::strncmp(pszState, "22", 2) == 0) {
+        if (dataError(pszState)) {
             strMessage = strMessage.substr(0, strMessage.find(": "));
             for (size_t nOpen; (nOpen = strMessage.find('"')) != std::string::npos;) {
                 const size_t nClose = strMessage.find('"', nOpen + 1);
@@ -303,8 +303,7 @@ private:
     DalDatabaseException failure(const PGresult* presult, const std::string& strSql) const
     {
         const char* pszState = presult ? PQresultErrorField(presult, PG_DIAG_SQLSTATE) : nullptr;
-        const bool bData = pszState && std::strncmp(pszState, "22", 2) == 0;
-        return DalDatabaseException(__FILE__, __LINE__, bData ? DDBERR_VALUE : DDBERR_STATEMENT, 1,
+        return DalDatabaseException(__FILE__, __LINE__, statementFailureCode(pszState), 1,
                                     statementFailure(explanation(presult), strSql));
     }
 

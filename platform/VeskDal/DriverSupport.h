@@ -4,6 +4,7 @@
 // What the driver modules share (not installed).
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <memory>
@@ -213,6 +214,19 @@ inline void checkParameterNames(const DalDatabase::ConnectionParameterMap& param
                                            strEngine + " (known: " + strKnown + ")");
         }
     }
+}
+
+// A data error (SQLSTATE class 22): the value does not fit its column. Servers quote the value in
+// such messages, so drivers withhold it.
+inline bool dataError(const char* pszState)
+{
+    return pszState && std::strncmp(pszState, "22", 2) == 0;
+}
+
+// What a statement's failure is reported as, by its SQLSTATE.
+inline int statementFailureCode(const char* pszState)
+{
+    return dataError(pszState) ? DDBERR_VALUE : DDBERR_STATEMENT;
 }
 
 // The server's message followed by the statement it was about.
