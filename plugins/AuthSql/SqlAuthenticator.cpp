@@ -28,7 +28,9 @@ namespace {
 // locked account.
 const char* const pszRefused = "Bad user id or password.";
 
-constexpr size_t nMaxUserIdLength = 255;
+// The width of the user id columns on PostgreSQL and MariaDB: a longer id would fail there, or be
+// cut short by a server not in strict mode.
+constexpr size_t nMaxUserIdLength = 128;
 
 // Tries of a compare-and-set that another process keeps beating; each lost try means that
 // process's change went in, so only a wedged peer reaches the bound.
@@ -75,7 +77,7 @@ void checkUserId(const std::string& strUserId)
         bBad = bBad || ch < 0x20 || ch == 0x7f || ch == '/' || ch == '\\' || ch == '@';
     if (bBad)
         OSTREL_RAISE(OstrelData::nNAX_BADUSERFORMAT,
-                     "A user id is 1 to 255 characters without control characters, '/', '\\' or '@'.");
+                     "A user id is 1 to 128 characters without control characters, '/', '\\' or '@'.");
 }
 
 // Whether an account could be stored under the id on every engine: text in UTF-8 without a NUL
@@ -228,7 +230,8 @@ bool SqlAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
                      "The new password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
     UserRecord record = checkLogin(user.userId(), authTokenCurrent.str());
     // The new hash and the cleared failure count go in by one statement: both or neither.
-    if (!recordSuccess(record, hashPassword(strNew, _cost))) refuse(user.userId(), "account locked");
+    if (!recordSuccess(record, hashPassword(strNew, _cost)))
+        refuse(user.userId(), "account locked or password changed meanwhile");
     logSecurity("Password changed for " + _store.domain() + "/" + record.strUserId);
     return true;
 }
@@ -437,8 +440,11 @@ bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNe
     // As for a failure: the stripe's holder may be waiting for this thread's reads to end.
     OstrelDal::ReadsPause pause;
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
+    const std::string strChecked = record.strHash;
     for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
         if (record.isLocked(std::time(nullptr))) return false;
+        // The password the caller proved is no longer the account's.
+        if (!strNewHash.empty() && record.strHash != strChecked) return false;
         if (settled(record)) return true;
         UserRecord after = record;
         after.nStatus = nStatusActive;

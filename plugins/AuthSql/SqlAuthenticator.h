@@ -94,7 +94,8 @@ private:
     // The lock state one more failure gives.
     UserRecord afterFailure(const UserRecord& record) const;
     // Clears the failure count of the user read as record, storing strNewHash as his hash in the
-    // same statement when given; false when the account is locked (or was locked meanwhile) or gone.
+    // same statement when given; false when the account is locked (or was locked meanwhile) or gone,
+    // or, with strNewHash, when the stored hash is no longer the one read.
     bool recordSuccess(UserRecord record, const std::string& strNewHash = std::string());
     // The user whose row stands in for unknown users: looked up once, and again after it was
     // forgotten; empty while the database has no users.

@@ -145,9 +145,10 @@ bool UserStore::hasLockedUntil()
     int nState = g_nLockedUntil.load();
     if (nState != 0) return nState == 1;
     // An update of no row that sets the column tells whether it exists (a select would not:
-    // SQLite reads a quoted name that is no column as a text); a failure counts only when the
-    // same update of a column that is always there succeeds, so that a passing database fault
-    // decides nothing.
+    // SQLite reads a quoted name that is no column as a text). A failure counts only when it is
+    // met again right after the same update of a column that is always there succeeded, so that
+    // a passing database fault (a lock waited out, a reconnect) decides nothing: what is decided
+    // holds for the life of the process.
     auto probe = [](const char* pszColumn) {
         OstrelDal::Connection connection = OstrelDal::connection();
         const char chQuote = connection.db().language() == VeskDal::langMySQL ? '`' : '"';
@@ -162,6 +163,12 @@ bool UserStore::hasLockedUntil()
     } catch (const VeskDal::DalDatabaseException&) {
     }
     guarded("Reading users", [&] { return probe("Contact"); });
+    try {
+        probe("LockedUntil");
+        g_nLockedUntil.store(1);
+        return true;
+    } catch (const VeskDal::DalDatabaseException&) {
+    }
     g_nLockedUntil.store(2);
     return false;
 }
@@ -243,7 +250,12 @@ bool UserStore::swapLockState(const UserRecord& before, const UserRecord& after,
         constrainUser(query, _strDomain, after.strUserId);
         query.constrainLockState(before);
         query.setLockState(after);
-        if (!strNewHash.empty()) query.columnAuthenticationToken().setValue(SqlText(strNewHash));
+        if (!strNewHash.empty()) {
+            // Only over the hash the caller checked: a reset stored meanwhile must not be undone by
+            // someone holding the old password.
+            query.constrainAuthenticationToken(SqlText(before.strHash));
+            query.columnAuthenticationToken().setValue(SqlText(strNewHash));
+        }
         return query.update(connection.db()) > 0;
     });
 }

@@ -344,6 +344,20 @@ TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
     EXPECT_TRUE(pauth->passwd(gina, old, changed));
     EXPECT_EQ("gina", login(*pauth, "gina", "new").userId());
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "gina", "old"); }).errorCode());
+
+    // An administrator's reset stored while the change was hashing is not undone by it.
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    OstrelData::PasswordAuthenticationToken current("new"), stale("stale");
+    std::string strReset;
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.rfind("UPDATE", 0) != 0 || !strReset.empty()) return;
+        strReset = record("gina").strHash + "x";
+        EXPECT_TRUE(UserStore("EAST").replaceHash("gina", record("gina").strHash, strReset));
+    };
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { pauth->passwd(gina, current, stale); }).errorCode());
+    pool.watch().before = nullptr;
+    EXPECT_EQ(strReset, record("gina").strHash);
 }
 
 // Every write of the plug-in with the Nth statement (begin, execute, query or commit) failing, for
@@ -442,6 +456,9 @@ TEST_P(AuthSqlTest, UsersAreFoundUpdatedAndDeletedWithTheirMemberships)
     createUser(*pauth, "ivy", "pw");
     EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
               failureOf([&] { createUser(*pauth, "bad/name", "pw"); }).errorCode());
+    // Longer than the id columns of PostgreSQL and MariaDB.
+    EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
+              failureOf([&] { createUser(*pauth, std::string(129, 'u'), "pw"); }).errorCode());
 
     OstrelData::UserMap foundS;
     pauth->findUsers(foundS, "ha");
