@@ -93,6 +93,25 @@ void readValue(const Vesk::XMLNode* pparent, const char* pszName, std::string& s
     }
 }
 
+// Makes the machine's trust for "tls:" services the process's, as soon as the machine-wide
+// document is read: a user's settings that then fail to load must not leave connections
+// trusting the system's CA store instead of the administrator's pin or CA.
+void applyMachineTls(const Vesk::XMLDoc& docHKLM)
+{
+    const Vesk::XMLNode* proot = docHKLM.rootNode();
+    const Vesk::XMLNode* pvendor = proot ? proot->findChild(pszVendor) : nullptr;
+    const Vesk::XMLNode* pproduct = pvendor ? pvendor->findChild(pszProduct) : nullptr;
+    if (!pproduct)
+        return;
+    Corvel::DaemonCommTls tls;
+    readValue(pproduct, "TlsCAFile", tls.strCAFile);
+    readValue(pproduct, "TlsPin", tls.strPin);
+    readValue(pproduct, "TlsCertFile", tls.strCertFile);
+    readValue(pproduct, "TlsKeyFile", tls.strKeyFile);
+    if (!tls.strCAFile.empty() || !tls.strPin.empty() || !tls.strCertFile.empty())
+        Corvel::DaemonComm::setDefaultTls(tls);
+}
+
 const char* stepName(FileReplace::Step step)
 {
     switch (step) {
@@ -205,6 +224,8 @@ void Settings::load(bool bAdmin)
 
     if (!readDocument(fileLM.fd(), _docHKLM))
         problems.add("HKLM");
+    else
+        applyMachineTls(_docHKLM);
     if (!readDocument(fileCU.fd(), _docHKCU))
         problems.add("HKCU");
     problems.checkpoint();
@@ -254,14 +275,6 @@ void Settings::load(bool bAdmin)
     readValue(keyOstrelLM, "TlsPin", _strTlsPin);
     readValue(keyOstrelLM, "TlsCertFile", _strTlsCertFile);
     readValue(keyOstrelLM, "TlsKeyFile", _strTlsKeyFile);
-    if (!_strTlsCAFile.empty() || !_strTlsPin.empty() || !_strTlsCertFile.empty()) {
-        Corvel::DaemonCommTls tls;
-        tls.strCAFile = _strTlsCAFile;
-        tls.strPin = _strTlsPin;
-        tls.strCertFile = _strTlsCertFile;
-        tls.strKeyFile = _strTlsKeyFile;
-        Corvel::DaemonComm::setDefaultTls(tls);
-    }
     readValue(keyOstrelCU, "Domain", _strDomain);
     readValue(keyOstrelCU, "Profile", _strProfile);
     readValue(keyOstrelCU, "UserId", _strUserId);

@@ -95,8 +95,9 @@ public:
     const std::string& ostrelMaster() const { return _strOstrelMaster; }
     // Machine-wide trust for "tls:" services ("TlsCAFile", "TlsPin",
     // "TlsCertFile", "TlsKeyFile"; see Corvel::DaemonCommTls). A load that
-    // finds any of them makes them the process's trust for new connections;
-    // none leaves the system's CA store in use.
+    // finds any of them makes them the process's trust for new connections,
+    // even when the per-user file then fails to load; none leaves the
+    // system's CA store in use.
     const std::string& tlsCAFile() const { return _strTlsCAFile; }
     const std::string& tlsPin() const { return _strTlsPin; }
     const std::string& tlsCertFile() const { return _strTlsCertFile; }

@@ -439,6 +439,8 @@ OstrelData::AuthenticatedUser& Factory::retrieveSession(const OstrelData::Sessio
 
 void Factory::killSession(const OstrelData::Session& session)
 {
+    // The id may be any session's, not only one this link was given.
+    requireProtectedLink("a session id");
     XMLDoc docRequest = Envelope::request("killsession");
     Session::toXML(docRequest.rootNode(), session, false);
     rethrowException(exchange(docRequest));

@@ -260,6 +260,11 @@ TEST_F(SettingsChanges, MachineWideTlsTrustIsKeptAndBecomesTheProcessDefault)
     EXPECT_EQ("svc.example:7420", p->ostrelLocal());
     EXPECT_EQ("/etc/ssl/ostrel-ca.pem", Corvel::DaemonComm::defaultTls().strCAFile);
     EXPECT_EQ(strPin, Corvel::DaemonComm::defaultTls().strPin);
+    // A user's file that cannot be loaded does not take the machine's trust away.
+    Corvel::DaemonComm::setDefaultTls(Corvel::DaemonCommTls());
+    writeFile(userPath(), "<HKCU><Tessaly>");
+    EXPECT_SETTINGS_THROW(settings()->load(false), OstrelData::nNAX_BADCONFIG, "HKCU");
+    EXPECT_EQ(strPin, Corvel::DaemonComm::defaultTls().strPin);
     Corvel::DaemonComm::setDefaultTls(Corvel::DaemonCommTls());
 }
 
