@@ -1,5 +1,6 @@
 #include "EchoOff.h"
 
+#include <errno.h>
 #include <string.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,15 +12,40 @@ namespace {
 // The terminal whose echo is off, for the signal handler to restore; -1 when none.
 volatile sig_atomic_t g_fdTerminal = -1;
 struct termios g_termiosSaved;
+struct termios g_termiosQuiet;
 
 const int anSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
+void restoreAndRaise(int nSignal);
+
+void install(int nSignal, struct sigaction* poldAction)
+{
+    struct sigaction action;
+    ::memset(&action, 0, sizeof action);
+    action.sa_handler = restoreAndRaise;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(nSignal, &action, poldAction);
+}
+
+// Ctrl-Z stops the program here, with the terminal as it was; when it goes on (fg), echo goes off
+// again before the rest of the password is typed. The other signals end the program.
 void restoreAndRaise(int nSignal)
 {
+    const int nErrno = errno;
     if (g_fdTerminal >= 0)
         ::tcsetattr(g_fdTerminal, TCSAFLUSH, &g_termiosSaved);
     ::signal(nSignal, SIG_DFL);
+    sigset_t signalS;
+    ::sigemptyset(&signalS);
+    ::sigaddset(&signalS, nSignal);
     ::raise(nSignal);
+    ::sigprocmask(SIG_UNBLOCK, &signalS, nullptr);
+    if (nSignal == SIGTSTP) {
+        install(SIGTSTP, nullptr);
+        if (g_fdTerminal >= 0)
+            ::tcsetattr(g_fdTerminal, TCSAFLUSH, &g_termiosQuiet);
+    }
+    errno = nErrno;
 }
 
 } // namespace
@@ -30,16 +56,12 @@ EchoOff::EchoOff(int fd) : _fd(fd)
 {
     if (::tcgetattr(fd, &g_termiosSaved) != 0)
         return;
-    struct sigaction action;
-    ::memset(&action, 0, sizeof action);
-    action.sa_handler = restoreAndRaise;
-    ::sigemptyset(&action.sa_mask);
     for (int i = 0; i < nSignals; ++i)
-        ::sigaction(anSignals[i], &action, &_oldActionS[i]);
-    struct termios quiet = g_termiosSaved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        install(anSignals[i], &_oldActionS[i]);
+    g_termiosQuiet = g_termiosSaved;
+    g_termiosQuiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     g_fdTerminal = fd;
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    ::tcsetattr(fd, TCSAFLUSH, &g_termiosQuiet);
 }
 
 EchoOff::~EchoOff()
