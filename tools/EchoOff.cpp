@@ -23,7 +23,10 @@ void install(int nSignal, struct sigaction* poldAction)
     struct sigaction action;
     ::memset(&action, 0, sizeof action);
     action.sa_handler = restoreAndRaise;
+    // None of them inside another's handler: a stop there would turn echo off again on the way out.
     ::sigemptyset(&action.sa_mask);
+    for (int nOther : anSignals)
+        ::sigaddset(&action.sa_mask, nOther);
     ::sigaction(nSignal, &action, poldAction);
 }
 
@@ -68,10 +71,18 @@ EchoOff::~EchoOff()
 {
     if (g_fdTerminal < 0)
         return;
+    // Held back meanwhile: a Ctrl-Z between the restore and the forgetting would turn echo off
+    // again after fg. They arrive afterwards, to the actions they had before.
+    sigset_t signalS, oldS;
+    ::sigemptyset(&signalS);
+    for (int nSignal : anSignals)
+        ::sigaddset(&signalS, nSignal);
+    ::sigprocmask(SIG_BLOCK, &signalS, &oldS);
     ::tcsetattr(_fd, TCSAFLUSH, &g_termiosSaved);
     g_fdTerminal = -1;
     for (int i = 0; i < nSignals; ++i)
         ::sigaction(anSignals[i], &_oldActionS[i], nullptr);
+    ::sigprocmask(SIG_SETMASK, &oldS, nullptr);
 }
 
 } // namespace ostreltools

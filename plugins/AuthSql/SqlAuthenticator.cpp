@@ -1,5 +1,6 @@
 #include "AuthSql/SqlAuthenticator.h"
 
+#include <algorithm>
 #include <sys/random.h>
 
 #include <cerrno>
@@ -72,7 +73,10 @@ void logSecurity(const std::string& strText)
 
 void checkUserId(const std::string& strUserId)
 {
-    bool bBad = strUserId.empty() || strUserId.size() > nMaxUserIdLength;
+    // Characters as the columns count them: bytes that do not continue a UTF-8 sequence.
+    const size_t nCharacters = static_cast<size_t>(std::count_if(
+        strUserId.begin(), strUserId.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }));
+    bool bBad = strUserId.empty() || nCharacters > nMaxUserIdLength;
     for (unsigned char ch : strUserId)
         bBad = bBad || ch < 0x20 || ch == 0x7f || ch == '/' || ch == '\\' || ch == '@';
     if (bBad)
@@ -230,7 +234,7 @@ bool SqlAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
                      "The new password is longer than " + std::to_string(nMaxPasswordLength) + " characters.");
     UserRecord record = checkLogin(user.userId(), authTokenCurrent.str());
     // The new hash and the cleared failure count go in by one statement: both or neither.
-    if (!recordSuccess(record, hashPassword(strNew, _cost)))
+    if (!recordSuccess(record, hashPassword(strNew, _cost), &authTokenCurrent.str()))
         refuse(user.userId(), "account locked or password changed meanwhile");
     logSecurity("Password changed for " + _store.domain() + "/" + record.strUserId);
     return true;
@@ -428,7 +432,8 @@ void SqlAuthenticator::recordFailure(const std::string& strUserId, UserRecord re
                 Corvel::EventLogger::clip(strUserId) + ": its row kept changing");
 }
 
-bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNewHash)
+bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNewHash,
+                                     const std::string* pstrCurrent)
 {
     auto settled = [&strNewHash](const UserRecord& stored) {
         return strNewHash.empty() && stored.nStatus == nStatusActive && stored.nBadLoginCount == 0 &&
@@ -440,11 +445,14 @@ bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNe
     // As for a failure: the stripe's holder may be waiting for this thread's reads to end.
     OstrelDal::ReadsPause pause;
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));
-    const std::string strChecked = record.strHash;
+    std::string strChecked = record.strHash;
     for (int nTry = 0; nTry < nMaxSwapTries; ++nTry) {
         if (record.isLocked(std::time(nullptr))) return false;
-        // The password the caller proved is no longer the account's.
-        if (!strNewHash.empty() && record.strHash != strChecked) return false;
+        // Stored meanwhile: a rehash of the same password goes on, a reset to another one wins.
+        if (!strNewHash.empty() && record.strHash != strChecked) {
+            if (pstrCurrent == nullptr || !verifyPassword(record.strHash, *pstrCurrent)) return false;
+            strChecked = record.strHash;
+        }
         if (settled(record)) return true;
         UserRecord after = record;
         after.nStatus = nStatusActive;

@@ -95,8 +95,10 @@ private:
     UserRecord afterFailure(const UserRecord& record) const;
     // Clears the failure count of the user read as record, storing strNewHash as his hash in the
     // same statement when given; false when the account is locked (or was locked meanwhile) or gone,
-    // or, with strNewHash, when the stored hash is no longer the one read.
-    bool recordSuccess(UserRecord record, const std::string& strNewHash = std::string());
+    // or, with strNewHash, when the stored hash changed to one that *pstrCurrent (the password
+    // the caller proved) does not match.
+    bool recordSuccess(UserRecord record, const std::string& strNewHash = std::string(),
+                       const std::string* pstrCurrent = nullptr);
     // The user whose row stands in for unknown users: looked up once, and again after it was
     // forgotten; empty while the database has no users.
     std::string standInId() const;

@@ -345,19 +345,27 @@ TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
     EXPECT_EQ("gina", login(*pauth, "gina", "new").userId());
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "gina", "old"); }).errorCode());
 
-    // An administrator's reset stored while the change was hashing is not undone by it.
+    // Stored while a change was hashing: a rehash of the same password lets the change go on, an
+    // administrator's reset to another one is not undone by it.
     OstrelTest::WatchPool pool;
     OstrelDal::connect(_db.connectString());
-    OstrelData::PasswordAuthenticationToken current("new"), stale("stale");
-    std::string strReset;
-    pool.watch().before = [&](const std::string& strSql) {
-        if (strSql.rfind("UPDATE", 0) != 0 || !strReset.empty()) return;
-        strReset = record("gina").strHash + "x";
-        EXPECT_TRUE(UserStore("EAST").replaceHash("gina", record("gina").strHash, strReset));
+    OstrelData::PasswordAuthenticationToken current("new"), next("next"), stale("stale");
+    std::string strMeanwhile;
+    auto storeMeanwhile = [&](const std::string& strPassword) {
+        strMeanwhile.clear();
+        pool.watch().before = [&, strPassword](const std::string& strSql) {
+            if (strSql.rfind("UPDATE", 0) != 0 || !strMeanwhile.empty()) return;
+            strMeanwhile = hashPassword(strPassword, pauth->cost());
+            EXPECT_TRUE(UserStore("EAST").replaceHash("gina", record("gina").strHash, strMeanwhile));
+        };
     };
-    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { pauth->passwd(gina, current, stale); }).errorCode());
+    storeMeanwhile("new");
+    EXPECT_TRUE(pauth->passwd(gina, current, next));
+    EXPECT_EQ("gina", login(*pauth, "gina", "next").userId());
+    storeMeanwhile("reset");
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { pauth->passwd(gina, next, stale); }).errorCode());
     pool.watch().before = nullptr;
-    EXPECT_EQ(strReset, record("gina").strHash);
+    EXPECT_EQ(strMeanwhile, record("gina").strHash);
 }
 
 // Every write of the plug-in with the Nth statement (begin, execute, query or commit) failing, for
@@ -456,9 +464,14 @@ TEST_P(AuthSqlTest, UsersAreFoundUpdatedAndDeletedWithTheirMemberships)
     createUser(*pauth, "ivy", "pw");
     EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
               failureOf([&] { createUser(*pauth, "bad/name", "pw"); }).errorCode());
-    // Longer than the id columns of PostgreSQL and MariaDB.
+    // Longer than the id columns of PostgreSQL and MariaDB, which count characters, not bytes.
     EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
               failureOf([&] { createUser(*pauth, std::string(129, 'u'), "pw"); }).errorCode());
+    std::string strGreek;
+    for (int i = 0; i < 128; ++i)
+        strGreek += "\xce\xb1";
+    createUser(*pauth, strGreek, "pw");
+    pauth->deleteUser(OstrelData::User(_domain, strGreek, "", "", ""));
 
     OstrelData::UserMap foundS;
     pauth->findUsers(foundS, "ha");
