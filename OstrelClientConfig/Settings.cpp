@@ -93,6 +93,16 @@ void readValue(const Vesk::XMLNode* pparent, const char* pszName, std::string& s
     }
 }
 
+// The machine's trust for "tls:" services, element by element as readValue takes them.
+void readTls(const Vesk::XMLNode* pproduct, std::string& strCAFile, std::string& strPin, std::string& strCertFile,
+             std::string& strKeyFile)
+{
+    readValue(pproduct, "TlsCAFile", strCAFile);
+    readValue(pproduct, "TlsPin", strPin);
+    readValue(pproduct, "TlsCertFile", strCertFile);
+    readValue(pproduct, "TlsKeyFile", strKeyFile);
+}
+
 // Makes the machine's trust for "tls:" services the process's, as soon as the machine-wide
 // document is read: a user's settings that then fail to load must not leave connections
 // trusting the system's CA store instead of the administrator's pin or CA.
@@ -104,10 +114,7 @@ void applyMachineTls(const Vesk::XMLDoc& docHKLM)
     if (!pproduct)
         return;
     Corvel::DaemonCommTls tls;
-    readValue(pproduct, "TlsCAFile", tls.strCAFile);
-    readValue(pproduct, "TlsPin", tls.strPin);
-    readValue(pproduct, "TlsCertFile", tls.strCertFile);
-    readValue(pproduct, "TlsKeyFile", tls.strKeyFile);
+    readTls(pproduct, tls.strCAFile, tls.strPin, tls.strCertFile, tls.strKeyFile);
     if (!tls.strCAFile.empty() || !tls.strPin.empty() || !tls.strCertFile.empty())
         Corvel::DaemonComm::setDefaultTls(tls);
 }
@@ -271,10 +278,7 @@ void Settings::load(bool bAdmin)
 
     readValue(keyOstrelLM, "Connect", _strOstrelLocal);
     readValue(keyOstrelLM, "Master", _strOstrelMaster);
-    readValue(keyOstrelLM, "TlsCAFile", _strTlsCAFile);
-    readValue(keyOstrelLM, "TlsPin", _strTlsPin);
-    readValue(keyOstrelLM, "TlsCertFile", _strTlsCertFile);
-    readValue(keyOstrelLM, "TlsKeyFile", _strTlsKeyFile);
+    readTls(keyOstrelLM, _strTlsCAFile, _strTlsPin, _strTlsCertFile, _strTlsKeyFile);
     readValue(keyOstrelCU, "Domain", _strDomain);
     readValue(keyOstrelCU, "Profile", _strProfile);
     readValue(keyOstrelCU, "UserId", _strUserId);

@@ -50,20 +50,24 @@ KeyPair::KeyPair(int nBits) : _nBits(nBits), _pkey(nullptr), _publicKey{}
     mp_init(&_publicKey.e);
     mp_init(&_publicKey.d);
     mp_init(&_publicKey.N);
-    if (nBits < 512 || nBits > MP_MAX_DIGITS * MP_DIGIT_BIT)
-        throw std::runtime_error("the key size must be 512 to 16384 bits");
-    PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), nBits) != 1 ||
-        EVP_PKEY_generate(ctx.get(), &_pkey) != 1)
-        throw std::runtime_error("cannot generate an RSA key of " + std::to_string(nBits) + " bits");
-    Bignum n = keyParam(_pkey, OSSL_PKEY_PARAM_RSA_N);
-    Bignum e = keyParam(_pkey, OSSL_PKEY_PARAM_RSA_E);
-    // The protocol marks the key it sends as private though it holds no private part.
-    _publicKey.type = PK_PRIVATE;
-    if (mp_from_bignum(&_publicKey.N, n.get()) != CRYPT_OK || mp_from_bignum(&_publicKey.e, e.get()) != CRYPT_OK) {
+    // A destructor does not run for an object whose constructor throws: free here what it made.
+    try {
+        if (nBits < 512 || nBits > MP_MAX_DIGITS * MP_DIGIT_BIT)
+            throw std::runtime_error("the key size must be 512 to 16384 bits");
+        PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+        if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), nBits) != 1 ||
+            EVP_PKEY_generate(ctx.get(), &_pkey) != 1)
+            throw std::runtime_error("cannot generate an RSA key of " + std::to_string(nBits) + " bits");
+        Bignum n = keyParam(_pkey, OSSL_PKEY_PARAM_RSA_N);
+        Bignum e = keyParam(_pkey, OSSL_PKEY_PARAM_RSA_E);
+        // The protocol marks the key it sends as private though it holds no private part.
+        _publicKey.type = PK_PRIVATE;
+        if (mp_from_bignum(&_publicKey.N, n.get()) != CRYPT_OK || mp_from_bignum(&_publicKey.e, e.get()) != CRYPT_OK)
+            throw std::runtime_error("cannot convert the RSA key");
+    } catch (...) {
         EVP_PKEY_free(_pkey);
         rsa_free(&_publicKey);
-        throw std::runtime_error("cannot convert the RSA key");
+        throw;
     }
 }
 

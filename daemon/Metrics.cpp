@@ -353,6 +353,7 @@ std::string Metrics::healthProblem() const
         {
             Corvel::MutexLock lock(_mxHealth);
             if (_bHealthKnown && Clock::now() - _tHealth < healthValidity) return _strHealth;
+            _tProbeStarted = Clock::now();
         }
         std::string strProblem = _sources.healthProblem();
         Corvel::MutexLock lock(_mxHealth);
@@ -361,8 +362,13 @@ std::string Metrics::healthProblem() const
         _bHealthKnown = true;
         return strProblem;
     }
+    // Another scrape is asking: the last answer stands while it is fresh or that probe is young,
+    // so that a probe hung on the database does not leave an old "healthy" answering for it.
     Corvel::MutexLock lock(_mxHealth);
-    return _bHealthKnown ? _strHealth : std::string("the database is being asked");
+    if (!_bHealthKnown) return std::string("the database is being asked");
+    const Clock::time_point tNow = Clock::now();
+    if (tNow - _tHealth < healthValidity || tNow - _tProbeStarted < healthValidity) return _strHealth;
+    return std::string("the database does not answer");
 }
 
 // ---- the listener

@@ -101,6 +101,7 @@ private:
     mutable std::string _strHealth CORVEL_GUARDED_BY(_mxHealth);
     mutable std::chrono::steady_clock::time_point _tHealth CORVEL_GUARDED_BY(_mxHealth);
     mutable bool _bHealthKnown CORVEL_GUARDED_BY(_mxHealth) = false;
+    mutable std::chrono::steady_clock::time_point _tProbeStarted CORVEL_GUARDED_BY(_mxHealth);
 };
 
 // Serves one Metrics over HTTP: GET /metrics (the exposition) and GET /healthz (200 "ok", or 503

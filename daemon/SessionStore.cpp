@@ -270,13 +270,15 @@ KeptSession DatabaseSessionStore::use(const std::string& strSession)
         timedOut();
     }
     if (tNow - kept.tLastUsed >= touchInterval()) {
-        guarded("Renewing a kept session", [&] {
+        const int nRenewed = guarded("Renewing a kept session", [&] {
             OstrelDal::Connection connection = OstrelDal::connection();
             OstrelDal::KeptSessionQuery query(OstrelDal::schema());
             query.constrainSessionDigest(SqlText(kept.strDigest));
             query.columnLastUsed().setValue(SqlInteger(static_cast<std::int64_t>(tNow)));
             return query.update(connection.db());
         });
+        // Another daemon ended it since it was read: it must not serve this request.
+        if (nRenewed == 0) noSuchSession();
         kept.tLastUsed = tNow;
     }
     return kept;

@@ -259,7 +259,8 @@ bool socketGroup(const Options& options, int& nGroup)
     long nGid = std::strtol(options.strSocketGroup.c_str(), &pszEnd, 10);
     if (pgroup) {
         nGroup = static_cast<int>(pgroup->gr_gid);
-    } else if (*pszEnd == '\0' && nGid >= 0) {
+    } else if (*pszEnd == '\0' && pszEnd != options.strSocketGroup.c_str() && nGid >= 0 &&
+               nGid < INT_MAX) {
         nGroup = static_cast<int>(nGid);
     } else {
         Corvel::EventLogger::theLogger().logError("No group '" + options.strSocketGroup + "' for socket-group",
@@ -405,12 +406,14 @@ public:
 
     // The model reloaded on the signal, through the watcher when there is one, which then takes
     // the change as seen rather than reloading it again.
-    void reloadModel(const std::string& strWhy)
+    // Whether the model is whole afterwards; a failed reload leaves the one loaded before serving.
+    bool reloadModel(const std::string& strWhy)
     {
         if (_pwatcher)
             _pwatcher->reloadNow(strWhy);
         else
             _service.reload(strWhy);
+        return _service.modelWhole();
     }
 
     long cleanupMs() const { return _nCleanupSeconds.load() * 1000; }
@@ -617,10 +620,12 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                 notifyServiceManager("RELOADING=1\nSTATUS=Reloading\nMONOTONIC_USEC=" +
                                      std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000));
                 const std::string strNotRead = reconfiguration.reread();
-                reconfiguration.reloadModel("SIGHUP");
+                const bool bWhole = reconfiguration.reloadModel("SIGHUP");
                 // systemctl reload has returned long since: the status is where a failure shows.
-                notifyServiceManager("READY=1\n" + (strNotRead.empty() ? strServing
-                                                                       : "STATUS=Configuration not re-read: " + strNotRead));
+                notifyServiceManager("READY=1\n" +
+                                     (!strNotRead.empty() ? "STATUS=Configuration not re-read: " + strNotRead
+                                      : !bWhole ? std::string("STATUS=Model not reloaded: serving the one loaded before")
+                                                : strServing));
             } else if (nSignal == SIGTERM || nSignal == SIGINT) {
                 logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),
                                Corvel::layerService);

@@ -304,10 +304,11 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
         }
         groupS = groupsOf(connection, entry);
     });
-    // The stand-in DN is refused before the directory hashes anything, a real one after: an unknown
-    // user waits as long as binds of known ones have lately taken.
+    // A DN with no entry (the stand-in, or one a template made of an unknown id) is refused before
+    // the directory hashes anything, a real one after: every refused bind waits as long as
+    // successful ones have lately taken, so that the time does not tell which ids exist.
     const long long nBindUs = std::chrono::duration_cast<std::chrono::microseconds>(tookBind).count();
-    if (bKnown) {
+    if (bBound) {
         const long long nAverage = _nKnownBindUs.load(std::memory_order_relaxed);
         _nKnownBindUs.store(nAverage == 0 ? nBindUs : (7 * nAverage + nBindUs) / 8, std::memory_order_relaxed);
     } else {

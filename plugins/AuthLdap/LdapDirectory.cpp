@@ -366,14 +366,13 @@ bool isLinkFailure(int nResult)
 // deadline, which ends the handshake with an error.
 int onTlsConnect(LDAP* pld, void*, void*, void* parg)
 {
-    // Nothing may be thrown through libldap; a handshake that cannot be watched is not made.
-    try {
-        ber_socket_t fd = -1;
-        if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return -1;
-        return static_cast<LdapConnection*>(parg)->watchHandshake(fd) ? 0 : -1;
-    } catch (...) {
-        return -1;
-    }
+    // libldap goes on with the handshake whatever this returns: one that cannot be watched is
+    // ended here by shutting the socket down, so that it fails at once rather than maybe never.
+    ber_socket_t fd = -1;
+    if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return -1;
+    if (static_cast<LdapConnection*>(parg)->watchHandshake(fd)) return 0;
+    ::shutdown(fd, SHUT_RDWR);
+    return -1;
 }
 
 // Ends the handshake watch when the call into libldap that may have started one returns.
@@ -661,25 +660,38 @@ bool LdapConnection::watchHandshake(int fd)
     // One call may set up several TLS sessions (a lost link opened again): each is watched. The
     // watch holds its own descriptor of the socket, so that the number it shuts down at the
     // deadline cannot by then be another file's.
+    // Nothing may be thrown through libldap: a watch that cannot be made is a false, and leaves
+    // nothing behind.
     endWatch();
+    std::unique_ptr<Watch> pnew;
+    try {
+        pnew = std::make_unique<Watch>();
+    } catch (...) {
+        return false;
+    }
     const int fdWatched = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (fdWatched < 0) return false;
-    _pwatch = std::make_unique<Watch>();
-    Watch* pwatch = _pwatch.get();
+    Watch* pwatch = pnew.get();
     const long nMs = _settings.nTimeoutMs;
-    pwatch->thread = std::thread([pwatch, fdWatched, nMs] {
-        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-        {
-            Corvel::MutexLock lock(pwatch->mx);
-            while (!pwatch->bDone) {
-                if (!pwatch->cv.waitUntil(pwatch->mx, tEnd) && !pwatch->bDone) {
-                    ::shutdown(fdWatched, SHUT_RDWR);
-                    break;
+    try {
+        pwatch->thread = std::thread([pwatch, fdWatched, nMs] {
+            const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+            {
+                Corvel::MutexLock lock(pwatch->mx);
+                while (!pwatch->bDone) {
+                    if (!pwatch->cv.waitUntil(pwatch->mx, tEnd) && !pwatch->bDone) {
+                        ::shutdown(fdWatched, SHUT_RDWR);
+                        break;
+                    }
                 }
             }
-        }
+            ::close(fdWatched);
+        });
+    } catch (...) {
         ::close(fdWatched);
-    });
+        return false;
+    }
+    _pwatch = std::move(pnew);
     return true;
 }
 

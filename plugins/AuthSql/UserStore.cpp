@@ -156,19 +156,18 @@ bool UserStore::hasLockedUntil()
                                       pszColumn + chQuote + " = NULL WHERE 1 = 0");
         return 0;
     };
-    try {
-        probe("LockedUntil");
+    auto found = [&probe] {
+        try {
+            probe("LockedUntil");
+        } catch (const VeskDal::DalDatabaseException&) {
+            return false;
+        }
         g_nLockedUntil.store(1);
         return true;
-    } catch (const VeskDal::DalDatabaseException&) {
-    }
+    };
+    if (found()) return true;
     guarded("Reading users", [&] { return probe("Contact"); });
-    try {
-        probe("LockedUntil");
-        g_nLockedUntil.store(1);
-        return true;
-    } catch (const VeskDal::DalDatabaseException&) {
-    }
+    if (found()) return true;
     g_nLockedUntil.store(2);
     return false;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DaemonHarness.h"
+#include "OstrelDal/OstrelDal.h"
 #include "Options.h"
 
 namespace {
@@ -303,6 +304,24 @@ TEST_F(DaemonConfig, TellsSystemdWhenReadyReloadingAndStopping)
     EXPECT_EQ(0u, strStatus.find("READY=1\nSTATUS=Configuration not re-read: " + _strConfig + ":2: max-request takes"))
         << strStatus;
     EXPECT_EQ(std::string::npos, strStatus.find("s3cret")) << strStatus;
+
+    // A model that does not load: the status says the one loaded before is still served.
+    std::ofstream(strConnectFile) << _db.connectString() << "\n";
+    writeConfig("connect-file = " + strConnectFile + "\n");
+    OstrelDal::setStatementEcho(OstrelDal::echoOff);
+    OstrelDal::connect(_db.connectString());
+    const auto rename = [](const char* pszFrom, const char* pszTo) {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        connection.db().executeScript(std::string("ALTER TABLE \"") + pszFrom + "\" RENAME TO \"" + pszTo + "\"");
+    };
+    rename("Product", "ProductAway");
+    pdaemon->signal(SIGHUP);
+    strStatus.clear();
+    for (int i = 0; i < 4 && strStatus.find("Model not") == std::string::npos; ++i)
+        strStatus = notify.next();
+    rename("ProductAway", "Product");
+    OstrelDal::disconnect();
+    EXPECT_EQ(0u, strStatus.find("READY=1\nSTATUS=Model not reloaded: serving the one loaded before")) << strStatus;
 
     EXPECT_EQ(0, pdaemon->stop());
     EXPECT_EQ(0u, notify.next().find("STOPPING=1\n"));

@@ -99,7 +99,10 @@ hashed_ldif() {
     case "$line" in
       "userPassword: "*)
         pw=${line#userPassword: }
-        echo "userPassword: $(slappasswd -h '{SSHA}' -s "$pw")"
+        case "$pw" in
+          slow-*) echo "userPassword: $(slappasswd -h '{CRYPT}' -c '$6$rounds=50000$%.16s' -s "$pw")" ;;
+          *) echo "userPassword: $(slappasswd -h '{SSHA}' -s "$pw")" ;;
+        esac
         ;;
       *) echo "$line" ;;
     esac
