@@ -165,6 +165,11 @@ TEST_F(DaemonConfig, CheckConfigSaysWhetherTheDaemonWouldStartWithoutListening)
     EXPECT_EQ(0, good.nExitCode) << good.strErr;
     EXPECT_EQ("ostreld: configuration OK (configuration from " + _strConfig + ")\n", good.strOut) << "one line";
     EXPECT_FALSE(std::filesystem::exists(strAddressFile)) << "it listened";
+    // A group number past what a gid holds is no group (it wrapped to root's).
+    for (const char* pszGroup : {"4294967296", "99999999999999999999"}) {
+        ProgramResult badGroup = runDaemon({"--config", _strConfig, "--socket-group", pszGroup, "--check-config"});
+        EXPECT_EQ(1, badGroup.nExitCode) << pszGroup;
+    }
 
     // A check writes nothing: no empty database where ostrel-admin init is yet to make one.
     const std::string strMissing = _strDir + "/none.db";
