@@ -6,7 +6,6 @@
 #include "Corvel/EventLogger.h"
 #include "OstrelDal/OstrelDal.h"
 #include "VeskDal/DalDynamic.h"
-#include "VeskDal/SqlException.h"
 
 namespace Ostreld {
 
@@ -95,7 +94,8 @@ std::int64_t ModelWatcher::counter()
                     e.nativeExplanation(),
                 Corvel::layerDatabase);
         _bWarned = true;
-    } catch (const VeskDal::SqlException& e) {
+    } catch (const std::exception& e) {
+        // Anything else too: an exception ending the watcher's thread would end the daemon.
         Corvel::EventLogger::theLogger().logWarning(std::string("Cannot read the model's change counter: ") + e.what(),
                                                     Corvel::layerDatabase);
     }

@@ -619,8 +619,16 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                 clock_gettime(CLOCK_MONOTONIC, &now);
                 notifyServiceManager("RELOADING=1\nSTATUS=Reloading\nMONOTONIC_USEC=" +
                                      std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000));
-                const std::string strNotRead = reconfiguration.reread();
-                const bool bWhole = reconfiguration.reloadModel("SIGHUP");
+                std::string strNotRead;
+                bool bWhole = false;
+                // An exception ending this thread would end the daemon: a reload that throws is
+                // one that failed.
+                try {
+                    strNotRead = reconfiguration.reread();
+                    bWhole = reconfiguration.reloadModel("SIGHUP");
+                } catch (const std::exception& e) {
+                    logger.logError(std::string("Reload on SIGHUP failed: ") + e.what(), Corvel::layerService);
+                }
                 // systemctl reload has returned long since: the status is where a failure shows.
                 notifyServiceManager("READY=1\n" +
                                      (!strNotRead.empty() ? "STATUS=Configuration not re-read: " + strNotRead
