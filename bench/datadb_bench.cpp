@@ -93,6 +93,7 @@ struct Report {
     double dHeldKiBPerUser;
     double dFirstMicros, dRepeatMicros;
     double dStreamNanos, dHotNanos;
+    double dMissNanos;  // one read from memory past the caches, for scale
     double dFirstFaults, dRepeatFaults;  // minor page faults per authorize
     double dTeamKiB;       // modeSimple: the heap the teams hold, per team
     double dCatalogueMiB;  // and the catalogue's
@@ -657,6 +658,27 @@ void authorizeBench(benchmark::State& state, Database* pdatabase)
     }
 }
 
+// Nanoseconds one read takes that depends on the one before, at random over nBytes: what a check
+// pays for each cache miss of its chain once the users it reads are past the caches.
+double memoryReadNanos(size_t nBytes)
+{
+    const size_t nLines = std::max<size_t>(nBytes / 64, 1024);
+    struct alignas(64) Line {
+        size_t nNext;
+    };
+    std::vector<Line> lineS(nLines);
+    std::vector<size_t> orderS(nLines);
+    for (size_t i = 0; i < nLines; ++i) orderS[i] = i;
+    std::shuffle(orderS.begin(), orderS.end(), std::mt19937(3));
+    for (size_t i = 0; i < nLines; ++i) lineS[orderS[i]].nNext = orderS[(i + 1) % nLines];
+    const size_t nSteps = 1000000;
+    size_t n = orderS[0];
+    const auto t0 = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < nSteps; ++i) n = lineS[n].nNext;
+    benchmark::DoNotOptimize(n);
+    return secondsSince(t0) * 1e9 / static_cast<double>(nSteps);
+}
+
 // What authorised users cost one process that holds them: the model loaded (modeAdmin), then up to
 // 10,000 users authorised and all kept; the resident memory they add, each user's first authorize
 // beside a repeated one, and hasPermission over a stream of 200,000 checks spread over every held
@@ -730,6 +752,7 @@ void heldUsersBench(benchmark::State& state, Database* pdatabase)
             };
             r.dStreamNanos = timeChecks(probeS.size(), probeS.size());
             r.dHotNanos = timeChecks(200, probeS.size());
+            r.dMissNanos = memoryReadNanos(static_cast<size_t>(r.dHeldKiBPerUser * 1024 * dUsers));
             r.nUsers = static_cast<int>(heldS.size());
         });
         if (!report.bOk) {
@@ -747,6 +770,7 @@ void heldUsersBench(benchmark::State& state, Database* pdatabase)
         state.counters["stream_check_ns"] = report.dStreamNanos;
         state.counters["hot_check_ns"] = report.dHotNanos;
         state.counters["stream_per_hot"] = report.dStreamNanos / report.dHotNanos;
+        state.counters["memory_read_ns"] = report.dMissNanos;
     }
 }
 
