@@ -347,28 +347,29 @@ std::string Metrics::healthProblem() const
 {
     if (!_sources.healthProblem) return std::string();
     // One scrape at a time asks the database, and not again for a while: probes never queue up
-    // for connections the requests need, nor hold both of the listener's threads.
-    if (_mxProbe.tryLock()) {
-        Corvel::MutexLock probe(_mxProbe, Corvel::AdoptLock());
-        {
-            Corvel::MutexLock lock(_mxHealth);
-            if (_bHealthKnown && Clock::now() - _tHealth < healthValidity) return _strHealth;
-            _tProbeStarted = Clock::now();
-        }
-        std::string strProblem = _sources.healthProblem();
+    // for connections the requests need, nor hold both of the listener's threads. Whether this
+    // scrape asks is decided under the answer's lock, so that a scrape that does not ask always
+    // sees when the one asking began.
+    {
         Corvel::MutexLock lock(_mxHealth);
-        _strHealth = strProblem;
-        _tHealth = Clock::now();
-        _bHealthKnown = true;
-        return strProblem;
+        const Clock::time_point tNow = Clock::now();
+        if (_bHealthKnown && tNow - _tHealth < healthValidity) return _strHealth;
+        if (!_mxProbe.tryLock()) {
+            // The last answer stands while that probe is young: one hung on the database must
+            // not leave an old "healthy" answering for it.
+            if (!_bHealthKnown) return std::string("the database is being asked");
+            if (tNow - _tProbeStarted < healthValidity) return _strHealth;
+            return std::string("the database does not answer");
+        }
+        _tProbeStarted = tNow;
     }
-    // Another scrape is asking: the last answer stands while it is fresh or that probe is young,
-    // so that a probe hung on the database does not leave an old "healthy" answering for it.
+    Corvel::MutexLock probe(_mxProbe, Corvel::AdoptLock());
+    std::string strProblem = _sources.healthProblem();
     Corvel::MutexLock lock(_mxHealth);
-    if (!_bHealthKnown) return std::string("the database is being asked");
-    const Clock::time_point tNow = Clock::now();
-    if (tNow - _tHealth < healthValidity || tNow - _tProbeStarted < healthValidity) return _strHealth;
-    return std::string("the database does not answer");
+    _strHealth = strProblem;
+    _tHealth = Clock::now();
+    _bHealthKnown = true;
+    return strProblem;
 }
 
 // ---- the listener

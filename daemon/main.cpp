@@ -406,7 +406,7 @@ public:
 
     // The model reloaded on the signal, through the watcher when there is one, which then takes
     // the change as seen rather than reloading it again.
-    // Whether the model is whole afterwards; a failed reload leaves the one loaded before serving.
+    // Whether the model is whole afterwards: a failed reload leaves it as far as it got.
     bool reloadModel(const std::string& strWhy)
     {
         if (_pwatcher)
@@ -632,7 +632,7 @@ int serve(const Options& options, const std::vector<std::string>& argS)
                 // systemctl reload has returned long since: the status is where a failure shows.
                 notifyServiceManager("READY=1\n" +
                                      (!strNotRead.empty() ? "STATUS=Configuration not re-read: " + strNotRead
-                                      : !bWhole ? std::string("STATUS=Model not reloaded: serving the one loaded before")
+                                      : !bWhole ? std::string("STATUS=Model reload failed: serving it as far as it got (see the log)")
                                                 : strServing));
             } else if (nSignal == SIGTERM || nSignal == SIGINT) {
                 logger.logInfo(std::string("Stopping on ") + (nSignal == SIGTERM ? "SIGTERM" : "SIGINT"),

@@ -305,13 +305,16 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
         groupS = groupsOf(connection, entry);
     });
     // A DN with no entry (the stand-in, or one a template made of an unknown id) is refused before
-    // the directory hashes anything, a real one after: every refused bind waits as long as
-    // successful ones have lately taken, so that the time does not tell which ids exist.
+    // the directory hashes anything, a real one after: every refused bind waits as long as binds
+    // that were hashed have lately taken, so that the time does not tell which ids exist. A found
+    // entry was hashed whatever the answer; under a template only a success tells, so there the
+    // padding starts with the first login.
     const long long nBindUs = std::chrono::duration_cast<std::chrono::microseconds>(tookBind).count();
-    if (bBound) {
+    if (bBound || (bKnown && _settings.searchThenBind())) {
         const long long nAverage = _nKnownBindUs.load(std::memory_order_relaxed);
         _nKnownBindUs.store(nAverage == 0 ? nBindUs : (7 * nAverage + nBindUs) / 8, std::memory_order_relaxed);
-    } else {
+    }
+    if (!bBound) {
         const long long nPadUs =
             std::min(_nKnownBindUs.load(std::memory_order_relaxed), _settings.nTimeoutMs * 1000LL) - nBindUs;
         if (nPadUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(nPadUs));

@@ -125,7 +125,7 @@ private:
     std::shared_ptr<LdapPool> _pservicePool;
     std::shared_ptr<LdapPool> _pbindPool;
     std::atomic<bool> _bStampWarned{false};
-    std::atomic<long long> _nKnownBindUs{0};  // a moving average of successful binds
+    std::atomic<long long> _nKnownBindUs{0};  // a moving average of binds the directory hashed
 };
 
 class LdapLibrary : public OstrelData::AuthenticationLibrary {

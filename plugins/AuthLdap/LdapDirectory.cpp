@@ -370,7 +370,12 @@ int onTlsConnect(LDAP* pld, void*, void*, void* parg)
     // ended here by shutting the socket down, so that it fails at once rather than maybe never.
     ber_socket_t fd = -1;
     if (ldap_get_option(pld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return -1;
-    if (static_cast<LdapConnection*>(parg)->watchHandshake(fd)) return 0;
+    bool bWatched = false;
+    try {
+        bWatched = static_cast<LdapConnection*>(parg)->watchHandshake(fd);
+    } catch (...) {  // nothing may be thrown through libldap
+    }
+    if (bWatched) return 0;
     ::shutdown(fd, SHUT_RDWR);
     return -1;
 }

@@ -186,7 +186,7 @@ TEST_F(LdapAuthTest, UnknownUserTakesAboutAsLongAsAWrongPassword)
     for (const InitMap& params : bothModes(_slapd)) {
         auto pauth = authenticator(params);
         // Connections made, and binds of known users timed: his hash costs far more than a refusal.
-        login(*pauth, "slow", "slow-pw");
+        ASSERT_EQ("slow", login(*pauth, "slow", "slow-pw").userId()) << "the directory cannot check his hash";
         login(*pauth, "slow", "slow-pw");
         // Taken in turns, so that whatever else the machine does weighs on both alike.
         std::vector<double> wrongS, unknownS;
