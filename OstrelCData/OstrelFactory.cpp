@@ -52,6 +52,15 @@ std::string text(const char* psz, const char* pszWhat)
     return psz;
 }
 
+// The caller's password as a token, with no other copy of it left behind.
+OstrelData::PasswordAuthenticationToken passwordToken(const char* pszPassword)
+{
+    std::string strPassword = text(pszPassword, "password");
+    OstrelData::PasswordAuthenticationToken token(strPassword);
+    OstrelData::wipePassword(strPassword);
+    return token;
+}
+
 AuthenticatedUser& entryOf(USER user)
 {
     if (!user)
@@ -127,11 +136,11 @@ USER nullUser(const OstrelData::Exception&)
     return nullptr;
 }
 
-USER authenticate(const OstrelData::User& user, const std::string& strPassword, const std::string& strProfile)
+USER authenticate(const OstrelData::User& user, const OstrelData::PasswordAuthenticationToken& token,
+                  const std::string& strProfile)
 {
-    if (strPassword.size() > nMaxPasswordBytes)
+    if (token.str().size() > nMaxPasswordBytes)
         OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Password too long (4096 bytes or more).");
-    const OstrelData::PasswordAuthenticationToken token(strPassword);
     const OstrelData::Profile profile(strProfile, false);
     const AuthenticatedUser authenticated = OstrelDataXML::Factory::authenticate(user, token, profile);
     return store(authenticated);
@@ -210,10 +219,10 @@ USER ostrel_authenticate(const char* pszUserId, const char* pszPassword, const c
     return guarded(
         [&]() {
             const std::string strUserId = text(pszUserId, "user id");
-            const std::string strPassword = text(pszPassword, "password");
+            const OstrelData::PasswordAuthenticationToken password = passwordToken(pszPassword);
             const std::string strProfile = text(pszProfile, "profile");
             refreshDomains();
-            return authenticate(OstrelData::User::fromText(strUserId), strPassword, strProfile);
+            return authenticate(OstrelData::User::fromText(strUserId), password, strProfile);
         },
         nullUser);
 }
@@ -225,7 +234,8 @@ USER ostrel_authenticateD(const char* pszDomain, const char* pszUserId, const ch
         [&]() {
             const OstrelData::Domain domain(OstrelData::Customer::allCustomers, text(pszDomain, "domain"));
             const OstrelData::User user(domain, text(pszUserId, "user id"), "", "", "");
-            return authenticate(user, text(pszPassword, "password"), text(pszProfile, "profile"));
+            const OstrelData::PasswordAuthenticationToken password = passwordToken(pszPassword);
+            return authenticate(user, password, text(pszProfile, "profile"));
         },
         nullUser);
 }

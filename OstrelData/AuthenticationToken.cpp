@@ -1,7 +1,15 @@
 #include "OstrelData/AuthenticationToken.h"
 #include "OstrelData/PasswordAuthenticationToken.h"
 
+#include <string.h>
+
 namespace OstrelData {
+
+void wipePassword(std::string& str)
+{
+    if (!str.empty()) ::explicit_bzero(&str[0], str.size());
+    str.clear();
+}
 
 AuthenticationToken::~AuthenticationToken() = default;
 
@@ -15,12 +23,18 @@ PasswordAuthenticationToken::PasswordAuthenticationToken(const PasswordAuthentic
 
 PasswordAuthenticationToken& PasswordAuthenticationToken::operator=(const PasswordAuthenticationToken& other)
 {
-    if (this != &other)
+    // The old text may be longer than the new, whose assignment reuses its buffer.
+    if (this != &other) {
+        wipePassword(_strPassword);
         _strPassword = other._strPassword;
+    }
     return *this;
 }
 
-PasswordAuthenticationToken::~PasswordAuthenticationToken() = default;
+PasswordAuthenticationToken::~PasswordAuthenticationToken()
+{
+    wipePassword(_strPassword);
+}
 
 const std::string& PasswordAuthenticationToken::str() const
 {

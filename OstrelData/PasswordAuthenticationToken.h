@@ -7,7 +7,11 @@
 
 namespace OstrelData {
 
-// A token that carries a password.
+// Overwrites a secret's bytes where they lie, then empties it: memory a std::string gives back
+// keeps its bytes otherwise.
+OSTRELDATA_API void wipePassword(std::string& str);
+
+// A token that carries a password; its copy of the password is wiped when it goes.
 class OSTRELDATA_API PasswordAuthenticationToken : public AuthenticationToken {
 public:
     PasswordAuthenticationToken();

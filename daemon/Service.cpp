@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <openssl/crypto.h>
 
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
@@ -193,11 +192,6 @@ OstrelData::Profile profileNamed(const std::string& strProfile)
     return it != profileS.end() ? it->second : OstrelData::Profile(strProfile, false);
 }
 
-void wipe(std::string& str)
-{
-    if (!str.empty()) OPENSSL_cleanse(&str[0], str.size());
-    str.clear();
-}
 
 // The model's size as the registries hold it now; they must not change meanwhile.
 void countModel(Metrics& metrics)
@@ -663,7 +657,7 @@ std::string Service::login(Request& request, bool bValidate)
         // authenticator lets the database go while it hashes.
         OstrelDal::ThreadReads reads;
         authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
-        wipe(strPassword);
+        OstrelData::wipePassword(strPassword);
         // Before the grants are read: a directory asked for the stamp is then waited for while
         // this login holds nothing of the database.
         if (!bValidate && stampsCredentials(authenticated.key())) strStamp = credentialStamp(authenticated.key());
@@ -671,7 +665,7 @@ std::string Service::login(Request& request, bool bValidate)
         // logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);
     } catch (const OstrelData::Exception& e) {
-        wipe(strPassword);
+        OstrelData::wipePassword(strPassword);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
         if (_pmetrics)
             _pmetrics->loginFinished(e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED
@@ -684,7 +678,7 @@ std::string Service::login(Request& request, bool bValidate)
               true);
         throw;
     } catch (...) {
-        wipe(strPassword);
+        OstrelData::wipePassword(strPassword);
         if (_pmetrics)
             _pmetrics->loginFinished(Metrics::loginFailed, std::chrono::steady_clock::now() - request.tArrived);
         audit(request, std::string(pszWhat) + " failed: " + Corvel::EventLogger::clip(strShown) + ": internal failure",
@@ -727,12 +721,12 @@ std::string Service::passwd(Request& request)
             OSTREL_RAISE(OstrelData::nNAX_AUTHENTICATIONFAILED, "Failed to decrypt authentication token.");
         OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(own.domain().domain());
         OstrelData::PasswordAuthenticationToken current(strPasswordCurrent), changed(strPasswordNew);
-        wipe(strPasswordCurrent);
-        wipe(strPasswordNew);
+        OstrelData::wipePassword(strPasswordCurrent);
+        OstrelData::wipePassword(strPasswordNew);
         authenticator.passwd(own, current, changed);
     } catch (const OstrelData::Exception& e) {
-        wipe(strPasswordCurrent);
-        wipe(strPasswordNew);
+        OstrelData::wipePassword(strPasswordCurrent);
+        OstrelData::wipePassword(strPasswordNew);
         if (e.errorCode() == OstrelData::nNAX_AUTHENTICATIONFAILED) _failureDelay.failed(peerKey(request.context));
         audit(request, "password change failed: " + shown(own) + ": " + Corvel::EventLogger::clip(e.legend()), true);
         throw;

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <cctype>
+#include <cstring>
+#include <new>
 
 using namespace OstrelData;
 using ostreltest::isLoaded;
@@ -273,4 +275,17 @@ TEST(AuthenticationToken, PasswordTokenCarriesItsPassword)
     const AuthenticationToken& base = assigned;
     EXPECT_EQ("s3cret", base.str());
     EXPECT_EQ("s3cret", copy.str());
+
+    // Its copy of the password is wiped when another is assigned over it and when it goes (a
+    // short one lies inside the object, so the place it held can be looked at afterwards).
+    alignas(PasswordAuthenticationToken) unsigned char abyPlace[sizeof(PasswordAuthenticationToken)];
+    auto lingers = [&abyPlace] { return ::memmem(abyPlace, sizeof abyPlace, "secret", 6) != nullptr; };
+    PasswordAuthenticationToken* pplaced = new (abyPlace) PasswordAuthenticationToken("short-secret-1");
+    ASSERT_TRUE(lingers());
+    *pplaced = PasswordAuthenticationToken("x");
+    EXPECT_FALSE(lingers());
+    pplaced->~PasswordAuthenticationToken();
+    pplaced = new (abyPlace) PasswordAuthenticationToken("short-secret-2");
+    pplaced->~PasswordAuthenticationToken();
+    EXPECT_FALSE(lingers());
 }

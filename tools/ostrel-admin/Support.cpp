@@ -28,14 +28,6 @@ std::string tooLongPassword()
            " bytes, the most a client can send under the service's 2048-bit key";
 }
 
-// Wipes a password once it is no longer needed.
-void wipe(std::string& str)
-{
-    volatile char* p = str.empty() ? nullptr : &str[0];
-    for (size_t i = 0; i < str.size(); ++i)
-        p[i] = 0;
-    str.clear();
-}
 
 // One line from fd, without its line feed; false at the end of the input before any character, or
 // for a line longer than nMaxPassword.
@@ -77,7 +69,7 @@ std::string askWithoutEcho(int fd, const std::string& strPrompt)
     ::dprintf(fd, "\n");
     if (!bRead) throw Failure("no password given");
     if (bTooLong) {
-        wipe(strLine);
+        OstrelData::wipePassword(strLine);
         throw Failure(tooLongPassword());
     }
     return strLine;
@@ -243,7 +235,7 @@ std::string readNewPassword(const Context& context, const std::string& strFor)
         bool bTooLong = false;
         if (!readLine(STDIN_FILENO, strPassword, bTooLong)) throw Failure("no password on standard input");
         if (bTooLong) {
-            wipe(strPassword);
+            OstrelData::wipePassword(strPassword);
             throw Failure(tooLongPassword());
         }
     } else {
@@ -254,9 +246,9 @@ std::string readNewPassword(const Context& context, const std::string& strFor)
             strPassword = askWithoutEcho(fd, "New password for " + strFor + ": ");
             std::string strAgain = askWithoutEcho(fd, "Again: ");
             bool bSame = strAgain == strPassword;
-            wipe(strAgain);
+            OstrelData::wipePassword(strAgain);
             if (!bSame) {
-                wipe(strPassword);
+                OstrelData::wipePassword(strPassword);
                 throw Failure("the two passwords differ");
             }
         } catch (...) {

@@ -1,6 +1,7 @@
 #include "Password.h"
 
 #include "../EchoOff.h"
+#include "OstrelData/PasswordAuthenticationToken.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +15,7 @@ namespace ostreltool {
 
 Secret::~Secret()
 {
-    ::explicit_bzero(&_str[0], _str.size());
+    OstrelData::wipePassword(_str);
 }
 
 bool readPasswordLine(int fd, Secret& secret, std::string& strError)
