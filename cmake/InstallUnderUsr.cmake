@@ -1,7 +1,28 @@
-# Run at install time, after a component's files: an install under /usr (the Debian packages, or
-# cmake --install --prefix /usr) is fitted to the system. The libraries are on the loader's default
-# path, so programs and modules lose their RUNPATH; the configuration belongs in /etc, not /usr/etc,
-# and the systemd unit names the installed paths rather than those the build was configured with.
+# Run at install time, after a component's files. The systemd unit names the installed paths rather
+# than those the build was configured with. An install under /usr (the Debian packages, or
+# cmake --install --prefix /usr) is fitted to the system: the libraries are on the loader's default
+# path, so programs, modules and ostrel.pc lose their runpath; the configuration belongs in /etc,
+# not /usr/etc.
+# The unit names the paths the build was configured with; an install to another prefix
+# (cmake --install --prefix) moves them.
+set(unit "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/systemd/system/ostreld.service")
+if(EXISTS "${unit}" AND NOT OSTREL_BUILD_PREFIX STREQUAL CMAKE_INSTALL_PREFIX)
+  file(READ "${unit}" text)
+  if(OSTREL_BUILD_PREFIX STREQUAL "/usr")
+    set(built_etc "/etc/ostrel/")
+  else()
+    set(built_etc "${OSTREL_BUILD_PREFIX}/etc/ostrel/")
+  endif()
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(etc "/etc/ostrel/")
+  else()
+    set(etc "${CMAKE_INSTALL_PREFIX}/etc/ostrel/")
+  endif()
+  string(REPLACE "${built_etc}" "${etc}" text "${text}")
+  string(REPLACE "${OSTREL_BUILD_PREFIX}/bin/" "${CMAKE_INSTALL_PREFIX}/bin/" text "${text}")
+  file(WRITE "${unit}" "${text}")
+endif()
+
 if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   return()
 endif()
@@ -14,26 +35,29 @@ foreach(file ${CMAKE_INSTALL_MANIFEST_FILES})
 endforeach()
 
 # A configuration file already in /etc is the administrator's: it stays as it is.
-file(GLOB configs "$ENV{DESTDIR}/usr/etc/ostrel/*")
-foreach(config ${configs})
-  get_filename_component(name "${config}" NAME)
-  file(MAKE_DIRECTORY "$ENV{DESTDIR}/etc/ostrel")
-  if(NOT EXISTS "$ENV{DESTDIR}/etc/ostrel/${name}")
-    file(RENAME "${config}" "$ENV{DESTDIR}/etc/ostrel/${name}")
+foreach(folder ostrel ostreld)
+  file(GLOB configs "$ENV{DESTDIR}/usr/etc/${folder}/*")
+  foreach(config ${configs})
+    get_filename_component(name "${config}" NAME)
+    file(MAKE_DIRECTORY "$ENV{DESTDIR}/etc/${folder}")
+    if(NOT EXISTS "$ENV{DESTDIR}/etc/${folder}/${name}")
+      file(RENAME "${config}" "$ENV{DESTDIR}/etc/${folder}/${name}")
+    endif()
+  endforeach()
+  if(configs)
+    file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc/${folder}")
   endif()
 endforeach()
-if(configs)
-  file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc/ostrel")
-  file(GLOB others "$ENV{DESTDIR}/usr/etc/*")
-  if(NOT others)
-    file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc")
-  endif()
+file(GLOB others "$ENV{DESTDIR}/usr/etc/*")
+if(EXISTS "$ENV{DESTDIR}/usr/etc" AND NOT others)
+  file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc")
 endif()
 
-set(unit "$ENV{DESTDIR}/usr/lib/systemd/system/ostreld.service")
-if(EXISTS "${unit}" AND NOT OSTREL_BUILD_PREFIX STREQUAL "/usr")
-  file(READ "${unit}" text)
-  string(REPLACE "${OSTREL_BUILD_PREFIX}/etc/" "/etc/" text "${text}")
-  string(REPLACE "${OSTREL_BUILD_PREFIX}/" "/usr/" text "${text}")
-  file(WRITE "${unit}" "${text}")
+# Programs built against the package find its libraries on the loader's default path: a runpath
+# naming a system folder is one Debian forbids.
+set(pc "$ENV{DESTDIR}/usr/lib/pkgconfig/ostrel.pc")
+if(EXISTS "${pc}")
+  file(READ "${pc}" text)
+  string(REPLACE " -Wl,-rpath,\${libdir}" "" text "${text}")
+  file(WRITE "${pc}" "${text}")
 endif()

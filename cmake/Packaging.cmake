@@ -27,7 +27,7 @@ endforeach()
 
 # Installed under /usr, the programs and modules find the libraries on the loader's default path, so
 # they carry no RUNPATH (Debian forbids one there), and the configuration goes to /etc.
-foreach(package libostrel5 ostreld ostrel-tools)
+foreach(package libostrel5 libostrel-dev ostreld ostrel-tools)
   install(CODE "set(OSTREL_BUILD_PREFIX \"${CMAKE_INSTALL_PREFIX}\")" COMPONENT ${package})
   install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallUnderUsr.cmake COMPONENT ${package})
 endforeach()
@@ -67,19 +67,23 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_NAME libostrel5)
 set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/libostrel5/triggers)
+set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/libostrel5/triggers
+  ${OSTREL_DEB_DIR}/libostrel5/conffiles)
 set(CPACK_COMPONENT_LIBOSTREL5_DESCRIPTION "Ostrel authentication and authorisation framework - libraries
 Ostrel answers two questions for applications: is this user who he
 claims to be, and which roles and permissions does he hold for a product.
 .
 This package holds the shared libraries (model, database access, XML
 client, client settings, C API), the database driver modules for SQLite,
-PostgreSQL and MariaDB/MySQL and the SQL password and LDAP directory
-authentication plug-ins.")
+PostgreSQL and MariaDB/MySQL, the SQL password and LDAP directory
+authentication plug-ins and the clients' machine-wide settings file
+/etc/ostreld/rcostrel.")
 
 set(CPACK_DEBIAN_LIBOSTREL-DEV_PACKAGE_NAME libostrel-dev)
 set(CPACK_DEBIAN_LIBOSTREL-DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_LIBOSTREL-DEV_DEPENDS libostrel5)
+# The crypto layer's header declares its bridges to OpenSSL's numbers.
+set(CPACK_DEBIAN_LIBOSTREL-DEV_PACKAGE_DEPENDS "libssl-dev")
 set(CPACK_COMPONENT_LIBOSTREL-DEV_DESCRIPTION "Ostrel authentication and authorisation framework - development files
 Ostrel answers two questions for applications: is this user who he
 claims to be, and which roles and permissions does he hold for a product.

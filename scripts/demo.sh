@@ -68,7 +68,9 @@ echo "== A throw-away CA, and a certificate it signs for ostreld on 127.0.0.1"
 echo "$(openssl x509 -in "$work/ostreld.pem" -noout -subject), issued by the demo CA"
 
 echo "== Starting ostreld"
-"$bin/ostreld" --connect "$connect" --listen tls:127.0.0.1:0 --tls-cert "$work/ostreld.pem" \
+# A configuration file of its own: an installed daemon's (/etc/ostrel/ostreld.conf) is not the demo's.
+: >"$work/ostreld.conf"
+"$bin/ostreld" --config "$work/ostreld.conf" --connect "$connect" --listen tls:127.0.0.1:0 --tls-cert "$work/ostreld.pem" \
   --tls-key "$work/ostreld.key" --address-file "$work/address" >"$work/ostreld.log" 2>&1 &
 daemon_pid=$!
 for _ in $(seq 1 300); do

@@ -29,8 +29,8 @@ for package in "${packages[@]}"; do
     *) fail "$package is installed here already; not touching it" ;;
   esac
 done
-if getent passwd ostrel >/dev/null || [ -e /etc/ostrel ] || [ -e /var/lib/ostrel ]; then
-  fail "the user ostrel, /etc/ostrel or /var/lib/ostrel exists already; not touching it"
+if getent passwd ostrel >/dev/null || [ -e /etc/ostrel ] || [ -e /etc/ostreld ] || [ -e /var/lib/ostrel ]; then
+  fail "the user ostrel, /etc/ostrel, /etc/ostreld or /var/lib/ostrel exists already; not touching it"
 fi
 
 work=$(mktemp -d /tmp/ostrel-package-test-XXXXXX)
@@ -92,6 +92,9 @@ dpkg-query -W -f='${Conffiles}' ostreld | grep -q '/etc/ostrel/ostreld.conf' \
 # It may come to hold a database password: the daemon's group reads it, other users do not.
 [ "$(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf)" = "root:ostrel 640" ] \
   || fail "/etc/ostrel/ostreld.conf is $(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf), not root:ostrel 640"
+dpkg-query -W -f='${Conffiles}' libostrel5 | grep -q '/etc/ostreld/rcostrel' \
+  || fail "/etc/ostreld/rcostrel, the clients' machine-wide settings, is not a conffile"
+if grep -q rpath /usr/lib/pkgconfig/ostrel.pc; then fail "ostrel.pc gives programs a runpath"; fi
 for program in /usr/bin/ostreld /usr/bin/ostrel /usr/bin/ostrel-admin; do
   if readelf -d "$program" | grep -qE 'R(UN)?PATH'; then fail "$program has a RUNPATH"; fi
 done
@@ -152,6 +155,13 @@ ostrel() {
   XDG_RUNTIME_DIR="$work/run" /usr/bin/ostrel --service "$address" --system-config "$work/rcostrel" \
     --user-config "$work/user-rcostrel" "$@"
 }
+# The machine-wide settings as installed: read by anyone, and root sets the service in them.
+XDG_RUNTIME_DIR="$work/run" /usr/bin/ostrel --user-config "$work/user-rcostrel" config --set-service "$address" \
+  >/dev/null || fail "root cannot set the service in /etc/ostreld/rcostrel"
+grep -q "<Connect>$address</Connect>" /etc/ostreld/rcostrel || fail "/etc/ostreld/rcostrel does not name the service"
+install -o ostrel -g ostrel -m 600 /dev/null "$work/ostrel-rcostrel"
+as_ostrel /usr/bin/ostrel --user-config "$work/ostrel-rcostrel" config | grep -q "^service host: *$address\$" \
+  || fail "another user does not read the service from the machine-wide settings"
 echo "alice-s3cret" | ostrel login EAST/alice --password-stdin --quiet
 ostrel whoami | grep -q "alice" || fail "whoami does not name alice"
 ostrel check --permission 10:1 >/dev/null || fail "alice does not hold permission 10:1"
@@ -176,7 +186,7 @@ done
 while read -r file; do
   if [ -e "$file" ] || [ -L "$file" ]; then left+=" $file"; fi
 done <"$work/files"
-for path in /etc/ostrel /var/lib/ostrel /usr/lib/ostrel /usr/share/ostrel; do
+for path in /etc/ostrel /etc/ostreld /var/lib/ostrel /usr/lib/ostrel /usr/share/ostrel; do
   [ -e "$path" ] && left+=" $path"
 done
 getent passwd ostrel >/dev/null && left+=" user:ostrel"

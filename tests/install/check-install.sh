@@ -11,6 +11,9 @@ for lib in ${libs//;/ }; do
   [ -e "$prefix/lib/lib$lib.so" ] || { echo "missing $prefix/lib/lib$lib.so"; exit 1; }
 done
 [ -f "$prefix/lib/pkgconfig/ostrel.pc" ] || { echo "missing ostrel.pc"; exit 1; }
+# The unit starts the daemon where it was installed, not where the build was configured to go.
+grep -qxF "ExecStart=$prefix/bin/ostreld --config $prefix/etc/ostrel/ostreld.conf" \
+  "$prefix/lib/systemd/system/ostreld.service" || { echo "the unit does not name $prefix"; exit 1; }
 # The consumer is built with the same sanitizer flags as the tree it links.
 flags=$(sed -n 's/^CMAKE_CXX_FLAGS:STRING=//p' "$build/CMakeCache.txt")
 san=$(sed -n 's/^OSTREL_SANITIZE:STRING=//p' "$build/CMakeCache.txt")
