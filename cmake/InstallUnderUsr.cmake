@@ -4,10 +4,11 @@
 # path, so programs, modules and ostrel.pc lose their runpath; the configuration belongs in /etc,
 # not /usr/etc.
 # The unit names the paths the build was configured with; an install to another prefix
-# (cmake --install --prefix) moves them.
+# (cmake --install --prefix) moves them. Made from the build's unit each time: this runs once per
+# component, and a prefix that holds the one configured must not be added twice.
 set(unit "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/systemd/system/ostreld.service")
-if(EXISTS "${unit}" AND NOT OSTREL_BUILD_PREFIX STREQUAL CMAKE_INSTALL_PREFIX)
-  file(READ "${unit}" text)
+if(EXISTS "${unit}" AND EXISTS "${OSTREL_BUILT_UNIT}" AND NOT OSTREL_BUILD_PREFIX STREQUAL CMAKE_INSTALL_PREFIX)
+  file(READ "${OSTREL_BUILT_UNIT}" text)
   if(OSTREL_BUILD_PREFIX STREQUAL "/usr")
     set(built_etc "/etc/ostrel/")
   else()
@@ -35,6 +36,7 @@ foreach(file ${CMAKE_INSTALL_MANIFEST_FILES})
 endforeach()
 
 # A configuration file already in /etc is the administrator's: it stays as it is.
+set(moved "")
 foreach(folder ostrel ostreld)
   file(GLOB configs "$ENV{DESTDIR}/usr/etc/${folder}/*")
   foreach(config ${configs})
@@ -46,10 +48,12 @@ foreach(folder ostrel ostreld)
   endforeach()
   if(configs)
     file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc/${folder}")
+    set(moved yes)
   endif()
 endforeach()
+# /usr/etc only when this emptied it: one that was there, empty, is another package's.
 file(GLOB others "$ENV{DESTDIR}/usr/etc/*")
-if(EXISTS "$ENV{DESTDIR}/usr/etc" AND NOT others)
+if(moved AND NOT others)
   file(REMOVE_RECURSE "$ENV{DESTDIR}/usr/etc")
 endif()
 

@@ -1,5 +1,7 @@
 # Debian packages from one build (cpack -G DEB in the build folder; scripts/package-test.sh builds,
 # checks, installs and purges them):
+#   ostrel-common   the clients' machine-wide settings file (no library package may hold a file whose
+#                   name stays the same from one soname to the next)
 #   libostrel5      the shared libraries, the database driver modules and the authentication plug-ins
 #   libostrel-dev   headers, the CMake package Ostrel and ostrel.pc
 #   ostreld         the daemon, its systemd unit, /etc/ostrel/ostreld.conf and the system user
@@ -10,7 +12,7 @@ set(OSTREL_DEB_RELEASE 1)
 set(OSTREL_DEB_VERSION ${PROJECT_VERSION}-${OSTREL_DEB_RELEASE})
 set(OSTREL_DEB_MAINTAINER "Ostrel maintainers <maintainers@users.noreply.c-seed-a68a9d6c.example>")
 set(OSTREL_DEB_DIR ${PROJECT_SOURCE_DIR}/packaging/debian)
-set(OSTREL_DEB_PACKAGES libostrel5 libostrel-dev ostreld ostrel-tools)
+set(OSTREL_DEB_PACKAGES ostrel-common libostrel5 libostrel-dev ostreld ostrel-tools)
 
 # changelog.Debian.gz and copyright in every package's doc folder, compressed as Debian wants it
 # (gzip -9n: no name or time stamp, so the same build gives the same bytes).
@@ -27,8 +29,9 @@ endforeach()
 
 # Installed under /usr, the programs and modules find the libraries on the loader's default path, so
 # they carry no RUNPATH (Debian forbids one there), and the configuration goes to /etc.
-foreach(package libostrel5 libostrel-dev ostreld ostrel-tools)
-  install(CODE "set(OSTREL_BUILD_PREFIX \"${CMAKE_INSTALL_PREFIX}\")" COMPONENT ${package})
+foreach(package ${OSTREL_DEB_PACKAGES})
+  install(CODE "set(OSTREL_BUILD_PREFIX \"${CMAKE_INSTALL_PREFIX}\")
+set(OSTREL_BUILT_UNIT \"${PROJECT_BINARY_DIR}/daemon/ostreld.service\")" COMPONENT ${package})
   install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallUnderUsr.cmake COMPONENT ${package})
 endforeach()
 
@@ -67,17 +70,29 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_NAME libostrel5)
 set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/libostrel5/triggers
-  ${OSTREL_DEB_DIR}/libostrel5/conffiles)
+set(CPACK_DEBIAN_OSTREL-COMMON_PACKAGE_NAME ostrel-common)
+set(CPACK_DEBIAN_OSTREL-COMMON_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_OSTREL-COMMON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_OSTREL-COMMON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_OSTREL-COMMON_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/ostrel-common/conffiles)
+set(CPACK_COMPONENT_OSTREL-COMMON_DESCRIPTION "Ostrel authentication and authorisation framework - common files
+Ostrel answers two questions for applications: is this user who he
+claims to be, and which roles and permissions does he hold for a product.
+.
+This package holds the clients' machine-wide settings file
+/etc/ostreld/rcostrel, with no setting in it yet: root's
+\"ostrel config --set-service HOST\" fills it in.")
+
+set(CPACK_DEBIAN_LIBOSTREL5_PACKAGE_CONTROL_EXTRA ${OSTREL_DEB_DIR}/libostrel5/triggers)
+set(CPACK_COMPONENT_LIBOSTREL5_DEPENDS ostrel-common)
 set(CPACK_COMPONENT_LIBOSTREL5_DESCRIPTION "Ostrel authentication and authorisation framework - libraries
 Ostrel answers two questions for applications: is this user who he
 claims to be, and which roles and permissions does he hold for a product.
 .
 This package holds the shared libraries (model, database access, XML
 client, client settings, C API), the database driver modules for SQLite,
-PostgreSQL and MariaDB/MySQL, the SQL password and LDAP directory
-authentication plug-ins and the clients' machine-wide settings file
-/etc/ostreld/rcostrel.")
+PostgreSQL and MariaDB/MySQL and the SQL password and LDAP directory
+authentication plug-ins.")
 
 set(CPACK_DEBIAN_LIBOSTREL-DEV_PACKAGE_NAME libostrel-dev)
 set(CPACK_DEBIAN_LIBOSTREL-DEV_PACKAGE_SECTION libdevel)

@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-
 #include "Corvel/EventLogger.h"
 #include "Corvel/Exception.h"
 #include "OstrelData/AccountState.h"
@@ -191,7 +190,6 @@ OstrelData::Profile profileNamed(const std::string& strProfile)
     OstrelData::ProfileMap::const_iterator it = profileS.find(strProfile);
     return it != profileS.end() ? it->second : OstrelData::Profile(strProfile, false);
 }
-
 
 // The model's size as the registries hold it now; they must not change meanwhile.
 void countModel(Metrics& metrics)

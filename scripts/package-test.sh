@@ -15,7 +15,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/CPackConfig.cmake" ]; then
   exit 2
 fi
 build=$(cd "$1" && pwd)
-packages=(ostrel-tools ostreld libostrel-dev libostrel5)
+packages=(ostrel-tools ostreld libostrel-dev libostrel5 ostrel-common)
 
 fail() { echo "package-test: $*" >&2; exit 1; }
 
@@ -92,8 +92,9 @@ dpkg-query -W -f='${Conffiles}' ostreld | grep -q '/etc/ostrel/ostreld.conf' \
 # It may come to hold a database password: the daemon's group reads it, other users do not.
 [ "$(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf)" = "root:ostrel 640" ] \
   || fail "/etc/ostrel/ostreld.conf is $(stat -c '%U:%G %a' /etc/ostrel/ostreld.conf), not root:ostrel 640"
-dpkg-query -W -f='${Conffiles}' libostrel5 | grep -q '/etc/ostreld/rcostrel' \
+dpkg-query -W -f='${Conffiles}' ostrel-common | grep -q '/etc/ostreld/rcostrel' \
   || fail "/etc/ostreld/rcostrel, the clients' machine-wide settings, is not a conffile"
+[ -f /usr/lib/pkgconfig/ostrel.pc ] || fail "/usr/lib/pkgconfig/ostrel.pc is missing"
 if grep -q rpath /usr/lib/pkgconfig/ostrel.pc; then fail "ostrel.pc gives programs a runpath"; fi
 for program in /usr/bin/ostreld /usr/bin/ostrel /usr/bin/ostrel-admin; do
   if readelf -d "$program" | grep -qE 'R(UN)?PATH'; then fail "$program has a RUNPATH"; fi

@@ -218,7 +218,11 @@ void addUser(Context& context)
     OstrelData::User user = userArgument(word(context, 0));
     user.setName(context.args.value("name"));
     user.setContact(context.args.value("contact"));
-    if (!context.args.has("no-password")) user.setAuthenticationToken(readNewPassword(context, word(context, 0)));
+    if (!context.args.has("no-password")) {
+        std::string strPassword = readNewPassword(context, word(context, 0));
+        user.setAuthenticationToken(strPassword);
+        OstrelData::wipePassword(strPassword);
+    }
     authenticatorOf(user.domain());
     user.domain().createUser(user);
 }
@@ -230,8 +234,11 @@ void changeUser(Context& context)
     authenticator.user(user, false);
     if (context.args.has("name")) user.setName(context.args.value("name"));
     if (context.args.has("contact")) user.setContact(context.args.value("contact"));
-    if (context.args.has("password") || context.args.has("password-stdin"))
-        user.setAuthenticationToken(readNewPassword(context, word(context, 0)));
+    if (context.args.has("password") || context.args.has("password-stdin")) {
+        std::string strPassword = readNewPassword(context, word(context, 0));
+        user.setAuthenticationToken(strPassword);
+        OstrelData::wipePassword(strPassword);
+    }
     authenticator.updateUser(user);
 }
 

@@ -28,12 +28,12 @@ std::string tooLongPassword()
            " bytes, the most a client can send under the service's 2048-bit key";
 }
 
-
 // One line from fd, without its line feed; false at the end of the input before any character, or
 // for a line longer than nMaxPassword.
 bool readLine(int fd, std::string& strLine, bool& bTooLong)
 {
     strLine.clear();
+    strLine.reserve(nMaxPassword + 1);  // no reallocation leaves a part of the password behind
     bTooLong = false;
     bool bAny = false;
     char ch;
