@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "DaemonHarness.h"
-#include "OstrelDal/OstrelDal.h"
 #include "Options.h"
 
 namespace {
@@ -313,19 +312,12 @@ TEST_F(DaemonConfig, TellsSystemdWhenReadyReloadingAndStopping)
     // A model that does not load: the status says so.
     std::ofstream(strConnectFile) << _db.connectString() << "\n";
     writeConfig("connect-file = " + strConnectFile + "\n");
-    OstrelDal::setStatementEcho(OstrelDal::echoOff);
-    OstrelDal::connect(_db.connectString());
-    const auto rename = [](const char* pszFrom, const char* pszTo) {
-        OstrelDal::Connection connection = OstrelDal::connection();
-        connection.db().executeScript(std::string("ALTER TABLE \"") + pszFrom + "\" RENAME TO \"" + pszTo + "\"");
-    };
-    rename("Product", "ProductAway");
+    _db.renameTable("Product", "ProductAway");
     pdaemon->signal(SIGHUP);
     strStatus.clear();
     for (int i = 0; i < 4 && strStatus.find("Model reload") == std::string::npos; ++i)
         strStatus = notify.next();
-    rename("ProductAway", "Product");
-    OstrelDal::disconnect();
+    _db.renameTable("ProductAway", "Product");
     EXPECT_EQ(0u, strStatus.find("READY=1\nSTATUS=Model reload failed: serving it as far as it got")) << strStatus;
 
     EXPECT_EQ(0, pdaemon->stop());

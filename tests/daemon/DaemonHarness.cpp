@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "OstrelDal/OstrelDal.h"
 #include "OstrelDataXML/OstrelFactory.h"
 #include "crypto/base64.h"
 
@@ -169,6 +170,19 @@ std::string admin(const std::string& strConnect, const std::vector<std::string>&
 }
 
 SampleDatabase::SampleDatabase(const std::string& strEngine) : _db(strEngine, sampleKey(), populate) {}
+
+void SampleDatabase::renameTable(const char* pszFrom, const char* pszTo) const
+{
+    OstrelDal::setStatementEcho(OstrelDal::echoOff);
+    OstrelDal::connect(connectString());
+    {
+        OstrelDal::Connection connection = OstrelDal::connection();
+        const char* pszQuote = connection.db().language() == VeskDal::langMySQL ? "`" : "\"";
+        connection.db().executeScript(std::string("ALTER TABLE ") + pszQuote + pszFrom + pszQuote + " RENAME TO " +
+                                      pszQuote + pszTo + pszQuote);
+    }
+    OstrelDal::disconnect();
+}
 
 // ---- the daemon
 

@@ -54,6 +54,8 @@ public:
     {
         return DaemonTest::admin(connectString(), argS, strInput);
     }
+    // Renames a table, as a way to make the model fail to load (and back again).
+    void renameTable(const char* pszFrom, const char* pszTo) const;
 
 private:
     OstrelTest::ScratchDatabase _db;

@@ -408,17 +408,10 @@ TEST(ReloadFactory, FailedReloadIsAnErrorAndIsTriedAgain)
     SampleDatabase db("sqlite");
     DaemonProcess daemon(db.connectString(), {"--reload-interval", "1"});
     auto palice = loggedIn(daemon, "alice");
-    OstrelDal::setStatementEcho(OstrelDal::echoOff);
-    OstrelDal::connect(db.connectString());
-    const auto rename = [](const char* pszFrom, const char* pszTo) {
-        OstrelDal::Connection connection = OstrelDal::connection();
-        connection.db().executeScript(std::string("ALTER TABLE \"") + pszFrom + "\" RENAME TO \"" + pszTo + "\"");
-    };
-    rename("Product", "ProductAway");
+    db.renameTable("Product", "ProductAway");
     XMLDoc failed = palice->simple("reloadfactory");
     const bool bTriedAgain = daemon.waitForLog("Reloading the model (the last reload failed)");
-    rename("ProductAway", "Product");
-    OstrelDal::disconnect();
+    db.renameTable("ProductAway", "Product");
     EXPECT_EQ(OstrelData::nNAX_DATABASE, errorCodeOf(failed));
     ASSERT_TRUE(bTriedAgain) << daemon.log();
     const auto whole = [&daemon] {
