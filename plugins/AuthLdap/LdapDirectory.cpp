@@ -665,15 +665,9 @@ bool LdapConnection::watchHandshake(int fd)
     // One call may set up several TLS sessions (a lost link opened again): each is watched. The
     // watch holds its own descriptor of the socket, so that the number it shuts down at the
     // deadline cannot by then be another file's.
-    // Nothing may be thrown through libldap: a watch that cannot be made is a false, and leaves
-    // nothing behind.
+    // A watch that cannot be made leaves nothing behind.
     endWatch();
-    std::unique_ptr<Watch> pnew;
-    try {
-        pnew = std::make_unique<Watch>();
-    } catch (...) {
-        return false;
-    }
+    std::unique_ptr<Watch> pnew = std::make_unique<Watch>();
     const int fdWatched = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (fdWatched < 0) return false;
     Watch* pwatch = pnew.get();

@@ -118,7 +118,7 @@ public:
     const std::string& url() const { return _settings.strUrl; }
 
     // For the TLS set-up callback: shuts the socket down unless endWatch comes within timeout_ms;
-    // false, throwing nothing and keeping nothing, when it cannot watch.
+    // false, keeping nothing, when it cannot watch.
     bool watchHandshake(int fd);
     void endWatch();
     // For the link callback: whether libldap may open a link now.

@@ -213,16 +213,20 @@ void showUser(Context& context)
     }
 }
 
+// The new password read (as the command line says) into the user, leaving no other copy of it.
+void takeNewPassword(const Context& context, OstrelData::User& user)
+{
+    std::string strPassword = readNewPassword(context, word(context, 0));
+    user.setAuthenticationToken(strPassword);
+    OstrelData::wipePassword(strPassword);
+}
+
 void addUser(Context& context)
 {
     OstrelData::User user = userArgument(word(context, 0));
     user.setName(context.args.value("name"));
     user.setContact(context.args.value("contact"));
-    if (!context.args.has("no-password")) {
-        std::string strPassword = readNewPassword(context, word(context, 0));
-        user.setAuthenticationToken(strPassword);
-        OstrelData::wipePassword(strPassword);
-    }
+    if (!context.args.has("no-password")) takeNewPassword(context, user);
     authenticatorOf(user.domain());
     user.domain().createUser(user);
 }
@@ -234,11 +238,7 @@ void changeUser(Context& context)
     authenticator.user(user, false);
     if (context.args.has("name")) user.setName(context.args.value("name"));
     if (context.args.has("contact")) user.setContact(context.args.value("contact"));
-    if (context.args.has("password") || context.args.has("password-stdin")) {
-        std::string strPassword = readNewPassword(context, word(context, 0));
-        user.setAuthenticationToken(strPassword);
-        OstrelData::wipePassword(strPassword);
-    }
+    if (context.args.has("password") || context.args.has("password-stdin")) takeNewPassword(context, user);
     authenticator.updateUser(user);
 }
 
