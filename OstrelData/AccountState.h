@@ -8,6 +8,11 @@
 
 namespace OstrelData {
 
+class AuthenticatedUser;
+class AuthenticationToken;
+class Profile;
+class User;
+
 // What an authenticator may tell about an account beyond a login, so that a session kept for
 // later does not outlive what the login proved. Optional: a daemon asks for it with dynamic_cast
 // on the authenticator, and with an authenticator that offers it ends a kept session once the
@@ -19,6 +24,20 @@ public:
     // (unknown, removed, locked). Never the credentials themselves. Throws as the authenticator's
     // other operations when the store cannot be read.
     virtual std::string credentialStamp(const std::string& strUserId) = 0;
+};
+
+// What an authenticator that offers AccountState may offer besides: a login that tells the stamp
+// of the very credentials it proved. A stamp asked for after the login may be of a password
+// changed while the login ran (its hash takes a while), and a session kept on that stamp would
+// outlive the change. Optional, and found the same way; without it a daemon asks for the stamp
+// after the login.
+class OSTRELDATA_API StampedLogin {
+public:
+    virtual ~StampedLogin();
+    // Authenticator::authenticate(), which also sets strStamp to the credential stamp of what the
+    // login proved, as credentialStamp() would have told it at that moment.
+    virtual AuthenticatedUser authenticateStamped(const User& user, const AuthenticationToken& authToken,
+                                                  const Profile& profile, std::string& strStamp) = 0;
 };
 
 // What an authenticator that keeps the lock state of its accounts offers an administrator, in

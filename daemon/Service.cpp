@@ -654,11 +654,18 @@ std::string Service::login(Request& request, bool bValidate)
         // connection, on SQLite as one view under one lock of the file instead of one each. The
         // authenticator lets the database go while it hashes.
         OstrelDal::ThreadReads reads;
-        authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
+        // A session kept later rests on the stamp of what this login proved, so it is taken with
+        // the login where the authenticator can tell it.
+        auto* pstamped = bValidate ? nullptr : dynamic_cast<OstrelData::StampedLogin*>(&authenticator);
+        if (pstamped != nullptr && stampsCredentials(claimed))
+            authenticated = pstamped->authenticateStamped(user, token, profileNamed(strProfile), strStamp);
+        else
+            authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         OstrelData::wipePassword(strPassword);
         // Before the grants are read: a directory asked for the stamp is then waited for while
         // this login holds nothing of the database.
-        if (!bValidate && stampsCredentials(authenticated.key())) strStamp = credentialStamp(authenticated.key());
+        if (pstamped == nullptr && !bValidate && stampsCredentials(authenticated.key()))
+            strStamp = credentialStamp(authenticated.key());
         // Authorisation only reads the registries and writes into this request's own user:
         // logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);

@@ -110,6 +110,21 @@ bool storableUserId(const std::string& strUserId)
     return true;
 }
 
+// A digest of a stored hash: it changes with every new password, and tells nothing of it.
+std::string stampOf(const std::string& strHash)
+{
+    unsigned char abDigest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(abDigest, reinterpret_cast<const unsigned char*>(strHash.data()), strHash.size());
+    static const char acHex[] = "0123456789abcdef";
+    std::string strStamp;
+    strStamp.reserve(2 * sizeof abDigest);
+    for (unsigned char b : abDigest) {
+        strStamp += acHex[b >> 4];
+        strStamp += acHex[b & 15];
+    }
+    return strStamp;
+}
+
 } // namespace
 
 LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator)
@@ -158,6 +173,15 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
                                                              const OstrelData::AuthenticationToken& authToken,
                                                              const OstrelData::Profile& profile)
 {
+    std::string strStamp;
+    return authenticateStamped(user, authToken, profile, strStamp);
+}
+
+OstrelData::AuthenticatedUser SqlAuthenticator::authenticateStamped(const OstrelData::User& user,
+                                                                    const OstrelData::AuthenticationToken& authToken,
+                                                                    const OstrelData::Profile& profile,
+                                                                    std::string& strStamp)
+{
     const std::string& strPassword = authToken.str();
     UserRecord record = checkLogin(user.userId(), strPassword);
     // Everything the login reads comes before what it writes: a login that fails on a read has
@@ -165,6 +189,7 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
     OstrelData::User found = userOf(record);
     addTeams(found);
     if (!recordSuccess(record)) refuse(user.userId(), "account locked");
+    std::string strProved = record.strHash;
     if (needsRehash(record.strHash, _cost)) {
         // The cost was changed since the password was set: store it at the new one. The login
         // stands even when that fails. Only the hash just verified is replaced, so that a password
@@ -175,12 +200,13 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticate(const OstrelData::U
                 OstrelDal::ReadsPause pause;
                 strHash = hashPassword(strPassword, _cost);
             }
-            _store.replaceHash(record.strUserId, record.strHash, strHash);
+            if (_store.replaceHash(record.strUserId, record.strHash, strHash)) strProved = std::move(strHash);
         } catch (const OstrelData::Exception& e) {
             logSecurity("Could not store a new hash for " + _store.domain() + "/" + record.strUserId + ": " +
                         e.legend());
         }
     }
+    strStamp = stampOf(strProved);
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(newSessionId()), profile);
 }
 
@@ -291,15 +317,7 @@ std::string SqlAuthenticator::credentialStamp(const std::string& strUserId)
     if (!_store.read(strUserId, record) || record.strHash.empty() ||
         (record.nStatus != nStatusActive && record.nStatus != nStatusLockedOut))
         return std::string();
-    unsigned char abDigest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256(abDigest, reinterpret_cast<const unsigned char*>(record.strHash.data()), record.strHash.size());
-    static const char acHex[] = "0123456789abcdef";
-    std::string strStamp;
-    for (unsigned char b : abDigest) {
-        strStamp += acHex[b >> 4];
-        strStamp += acHex[b & 15];
-    }
-    return strStamp;
+    return stampOf(record.strHash);
 }
 
 OstrelData::AccountControl::State SqlAuthenticator::accountState(const std::string& strUserId)

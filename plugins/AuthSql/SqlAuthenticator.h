@@ -39,6 +39,7 @@ LockoutPolicy lockoutFrom(const OstrelData::InitMap& initLibrary, const OstrelDa
 // reason goes to the event log.
 class SqlAuthenticator : public OstrelData::Authenticator,
                          public OstrelData::AccountState,
+                         public OstrelData::StampedLogin,
                          public OstrelData::AccountControl {
 public:
     // Throws 5012 for bad cost or lockout parameters.
@@ -74,6 +75,12 @@ public:
     // A digest of the stored hash (which changes with every new password); empty for an unknown,
     // locked or password-less user.
     std::string credentialStamp(const std::string& strUserId) override;
+    // The stamp is of the hash the password was checked against, or of the one stored in its place
+    // when the login rehashed it: never of a password set while the login ran.
+    OstrelData::AuthenticatedUser authenticateStamped(const OstrelData::User& user,
+                                                      const OstrelData::AuthenticationToken& authToken,
+                                                      const OstrelData::Profile& profile,
+                                                      std::string& strStamp) override;
 
     // The "Status" column read through the plug-in's own values; throws 101 for an unknown user.
     State accountState(const std::string& strUserId) override;

@@ -333,6 +333,41 @@ TEST_P(AuthSqlTest, RehashReplacesOnlyTheHashItVerified)
     EXPECT_FALSE(UserStore("EAST").replaceHash("nobody", strVerified, strChanged));
 }
 
+// A session is kept on the stamp its login gave: of the hash the password was checked against, or
+// of the one a rehash stored, never of a password set while the login ran.
+TEST_P(AuthSqlTest, LoginsStampTheCredentialsTheyProved)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "gina", "pw");
+    auto stampedLogin = [&](SqlAuthenticator& auth, const std::string& strUserId) {
+        std::string strStamp;
+        auth.authenticateStamped(OstrelData::User(_domain, strUserId, "", "", ""),
+                                 OstrelData::PasswordAuthenticationToken("pw"), OstrelData::Profile("p"), strStamp);
+        return strStamp;
+    };
+    const std::string strProved = pauth->credentialStamp("gina");
+    EXPECT_EQ(strProved, stampedLogin(*pauth, "gina"));
+
+    // Changed after the password was checked, before the login ended.
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    std::atomic<bool> bArmed{true};
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.find("UserTeam") == std::string::npos || !bArmed.exchange(false)) return;
+        EXPECT_TRUE(UserStore("EAST").replaceHash("gina", record("gina").strHash, hashPassword("new", pauth->cost())));
+    };
+    EXPECT_EQ(strProved, stampedLogin(*pauth, "gina"));
+    EXPECT_FALSE(bArmed.load());
+    EXPECT_NE(strProved, pauth->credentialStamp("gina"));
+    pool.watch().before = nullptr;
+
+    auto pdearer = authenticator({{pszParamOpsLimit, "2"}});
+    createUser(*pauth, "hugo", "pw");
+    const std::string strStamp = stampedLogin(*pdearer, "hugo");
+    EXPECT_NE(std::string::npos, record("hugo").strHash.find("t=2"));
+    EXPECT_EQ(pdearer->credentialStamp("hugo"), strStamp) << "the rehashed password's stamp";
+}
+
 TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
 {
     auto pauth = authenticator();
