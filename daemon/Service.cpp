@@ -650,21 +650,22 @@ std::string Service::login(Request& request, bool bValidate)
         OstrelData::Authenticator& authenticator = OstrelData::internal::registeredAuthenticator(strDomain);
         OstrelData::User user(Factory::domains().at(strDomain), strUserId, "", "", "");
         const OstrelData::PasswordAuthenticationToken token(strPassword);
-        // The account's teams, its credential stamp and its grants are read over one pooled
+        // The account, its teams and its grants are read over one pooled
         // connection, on SQLite as one view under one lock of the file instead of one each. The
         // authenticator lets the database go while it hashes.
         OstrelDal::ThreadReads reads;
         // A session kept later rests on the stamp of what this login proved, so it is taken with
-        // the login where the authenticator can tell it.
+        // the login where the authenticator can tell it, and asked for afterwards where not.
         auto* pstamped = bValidate ? nullptr : dynamic_cast<OstrelData::StampedLogin*>(&authenticator);
-        if (pstamped != nullptr && stampsCredentials(claimed))
+        const bool bStamped = pstamped != nullptr && stampsCredentials(claimed);
+        if (bStamped)
             authenticated = pstamped->authenticateStamped(user, token, profileNamed(strProfile), strStamp);
         else
             authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         OstrelData::wipePassword(strPassword);
         // Before the grants are read: a directory asked for the stamp is then waited for while
         // this login holds nothing of the database.
-        if (pstamped == nullptr && !bValidate && stampsCredentials(authenticated.key()))
+        if (!bStamped && !bValidate && stampsCredentials(authenticated.key()))
             strStamp = credentialStamp(authenticated.key());
         // Authorisation only reads the registries and writes into this request's own user:
         // logins are authorised side by side.

@@ -200,7 +200,17 @@ OstrelData::AuthenticatedUser SqlAuthenticator::authenticateStamped(const Ostrel
                 OstrelDal::ReadsPause pause;
                 strHash = hashPassword(strPassword, _cost);
             }
-            if (_store.replaceHash(record.strUserId, record.strHash, strHash)) strProved = std::move(strHash);
+            if (_store.replaceHash(record.strUserId, record.strHash, strHash)) {
+                strProved = std::move(strHash);
+            } else {
+                // Another login of his may have rehashed the same password first: what it stored
+                // is proved as well, or a session kept now would end as if the password had changed.
+                UserRecord now;
+                if (_store.read(record.strUserId, now) && !now.strHash.empty() && now.strHash != record.strHash) {
+                    OstrelDal::ReadsPause pause;
+                    if (verifyPassword(now.strHash, strPassword)) strProved = now.strHash;
+                }
+            }
         } catch (const OstrelData::Exception& e) {
             logSecurity("Could not store a new hash for " + _store.domain() + "/" + record.strUserId + ": " +
                         e.legend());

@@ -366,6 +366,17 @@ TEST_P(AuthSqlTest, LoginsStampTheCredentialsTheyProved)
     const std::string strStamp = stampedLogin(*pdearer, "hugo");
     EXPECT_NE(std::string::npos, record("hugo").strHash.find("t=2"));
     EXPECT_EQ(pdearer->credentialStamp("hugo"), strStamp) << "the rehashed password's stamp";
+    // Another login rehashed the same password first.
+    createUser(*pauth, "ida", "pw");
+    bArmed = true;
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.find("UserTeam") == std::string::npos || !bArmed.exchange(false)) return;
+        EXPECT_TRUE(UserStore("EAST").replaceHash("ida", record("ida").strHash, hashPassword("pw", pdearer->cost())));
+    };
+    const std::string strAfterOther = stampedLogin(*pdearer, "ida");
+    EXPECT_FALSE(bArmed.load());
+    EXPECT_EQ(pdearer->credentialStamp("ida"), strAfterOther);
+    pool.watch().before = nullptr;
 }
 
 TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
