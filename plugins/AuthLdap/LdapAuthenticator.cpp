@@ -259,14 +259,15 @@ bool LdapAuthenticator::findEntry(LdapConnection& connection, const std::string&
     return true;
 }
 
-bool LdapAuthenticator::dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry)
+bool LdapAuthenticator::dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry,
+                                 const std::vector<std::string>& attributeS)
 {
     if (!_settings.searchThenBind()) {
         strDn = fillTemplate(_settings.strUserDnTemplate, escapeDnValue(strUserId));
         return true;
     }
     bool bFound = false;
-    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry); });
+    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, attributeS); });
     // An unknown (or ambiguous) user costs a bind like a known one: on a DN no entry has.
     strDn = bFound ? entry.strDn : _strStandInDn;
     return bFound;
@@ -275,6 +276,21 @@ bool LdapAuthenticator::dnToBind(const std::string& strUserId, std::string& strD
 OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::User& user,
                                                               const OstrelData::AuthenticationToken& authToken,
                                                               const OstrelData::Profile& profile)
+{
+    return login(user, authToken, profile, nullptr);
+}
+
+OstrelData::AuthenticatedUser LdapAuthenticator::authenticateStamped(const OstrelData::User& user,
+                                                                     const OstrelData::AuthenticationToken& authToken,
+                                                                     const OstrelData::Profile& profile,
+                                                                     std::string& strStamp)
+{
+    return login(user, authToken, profile, &strStamp);
+}
+
+OstrelData::AuthenticatedUser LdapAuthenticator::login(const OstrelData::User& user,
+                                                       const OstrelData::AuthenticationToken& authToken,
+                                                       const OstrelData::Profile& profile, std::string* pstrStamp)
 {
     const std::string& strUserId = user.userId();
     const std::string& strPassword = authToken.str();
@@ -285,7 +301,12 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
 
     std::string strDn;
     LdapEntry entry;
-    const bool bKnown = dnToBind(strUserId, strDn, entry);
+    std::vector<std::string> attributeS = userAttributes();
+    if (pstrStamp != nullptr) {
+        const std::vector<std::string> stampS = stampAttributes();
+        attributeS.insert(attributeS.end(), stampS.begin(), stampS.end());
+    }
+    const bool bKnown = dnToBind(strUserId, strDn, entry, attributeS);
     bool bBound = false;
     GroupNames groupS;
     const bool bReadAsUser = _settings.strBindDn.empty();
@@ -338,6 +359,10 @@ OstrelData::AuthenticatedUser LdapAuthenticator::authenticate(const OstrelData::
     if (strKnownId.empty()) refuse(strUserId, "his entry shows no " + _settings.strAttrUserId + " (attr_user_id)");
     OstrelData::User found = userOf(entry, strKnownId);
     addTeams(found, groupS);
+    if (pstrStamp != nullptr) {
+        *pstrStamp = _settings.searchThenBind() ? stampOf(entry) : std::string();
+        if (pstrStamp->empty()) *pstrStamp = credentialStamp(strKnownId);
+    }
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(randomHex(16)), profile);
 }
 
@@ -453,17 +478,27 @@ void LdapAuthenticator::user(OstrelData::User& user, bool)
     addTeams(user, groupS);
 }
 
-std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
+std::vector<std::string> LdapAuthenticator::stampAttributes() const
 {
     std::vector<std::string> attributeS = _settings.stampAttributeS;
     attributeS.push_back(_settings.strAttrUserId);
     // The marks of a lock are asked for whatever stamp_attrs names: an operational attribute such
     // as pwdAccountLockedTime is never sent unasked, and a lock must end the kept sessions.
     attributeS.insert(attributeS.end(), {"userAccountControl", "pwdAccountLockedTime", "lockoutTime"});
+    return attributeS;
+}
+
+std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
+{
     LdapEntry entry;
     bool bFound = false;
-    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, attributeS); });
-    if (!bFound || userIdOf(entry) != strUserId || !entry.all("pwdAccountLockedTime").empty()) return std::string();
+    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strUserId, entry, stampAttributes()); });
+    return bFound && userIdOf(entry) == strUserId ? stampOf(entry) : std::string();
+}
+
+std::string LdapAuthenticator::stampOf(const LdapEntry& entry)
+{
+    if (!entry.all("pwdAccountLockedTime").empty()) return std::string();
     const std::string strLockout = entry.first("lockoutTime");
     if (!strLockout.empty() && strLockout != "0") return std::string();
     // An account the directory has disabled (its account-control flag 2).
@@ -641,7 +676,7 @@ bool LdapAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
     if (strCurrent.empty()) refuse(user.userId(), "empty password");
     std::string strDn;
     LdapEntry entry;
-    const bool bKnown = dnToBind(user.userId(), strDn, entry);
+    const bool bKnown = dnToBind(user.userId(), strDn, entry, userAttributes());
     bool bBound = false;
     int nResult = LDAP_SUCCESS;
     _pbindPool->run([&](LdapConnection& connection) {

@@ -65,7 +65,9 @@ struct GroupNames {
     static std::string key(const std::string& strName);
 };
 
-class LdapAuthenticator : public OstrelData::Authenticator, public OstrelData::AccountState {
+class LdapAuthenticator : public OstrelData::Authenticator,
+                          public OstrelData::AccountState,
+                          public OstrelData::StampedLogin {
 public:
     // Throws 5012 for missing or bad parameters.
     LdapAuthenticator(const OstrelData::InitMap& initLibrary, const OstrelData::InitMap& initAuthenticator,
@@ -90,6 +92,13 @@ public:
     // The values of stamp_attrs in the user's entry; empty when the directory has no such user or
     // shows him locked (pwdAccountLockedTime, a lockoutTime other than 0).
     std::string credentialStamp(const std::string& strUserId) override;
+    // Searching for the user's entry before the bind, the stamp is read by that search: a password
+    // changed after it makes the stamp an old one, never a new one. Otherwise (a DN template, or
+    // an entry showing a lock the bind has just cleared) it is asked for after the bind.
+    OstrelData::AuthenticatedUser authenticateStamped(const OstrelData::User& user,
+                                                      const OstrelData::AuthenticationToken& authToken,
+                                                      const OstrelData::Profile& profile,
+                                                      std::string& strStamp) override;
 
     const LdapSettings& settings() const { return _settings; }
     // The groups of a user entry (for tests and team()).
@@ -105,7 +114,14 @@ private:
     }
     // The DN to bind as for strUserId (search-then-bind: after a search on the service pool); false
     // with a stand-in DN when there is none.
-    bool dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry);
+    bool dnToBind(const std::string& strUserId, std::string& strDn, LdapEntry& entry,
+                  const std::vector<std::string>& attributeS);
+    // authenticate(), and with pstrStamp authenticateStamped().
+    OstrelData::AuthenticatedUser login(const OstrelData::User& user, const OstrelData::AuthenticationToken& authToken,
+                                        const OstrelData::Profile& profile, std::string* pstrStamp);
+    // What credentialStamp() reads of an entry, and the stamp it makes of them.
+    std::vector<std::string> stampAttributes() const;
+    std::string stampOf(const LdapEntry& entry);
     [[noreturn]] void refuse(const std::string& strUserId, const std::string& strReason) const;
     std::vector<std::string> userAttributes() const;
     OstrelData::User userOf(const LdapEntry& entry, const std::string& strUserId) const;

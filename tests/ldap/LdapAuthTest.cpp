@@ -137,6 +137,10 @@ TEST_F(LdapAuthTest, GoodPasswordLogsInWithNameAndContactInBothModes)
         EXPECT_EQ(32u, alice.session().str().size());
         EXPECT_NE(alice.session().str(), login(*pauth, "alice", "alice-pw").session().str());
         EXPECT_TRUE(alice.authenticationToken().empty());
+        std::string strStamp;
+        pauth->authenticateStamped(OstrelData::User(_model.domain(), "alice", "", "", ""),
+                                   OstrelData::PasswordAuthenticationToken("alice-pw"), OstrelData::Profile("p"), strStamp);
+        EXPECT_EQ(pauth->credentialStamp("alice"), strStamp) << "the stamp a login gives is the account's";
         // The directory binds other spellings of the id as her; she is known by her entry's id
         // (else grants revoked from alice would not hold for "ALICE"), and only by it.
         for (const char* pszSpelling : {"ALICE", " alice"})
@@ -365,6 +369,10 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
     // The stamp a kept session holds moves with the password, and is empty for no such user.
     const std::string strStamp = pauth->credentialStamp("carol");
     EXPECT_FALSE(strStamp.empty());
+    std::string strLogin;
+    pauth->authenticateStamped(OstrelData::User(_model.domain(), "carol", "", "", ""), current, OstrelData::Profile("p"),
+                               strLogin);
+    EXPECT_EQ(strStamp, strLogin);
     for (const char* pszNone : {"nobody", "CAROL"})
         EXPECT_EQ("", pauth->credentialStamp(pszNone)) << pszNone;
     EXPECT_TRUE(pauth->passwd(carol, current, next));
