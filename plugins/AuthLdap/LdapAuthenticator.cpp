@@ -359,10 +359,7 @@ OstrelData::AuthenticatedUser LdapAuthenticator::login(const OstrelData::User& u
     if (strKnownId.empty()) refuse(strUserId, "his entry shows no " + _settings.strAttrUserId + " (attr_user_id)");
     OstrelData::User found = userOf(entry, strKnownId);
     addTeams(found, groupS);
-    if (pstrStamp != nullptr) {
-        *pstrStamp = _settings.searchThenBind() ? stampOf(entry) : std::string();
-        if (pstrStamp->empty()) *pstrStamp = credentialStamp(strKnownId);
-    }
+    if (pstrStamp != nullptr) *pstrStamp = _settings.searchThenBind() ? stampBeforeBind(entry, strKnownId) : credentialStamp(strKnownId);
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(randomHex(16)), profile);
 }
 
@@ -496,6 +493,35 @@ std::string LdapAuthenticator::credentialStamp(const std::string& strUserId)
     return bFound && userIdOf(entry) == strUserId ? stampOf(entry) : std::string();
 }
 
+std::string LdapAuthenticator::stampBeforeBind(const LdapEntry& entry, const std::string& strKnownId)
+{
+    std::string strStamp = stampOf(entry);
+    if (!strStamp.empty()) return strStamp;
+    // The entry showed a lock, which the bind may have cleared (its time had run out): read again,
+    // the stamp holds only if nothing but the marks of the lock changed since the search.
+    LdapEntry after;
+    bool bFound = false;
+    withReader([&](LdapConnection& connection) { bFound = findEntry(connection, strKnownId, after, stampAttributes()); });
+    if (!bFound || userIdOf(after) != strKnownId || stampValues(after, false) != stampValues(entry, false))
+        return std::string();
+    return stampOf(after);
+}
+
+std::string LdapAuthenticator::stampValues(const LdapEntry& entry, bool bWithLocks) const
+{
+    static const char* const apszLockMarkS[] = {"pwdaccountlockedtime", "lockouttime", "useraccountcontrol"};
+    // Names with values: one attribute's value cannot pass for another's.
+    std::string strValues = "entry";
+    for (const std::string& strAttribute : _settings.stampAttributeS) {
+        const std::string strName = lower(strAttribute);
+        if (!bWithLocks && std::find(std::begin(apszLockMarkS), std::end(apszLockMarkS), strName) != std::end(apszLockMarkS))
+            continue;
+        for (const std::string& strValue : entry.all(strAttribute))
+            strValues += "\n" + strName + "=" + strValue;
+    }
+    return strValues;
+}
+
 std::string LdapAuthenticator::stampOf(const LdapEntry& entry)
 {
     if (!entry.all("pwdAccountLockedTime").empty()) return std::string();
@@ -504,11 +530,7 @@ std::string LdapAuthenticator::stampOf(const LdapEntry& entry)
     // An account the directory has disabled (its account-control flag 2).
     const std::string strControl = entry.first("userAccountControl");
     if (!strControl.empty() && (std::strtol(strControl.c_str(), nullptr, 10) & 2) != 0) return std::string();
-    // Names with values: one attribute's value cannot pass for another's.
-    std::string strStamp = "entry";
-    for (const std::string& strAttribute : _settings.stampAttributeS)
-        for (const std::string& strValue : entry.all(strAttribute))
-            strStamp += "\n" + lower(strAttribute) + "=" + strValue;
+    const std::string strStamp = stampValues(entry, true);
     if (strStamp == "entry" && !_bStampWarned.exchange(true))
         Corvel::EventLogger::theLogger().logWarning(
             "LDAP domain " + domain().domain() + ": no attribute of stamp_attrs is readable in its users' entries, so " +

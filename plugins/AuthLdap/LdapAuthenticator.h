@@ -93,8 +93,9 @@ public:
     // shows him locked (pwdAccountLockedTime, a lockoutTime other than 0).
     std::string credentialStamp(const std::string& strUserId) override;
     // Searching for the user's entry before the bind, the stamp is read by that search: a password
-    // changed after it makes the stamp an old one, never a new one. Otherwise (a DN template, or
-    // an entry showing a lock the bind has just cleared) it is asked for after the bind.
+    // changed after it makes the stamp an old one, never a new one (where that entry shows a lock
+    // the bind may have cleared, it is read again and holds only if nothing else changed). Under a
+    // DN template it is asked for after the bind.
     OstrelData::AuthenticatedUser authenticateStamped(const OstrelData::User& user,
                                                       const OstrelData::AuthenticationToken& authToken,
                                                       const OstrelData::Profile& profile,
@@ -122,6 +123,10 @@ private:
     // What credentialStamp() reads of an entry, and the stamp it makes of them.
     std::vector<std::string> stampAttributes() const;
     std::string stampOf(const LdapEntry& entry);
+    // The stamp_attrs values of an entry, with or without the marks of a lock.
+    std::string stampValues(const LdapEntry& entry, bool bWithLocks) const;
+    // The stamp of a login from the entry its search found before the bind.
+    std::string stampBeforeBind(const LdapEntry& entry, const std::string& strKnownId);
     [[noreturn]] void refuse(const std::string& strUserId, const std::string& strReason) const;
     std::vector<std::string> userAttributes() const;
     OstrelData::User userOf(const LdapEntry& entry, const std::string& strUserId) const;

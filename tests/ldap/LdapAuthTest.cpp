@@ -138,7 +138,7 @@ TEST_F(LdapAuthTest, GoodPasswordLogsInWithNameAndContactInBothModes)
         EXPECT_NE(alice.session().str(), login(*pauth, "alice", "alice-pw").session().str());
         EXPECT_TRUE(alice.authenticationToken().empty());
         std::string strStamp;
-        pauth->authenticateStamped(OstrelData::User(_model.domain(), "alice", "", "", ""),
+        pauth->authenticateStamped(OstrelData::User(_model.domain(), "ALICE", "", "", ""),
                                    OstrelData::PasswordAuthenticationToken("alice-pw"), OstrelData::Profile("p"), strStamp);
         EXPECT_EQ(pauth->credentialStamp("alice"), strStamp) << "the stamp a login gives is the account's";
         // The directory binds other spellings of the id as her; she is known by her entry's id
@@ -399,6 +399,11 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
                                 own.adminPassword() + " >/dev/null";
     ASSERT_EQ(0, std::system(strLock.c_str()));
     EXPECT_EQ("", pauth->credentialStamp("carol"));
+    // This directory enforces no lock, so the bind goes through and the mark stays: so does the refusal.
+    OstrelData::PasswordAuthenticationToken newest("carol-new");
+    pauth->authenticateStamped(OstrelData::User(_model.domain(), "carol", "", "", ""), newest, OstrelData::Profile("p"),
+                               strLogin);
+    EXPECT_EQ("", strLogin);
 }
 
 TEST_F(LdapAuthTest, TlsByLdapsAndStartTlsWithTheCaAndNeverWithAnother)
