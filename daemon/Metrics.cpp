@@ -1,6 +1,7 @@
 #include "Metrics.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 // The one file of the daemon that sees the HTTP library.
 #include <httplib.h>
@@ -49,9 +52,9 @@ void sample(std::string& strText, const std::string& strName, std::uint64_t n)
     strText += strName + " " + std::to_string(n) + "\n";
 }
 
-// Two threads, and a short queue of accepted connections in front of them: while it is full the
-// accepting thread waits here, so further connections wait in the kernel's backlog (and beyond it
-// are refused) instead of piling up in the process.
+// A few threads, and a short queue of work in front of them: while it is full whoever queues waits
+// here, so that work does not pile up in the process (connections not yet taken wait in the
+// kernel's backlog, and beyond it are refused).
 class BoundedPool : public httplib::TaskQueue {
 public:
     BoundedPool(size_t nThreads, size_t nMaxWaiting) : _nMaxWaiting(nMaxWaiting)
@@ -117,7 +120,6 @@ constexpr size_t nMaxPayload = 1024;  // the two GETs carry none
 // each header line, but neither how many there are nor the time between them.
 constexpr size_t nMaxRequestHead = 8192;
 constexpr int nRequestDeadlineMs = 3000;
-constexpr int nPollSliceMs = 100;  // how soon a wait sees the listener stopping
 // Health is asked of the database at most this often, whoever scrapes.
 constexpr auto healthValidity = std::chrono::seconds(2);
 
@@ -183,50 +185,183 @@ private:
     size_t _nRead = 0;
 };
 
-// The library's server, each connection served once from a head read within the bounds above.
-// When it stops, connections still waiting for a thread are closed unserved and those reading
-// give up within a poll slice, so stopping takes no longer than one reply.
+// Connections whose request head is still coming, read side by side on one thread: a client that
+// sends nothing, or dribbles, holds no thread that answers, so the health is answered whatever such
+// clients do. Each head must be whole within the deadline and the bound; at most nMaxReading are
+// read at once, and one more takes the place of the one that has waited longest (a scraper's head
+// comes at once, so only the silent give way).
+class HeadReader {
+public:
+    using Ready = std::function<void(int fd, std::string strHead)>;
+
+    explicit HeadReader(Ready ready) : _ready(std::move(ready))
+    {
+        if (::pipe2(_afdWake, O_CLOEXEC | O_NONBLOCK) != 0)
+            throw std::runtime_error(std::string("cannot make the metrics listener's pipe: ") + std::strerror(errno));
+        _thread = std::thread([this] { run(); });
+    }
+    ~HeadReader()
+    {
+        stop();
+        ::close(_afdWake[0]);
+        ::close(_afdWake[1]);
+    }
+    // Takes the connection over.
+    void add(int fd)
+    {
+        {
+            Corvel::MutexLock lock(_mx);
+            if (!_bStopped) {
+                _incomingS.push_back(fd);
+                fd = -1;
+            }
+        }
+        if (fd >= 0)
+            ::close(fd);
+        else
+            wake();
+    }
+    // Closes every connection still being read; none is handed on after it returns.
+    void stop()
+    {
+        {
+            Corvel::MutexLock lock(_mx);
+            _bStopped = true;
+        }
+        wake();
+        if (_thread.joinable()) _thread.join();
+    }
+
+private:
+    static constexpr size_t nMaxReading = 64;
+    struct Reading {
+        int fd;
+        std::string strHead;
+        Clock::time_point tEnd;
+    };
+    enum class Read { more, whole, failed };
+
+    void wake() const
+    {
+        const char ch = 0;
+        (void)!::write(_afdWake[1], &ch, 1);
+    }
+
+    static Read readSome(Reading& reading)
+    {
+        char achBuffer[2048];
+        const ssize_t n = ::recv(reading.fd, achBuffer, std::min(sizeof achBuffer, nMaxRequestHead - reading.strHead.size()),
+                                 MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return Read::more;
+        if (n <= 0) return Read::failed;
+        reading.strHead.append(achBuffer, static_cast<size_t>(n));
+        if (reading.strHead.find("\r\n\r\n") != std::string::npos) return Read::whole;
+        return reading.strHead.size() >= nMaxRequestHead ? Read::failed : Read::more;
+    }
+
+    void run()
+    {
+        std::vector<Reading> readingS;
+        std::vector<pollfd> pfdS;
+        for (;;) {
+            std::vector<int> incomingS;
+            {
+                Corvel::MutexLock lock(_mx);
+                if (_bStopped) break;
+                incomingS.swap(_incomingS);
+            }
+            Clock::time_point tNow = Clock::now();
+            for (int fd : incomingS) {
+                if (readingS.size() >= nMaxReading) {
+                    ::close(readingS.front().fd);
+                    readingS.erase(readingS.begin());
+                }
+                readingS.push_back(Reading{fd, std::string(), tNow + std::chrono::milliseconds(nRequestDeadlineMs)});
+            }
+            Clock::time_point tNext = tNow + std::chrono::seconds(1);
+            pfdS.assign(1, pollfd{_afdWake[0], POLLIN, 0});
+            for (const Reading& reading : readingS) {
+                pfdS.push_back(pollfd{reading.fd, POLLIN, 0});
+                tNext = std::min(tNext, reading.tEnd);
+            }
+            const auto nWaitMs = std::chrono::duration_cast<std::chrono::milliseconds>(tNext - tNow).count() + 1;
+            if (::poll(pfdS.data(), pfdS.size(), static_cast<int>(std::max<long long>(nWaitMs, 0))) < 0 &&
+                errno != EINTR) {
+                // Out of kernel memory, say: try again a little later rather than spin.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            if (pfdS[0].revents != 0)
+                for (char ach[64]; ::read(_afdWake[0], ach, sizeof ach) > 0;) {
+                }
+            tNow = Clock::now();
+            std::vector<Reading> keptS;
+            for (size_t i = 0; i < readingS.size(); ++i) {
+                Reading& reading = readingS[i];
+                const Read read = pfdS[i + 1].revents != 0 ? readSome(reading) : Read::more;
+                if (read == Read::whole) {
+                    _ready(reading.fd, std::move(reading.strHead));
+                } else if (read == Read::failed || reading.tEnd <= tNow) {
+                    ::close(reading.fd);
+                } else {
+                    keptS.push_back(std::move(reading));
+                }
+            }
+            readingS.swap(keptS);
+        }
+        for (const Reading& reading : readingS)
+            ::close(reading.fd);
+        Corvel::MutexLock lock(_mx);
+        for (int fd : _incomingS)
+            ::close(fd);
+        _incomingS.clear();
+    }
+
+    const Ready _ready;
+    int _afdWake[2] = {-1, -1};
+    Corvel::Mutex _mx;
+    std::vector<int> _incomingS CORVEL_GUARDED_BY(_mx);
+    bool _bStopped CORVEL_GUARDED_BY(_mx) = false;
+    std::thread _thread;
+};
+
+// The library's server, each connection served once from a head read within the bounds above: the
+// library's own thread only hands connections to the head reader, and two threads answer the
+// heads that came whole. When it stops, connections still being read or waiting for an answer
+// are closed unserved, so stopping takes no longer than one reply.
 class BoundedServer : public httplib::Server {
 public:
-    void beginStop() { _bStopping.store(true); }
+    BoundedServer() : _reader([this](int fd, std::string strHead) { answer(fd, std::move(strHead)); }) {}
+    void beginStop()
+    {
+        _bStopping.store(true);
+        _reader.stop();
+    }
 
 private:
     bool process_and_close_socket(socket_t sock) override
     {
-        std::string strHead;
-        bool bServed = false;
-        if (readHead(sock, strHead)) {
-            HeadStream stream(sock, std::move(strHead));
-            bool bClosed = false;
-            bServed = process_request(stream, true, bClosed, nullptr);
-        }
-        ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
-        return bServed;
+        _reader.add(sock);
+        return true;
     }
 
-    bool readHead(int fd, std::string& strHead) const
+    // On the head reader's thread: waits while every answering thread is busy and their queue full.
+    void answer(int fd, std::string strHead)
     {
-        const Clock::time_point tEnd = Clock::now() + std::chrono::milliseconds(nRequestDeadlineMs);
-        char achBuffer[2048];
-        while (!_bStopping.load()) {
-            const auto nLeftMs = std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - Clock::now()).count();
-            if (nLeftMs <= 0) return false;
-            pollfd pfd{fd, POLLIN, 0};
-            const int nReady = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(nLeftMs, nPollSliceMs)));
-            if (nReady < 0 && errno != EINTR) return false;
-            if (nReady <= 0) continue;
-            const ssize_t n = ::recv(fd, achBuffer, std::min(sizeof achBuffer, nMaxRequestHead - strHead.size()), 0);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) return false;
-            strHead.append(achBuffer, static_cast<size_t>(n));
-            if (strHead.find("\r\n\r\n") != std::string::npos) return true;
-            if (strHead.size() >= nMaxRequestHead) return false;
-        }
-        return false;
+        _answerers.enqueue([this, fd, strHead = std::move(strHead)]() mutable {
+            if (!_bStopping.load()) {
+                HeadStream stream(fd, std::move(strHead));
+                bool bClosed = false;
+                process_request(stream, true, bClosed, nullptr);
+            }
+            ::shutdown(fd, SHUT_RDWR);
+            ::close(fd);
+        });
     }
 
     std::atomic<bool> _bStopping{false};
+    BoundedPool _answerers{nHttpThreads, nMaxWaitingConnections};
+    HeadReader _reader;  // made after the answerers and gone before them, so that none is handed on late
 };
 
 } // namespace
@@ -414,7 +549,8 @@ MetricsListener::MetricsListener(const Metrics& metrics, const std::string& strA
     int nPort = 0;
     if (!parseAddress(strAddress, strHost, nPort)) throw std::runtime_error("not an address: " + strAddress);
     httplib::Server& http = _pserver->http;
-    http.new_task_queue = [] { return new BoundedPool(nHttpThreads, nMaxWaitingConnections); };
+    // Its one thread only hands each connection to the head reader.
+    http.new_task_queue = [] { return new BoundedPool(1, nMaxWaitingConnections); };
     http.set_read_timeout(nHttpTimeoutSeconds, 0);
     http.set_write_timeout(nHttpTimeoutSeconds, 0);
     http.set_payload_max_length(nMaxPayload);

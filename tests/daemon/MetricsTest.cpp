@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DaemonHarness.h"
 
@@ -160,8 +161,9 @@ TEST(DaemonMetrics, ServeOnlyGetOfMetricsAndHealthAndRefuseABadAddressAtStart)
     EXPECT_EQ(404, http(strAddress, "POST", "/metrics").nStatus);
     EXPECT_EQ(404, http(strAddress, "DELETE", "/healthz").nStatus);
 
-    // A head that never ends is cut off at its bound, and clients that dribble hold the listener's
-    // threads only for a while: the health is answered meanwhile.
+    // A head that never ends is cut off at its bound, and clients that dribble or say nothing hold
+    // none of the threads that answer: the health is answered meanwhile, while they are still
+    // being waited for.
     std::string strEndless;
     for (int i = 0; i < 20000; ++i)
         strEndless += "X-Filler: " + std::to_string(i) + "\r\n";
@@ -176,8 +178,16 @@ TEST(DaemonMetrics, ServeOnlyGetOfMetricsAndHealthAndRefuseABadAddressAtStart)
         for (int fd : afd)
             if (fd >= 0) close(fd);
     });
+    std::vector<int> silentS;
+    for (int i = 0; i < 16; ++i)
+        silentS.push_back(connected(strAddress));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(200, http(strAddress, "GET", "/healthz").nStatus);
+    for (int fd : silentS) {
+        char ch = 0;
+        EXPECT_EQ(-1, recv(fd, &ch, 1, MSG_DONTWAIT)) << "a silent connection was given up before the health came";
+        close(fd);
+    }
     dribbler.join();
 
     for (const char* pszBad : {"", "host:", ":80", "70000", "::1:80", "[::1]80", "1.2.3.4:8o"}) {
