@@ -700,10 +700,21 @@ bool LdapAuthenticator::passwd(const OstrelData::AuthenticatedUser& user,
     LdapEntry entry;
     const bool bKnown = dnToBind(user.userId(), strDn, entry, userAttributes());
     bool bBound = false;
+    bool bSent = false;
     int nResult = LDAP_SUCCESS;
     _pbindPool->run([&](LdapConnection& connection) {
+        // Again after the link was lost with the change sent: the directory may have made it, and
+        // then only the new password binds.
+        if (bSent && bKnown && connection.bind(strDn, strNew)) {
+            bBound = true;
+            nResult = LDAP_SUCCESS;
+            return;
+        }
         bBound = connection.bind(strDn, strCurrent);
-        if (bBound && bKnown) nResult = connection.changePassword(strDn, strCurrent, strNew);
+        if (bBound && bKnown) {
+            bSent = true;
+            nResult = connection.changePassword(strDn, strCurrent, strNew);
+        }
     });
     if (!bKnown || !bBound) refuse(user.userId(), "wrong password or no such user");
     if (nResult != LDAP_SUCCESS)

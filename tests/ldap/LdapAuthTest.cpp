@@ -2,9 +2,16 @@
 // both ways of finding a user, escaping, refusals that look alike, groups of every membership style
 // as teams and leads, directory reads, transport security, and a directory that goes away.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <chrono>
 #include <functional>
@@ -49,6 +56,98 @@ private:
 };
 
 using OstrelTest::failureOf;
+
+// A relay on loopback in front of a directory that, once armed, passes on the next extended request
+// (a password change), then drops the reply and cuts both links: the change is made, its answer lost.
+class CuttingRelay {
+public:
+    explicit CuttingRelay(int nUpstreamPort) : _nUpstreamPort(nUpstreamPort)
+    {
+        _fdListen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(0);
+        socklen_t nLength = sizeof address;
+        if (_fdListen < 0 || ::bind(_fdListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(_fdListen, 16) != 0 || ::getsockname(_fdListen, reinterpret_cast<sockaddr*>(&address), &nLength) != 0)
+            throw std::runtime_error("the relay cannot listen");
+        _nPort = ntohs(address.sin_port);
+        _acceptor = std::thread([this] { acceptLoop(); });
+    }
+    ~CuttingRelay()
+    {
+        _bStop = true;
+        _acceptor.join();
+        for (std::thread& thread : _relayS)
+            thread.join();
+        ::close(_fdListen);
+    }
+    std::string url() const { return "ldap://127.0.0.1:" + std::to_string(_nPort); }
+    void arm() { _bArmed = true; }
+    bool cut() const { return _bCut; }
+
+private:
+    static sockaddr_in loopback(int nPort)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(nPort));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    // LDAPMessage: SEQUENCE { messageID INTEGER, protocolOp }, the extended request [APPLICATION 23].
+    static bool isExtendedRequest(const std::string& str)
+    {
+        if (str.size() < 2 || static_cast<unsigned char>(str[0]) != 0x30) return false;
+        const unsigned char b = static_cast<unsigned char>(str[1]);
+        size_t i = 2 + ((b & 0x80) != 0 ? (b & 0x7f) : 0);
+        if (i + 2 > str.size() || str[i] != 0x02) return false;
+        i += 2 + static_cast<unsigned char>(str[i + 1]);
+        return i < str.size() && static_cast<unsigned char>(str[i]) == 0x77;
+    }
+    void acceptLoop()
+    {
+        while (!_bStop) {
+            pollfd pfd{_fdListen, POLLIN, 0};
+            if (::poll(&pfd, 1, 50) <= 0) continue;
+            const int fd = ::accept(_fdListen, nullptr, nullptr);
+            if (fd >= 0) _relayS.emplace_back([this, fd] { relay(fd); });
+        }
+    }
+    void relay(int fdClient)
+    {
+        const int fdServer = ::socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in address = loopback(_nUpstreamPort);
+        bool bOpen = ::connect(fdServer, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        bool bCutting = false;
+        char ach[65536];
+        while (bOpen && !_bStop) {
+            pollfd apfd[2] = {{fdClient, POLLIN, 0}, {fdServer, POLLIN, 0}};
+            if (::poll(apfd, 2, 50) <= 0) continue;
+            for (int i = 0; i < 2 && bOpen; ++i) {
+                if (apfd[i].revents == 0) continue;
+                const ssize_t n = ::recv(apfd[i].fd, ach, sizeof ach, 0);
+                if (n <= 0) {
+                    bOpen = false;
+                } else if (i == 1 && bCutting) {
+                    _bCut = true;
+                    bOpen = false;
+                } else {
+                    if (i == 0 && _bArmed && isExtendedRequest(std::string(ach, static_cast<size_t>(n))))
+                        bCutting = _bArmed.exchange(false);
+                    bOpen = ::send(apfd[1 - i].fd, ach, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
+                }
+            }
+        }
+        ::close(fdServer);
+        ::close(fdClient);
+    }
+
+    const int _nUpstreamPort;
+    int _fdListen = -1;
+    int _nPort = 0;
+    std::atomic<bool> _bArmed{false}, _bCut{false}, _bStop{false};
+    std::thread _acceptor;
+    std::vector<std::thread> _relayS;  // only the acceptor adds to it
+};
 
 // The registries the plug-in reads: customer ACME, domain LDAP, teams 7 Ops, 8 Dev, 9 Outer,
 // 10 Posix, and the team map given.
@@ -392,6 +491,19 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
                   .errorCode());
     EXPECT_EQ("Carol D.", login(*pauth, "carol", "carol-new").name());
 
+    // The change is made but its answer lost with the link: the one made again finds it made.
+    {
+        InitMap relayed = params;
+        CuttingRelay relay(std::stoi(own.ldapUrl().substr(own.ldapUrl().rfind(':') + 1)));
+        relayed["url"] = relay.url();
+        auto prelayed = authenticator(relayed);
+        login(*prelayed, "carol", "carol-new");  // leaves a connection in the pool, where links go stale
+        relay.arm();
+        OstrelData::PasswordAuthenticationToken before("carol-new"), after("carol-newer");
+        EXPECT_TRUE(prelayed->passwd(carol, before, after));
+        EXPECT_TRUE(relay.cut());
+        EXPECT_EQ("carol", login(*pauth, "carol", "carol-newer").userId());
+    }
     // A lock the directory sets ends her kept sessions, though stamp_attrs names no mark of one.
     const std::string strLock = "printf 'dn: uid=carol,ou=people,dc=example,dc=org\\nchangetype: modify\\n"
                                 "replace: pwdAccountLockedTime\\npwdAccountLockedTime: 000001010000Z\\n' | "
@@ -400,7 +512,7 @@ TEST_F(LdapAuthTest, AllowedWritesChangeThePasswordAndTheName)
     ASSERT_EQ(0, std::system(strLock.c_str()));
     EXPECT_EQ("", pauth->credentialStamp("carol"));
     // This directory enforces no lock, so the bind goes through and the mark stays: so does the refusal.
-    OstrelData::PasswordAuthenticationToken newest("carol-new");
+    OstrelData::PasswordAuthenticationToken newest("carol-newer");
     pauth->authenticateStamped(OstrelData::User(_model.domain(), "carol", "", "", ""), newest, OstrelData::Profile("p"),
                                strLogin);
     EXPECT_EQ("", strLogin);
