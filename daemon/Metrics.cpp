@@ -72,6 +72,12 @@ public:
         _jobS.push_back(std::move(fn));
         _cvWork.notifyOne();
     }
+    // Whether enqueue() would take a job without waiting: for one who alone queues, it then does.
+    bool hasRoom()
+    {
+        Corvel::MutexLock lock(_mx);
+        return _jobS.size() < _nMaxWaiting;
+    }
     // Runs what is queued (each job closes its connection), then joins the threads.
     void shutdown() override
     {
@@ -187,12 +193,14 @@ private:
 
 // Connections whose request head is still coming, read side by side on one thread: a client that
 // sends nothing, or dribbles, holds no thread that answers, so the health is answered whatever such
-// clients do. Each head must be whole within the deadline and the bound; at most nMaxReading are
-// read at once, and one more takes the place of the one that has waited longest (a scraper's head
-// comes at once, so only the silent give way).
+// clients do. Each head must be whole within the deadline and the bound. A whole head waits, within
+// the same deadline, while the answering threads are busy: the reader itself never waits on them.
+// At most nMaxReading connections are held; one more takes the place of the oldest that has sent
+// nothing (a scraper's head comes at once, so only the silent give way).
 class HeadReader {
 public:
-    using Ready = std::function<void(int fd, std::string strHead)>;
+    // Takes a whole head and its connection over, or returns false to be asked again later.
+    using Ready = std::function<bool(int fd, std::string& strHead)>;
 
     explicit HeadReader(Ready ready) : _ready(std::move(ready))
     {
@@ -209,19 +217,20 @@ public:
     // Takes the connection over.
     void add(int fd)
     {
+        int fdDropped = fd;
         {
             Corvel::MutexLock lock(_mx);
             if (!_bStopped) {
+                // Bounded even while the reader is slow to take them.
+                fdDropped = _incomingS.size() >= nMaxReading ? _incomingS.front() : -1;
+                if (fdDropped >= 0) _incomingS.pop_front();
                 _incomingS.push_back(fd);
-                fd = -1;
             }
         }
-        if (fd >= 0)
-            ::close(fd);
-        else
-            wake();
+        if (fdDropped >= 0) ::close(fdDropped);
+        if (fdDropped != fd) wake();
     }
-    // Closes every connection still being read; none is handed on after it returns.
+    // Closes every connection still held; none is handed on after it returns.
     void stop()
     {
         {
@@ -234,10 +243,12 @@ public:
 
 private:
     static constexpr size_t nMaxReading = 64;
+    static constexpr auto retryWait = std::chrono::milliseconds(10);  // a whole head, for a free answerer
     struct Reading {
         int fd;
         std::string strHead;
         Clock::time_point tEnd;
+        bool bWhole;
     };
     enum class Read { more, whole, failed };
 
@@ -259,12 +270,44 @@ private:
         return reading.strHead.size() >= nMaxRequestHead ? Read::failed : Read::more;
     }
 
+    // Reads what came; false when the connection is to be closed.
+    static bool advance(Reading& reading)
+    {
+        const Read read = readSome(reading);
+        reading.bWhole = read == Read::whole;
+        return read != Read::failed;
+    }
+
+    // One over the bound: the oldest that has sent nothing goes, else the oldest still reading,
+    // else the newest.
+    static void evictOne(std::vector<Reading>& readingS)
+    {
+        auto it = std::find_if(readingS.begin(), readingS.end(),
+                               [](const Reading& reading) { return !reading.bWhole && reading.strHead.empty(); });
+        if (it == readingS.end())
+            it = std::find_if(readingS.begin(), readingS.end(), [](const Reading& reading) { return !reading.bWhole; });
+        if (it == readingS.end()) it = readingS.end() - 1;
+        ::close(it->fd);
+        readingS.erase(it);
+    }
+
+    // True when the connection is gone from the reader: handed on, or closed.
+    bool handOn(Reading& reading)
+    {
+        try {
+            return _ready(reading.fd, reading.strHead);
+        } catch (...) {
+            ::close(reading.fd);  // out of memory, say: this one is not answered
+            return true;
+        }
+    }
+
     void run()
     {
         std::vector<Reading> readingS;
         std::vector<pollfd> pfdS;
         for (;;) {
-            std::vector<int> incomingS;
+            std::deque<int> incomingS;
             {
                 Corvel::MutexLock lock(_mx);
                 if (_bStopped) break;
@@ -272,16 +315,33 @@ private:
             }
             Clock::time_point tNow = Clock::now();
             for (int fd : incomingS) {
-                if (readingS.size() >= nMaxReading) {
-                    ::close(readingS.front().fd);
-                    readingS.erase(readingS.begin());
+                // What came with the connection is read before anyone is chosen to give way.
+                Reading reading{fd, std::string(), tNow + std::chrono::milliseconds(nRequestDeadlineMs), false};
+                if (!advance(reading)) {
+                    ::close(fd);
+                    continue;
                 }
-                readingS.push_back(Reading{fd, std::string(), tNow + std::chrono::milliseconds(nRequestDeadlineMs)});
+                readingS.push_back(std::move(reading));
+                if (readingS.size() > nMaxReading) evictOne(readingS);
             }
-            Clock::time_point tNext = tNow + std::chrono::seconds(1);
+            // Whole heads go to the answerers while they take them; the rest wait within their time.
+            bool bWaiting = false;
+            std::vector<Reading> keptS;
+            for (Reading& reading : readingS) {
+                if (reading.bWhole && handOn(reading)) continue;
+                if (reading.tEnd <= tNow) {
+                    ::close(reading.fd);
+                    continue;
+                }
+                bWaiting = bWaiting || reading.bWhole;
+                keptS.push_back(std::move(reading));
+            }
+            readingS.swap(keptS);
+
+            Clock::time_point tNext = tNow + (bWaiting ? Clock::duration(retryWait) : Clock::duration(std::chrono::seconds(1)));
             pfdS.assign(1, pollfd{_afdWake[0], POLLIN, 0});
             for (const Reading& reading : readingS) {
-                pfdS.push_back(pollfd{reading.fd, POLLIN, 0});
+                pfdS.push_back(pollfd{reading.fd, static_cast<short>(reading.bWhole ? 0 : POLLIN), 0});
                 tNext = std::min(tNext, reading.tEnd);
             }
             const auto nWaitMs = std::chrono::duration_cast<std::chrono::milliseconds>(tNext - tNow).count() + 1;
@@ -294,18 +354,14 @@ private:
             if (pfdS[0].revents != 0)
                 for (char ach[64]; ::read(_afdWake[0], ach, sizeof ach) > 0;) {
                 }
-            tNow = Clock::now();
-            std::vector<Reading> keptS;
+            keptS.clear();
             for (size_t i = 0; i < readingS.size(); ++i) {
                 Reading& reading = readingS[i];
-                const Read read = pfdS[i + 1].revents != 0 ? readSome(reading) : Read::more;
-                if (read == Read::whole) {
-                    _ready(reading.fd, std::move(reading.strHead));
-                } else if (read == Read::failed || reading.tEnd <= tNow) {
+                if (!reading.bWhole && pfdS[i + 1].revents != 0 && !advance(reading)) {
                     ::close(reading.fd);
-                } else {
-                    keptS.push_back(std::move(reading));
+                    continue;
                 }
+                keptS.push_back(std::move(reading));
             }
             readingS.swap(keptS);
         }
@@ -320,7 +376,7 @@ private:
     const Ready _ready;
     int _afdWake[2] = {-1, -1};
     Corvel::Mutex _mx;
-    std::vector<int> _incomingS CORVEL_GUARDED_BY(_mx);
+    std::deque<int> _incomingS CORVEL_GUARDED_BY(_mx);
     bool _bStopped CORVEL_GUARDED_BY(_mx) = false;
     std::thread _thread;
 };
@@ -331,7 +387,7 @@ private:
 // are closed unserved, so stopping takes no longer than one reply.
 class BoundedServer : public httplib::Server {
 public:
-    BoundedServer() : _reader([this](int fd, std::string strHead) { answer(fd, std::move(strHead)); }) {}
+    BoundedServer() : _reader([this](int fd, std::string& strHead) { return answer(fd, strHead); }) {}
     void beginStop()
     {
         _bStopping.store(true);
@@ -345,9 +401,11 @@ private:
         return true;
     }
 
-    // On the head reader's thread: waits while every answering thread is busy and their queue full.
-    void answer(int fd, std::string strHead)
+    // On the head reader's thread, the only one that queues answers: false while every answering
+    // thread is busy and their queue full.
+    bool answer(int fd, std::string& strHead)
     {
+        if (!_answerers.hasRoom()) return false;
         _answerers.enqueue([this, fd, strHead = std::move(strHead)]() mutable {
             if (!_bStopping.load()) {
                 HeadStream stream(fd, std::move(strHead));
@@ -357,6 +415,7 @@ private:
             ::shutdown(fd, SHUT_RDWR);
             ::close(fd);
         });
+        return true;
     }
 
     std::atomic<bool> _bStopping{false};
