@@ -357,7 +357,10 @@ private:
             keptS.clear();
             for (size_t i = 0; i < readingS.size(); ++i) {
                 Reading& reading = readingS[i];
-                if (!reading.bWhole && pfdS[i + 1].revents != 0 && !advance(reading)) {
+                const short nRevents = pfdS[i + 1].revents;
+                // A whole head's peer that is gone has nobody to answer (and would wake every poll).
+                const bool bGone = reading.bWhole && (nRevents & (POLLERR | POLLHUP)) != 0;
+                if (bGone || (!reading.bWhole && nRevents != 0 && !advance(reading))) {
                     ::close(reading.fd);
                     continue;
                 }
