@@ -110,19 +110,24 @@ bool storableUserId(const std::string& strUserId)
     return true;
 }
 
+std::string hexOf(const unsigned char* pb, size_t n)
+{
+    static const char acHex[] = "0123456789abcdef";
+    std::string strHex;
+    strHex.reserve(2 * n);
+    for (const unsigned char* pbEnd = pb + n; pb != pbEnd; ++pb) {
+        strHex += acHex[*pb >> 4];
+        strHex += acHex[*pb & 15];
+    }
+    return strHex;
+}
+
 // A digest of a stored hash: it changes with every new password, and tells nothing of it.
 std::string stampOf(const std::string& strHash)
 {
     unsigned char abDigest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(abDigest, reinterpret_cast<const unsigned char*>(strHash.data()), strHash.size());
-    static const char acHex[] = "0123456789abcdef";
-    std::string strStamp;
-    strStamp.reserve(2 * sizeof abDigest);
-    for (unsigned char b : abDigest) {
-        strStamp += acHex[b >> 4];
-        strStamp += acHex[b & 15];
-    }
-    return strStamp;
+    return hexOf(abDigest, sizeof abDigest);
 }
 
 } // namespace
@@ -148,14 +153,7 @@ std::string newSessionId()
         }
         nHave += static_cast<size_t>(nGot);
     }
-    static const char s_achHex[] = "0123456789abcdef";
-    std::string strId;
-    strId.reserve(2 * sizeof abRandom);
-    for (unsigned char ch : abRandom) {
-        strId += s_achHex[ch >> 4];
-        strId += s_achHex[ch & 0x0f];
-    }
-    return strId;
+    return hexOf(abRandom, sizeof abRandom);
 }
 
 SqlAuthenticator::SqlAuthenticator(const OstrelData::InitMap& initLibrary,
