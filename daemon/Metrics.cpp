@@ -206,7 +206,13 @@ public:
     {
         if (::pipe2(_afdWake, O_CLOEXEC | O_NONBLOCK) != 0)
             throw std::runtime_error(std::string("cannot make the metrics listener's pipe: ") + std::strerror(errno));
-        _thread = std::thread([this] { run(); });
+        try {
+            _thread = std::thread([this] { run(); });
+        } catch (...) {
+            ::close(_afdWake[0]);
+            ::close(_afdWake[1]);
+            throw;
+        }
     }
     ~HeadReader()
     {
@@ -218,14 +224,17 @@ public:
     void add(int fd)
     {
         int fdDropped = fd;
-        {
+        try {
             Corvel::MutexLock lock(_mx);
             if (!_bStopped) {
                 // Bounded even while the reader is slow to take them.
-                fdDropped = _incomingS.size() >= nMaxReading ? _incomingS.front() : -1;
-                if (fdDropped >= 0) _incomingS.pop_front();
+                const int fdOldest = _incomingS.size() >= nMaxReading ? _incomingS.front() : -1;
                 _incomingS.push_back(fd);
+                fdDropped = fdOldest;
+                if (fdDropped >= 0) _incomingS.pop_front();
             }
+        } catch (...) {
+            fdDropped = fd;  // out of memory: this one is not served
         }
         if (fdDropped >= 0) ::close(fdDropped);
         if (fdDropped != fd) wake();
@@ -305,68 +314,16 @@ private:
     void run()
     {
         std::vector<Reading> readingS;
-        std::vector<pollfd> pfdS;
         for (;;) {
-            std::deque<int> incomingS;
-            {
-                Corvel::MutexLock lock(_mx);
-                if (_bStopped) break;
-                incomingS.swap(_incomingS);
-            }
-            Clock::time_point tNow = Clock::now();
-            for (int fd : incomingS) {
-                // What came with the connection is read before anyone is chosen to give way.
-                Reading reading{fd, std::string(), tNow + std::chrono::milliseconds(nRequestDeadlineMs), false};
-                if (!advance(reading)) {
-                    ::close(fd);
-                    continue;
-                }
-                readingS.push_back(std::move(reading));
-                if (readingS.size() > nMaxReading) evictOne(readingS);
-            }
-            // Whole heads go to the answerers while they take them; the rest wait within their time.
-            bool bWaiting = false;
-            std::vector<Reading> keptS;
-            for (Reading& reading : readingS) {
-                if (reading.bWhole && handOn(reading)) continue;
-                if (reading.tEnd <= tNow) {
+            try {
+                if (!readSide(readingS)) break;
+            } catch (...) {
+                // Out of memory, say: what was being read goes, the reader stays.
+                for (const Reading& reading : readingS)
                     ::close(reading.fd);
-                    continue;
-                }
-                bWaiting = bWaiting || reading.bWhole;
-                keptS.push_back(std::move(reading));
-            }
-            readingS.swap(keptS);
-
-            Clock::time_point tNext = tNow + (bWaiting ? Clock::duration(retryWait) : Clock::duration(std::chrono::seconds(1)));
-            pfdS.assign(1, pollfd{_afdWake[0], POLLIN, 0});
-            for (const Reading& reading : readingS) {
-                pfdS.push_back(pollfd{reading.fd, static_cast<short>(reading.bWhole ? 0 : POLLIN), 0});
-                tNext = std::min(tNext, reading.tEnd);
-            }
-            const auto nWaitMs = std::chrono::duration_cast<std::chrono::milliseconds>(tNext - tNow).count() + 1;
-            if (::poll(pfdS.data(), pfdS.size(), static_cast<int>(std::max<long long>(nWaitMs, 0))) < 0 &&
-                errno != EINTR) {
-                // Out of kernel memory, say: try again a little later rather than spin.
+                readingS.clear();
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                continue;
             }
-            if (pfdS[0].revents != 0)
-                for (char ach[64]; ::read(_afdWake[0], ach, sizeof ach) > 0;) {
-                }
-            keptS.clear();
-            for (size_t i = 0; i < readingS.size(); ++i) {
-                Reading& reading = readingS[i];
-                const short nRevents = pfdS[i + 1].revents;
-                // A whole head's peer that is gone has nobody to answer (and would wake every poll).
-                const bool bGone = reading.bWhole && (nRevents & (POLLERR | POLLHUP)) != 0;
-                if (bGone || (!reading.bWhole && nRevents != 0 && !advance(reading))) {
-                    ::close(reading.fd);
-                    continue;
-                }
-                keptS.push_back(std::move(reading));
-            }
-            readingS.swap(keptS);
         }
         for (const Reading& reading : readingS)
             ::close(reading.fd);
@@ -374,6 +331,92 @@ private:
         for (int fd : _incomingS)
             ::close(fd);
         _incomingS.clear();
+    }
+
+    // One round: takes what came in, hands on whole heads, waits for more. False once stopped.
+    bool readSide(std::vector<Reading>& readingS)
+    {
+        std::deque<int> incomingS;
+        {
+            Corvel::MutexLock lock(_mx);
+            if (_bStopped) return false;
+            incomingS.swap(_incomingS);
+        }
+        Clock::time_point tNow = Clock::now();
+        while (!incomingS.empty()) {
+            const int fd = incomingS.front();
+            incomingS.pop_front();
+            try {
+                // What came with the connection is read before anyone is chosen to give way.
+                Reading reading{fd, std::string(), tNow + std::chrono::milliseconds(nRequestDeadlineMs), false};
+                if (!advance(reading)) {
+                    ::close(fd);
+                    continue;
+                }
+                readingS.push_back(std::move(reading));
+            } catch (...) {
+                ::close(fd);
+                for (int fdLeft : incomingS)
+                    ::close(fdLeft);
+                throw;
+            }
+            if (readingS.size() > nMaxReading) evictOne(readingS);
+        }
+        // Whole heads go to the answerers while they take them; the rest wait within their time.
+        bool bWaiting = false;
+        std::vector<Reading> keptS;
+        keptS.reserve(readingS.size());
+        for (Reading& reading : readingS) {
+            if (reading.bWhole && handOn(reading)) continue;
+            if (reading.tEnd <= tNow) {
+                ::close(reading.fd);
+                continue;
+            }
+            bWaiting = bWaiting || reading.bWhole;
+            keptS.push_back(std::move(reading));
+        }
+        readingS.swap(keptS);
+
+        Clock::time_point tNext =
+            tNow + (bWaiting ? Clock::duration(retryWait) : Clock::duration(std::chrono::seconds(1)));
+        std::vector<pollfd> pfdS;
+        pfdS.reserve(readingS.size() + 1);
+        pfdS.push_back(pollfd{_afdWake[0], POLLIN, 0});
+        for (const Reading& reading : readingS) {
+            pfdS.push_back(pollfd{reading.fd, static_cast<short>(reading.bWhole ? 0 : POLLIN), 0});
+            tNext = std::min(tNext, reading.tEnd);
+        }
+        const auto nWaitMs = std::chrono::duration_cast<std::chrono::milliseconds>(tNext - tNow).count() + 1;
+        if (::poll(pfdS.data(), pfdS.size(), static_cast<int>(std::max<long long>(nWaitMs, 0))) < 0 && errno != EINTR) {
+            // Out of kernel memory, say: try again a little later rather than spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return true;
+        }
+        if (pfdS[0].revents != 0)
+            for (char ach[64]; ::read(_afdWake[0], ach, sizeof ach) > 0;) {
+            }
+        // Reserved above: moving the connections kept cannot fail half-way.
+        keptS.clear();
+        for (size_t i = 0; i < readingS.size(); ++i) {
+            Reading& reading = readingS[i];
+            const short nRevents = pfdS[i + 1].revents;
+            // A whole head's peer that is gone has nobody to answer (and would wake every poll).
+            const bool bGone = reading.bWhole && (nRevents & (POLLERR | POLLHUP)) != 0;
+            bool bKeep = !bGone;
+            if (bKeep && !reading.bWhole && nRevents != 0) {
+                try {
+                    bKeep = advance(reading);
+                } catch (...) {
+                    bKeep = false;  // its head could not grow
+                }
+            }
+            if (bKeep)
+                keptS.push_back(std::move(reading));
+            else
+                ::close(reading.fd);
+        }
+        readingS.swap(keptS);
+        return true;
     }
 
     const Ready _ready;
