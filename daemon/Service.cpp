@@ -656,17 +656,16 @@ std::string Service::login(Request& request, bool bValidate)
         OstrelDal::ThreadReads reads;
         // A session kept later rests on the stamp of what this login proved, so it is taken with
         // the login where the authenticator can tell it, and asked for afterwards where not.
-        auto* pstamped = bValidate ? nullptr : dynamic_cast<OstrelData::StampedLogin*>(&authenticator);
-        const bool bStamped = pstamped != nullptr && stampsCredentials(claimed);
-        if (bStamped)
+        const bool bStamps = !bValidate && dynamic_cast<OstrelData::AccountState*>(&authenticator) != nullptr;
+        auto* pstamped = bStamps ? dynamic_cast<OstrelData::StampedLogin*>(&authenticator) : nullptr;
+        if (pstamped != nullptr)
             authenticated = pstamped->authenticateStamped(user, token, profileNamed(strProfile), strStamp);
         else
             authenticated = authenticator.authenticate(user, token, profileNamed(strProfile));
         OstrelData::wipePassword(strPassword);
         // Before the grants are read: a directory asked for the stamp is then waited for while
         // this login holds nothing of the database.
-        if (!bStamped && !bValidate && stampsCredentials(authenticated.key()))
-            strStamp = credentialStamp(authenticated.key());
+        if (bStamps && pstamped == nullptr) strStamp = credentialStamp(authenticated.key());
         // Authorisation only reads the registries and writes into this request's own user:
         // logins are authorised side by side.
         OstrelDataDB::Factory::authorize(authenticated);

@@ -301,8 +301,10 @@ OstrelData::AuthenticatedUser LdapAuthenticator::login(const OstrelData::User& u
 
     std::string strDn;
     LdapEntry entry;
+    // Searching before the bind, the stamp is read by that search.
+    const bool bStampBeforeBind = pstrStamp != nullptr && _settings.searchThenBind();
     std::vector<std::string> attributeS = userAttributes();
-    if (pstrStamp != nullptr) {
+    if (bStampBeforeBind) {
         const std::vector<std::string> stampS = stampAttributes();
         attributeS.insert(attributeS.end(), stampS.begin(), stampS.end());
     }
@@ -359,7 +361,8 @@ OstrelData::AuthenticatedUser LdapAuthenticator::login(const OstrelData::User& u
     if (strKnownId.empty()) refuse(strUserId, "his entry shows no " + _settings.strAttrUserId + " (attr_user_id)");
     OstrelData::User found = userOf(entry, strKnownId);
     addTeams(found, groupS);
-    if (pstrStamp != nullptr) *pstrStamp = _settings.searchThenBind() ? stampBeforeBind(entry, strKnownId) : credentialStamp(strKnownId);
+    if (pstrStamp != nullptr)
+        *pstrStamp = bStampBeforeBind ? stampBeforeBind(entry, strKnownId) : credentialStamp(strKnownId);
     return OstrelData::AuthenticatedUser(found, OstrelData::SessionString(randomHex(16)), profile);
 }
 
