@@ -95,11 +95,14 @@ const XMLNode* required(const XMLNode* pnode, const Vesk::String& strChild, cons
 class TextChild {
 public:
     // strName outlives the child: one of the names below.
-    TextChild(const XMLNode* pparent, const Vesk::String& strName)
-        : _pstrName(&strName), _pnode(pparent->findChild(strName)), _strValue(_pnode != nullptr ? _pnode->value() : Vesk::String())
+    TextChild(const XMLNode* pparent, const Vesk::String& strName) : TextChild(strName, pparent->findChild(strName)) {}
+    TextChild(const XMLNode* pparent, Vesk::String&& strName) = delete;
+    // The child strName already found (pnode; null when there is none).
+    TextChild(const Vesk::String& strName, const XMLNode* pnode)
+        : _pstrName(&strName), _pnode(pnode), _strValue(_pnode != nullptr ? _pnode->value() : Vesk::String())
     {
     }
-    TextChild(const XMLNode* pparent, Vesk::String&& strName) = delete;
+    TextChild(Vesk::String&& strName, const XMLNode* pnode) = delete;
 
     bool present() const { return _pnode != nullptr; }
     // Present, and its text is not null.
@@ -136,20 +139,44 @@ private:
 };
 
 // A text child that must be present with a value.
-TextChild requiredValue(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
+TextChild requiredValue(TextChild child, const char* pszMessage)
 {
-    TextChild child(pnode, strChild);
     if (!child.hasValue()) malformed(pszMessage);
     return child;
 }
+TextChild requiredValue(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
+{
+    return requiredValue(TextChild(pnode, strChild), pszMessage);
+}
 
 // A text child that must be present, with or without a value.
-TextChild requiredText(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
+TextChild requiredText(TextChild child, const char* pszMessage)
 {
-    TextChild child(pnode, strChild);
     if (!child.present()) malformed(pszMessage);
     return child;
 }
+TextChild requiredText(const XMLNode* pnode, const Vesk::String& strChild, const char* pszMessage)
+{
+    return requiredText(TextChild(pnode, strChild), pszMessage);
+}
+
+// The children of one element that a reader takes, each the first of its name, found in one walk:
+// the entries of a large user are read by the thousand, and a walk a name was a good part of it.
+// The names are listed in the order they are written, which makes the walk shortest.
+template <size_t N>
+class Children {
+public:
+    Children(const XMLNode* pnode, const Vesk::String (&strNameS)[N]) : _strNameS(strNameS)
+    {
+        pnode->findChildren(strNameS, N, _pchildS);
+    }
+    const XMLNode* operator[](size_t i) const { return _pchildS[i]; }
+    TextChild text(size_t i) const { return TextChild(_strNameS[i], _pchildS[i]); }
+
+private:
+    const Vesk::String (&_strNameS)[N];
+    const XMLNode* _pchildS[N];
+};
 
 XMLNode* addText(XMLNode* pnode, const Vesk::String& strName, const std::string& strValue)
 {
@@ -1066,12 +1093,15 @@ void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in
 namespace {
 
 // pnode is known to be named "permission": found by that name, or checked.
+const Vesk::String g_permissionChildS[] = {tag::permission, tag::description, tag::status};
+
 template <class PlaceFn>
 void readPermission(const XMLNode* pnode, PlaceFn place)
 {
-    TextChild number = requiredValue(pnode, tag::permission, "No permission node in Permission.");
-    TextChild status = requiredValue(pnode, tag::status, "No status node in Permission.");
-    TextChild description(pnode, tag::description);
+    const Children<3> childS(pnode, g_permissionChildS);
+    TextChild number = requiredValue(childS.text(0), "No permission node in Permission.");
+    TextChild status = requiredValue(childS.text(2), "No status node in Permission.");
+    TextChild description = childS.text(1);
 
     OstrelData::Permission& permission = place(OstrelData::Permission(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) permission.setDescription(description.text());
@@ -1105,14 +1135,17 @@ void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool
 namespace {
 
 // pnode is known to be named "product": found by that name, or checked.
+const Vesk::String g_productChildS[] = {tag::product, tag::description, tag::initmapmap, tag::roles, tag::permissions};
+
 template <class PlaceFn>
 void readProduct(const XMLNode* pnode, PlaceFn place)
 {
-    TextChild number = requiredValue(pnode, tag::product, "No product node in Product.");
-    TextChild description = requiredText(pnode, tag::description, "No description node in Product.");
-    const XMLNode* pinit = pnode->findChild(tag::initmapmap);
-    const XMLNode* proles = pnode->findChild(tag::roles);
-    const XMLNode* ppermissions = pnode->findChild(tag::permissions);
+    const Children<5> childS(pnode, g_productChildS);
+    TextChild number = requiredValue(childS.text(0), "No product node in Product.");
+    TextChild description = requiredText(childS.text(1), "No description node in Product.");
+    const XMLNode* pinit = childS[2];
+    const XMLNode* proles = childS[3];
+    const XMLNode* ppermissions = childS[4];
 
     OstrelData::Product& product = place(OstrelData::Product(number.number()));
     if (description.hasValue()) product.setDescription(description.text());
@@ -1160,18 +1193,23 @@ void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
 namespace {
 
 // pnode is known to be named "role": found by that name, or checked.
+const Vesk::String g_roleChildS[] = {tag::role, tag::description, tag::status, tag::permissions};
+
 template <class PlaceFn>
 void readRole(const XMLNode* pnode, PlaceFn place)
 {
-    TextChild number = requiredValue(pnode, tag::role, "No role node in Role.");
-    TextChild description = requiredText(pnode, tag::description, "No description node in Role.");
-    TextChild status = requiredValue(pnode, tag::status, "No status node in Role.");
-    const XMLNode* ppermissions = pnode->findChild(tag::permissions);
+    const Children<4> childS(pnode, g_roleChildS);
+    TextChild number = requiredValue(childS.text(0), "No role node in Role.");
+    TextChild description = requiredText(childS.text(1), "No description node in Role.");
+    TextChild status = requiredValue(childS.text(2), "No status node in Role.");
+    const XMLNode* ppermissions = childS[3];
 
     OstrelData::Role& role = place(OstrelData::Role(number.number(), "", OstrelData::PRStatus()));
     if (description.hasValue()) role.setDescription(description.text());
     role.setStatus(OstrelData::PRStatus::fromInt(status.number()));
-    if (ppermissions != nullptr) role.permissions() = Factory::PermissionMap::fromXML(ppermissions);
+    // Most roles carry none: an empty map is what place() starts the role with.
+    if (ppermissions != nullptr && ppermissions->nextChild() != nullptr)
+        role.permissions() = Factory::PermissionMap::fromXML(ppermissions);
 }
 
 } // namespace

@@ -84,6 +84,20 @@ bool holdsNul(const std::string& str)
     return std::memchr(str.data(), '\0', str.size()) != nullptr;
 }
 
+// Whether an element's name is str. Readers look children up by name thousands of times in a
+// large document, so the names are compared here rather than through a library call or two a
+// child; the loop stops at the end of either, so a wanted name holding a NUL matches nothing and
+// no name is read past its end.
+inline bool sameName(const char* pszName, const std::string& str)
+{
+    const char* pWanted = str.data();
+    const size_t n = str.size();
+    size_t i = 0;
+    while (i < n && pszName[i] != '\0' && pszName[i] == pWanted[i])
+        ++i;
+    return i == n && pszName[i] == '\0';
+}
+
 // The parser's text setters stop at a NUL, which would cut a value short.
 void checkValue(const String& strValue)
 {
@@ -269,6 +283,9 @@ struct XMLDocImpl {
     // About how long the text of the document is, so that stream() makes its
     // buffer once instead of copying it through a series of larger ones.
     size_t nTextLengthHint = 0;
+    // The text the parser read in place, when it was handed over to be kept: the
+    // parser's names and values point into it.
+    String strText;
 
     XMLDocImpl() = default;
     XMLDocImpl(const XMLDocImpl&) = delete;
@@ -445,12 +462,9 @@ void XMLNode::attribute(const String& strName, const String& strValue)
 
 XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter)
 {
-    XMLNode* pchild = XMLDocImpl::firstAfter(this, pAfter);
-    if (pchild == nullptr || holdsNul(strName.str()))
-        return nullptr;
-    const char* pszName = strName.c_str();
-    for (; pchild != nullptr; pchild = pchild->_pnext)
-        if (pchild->_pszName[0] == pszName[0] && std::strcmp(pchild->_pszName, pszName) == 0)
+    const std::string& str = strName.str();
+    for (XMLNode* pchild = XMLDocImpl::firstAfter(this, pAfter); pchild != nullptr; pchild = pchild->_pnext)
+        if (sameName(pchild->_pszName, str))
             return pchild;
     return nullptr;
 }
@@ -458,6 +472,18 @@ XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter)
 const XMLNode* XMLNode::findChild(const String& strName, const XMLNode* pAfter) const
 {
     return const_cast<XMLNode*>(this)->findChild(strName, pAfter);
+}
+
+void XMLNode::findChildren(const String* pstrNameS, size_t nNames, const XMLNode** ppchildS) const
+{
+    std::fill(ppchildS, ppchildS + nNames, nullptr);
+    size_t nLeft = nNames;
+    for (const XMLNode* pchild = _pfirstChild; pchild != nullptr && nLeft > 0; pchild = pchild->_pnext)
+        for (size_t i = 0; i < nNames; ++i)
+            if (ppchildS[i] == nullptr && sameName(pchild->_pszName, pstrNameS[i].str())) {
+                ppchildS[i] = pchild;
+                --nLeft;
+            }
 }
 
 XMLNode* XMLNode::nextChild(const XMLNode* pAfter)
@@ -578,7 +604,24 @@ XMLDoc XMLDoc::parse(const String& strText)
     return doc;
 }
 
+XMLDoc XMLDoc::parse(String&& strText)
+{
+    XMLDoc doc;
+    doc.fromStream(std::move(strText));
+    return doc;
+}
+
 void XMLDoc::fromStream(const String& strText)
+{
+    load(strText, nullptr);
+}
+
+void XMLDoc::fromStream(String&& strText)
+{
+    load(strText, &strText);
+}
+
+void XMLDoc::load(const String& strText, String* pstrKept)
 {
     const std::string& str = strText.str();
     const void* pnul = std::memchr(str.data(), '\0', str.size());
@@ -594,8 +637,18 @@ void XMLDoc::fromStream(const String& strText)
                            static_cast<long>(nDoctype));
 
     std::unique_ptr<XMLDocImpl> pimpl(new XMLDocImpl);
-    pugi::xml_parse_result result =
-        pimpl->doc.load_buffer(str.data(), str.size(), kParseFlags, pugi::encoding_auto);
+    const size_t nLength = str.size();
+    pugi::xml_parse_result result;
+    if (pstrKept != nullptr) {
+        // A large reply's text need not be copied only to be thrown away: the
+        // document keeps it, at an address that no longer moves, and the parser
+        // works in it.
+        pimpl->strText = std::move(*pstrKept);
+        char* pText = const_cast<char*>(pimpl->strText.str().data());
+        result = pimpl->doc.load_buffer_inplace(pText, nLength, kParseFlags, pugi::encoding_auto);
+    } else {
+        result = pimpl->doc.load_buffer(str.data(), nLength, kParseFlags, pugi::encoding_auto);
+    }
     if (!result)
         throw XMLException(std::string("Malformed XML at offset ") + std::to_string(result.offset) + ": " +
                                result.description(),
@@ -607,7 +660,7 @@ void XMLDoc::fromStream(const String& strText)
                                    ": more than one root element",
                                static_cast<long>(child.offset_debug()));
     pimpl->addTree(true);
-    pimpl->nTextLengthHint = str.size();
+    pimpl->nTextLengthHint = nLength;
     _pimpl.swap(pimpl);
 }
 

@@ -35,9 +35,13 @@ public:
 
     // The document held by strText. Throws XMLException.
     static XMLDoc parse(const String& strText);
+    // The same, taking the text over rather than copying it (what is left in
+    // strText is unspecified, also when the text is refused).
+    static XMLDoc parse(String&& strText);
     // Replaces this document with the one held by strText. Throws XMLException
     // and leaves the document unchanged when the text is refused.
     void fromStream(const String& strText);
+    void fromStream(String&& strText);
     // The document as text: declaration first, elements indented. Text and
     // attribute values are escaped as XML requires.
     String stream() const;
@@ -47,6 +51,9 @@ public:
     const XMLNode* rootNode() const;
 
 private:
+    // Parses strText; with pstrKept (strText itself), takes it over and parses it in place.
+    void load(const String& strText, String* pstrKept);
+
     std::unique_ptr<XMLDocImpl> _pimpl;
 };
 

@@ -51,6 +51,10 @@ public:
     // is none, or when pAfter is not a child of this element.
     XMLNode* findChild(const String& strName, const XMLNode* pAfter = nullptr);
     const XMLNode* findChild(const String& strName, const XMLNode* pAfter = nullptr) const;
+    // The first child element of each of the nNames names (null where no child has that name),
+    // found in one walk over the children: for readers that take several children of one
+    // element, which would otherwise walk them once a name.
+    void findChildren(const String* pstrNameS, size_t nNames, const XMLNode** ppchildS) const;
     // The next child element of any name after pAfter (from the start when
     // null); null as findChild.
     XMLNode* nextChild(const XMLNode* pAfter = nullptr);

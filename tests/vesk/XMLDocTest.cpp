@@ -183,6 +183,45 @@ TEST_F(XMLNavigation, NameHoldingANulFindsNothing)
     EXPECT_NE(nullptr, _proot->findChild(String("a")));
 }
 
+TEST_F(XMLNavigation, FindChildrenTakesTheFirstOfEachNameInOneWalk)
+{
+    const String nameS[] = {"ns:c", "a", "missing", String(std::string("b\0", 2)), "a", "b"};
+    const XMLNode* pchildS[6];
+    const XMLNode* proot = _proot;
+    proot->findChildren(nameS, 6, pchildS);
+    EXPECT_EQ(proot->findChild("ns:c"), pchildS[0]);
+    EXPECT_EQ("1", pchildS[1]->value().str());
+    EXPECT_EQ(nullptr, pchildS[2]);
+    EXPECT_EQ(nullptr, pchildS[3]);
+    EXPECT_EQ(pchildS[1], pchildS[4]);
+    EXPECT_EQ(proot->findChild("b"), pchildS[5]);
+    proot->findChild("b")->findChildren(nameS, 6, pchildS);
+    for (const XMLNode* p : pchildS)
+        EXPECT_EQ(nullptr, p);
+}
+
+// Text handed over is parsed where it lies; the document must not depend on
+// what the caller's variable holds afterwards, and a copy must not depend on
+// the document it came from.
+TEST_F(XMLNavigation, TextHandedOverIsReadInPlaceAndKeptByTheDocument)
+{
+    const std::string strText = "<r a='&lt;1&gt;'><v>caf&#233; &amp; more</v><w><![CDATA[x]]></w></r>";
+    const String kept(strText);
+    XMLDoc copied = XMLDoc::parse(kept);
+    EXPECT_EQ(strText, kept.str());
+    String handed(strText);
+    XMLDoc inPlace = XMLDoc::parse(std::move(handed));
+    handed = String(std::string(strText.size(), 'z'));
+    EXPECT_EQ(copied.stream().str(), inPlace.stream().str());
+    EXPECT_EQ("caf\xc3\xa9 & more", inPlace.rootNode()->findChild("v")->value().str());
+    EXPECT_EQ("<1>", inPlace.rootNode()->attribute("a").str());
+    XMLDoc copy(inPlace);
+    inPlace.fromStream(String("<other/>"));
+    EXPECT_EQ("x", copy.rootNode()->findChild("w")->value().str());
+    EXPECT_THROW(inPlace.fromStream(String("<a><b></a>")), XMLException);
+    EXPECT_EQ("other", inPlace.rootNode()->name().str());
+}
+
 TEST_F(XMLNavigation, ElementsAddedToAParsedTreeComeAfterItsOwn)
 {
     XMLNode* padded = _proot->addNode("a", "4");
