@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <string_view>
+#include <strings.h>
 #include <unordered_set>
 #include <vector>
 
@@ -177,6 +178,25 @@ const char* repeatedAttribute(pugi::xml_node node)
     return nullptr;
 }
 
+// Whether text may be parsed where it lies: UTF-8 text, the same either way. Text
+// the parser converts from another encoding is copied as it converts, and its
+// offsets are then counted in the converted text, so the text given is kept to.
+bool readsInPlace(const std::string& str)
+{
+    // A byte order mark, or no text at all: left to the parser's own way.
+    if (str.empty() || static_cast<unsigned char>(str[0]) >= 0x80)
+        return false;
+    if (str.compare(0, 5, "<?xml") != 0)
+        return true;
+    const size_t nEnd = str.find("?>");
+    const size_t nEncoding = str.find("encoding", 5);
+    if (nEncoding == std::string::npos || (nEnd != std::string::npos && nEncoding > nEnd))
+        return true;
+    const size_t nQuote = str.find_first_of("'\"", nEncoding);
+    return nQuote != std::string::npos && nQuote + 6 < str.size() &&
+           strncasecmp(str.c_str() + nQuote + 1, "UTF-8", 5) == 0 && str[nQuote + 6] == str[nQuote];
+}
+
 // Walks a whole parsed or copied tree in document order, through the parser's
 // own traversal (one call per node), making the element nodes as it goes.
 class TreeWalker : public pugi::xml_tree_walker {
@@ -285,7 +305,7 @@ struct XMLDocImpl {
     size_t nTextLengthHint = 0;
     // The text the parser read in place, when it was handed over to be kept: the
     // parser's names and values point into it.
-    String strText;
+    std::string strText;
 
     XMLDocImpl() = default;
     XMLDocImpl(const XMLDocImpl&) = delete;
@@ -639,13 +659,16 @@ void XMLDoc::load(const String& strText, String* pstrKept)
     std::unique_ptr<XMLDocImpl> pimpl(new XMLDocImpl);
     const size_t nLength = str.size();
     pugi::xml_parse_result result;
-    if (pstrKept != nullptr) {
+    if (pstrKept != nullptr && readsInPlace(str)) {
         // A large reply's text need not be copied only to be thrown away: the
         // document keeps it, at an address that no longer moves, and the parser
-        // works in it.
-        pimpl->strText = std::move(*pstrKept);
-        char* pText = const_cast<char*>(pimpl->strText.str().data());
-        result = pimpl->doc.load_buffer_inplace(pText, nLength, kParseFlags, pugi::encoding_auto);
+        // works in it. The parser is given the terminator too, as it is when it
+        // copies: without it, it would end the text on its last character, and
+        // a refused text would be described and placed differently.
+        // (pstrKept is no const object: it came as String&&.)
+        pimpl->strText = std::move(const_cast<std::string&>(pstrKept->str()));
+        result = pimpl->doc.load_buffer_inplace(pimpl->strText.data(), nLength + 1, kParseFlags,
+                                                pugi::encoding_auto);
     } else {
         result = pimpl->doc.load_buffer(str.data(), nLength, kParseFlags, pugi::encoding_auto);
     }

@@ -54,6 +54,33 @@ TEST_F(XMLHostileInput, MalformedTextIsRefusedWithDescriptionAndOffset)
         expectRefused(psz);
 }
 
+// Text handed over is parsed where it lies, text lent is copied first: a
+// refusal must read the same either way, as the daemon sends it back.
+TEST_F(XMLHostileInput, RefusalReadsTheSameWhetherTheTextIsLentOrHandedOver)
+{
+    for (const char* psz : {"not xml", "<a", "<a x='1'", "<?xml version='1.0'?>", "<a>&bogus</a",
+                            "<?xml version='1.0' encoding='ISO-8859-1'?><a>caf\xe9</a><",
+                            "<?xml version='1.0' encoding='utf-8'?><a>caf\xc3\xa9</a><", "\xef\xbb\xbf<a>"}) {
+        const Vesk::String lent(psz);
+        std::string strLent, strHanded;
+        long nLent = -2, nHanded = -2;
+        try {
+            XMLDoc::parse(lent);
+        } catch (const XMLException& e) {
+            strLent = e.what();
+            nLent = e.offset();
+        }
+        try {
+            XMLDoc::parse(Vesk::String(psz));
+        } catch (const XMLException& e) {
+            strHanded = e.what();
+            nHanded = e.offset();
+        }
+        EXPECT_EQ(strLent, strHanded) << psz;
+        EXPECT_EQ(nLent, nHanded) << psz;
+    }
+}
+
 TEST_F(XMLHostileInput, DoctypeIsRefusedSoEntitiesAreNeverExpanded)
 {
     std::string strLaughs = "<?xml version='1.0'?><!DOCTYPE lolz [<!ENTITY lol \"lol\">";
