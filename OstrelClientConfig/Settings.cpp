@@ -220,8 +220,10 @@ void Settings::load(bool bAdmin)
     ProblemList problems;
     _bAdmin = bAdmin;
 
+    // Not waited on: a FIFO put in the file's place would hold the load until something wrote to
+    // it; opened at once, it is refused as no regular file when read.
     FileHandle fileLM(bAdmin ? ::open(_strHKLM.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
-                             : ::open(_strHKLM.c_str(), O_RDONLY | O_CLOEXEC));
+                             : ::open(_strHKLM.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fileLM.isOpen())
         problems.add("HKLM (" + _strHKLM + ")");
     FileHandle fileCU(_strHKCU.empty() ? -1 : ::open(_strHKCU.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640));

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "ConfigTestSupport.h"
@@ -137,6 +138,11 @@ TEST_F(SettingsFiles, FifoInPlaceOfFileIsRefusedWithoutWaiting)
     ASSERT_EQ(0, ::mkfifo(userPath().c_str(), 0600));
     auto s = settings();
     EXPECT_SETTINGS_THROW(s->load(false), OstrelData::nNAX_BADCONFIG, "HKCU");
+    // The machine's file is opened for reading only, which on a FIFO would wait for a writer.
+    ASSERT_EQ(0, std::remove(userPath().c_str()));
+    ASSERT_EQ(0, std::remove(machinePath().c_str()));
+    ASSERT_EQ(0, ::mkfifo(machinePath().c_str(), 0600));
+    EXPECT_SETTINGS_THROW(s->load(false), OstrelData::nNAX_BADCONFIG, "HKLM");
 }
 
 TEST_F(SettingsFiles, OrdinaryUserNeedsTheMachineKeys)

@@ -118,6 +118,11 @@ TEST_P(AdminToolTest, PasswordsAreReadFromStandardInputAndStoredHashed)
         EXPECT_EQ(1, tooLong.nExitCode);
         EXPECT_NE(std::string::npos, tooLong.strErr.find("longer than 255 bytes")) << tooLong.strErr;
     }
+    // Input that never ends its line is not read to its end (timeout only ends a tool that would).
+    ProgramResult endless = runProgram({"/usr/bin/timeout", "300", "/bin/sh", "-c",
+                                        "exec \"$0\" --connect \"$1\" user change EAST/alice --password-stdin </dev/zero",
+                                        OSTREL_TEST_ADMIN, _db.connectString()});
+    EXPECT_EQ(1, endless.nExitCode) << endless.strErr;
     EXPECT_EQ(strToken, storedToken(_db, "alice"));
     EXPECT_EQ(0, admin({"user", "change", "EAST/alice", "--password-stdin"}, std::string(255, 'p') + "\n").nExitCode);
 
@@ -233,7 +238,14 @@ TEST_P(AdminToolTest, RefusedChangesLeaveNothingHalfDone)
     EXPECT_EQ(1, admin({"param", "list", "domain", "WEST"}).nExitCode);
     EXPECT_EQ(1, admin({"param", "list", "library", "9"}).nExitCode);
 
-    // A client could not read a login's reply naming a team without a name.
+    // A client could not read a login's reply naming a team without a name, nor any reply naming
+    // a customer or domain without an id; nobody could log in to a domain whose name holds a
+    // separator.
+    for (const std::vector<std::string>& argS : std::vector<std::vector<std::string>>{
+             {"customer", "add", "", "Nobody"}, {"domain", "add", "", "ACME"}, {"domain", "add", "NORTH/X", "ACME"},
+             {"domain", "add", "x@NORTH", "ACME"}, {"profile", "add", ""}})
+        EXPECT_EQ(2, admin(argS).nExitCode) << argS[2];
+    EXPECT_EQ("ACME\tAcme Ltd\n", admin({"customer", "list"}).strOut);
     EXPECT_EQ(2, admin({"team", "add", "5", "ACME", ""}).nExitCode);
     ASSERT_EQ(0, admin({"team", "add", "5", "ACME", "Ops"}).nExitCode);
     EXPECT_EQ(2, admin({"team", "change", "5", "--name", ""}).nExitCode);
@@ -258,23 +270,60 @@ TEST_P(AdminToolTest, EveryCommandHasItsOwnHelp)
 }
 
 // The file holds the password hashes; SQLite alone would make it with the umask's mode.
-TEST(AdminToolSqliteFile, InitMakesTheDatabaseFileForItsOwnerOnly)
+TEST(AdminToolSqliteFile, InitAndUpgradeMakeTheDatabaseFileForItsOwnerOnly)
 {
-    char szDir[] = "/tmp/ostrel-admin-mode-XXXXXX";
+    for (const char* pszCommand : {"init", "upgrade"}) {
+        char szDir[] = "/tmp/ostrel-admin-mode-XXXXXX";
+        ASSERT_NE(nullptr, ::mkdtemp(szDir));
+        const std::string strFile = std::string(szDir) + "/new.db";
+        const mode_t nSavedMask = ::umask(022);
+        ProgramResult result = runAdmin("engine=sqlite;database=ostrel;file=" + strFile,
+                                        {pszCommand, "--sql-dir", OSTREL_SQL_DIR});
+        ::umask(nSavedMask);
+        struct stat st {};
+        const bool bMade = ::stat(strFile.c_str(), &st) == 0;
+        for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
+            std::remove((strFile + pszSuffix).c_str());
+        ::rmdir(szDir);
+        ASSERT_EQ(0, result.nExitCode) << pszCommand << ": " << result.strErr;
+        ASSERT_TRUE(bMade) << pszCommand;
+        EXPECT_EQ(0600u, st.st_mode & 07777) << pszCommand;
+    }
+}
+
+// A schema file that is missing, empty or not a file, and a parameter whose new value the
+// database refuses: a failure, and nothing lost.
+TEST(AdminToolSqliteFile, UnreadableSchemaAndRefusedParameterFailKeepingWhatWasThere)
+{
+    char szDir[] = "/tmp/ostrel-admin-schema-XXXXXX";
     ASSERT_NE(nullptr, ::mkdtemp(szDir));
-    const std::string strFile = std::string(szDir) + "/new.db";
-    const mode_t nSavedMask = ::umask(022);
-    ProgramResult result = runAdmin("engine=sqlite;database=ostrel;file=" + strFile,
-                                    {"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN});
-    ::umask(nSavedMask);
-    struct stat st {};
-    const bool bMade = ::stat(strFile.c_str(), &st) == 0;
-    for (const char* pszSuffix : {"", "-journal", "-wal", "-shm"})
-        std::remove((strFile + pszSuffix).c_str());
+    const std::string strDir = szDir;
+    const std::string strConnect = "engine=sqlite;database=ostrel;file=" + strDir + "/x.db";
+    std::ofstream(strDir + "/sqlite.sql").flush();
+    ProgramResult empty = runAdmin(strConnect, {"upgrade", "--sql-dir", strDir});
+    std::remove((strDir + "/sqlite.sql").c_str());
+    ::mkdir((strDir + "/sqlite.sql").c_str(), 0700);
+    ProgramResult directory = runAdmin(strConnect, {"init", "--sql-dir", strDir});
+    ::rmdir((strDir + "/sqlite.sql").c_str());
+    EXPECT_EQ(1, empty.nExitCode);
+    EXPECT_NE(std::string::npos, empty.strErr.find("holds no statements")) << empty.strErr;
+    EXPECT_EQ(1, directory.nExitCode) << directory.strOut;
+
+    OstrelTest::ScratchDatabase db("sqlite");
+    const std::string strDb = db.connectString();
+    ASSERT_EQ(0, runAdmin(strDb, {"init", "--sql-dir", OSTREL_SQL_DIR, "--plugin", OSTREL_TEST_AUTHSQL_PLUGIN}).nExitCode);
+    for (const std::vector<std::string>& argS : std::vector<std::vector<std::string>>{
+             {"product", "add", "Widgets", "--number", "10"}, {"profile", "add", "day"},
+             {"profile", "param-set", "day", "10", "colour", "blue"}})
+        ASSERT_EQ(0, runAdmin(strDb, argS).nExitCode) << argS[0];
+    for (const char* pszWhen : {"INSERT", "UPDATE"})
+        db.open()->executeScript(std::string("CREATE TRIGGER refuse_") + pszWhen + " BEFORE " + pszWhen +
+                                 " ON \"ProductParam\" BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_EQ(1, runAdmin(strDb, {"profile", "param-set", "day", "10", "colour", "red"}).nExitCode);
+    EXPECT_NE(std::string::npos, runAdmin(strDb, {"product", "show", "10"}).strOut.find("day colour=blue"));
+    for (const char* pszName : {"/x.db", "/x.db-journal"})
+        std::remove((strDir + pszName).c_str());
     ::rmdir(szDir);
-    ASSERT_EQ(0, result.nExitCode) << result.strErr;
-    ASSERT_TRUE(bMade);
-    EXPECT_EQ(0600u, st.st_mode & 07777);
 }
 
 // The connect string (a password, often) kept off the command line: in a file of the operator's

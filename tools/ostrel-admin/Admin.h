@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "OstrelData/OstrelData.h"
+#include "OstrelDal/OstrelDal.h"
 #include "VeskDal/DalDatabase.h"
 
 namespace OstrelAdmin {
@@ -65,6 +66,11 @@ const std::vector<Command>& catalogueCommands();
 const std::string& word(const Context& context, size_t n);
 
 int integerArgument(const std::string& strText, const char* pszWhat);
+// The id of a new customer or profile: never empty.
+const std::string& newIdArgument(const std::string& strText, const char* pszWhat);
+// The name of a new domain: not empty, and without the separators that a user's text puts between
+// the domain and the user id.
+const std::string& newDomainArgument(const std::string& strText);
 // "granted", "denied", "revoked" or 1, 0, -1.
 OstrelData::PRStatus statusArgument(const std::string& strText);
 std::string statusText(const OstrelData::PRStatus& status);
@@ -86,6 +92,28 @@ OstrelData::Permission& registeredPermission(OstrelData::Product& product, int n
 OstrelData::User userArgument(const std::string& strText);
 // The domain's authenticator (Failure when the plug-in did not load for it).
 OstrelData::Authenticator& authenticatorOf(const OstrelData::Domain& domain);
+
+// Sets (or with bRemove removes) the one parameter row that the query's key constraints address,
+// with the key columns set for an insert: one statement, so a failure leaves the old value.
+template <class TQuery>
+void writeParam(TQuery& query, bool bRemove, const std::string& strValue)
+{
+    OstrelDal::Connection connection = OstrelDal::connection();
+    VeskDal::DalDatabase& db = connection.db();
+    VeskDal::DalDatabase::Result result;
+    bool bThere = query.select(result, db, VeskDal::SqlQueryBase::full) > 0;
+    if (bRemove) {
+        if (!bThere) throw Failure("no such parameter");
+        query.remove(db);
+        return;
+    }
+    query.columnValue().setValue(VeskDal::SqlText(strValue));
+    if (bThere) {
+        query.update(db);
+    } else {
+        query.insert(db);
+    }
+}
 
 // Makes the tool's own user, who holds the framework's product-maintenance permission, the
 // factory's current user: whoever can run the tool on the database may change the catalogue.

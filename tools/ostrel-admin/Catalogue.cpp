@@ -333,6 +333,7 @@ void listProfiles(Context& context)
 void addProfile(Context& context)
 {
     if (Factory::profiles().count(word(context, 0)) != 0) throw Failure("profile '" + word(context, 0) + "' exists");
+    newIdArgument(word(context, 0), "a profile's name");
     OstrelDal::Connection connection = OstrelDal::connection();
     VeskDal::DalDatabase& db = connection.db();
     VeskDal::inTransaction(db, [&](VeskDal::DalDatabase&) {
@@ -401,10 +402,14 @@ void setProductParam(Context& context)
     actAsOperator();
     if (Factory::profiles().count(word(context, 0)) == 0) throw Failure("no profile '" + word(context, 0) + "'");
     const OstrelData::Product& product = registeredProduct(integerArgument(word(context, 1), "the product number"));
-    OstrelData::InitMapMap::const_iterator itProfile = product.productInit().find(word(context, 0));
-    if (itProfile != product.productInit().end() && itProfile->second.count(word(context, 2)) != 0)
-        DBFactory::deleteProductParam(product, word(context, 0), word(context, 2), false);
-    DBFactory::insertProductParam(product, word(context, 0), word(context, 2), word(context, 3));
+    OstrelDal::ProductParamQuery query(OstrelDal::schema());
+    query.constrainProduct(SqlInteger(product.product()));
+    query.constrainProfile(SqlText(word(context, 0)));
+    query.constrainParam(SqlText(word(context, 2)));
+    query.columnProduct().setValue(SqlInteger(product.product()));
+    query.columnProfile().setValue(SqlText(word(context, 0)));
+    query.columnParam().setValue(SqlText(word(context, 2)));
+    writeParam(query, false, word(context, 3));
 }
 
 void removeProductParam(Context& context)

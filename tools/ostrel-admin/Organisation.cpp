@@ -57,7 +57,7 @@ void listCustomers(Context& context)
 void addCustomer(Context& context)
 {
     if (Factory::customers().count(word(context, 0)) != 0) throw Failure("customer '" + word(context, 0) + "' exists");
-    OstrelData::Customer customer(word(context, 0), word(context, 1));
+    OstrelData::Customer customer(newIdArgument(word(context, 0), "a customer's id"), word(context, 1));
     DBFactory::createCustomer(customer);
 }
 
@@ -118,6 +118,7 @@ void addDomain(Context& context)
 {
     if (Factory::domains().count(word(context, 0)) != 0) throw Failure("domain '" + word(context, 0) + "' exists");
     // Checked before anything is written, so a bad value leaves no half-made domain.
+    newDomainArgument(word(context, 0));
     domainLibraryArgument(context);
     yesNoArgument(context.args.value("user-tools", "yes"), "--user-tools");
     OstrelData::Domain domain(registeredCustomer(word(context, 1)), word(context, 0));
@@ -492,26 +493,6 @@ void listParams(Context& context)
     }
     for (const Row& row : result)
         context.out() << columnText(row, "Param") << "\t" << columnText(row, "Value") << "\n";
-}
-
-template <class TQuery>
-void writeParam(TQuery& query, bool bRemove, const std::string& strValue)
-{
-    OstrelDal::Connection connection = OstrelDal::connection();
-    VeskDal::DalDatabase& db = connection.db();
-    Result result;
-    bool bThere = query.select(result, db, VeskDal::SqlQueryBase::full) > 0;
-    if (bRemove) {
-        if (!bThere) throw Failure("no such parameter");
-        query.remove(db);
-        return;
-    }
-    query.columnValue().setValue(SqlText(strValue));
-    if (bThere) {
-        query.update(db);
-    } else {
-        query.insert(db);
-    }
 }
 
 void setOrRemoveParam(Context& context, bool bRemove)

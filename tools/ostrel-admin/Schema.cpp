@@ -46,9 +46,26 @@ std::string readSchemaFile(const std::string& strSqlDir, const std::string& strE
     std::string strPath = strSqlDir + "/" + strEngine + ".sql";
     std::ifstream in(strPath);
     if (!in) throw Failure("cannot read the schema file " + strPath + " (give the folder with --sql-dir)");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    // The schema files are some tens of KiB; a larger file is not one of them.
+    constexpr std::streamsize nMost = 4 << 20;
+    std::string strText(static_cast<size_t>(nMost) + 1, '\0');
+    in.read(&strText[0], nMost + 1);
+    if (in.bad() || (in.fail() && !in.eof()))
+        throw Failure("cannot read the schema file " + strPath + " (give the folder with --sql-dir)");
+    if (in.gcount() > nMost) throw Failure("the schema file " + strPath + " is larger than 4 MiB");
+    strText.resize(static_cast<size_t>(in.gcount()));
+    return strText;
+}
+
+// The statements of the engine's schema file; a file that holds none is no schema, and would
+// leave a database without tables reported as up to date.
+std::vector<std::string> schemaStatements(const Context& context, const std::string& strEngine)
+{
+    const std::string strSqlDir = context.args.value("sql-dir", context.strSqlDir);
+    std::vector<std::string> statementS = splitStatements(readSchemaFile(strSqlDir, strEngine));
+    if (statementS.empty())
+        throw Failure("the schema file " + strSqlDir + "/" + strEngine + ".sql holds no statements");
+    return statementS;
 }
 
 // Writes the row the query's key constraints address: an update when it is there, else an insert.
@@ -211,8 +228,9 @@ int bringSchemaUpToDate(VeskDal::DalDatabase& db, const std::vector<std::string>
 void runUpgrade(Context& context)
 {
     const std::string strEngine = engineOf(context);
-    const std::vector<std::string> statementS =
-        splitStatements(readSchemaFile(context.args.value("sql-dir", context.strSqlDir), strEngine));
+    const std::vector<std::string> statementS = schemaStatements(context, strEngine);
+    // Upgrading a file that is not there makes one, as init does: it will hold password hashes.
+    createSqliteFileForOwnerOnly(context.strConnect);
     OstrelDal::connect(context.strConnect);
     OstrelDal::Connection connection = OstrelDal::connection();
     const int nAdded = bringSchemaUpToDate(connection.db(), statementS, strEngine);
@@ -223,8 +241,7 @@ void runUpgrade(Context& context)
 void runInit(Context& context)
 {
     const std::string strEngine = engineOf(context);
-    const std::vector<std::string> statementS =
-        splitStatements(readSchemaFile(context.args.value("sql-dir", context.strSqlDir), strEngine));
+    const std::vector<std::string> statementS = schemaStatements(context, strEngine);
     const std::string strPlugin = context.args.value("plugin", context.strPlugin);
 
     createSqliteFileForOwnerOnly(context.strConnect);

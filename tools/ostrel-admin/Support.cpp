@@ -28,8 +28,11 @@ std::string tooLongPassword()
            " bytes, the most a client can send under the service's 2048-bit key";
 }
 
-// One line from fd, without its line feed; false at the end of the input before any character, or
-// for a line longer than nMaxPassword.
+// One line from fd, without its line feed; false at the end of the input before any character.
+// Reading stops at the first character past nMaxPassword (bTooLong): an input without a line feed
+// is not read to its end. The rest of a line typed on a terminal is thrown away there, so that it
+// does not reach the shell once the tool has ended. A read error is a Failure, never a password
+// cut short.
 bool readLine(int fd, std::string& strLine, bool& bTooLong)
 {
     strLine.clear();
@@ -40,12 +43,18 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong)
     for (;;) {
         ssize_t n = ::read(fd, &ch, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return bAny;
+        if (n < 0) {
+            const int nError = errno;
+            OstrelData::wipePassword(strLine);
+            throw Failure("cannot read the password: " + std::string(std::strerror(nError)));
+        }
+        if (n == 0) return bAny;
         bAny = true;
         if (ch == '\n') break;
         if (strLine.size() >= nMaxPassword) {
             bTooLong = true;
-            continue;
+            if (::isatty(fd)) ::tcflush(fd, TCIFLUSH);
+            return true;
         }
         strLine += ch;
     }
@@ -97,6 +106,22 @@ int integerArgument(const std::string& strText, const char* pszWhat)
     if (strText.empty() || *pszEnd != '\0' || errno == ERANGE || n < INT_MIN || n > INT_MAX)
         throw UsageError(std::string(pszWhat) + " must be a whole number, not '" + strText + "'");
     return static_cast<int>(n);
+}
+
+// An empty id is kept by the database, but the XML the daemon sends its clients cannot carry it:
+// every client's reading of the organisation would then fail, and with it every login.
+const std::string& newIdArgument(const std::string& strText, const char* pszWhat)
+{
+    if (strText.empty()) throw UsageError(std::string(pszWhat) + " cannot be empty");
+    return strText;
+}
+
+// Nobody could log in to a domain whose name holds one: the text would not name it.
+const std::string& newDomainArgument(const std::string& strText)
+{
+    if (newIdArgument(strText, "a domain's name").find_first_of("/\\@") != std::string::npos)
+        throw UsageError("a domain's name cannot hold '/', '\\' or '@', which part it from a user id");
+    return strText;
 }
 
 OstrelData::PRStatus statusArgument(const std::string& strText)
