@@ -227,6 +227,11 @@ TEST_P(AdminToolTest, FailuresExitOneAndSayWhy)
 TEST_P(AdminToolTest, RefusedChangesLeaveNothingHalfDone)
 {
     ASSERT_EQ(0, admin({"param", "set", "domain", "EAST", "lockout_threshold", "5"}).nExitCode);
+    // A secret kept off the command line; the value comes one way only.
+    EXPECT_EQ(0, admin({"param", "set", "domain", "EAST", "bind_password", "--value-stdin"}, "s3 cret\n").nExitCode);
+    EXPECT_NE(std::string::npos, admin({"param", "list", "domain", "EAST"}).strOut.find("bind_password\ts3 cret\n"));
+    EXPECT_EQ(2, admin({"param", "set", "domain", "EAST", "x", "v", "--value-stdin"}, "w\n").nExitCode);
+    EXPECT_EQ(2, admin({"param", "set", "domain", "EAST", "x"}).nExitCode);
     ASSERT_EQ(0, admin({"user", "add", "EAST/bob", "--no-password"}).nExitCode);
     EXPECT_EQ(1, admin({"domain", "remove", "EAST"}).nExitCode);
     EXPECT_NE(std::string::npos, admin({"param", "list", "domain", "EAST"}).strOut.find("lockout_threshold"));

@@ -125,6 +125,10 @@ void actAsOperator();
 // Throws what the connect string's parser throws.
 void createSqliteFileForOwnerOnly(const std::string& strConnect);
 
+// The first line of standard input (at most 4 KiB), for a value such as a service account's password
+// that must stay off the command line and out of the process list.
+std::string readValueFromInput();
+
 // A password for a user: the first line of standard input with --password-stdin, else asked twice
 // on the terminal without echo. Throws Failure when none can be read or the two differ.
 std::string readNewPassword(const Context& context, const std::string& strFor);

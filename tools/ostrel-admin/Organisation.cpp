@@ -498,7 +498,13 @@ void listParams(Context& context)
 void setOrRemoveParam(Context& context, bool bRemove)
 {
     const std::string& strName = word(context, 2);
-    const std::string strValue = bRemove ? std::string() : word(context, 3);
+    std::string strValue;
+    if (!bRemove) {
+        const bool bFromInput = context.args.has("value-stdin");
+        if (bFromInput == (context.args.words().size() > 3))
+            throw UsageError("give the value either as a word or, with --value-stdin, on standard input");
+        strValue = bFromInput ? readValueFromInput() : word(context, 3);
+    }
     if (isLibraryOwner(context)) {
         int nLibrary = integerArgument(word(context, 1), "the library number");
         if (Factory::authenticationLibraryTemplates().count(nLibrary) == 0)
@@ -625,10 +631,12 @@ const std::vector<Command>& organisationCommands()
         {"param", "list", "param list (library N | domain DOMAIN)",
          "Lists the parameters of a library or of a domain's authenticator.\n", 2, 2, noOptions, loadModel,
          listParams},
-        {"param", "set", "param set (library N | domain DOMAIN) NAME VALUE",
+        {"param", "set", "param set (library N | domain DOMAIN) NAME (VALUE | --value-stdin)",
          "Sets a parameter. The SQL password plug-in reads argon2_opslimit, argon2_memlimit_kib,\n"
-         "lockout_threshold and lockout_seconds (a domain's value wins over its library's).\n",
-         4, 4, noOptions, loadModel, setParam},
+         "lockout_threshold and lockout_seconds (a domain's value wins over its library's).\n"
+         "  --value-stdin   the value is the first line of standard input: for a secret such as the\n"
+         "                  LDAP plug-in's bind_password, which a command line shows to every local user\n",
+         3, 4, {{}, {"value-stdin"}}, loadModel, setParam},
         {"param", "remove", "param remove (library N | domain DOMAIN) NAME", "Removes a parameter.\n", 3, 3,
          noOptions, loadModel, removeParam},
     };

@@ -29,14 +29,14 @@ std::string tooLongPassword()
 }
 
 // One line from fd, without its line feed; false at the end of the input before any character.
-// Reading stops at the first character past nMaxPassword (bTooLong): an input without a line feed
+// Reading stops at the first character past nMost (bTooLong): an input without a line feed
 // is not read to its end. The rest of a line typed on a terminal is thrown away there, so that it
 // does not reach the shell once the tool has ended. A read error is a Failure, never a password
 // cut short.
-bool readLine(int fd, std::string& strLine, bool& bTooLong)
+bool readLine(int fd, std::string& strLine, bool& bTooLong, size_t nMost = nMaxPassword)
 {
     strLine.clear();
-    strLine.reserve(nMaxPassword + 1);  // no reallocation leaves a part of the password behind
+    strLine.reserve(nMost + 1);  // no reallocation leaves a part of the password behind
     bTooLong = false;
     bool bAny = false;
     char ch;
@@ -51,7 +51,7 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong)
         if (n == 0) return bAny;
         bAny = true;
         if (ch == '\n') break;
-        if (strLine.size() >= nMaxPassword) {
+        if (strLine.size() >= nMost) {
             bTooLong = true;
             if (::isatty(fd)) ::tcflush(fd, TCIFLUSH);
             return true;
@@ -251,6 +251,19 @@ void createSqliteFileForOwnerOnly(const std::string& strConnect)
     if (strFile.empty() || strFile == ":memory:" || strFile.compare(0, 5, "file:") == 0) return;
     int fd = ::open(strFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
+}
+
+std::string readValueFromInput()
+{
+    constexpr size_t nMostValue = 4096;
+    std::string strValue;
+    bool bTooLong = false;
+    if (!readLine(STDIN_FILENO, strValue, bTooLong, nMostValue)) throw Failure("no value on standard input");
+    if (bTooLong) {
+        OstrelData::wipePassword(strValue);
+        throw Failure("the value is longer than " + std::to_string(nMostValue) + " bytes");
+    }
+    return strValue;
 }
 
 std::string readNewPassword(const Context& context, const std::string& strFor)
