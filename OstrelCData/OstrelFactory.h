@@ -46,7 +46,9 @@ OSTRELCDATA_API int ostrel_tls(const char* pszCAFile, const char* pszPin, const 
                                const char* pszKeyFile);
 
 /* pszUserId names the domain too: "DOMAIN/user", "DOMAIN\user" or "user@DOMAIN".
-   pszPassword must be shorter than 4096 bytes. The handle, or null. */
+   pszPassword must be shorter than 4096 bytes, and travels as one number below the
+   service key's modulus: under a 2048-bit key 255 bytes always fit, and a longer
+   password may not, which fails as the login does. The handle, or null. */
 OSTRELCDATA_API USER ostrel_authenticate(const char* pszUserId, const char* pszPassword, const char* pszProfile);
 /* The same with the domain given apart. */
 OSTRELCDATA_API USER ostrel_authenticateD(const char* pszDomain, const char* pszUserId, const char* pszPassword,
