@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "../EchoOff.h"
@@ -28,30 +29,33 @@ std::string tooLongPassword()
            " bytes, the most a client can send under the service's 2048-bit key";
 }
 
-// One line from fd, without its line feed; false at the end of the input before any character.
-// Reading stops at the first character past nMost (bTooLong): an input without a line feed
-// is not read to its end. The rest of a line typed on a terminal is thrown away there, so that it
-// does not reach the shell once the tool has ended. A read error is a Failure, never a password
-// cut short.
-bool readLine(int fd, std::string& strLine, bool& bTooLong, size_t nMost = nMaxPassword)
+// One line from fd, without its line feed or a carriage return before it (nor one that ends the
+// input); false at the end of the input before any character. Reading stops at the first character
+// past nMost (bTooLong): an input without a line feed is not read to its end. The rest of a line
+// typed on a terminal is thrown away there, so that it does not reach the shell once the tool has
+// ended. A read error, or a NUL, which no client could send and a C string would cut short, is a
+// Failure naming pszWhat, never a line cut short.
+bool readLine(int fd, std::string& strLine, bool& bTooLong, const char* pszWhat, size_t nMost = nMaxPassword)
 {
     strLine.clear();
-    strLine.reserve(nMost + 1);  // no reallocation leaves a part of the password behind
+    strLine.reserve(nMost + 2);  // no reallocation leaves a part of the password behind
     bTooLong = false;
     bool bAny = false;
+    auto fail = [&strLine](const std::string& strWhy) {
+        OstrelData::wipePassword(strLine);
+        throw Failure(strWhy);
+    };
     char ch;
     for (;;) {
         ssize_t n = ::read(fd, &ch, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int nError = errno;
-            OstrelData::wipePassword(strLine);
-            throw Failure("cannot read the password: " + std::string(std::strerror(nError)));
-        }
-        if (n == 0) return bAny;
+        if (n < 0) fail(std::string("cannot read ") + pszWhat + ": " + std::strerror(errno));
+        if (n == 0) break;
         bAny = true;
         if (ch == '\n') break;
-        if (strLine.size() >= nMost) {
+        if (ch == '\0') fail(std::string(pszWhat) + " holds a NUL byte");
+        // One more for a carriage return, which may end a line of the most there may be.
+        if (strLine.size() >= nMost + (strLine.size() == nMost && ch == '\r' ? 1 : 0)) {
             bTooLong = true;
             if (::isatty(fd)) ::tcflush(fd, TCIFLUSH);
             return true;
@@ -59,7 +63,8 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong, size_t nMost = nMaxP
         strLine += ch;
     }
     if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
-    return true;
+    if (strLine.size() > nMost) bTooLong = true;
+    return bAny;
 }
 
 // Asks on the terminal with echo off, restoring the terminal whatever happens, a signal included.
@@ -73,7 +78,7 @@ std::string askWithoutEcho(int fd, const std::string& strPrompt)
     bool bRead;
     {
         ostreltools::EchoOff echoOff(fd);
-        bRead = readLine(fd, strLine, bTooLong);
+        bRead = readLine(fd, strLine, bTooLong, "the password");
     }
     ::dprintf(fd, "\n");
     if (!bRead) throw Failure("no password given");
@@ -258,7 +263,14 @@ std::string readValueFromInput()
     constexpr size_t nMostValue = 4096;
     std::string strValue;
     bool bTooLong = false;
-    if (!readLine(STDIN_FILENO, strValue, bTooLong, nMostValue)) throw Failure("no value on standard input");
+    bool bRead;
+    {
+        // A value typed at a terminal, a secret most often, is not shown.
+        std::unique_ptr<ostreltools::EchoOff> pechoOff;
+        if (::isatty(STDIN_FILENO)) pechoOff = std::make_unique<ostreltools::EchoOff>(STDIN_FILENO);
+        bRead = readLine(STDIN_FILENO, strValue, bTooLong, "the value", nMostValue);
+    }
+    if (!bRead) throw Failure("no value on standard input");
     if (bTooLong) {
         OstrelData::wipePassword(strValue);
         throw Failure("the value is longer than " + std::to_string(nMostValue) + " bytes");
@@ -271,7 +283,7 @@ std::string readNewPassword(const Context& context, const std::string& strFor)
     std::string strPassword;
     if (context.args.has("password-stdin")) {
         bool bTooLong = false;
-        if (!readLine(STDIN_FILENO, strPassword, bTooLong)) throw Failure("no password on standard input");
+        if (!readLine(STDIN_FILENO, strPassword, bTooLong, "the password")) throw Failure("no password on standard input");
         if (bTooLong) {
             OstrelData::wipePassword(strPassword);
             throw Failure(tooLongPassword());
