@@ -249,6 +249,9 @@ struct ConnectionState {
     // What the authenticator said of the credentials at login: a session kept later must be kept
     // on the same ones, not on a password changed meanwhile.
     std::string strStamp;
+    // The login was kept, or resumed from a kept session: once that session has ended (killed,
+    // grown older than its lifetime, cleaned up), keeping it again would bring it back.
+    bool bKept = false;
 };
 
 struct Service::Request {
@@ -695,6 +698,7 @@ std::string Service::login(Request& request, bool bValidate)
     if (!bValidate) {
         setLogin(request, std::move(plogin));
         request.state.strStamp = std::move(strStamp);
+        request.state.bKept = false;
     }
 
     // The reply is most of a login's work after the RSA step: written straight as text.
@@ -756,8 +760,19 @@ std::string Service::persistSession(Request& request)
         if (strStamp.empty() || strStamp != request.state.strStamp)
             refuse(request, "persistsession after the account was locked or removed or its password changed");
     }
+    if (request.state.bKept) {
+        KeptSession already;
+        if (!_psessions->find(own.session().str(), already) || already.key != own.key()) {
+            audit(request, "persistsession of an ended session: " + shown(own), true);
+            clearLogin(request);
+            OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
+        }
+        audit(request, "session kept already: " + shown(own), false);
+        return emptyReply("persistsession");
+    }
     try {
         _psessions->keep(own.session().str(), own.key(), own.profile().profile(), strStamp);
+        request.state.bKept = true;
     } catch (const OstrelData::Exception& e) {
         // Kept already (this connection resumed it, or keeps it a second time): it stays as it
         // is, its lifetime counted from when it was first kept.
@@ -765,6 +780,7 @@ std::string Service::persistSession(Request& request)
         if (e.errorCode() != OstrelData::nNAX_BADSESSION || !_psessions->find(own.session().str(), already) ||
             already.key != own.key())
             throw;
+        request.state.bKept = true;
         audit(request, "session kept already: " + shown(own), false);
         return emptyReply("persistsession");
     }
@@ -829,6 +845,7 @@ std::string Service::retrieveSession(Request& request)
     // The resumed login rests on the credentials the session was kept on (checked above), and may
     // be kept again on them.
     request.state.strStamp = kept.strStamp;
+    request.state.bKept = true;
     return OstrelDataXML::encoding::responseText("authenticateduser", current);
 }
 
@@ -1031,6 +1048,7 @@ void Service::clearLogin(Request& request)
     request.state.plogin.reset();
     request.state.strLogin.clear();
     request.state.strStamp.clear();
+    request.state.bKept = false;
     request.context.setLoggedIn(false);
     Corvel::MutexLock logins(_mxLogins);
     _loginS.erase(request.context.id());

@@ -229,13 +229,18 @@ LdapSettings LdapSettings::from(const InitMap& initLibrary, const InitMap& initA
     }
 
     checkUrls(s);
+    // Where the user id goes: "%%s" is a plain "%s", and a template with only that would name one
+    // entry whoever logs in.
+    auto takesUserId = [](const std::string& strTemplate) {
+        return fillTemplate(strTemplate, std::string()) != fillTemplate(strTemplate, "x");
+    };
     if (s.strUserDnTemplate.empty()) {
         if (s.strUserBase.empty())
             badParam("user_base", "missing: give user_dn_template, or user_base (with user_filter) to search");
-        if (s.strUserFilter.find("%s") == std::string::npos)
+        if (!takesUserId(s.strUserFilter))
             badParam("user_filter", "has no %s for the user id: '" + s.strUserFilter + "'");
     } else {
-        if (s.strUserDnTemplate.find("%s") == std::string::npos)
+        if (!takesUserId(s.strUserDnTemplate))
             badParam("user_dn_template", "has no %s for the user id: '" + s.strUserDnTemplate + "'");
         if (s.strUserBase.empty()) s.strUserBase = parentDn(s.strUserDnTemplate);
     }

@@ -71,19 +71,6 @@ void logSecurity(const std::string& strText)
     Corvel::EventLogger::theLogger().logWarning(strText, Corvel::layerSecurity);
 }
 
-void checkUserId(const std::string& strUserId)
-{
-    // Characters as the columns count them: bytes that do not continue a UTF-8 sequence.
-    const size_t nCharacters = static_cast<size_t>(std::count_if(
-        strUserId.begin(), strUserId.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }));
-    bool bBad = strUserId.empty() || nCharacters > nMaxUserIdLength;
-    for (unsigned char ch : strUserId)
-        bBad = bBad || ch < 0x20 || ch == 0x7f || ch == '/' || ch == '\\' || ch == '@';
-    if (bBad)
-        OSTREL_RAISE(OstrelData::nNAX_BADUSERFORMAT,
-                     "A user id is 1 to 128 characters without control characters, '/', '\\' or '@'.");
-}
-
 // Whether an account could be stored under the id on every engine: text in UTF-8 without a NUL
 // byte (PostgreSQL refuses anything else in a statement, and the failure would not read as the
 // refusal every other unknown id gets).
@@ -108,6 +95,20 @@ bool storableUserId(const std::string& strUserId)
         i += nMore + 1;
     }
     return true;
+}
+
+void checkUserId(const std::string& strUserId)
+{
+    // Characters as the columns count them: bytes that do not continue a UTF-8 sequence.
+    const size_t nCharacters = static_cast<size_t>(std::count_if(
+        strUserId.begin(), strUserId.end(), [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }));
+    bool bBad = strUserId.empty() || nCharacters > nMaxUserIdLength;
+    for (unsigned char ch : strUserId)
+        bBad = bBad || ch < 0x20 || ch == 0x7f || ch == '/' || ch == '\\' || ch == '@';
+    // An id no login could give (the login takes any other for an unknown user's) is no account.
+    if (bBad || !storableUserId(strUserId))
+        OSTREL_RAISE(OstrelData::nNAX_BADUSERFORMAT,
+                     "A user id is 1 to 128 characters of UTF-8 text without control characters, '/', '\\' or '@'.");
 }
 
 std::string hexOf(const unsigned char* pb, size_t n)
@@ -465,9 +466,16 @@ bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNe
         return strNewHash.empty() && stored.nStatus == nStatusActive && stored.nBadLoginCount == 0 &&
                stored.nLockedUntil == 0;
     };
-    // Mostly there is nothing to write, and so nothing to wait for.
     if (record.isLocked(std::time(nullptr))) return false;
-    if (settled(record)) return true;
+    if (settled(record)) {
+        // The row was read before the hash, which is slow on purpose. A lock recorded meanwhile,
+        // by a wrong guess checked beside this one or by an administrator, refuses this login
+        // too: else guesses sent side by side would each be judged on the row before the lock.
+        // Mostly nothing changed, and there is nothing to write nor to wait for.
+        if (!_store.read(record.strUserId, record)) return false;
+        if (record.isLocked(std::time(nullptr))) return false;
+        if (settled(record)) return true;
+    }
     // As for a failure: the stripe's holder may be waiting for this thread's reads to end.
     OstrelDal::ReadsPause pause;
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));

@@ -379,6 +379,25 @@ TEST_P(AuthSqlTest, LoginsStampTheCredentialsTheyProved)
     pool.watch().before = nullptr;
 }
 
+// Locked while the password was being checked (by a wrong guess checked beside it, or an
+// administrator): the login is judged on the row as it is after the check, not before.
+TEST_P(AuthSqlTest, LockRecordedDuringALoginRefusesIt)
+{
+    auto pauth = authenticator();
+    createUser(*pauth, "jan", "pw");
+    OstrelTest::WatchPool pool;
+    OstrelDal::connect(_db.connectString());
+    std::atomic<bool> bArmed{true};
+    pool.watch().before = [&](const std::string& strSql) {
+        if (strSql.find("UserTeam") != std::string::npos && bArmed.exchange(false)) pauth->lock("jan");
+    };
+    EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "jan", "pw"); }).errorCode());
+    EXPECT_FALSE(bArmed.load());
+    pool.watch().before = nullptr;
+    pauth->unlock("jan");
+    EXPECT_EQ("jan", login(*pauth, "jan", "pw").userId());
+}
+
 TEST_P(AuthSqlTest, PasswdChecksTheCurrentPasswordAndRefusesAnEmptyOne)
 {
     auto pauth = authenticator();
@@ -508,8 +527,10 @@ TEST_P(AuthSqlTest, UsersAreFoundUpdatedAndDeletedWithTheirMemberships)
     createUser(*pauth, "hal", "pw");
     createUser(*pauth, "hank", "pw");
     createUser(*pauth, "ivy", "pw");
-    EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
-              failureOf([&] { createUser(*pauth, "bad/name", "pw"); }).errorCode());
+    // Nor an id no login could name: not UTF-8.
+    for (const char* pszBad : {"bad/name", "caf\xe9", "\xc0\xaf"})
+        EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT, failureOf([&] { createUser(*pauth, pszBad, "pw"); }).errorCode())
+            << pszBad;
     // Longer than the id columns of PostgreSQL and MariaDB, which count characters, not bytes.
     EXPECT_EQ(OstrelData::nNAX_BADUSERFORMAT,
               failureOf([&] { createUser(*pauth, std::string(129, 'u'), "pw"); }).errorCode());

@@ -266,7 +266,6 @@ TEST_P(ServiceTest, SessionKeptOnOneConnectionIsRetrievedOnAnother)
     const std::string strSession = sessionOf(login);
     OstrelData::AuthenticatedUser bob = Codec::AuthenticatedUser::fromXML(login.rootNode()->findChild("authenticateduser"));
     EXPECT_EQ("persistsession", responseOf(pfirst->exchange(requestWithUser("persistsession", bob))));
-    pfirst.reset();
 
     WireClient second(_daemon.address());
     XMLDoc resumed = second.exchange(requestWithSession("retrievesession", strSession));
@@ -286,6 +285,10 @@ TEST_P(ServiceTest, SessionKeptOnOneConnectionIsRetrievedOnAnother)
     EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED,
               errorCodeOf(pcarol->exchange(requestWithSession("killsession", strSession))));
     EXPECT_EQ("killsession", responseOf(second.exchange(requestWithSession("killsession", strSession))));
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(pcarol->exchange(requestWithSession("retrievesession", strSession))));
+    // Ended, it stays ended: the login it was kept from cannot keep it again, and ends with it.
+    EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(pfirst->exchange(requestWithUser("persistsession", bob))));
+    EXPECT_EQ(OstrelData::nNAX_PERMISSIONDENIED, errorCodeOf(pfirst->simple("authenticateduser")));
     EXPECT_EQ(OstrelData::nNAX_BADSESSION, errorCodeOf(pcarol->exchange(requestWithSession("retrievesession", strSession))));
 }
 

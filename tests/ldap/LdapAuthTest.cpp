@@ -572,6 +572,7 @@ TEST_F(LdapAuthTest, PlainLdapOnlyToLoopbackUnlessAllowed)
     // Other parameters are checked too.
     for (const std::pair<const char*, const char*>& bad : std::vector<std::pair<const char*, const char*>>{
              {"timeout_ms", "soon"}, {"group_style", "friends"}, {"user_dn_template", "uid=x,dc=org"},
+             {"user_dn_template", "uid=%%s,dc=org"},
              {"user_filter", "uid=%s"}, {"url", "http://x"}, {"user_scope", "deep"}, {"group_base", ""}}) {
         InitMap wrong = LdapTest::templateParams(_slapd);
         wrong[bad.first] = bad.second;
