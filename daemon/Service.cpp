@@ -763,8 +763,9 @@ std::string Service::persistSession(Request& request)
     if (request.state.bKept) {
         KeptSession already;
         if (!_psessions->find(own.session().str(), already) || already.key != own.key()) {
+            // The connection's own login goes on: a kept session also ends by idling, which its
+            // login, busy on this connection, need not have done.
             audit(request, "persistsession of an ended session: " + shown(own), true);
-            clearLogin(request);
             OSTREL_RAISE(OstrelData::nNAX_BADSESSION, "Session ended.");
         }
         audit(request, "session kept already: " + shown(own), false);

@@ -379,8 +379,8 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
     // An id no account can have is looked up as the empty one and found in no case: the same
     // statements, and the same refusal.
     const bool bStorable = storableUserId(strUserId);
-    const bool bFound =
-        _store.readWith(bStorable ? strUserId : std::string(), record, strStandInId, standIn) && bStorable;
+    const std::string& strLookedUp = bStorable ? strUserId : std::string();
+    bool bFound = _store.readWith(strLookedUp, record, strStandInId, standIn) && bStorable;
     const bool bHasPassword = bFound && !record.strHash.empty();
     // Exactly one verification at the current cost on every path, the dummy hash standing in for
     // a user without one, so that the time taken tells nothing.
@@ -390,6 +390,19 @@ UserRecord SqlAuthenticator::checkLogin(const std::string& strUserId, const std:
         // database through it.
         OstrelDal::ReadsPause pause;
         bMatch = verifyPassword(bHasPassword ? record.strHash : strDummyHash, strPassword) && bHasPassword;
+    }
+    // The login is judged on the row as it stands after the hash, which is slow on purpose: a lock
+    // recorded meanwhile, by a wrong guess checked beside this one or by an administrator, refuses
+    // a right password too, or guesses sent side by side would each be judged on the row from
+    // before the lock. Read again on every path, so that a right password refused so costs the
+    // same statements as a wrong one.
+    UserRecord recordAfter;
+    bFound = _store.readWith(strLookedUp, recordAfter, strStandInId, standIn) && bFound;
+    if (bFound) {
+        // The hash checked stays the one read first (a password changed meanwhile is the stamp's
+        // concern); the lock state is the one read now.
+        recordAfter.strHash = record.strHash;
+        record = std::move(recordAfter);
     }
     const bool bLocked = bFound && record.isLocked(std::time(nullptr));
     if (!bMatch || !bFound || bLocked) {
@@ -466,16 +479,9 @@ bool SqlAuthenticator::recordSuccess(UserRecord record, const std::string& strNe
         return strNewHash.empty() && stored.nStatus == nStatusActive && stored.nBadLoginCount == 0 &&
                stored.nLockedUntil == 0;
     };
+    // Mostly there is nothing to write, and so nothing to wait for.
     if (record.isLocked(std::time(nullptr))) return false;
-    if (settled(record)) {
-        // The row was read before the hash, which is slow on purpose. A lock recorded meanwhile,
-        // by a wrong guess checked beside this one or by an administrator, refuses this login
-        // too: else guesses sent side by side would each be judged on the row before the lock.
-        // Mostly nothing changed, and there is nothing to write nor to wait for.
-        if (!_store.read(record.strUserId, record)) return false;
-        if (record.isLocked(std::time(nullptr))) return false;
-        if (settled(record)) return true;
-    }
+    if (settled(record)) return true;
     // As for a failure: the stripe's holder may be waiting for this thread's reads to end.
     OstrelDal::ReadsPause pause;
     Corvel::MutexLock lock(stripeOf(_store.domain(), record.strUserId));

@@ -387,12 +387,15 @@ TEST_P(AuthSqlTest, LockRecordedDuringALoginRefusesIt)
     createUser(*pauth, "jan", "pw");
     OstrelTest::WatchPool pool;
     OstrelDal::connect(_db.connectString());
-    std::atomic<bool> bArmed{true};
+    // Between the account's read before the hash and the one after it.
+    std::atomic<int> nReads{0};
     pool.watch().before = [&](const std::string& strSql) {
-        if (strSql.find("UserTeam") != std::string::npos && bArmed.exchange(false)) pauth->lock("jan");
+        if (strSql.compare(0, 6, "SELECT") == 0 && strSql.find("FROM \"User\"") != std::string::npos &&
+            ++nReads == 2)
+            pauth->lock("jan");
     };
     EXPECT_EQ(OstrelData::nNAX_AUTHENTICATIONFAILED, failureOf([&] { login(*pauth, "jan", "pw"); }).errorCode());
-    EXPECT_FALSE(bArmed.load());
+    EXPECT_GE(nReads.load(), 2);
     pool.watch().before = nullptr;
     pauth->unlock("jan");
     EXPECT_EQ("jan", login(*pauth, "jan", "pw").userId());
