@@ -1092,9 +1092,9 @@ void Factory::Permission::toXML(XMLNode* pnode, const OstrelData::Permission& in
 
 namespace {
 
-// pnode is known to be named "permission": found by that name, or checked.
 const Vesk::String g_permissionChildS[] = {tag::permission, tag::description, tag::status};
 
+// pnode is known to be named "permission": found by that name, or checked.
 template <class PlaceFn>
 void readPermission(const XMLNode* pnode, PlaceFn place)
 {
@@ -1134,9 +1134,9 @@ void Factory::Product::toXML(XMLNode* pnode, const OstrelData::Product& in, bool
 
 namespace {
 
-// pnode is known to be named "product": found by that name, or checked.
 const Vesk::String g_productChildS[] = {tag::product, tag::description, tag::initmapmap, tag::roles, tag::permissions};
 
+// pnode is known to be named "product": found by that name, or checked.
 template <class PlaceFn>
 void readProduct(const XMLNode* pnode, PlaceFn place)
 {
@@ -1192,9 +1192,9 @@ void Factory::Role::toXML(XMLNode* pnode, const OstrelData::Role& in, bool)
 
 namespace {
 
-// pnode is known to be named "role": found by that name, or checked.
 const Vesk::String g_roleChildS[] = {tag::role, tag::description, tag::status, tag::permissions};
 
+// pnode is known to be named "role": found by that name, or checked.
 template <class PlaceFn>
 void readRole(const XMLNode* pnode, PlaceFn place)
 {

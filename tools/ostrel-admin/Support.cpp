@@ -55,7 +55,7 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong, const char* pszWhat,
         if (ch == '\n') break;
         if (ch == '\0') fail(std::string(pszWhat) + " holds a NUL byte");
         // One more for a carriage return, which may end a line of the most there may be.
-        if (strLine.size() >= nMost + (strLine.size() == nMost && ch == '\r' ? 1 : 0)) {
+        if (strLine.size() > nMost || (strLine.size() == nMost && ch != '\r')) {
             bTooLong = true;
             if (::isatty(fd)) ::tcflush(fd, TCIFLUSH);
             return true;
@@ -63,7 +63,6 @@ bool readLine(int fd, std::string& strLine, bool& bTooLong, const char* pszWhat,
         strLine += ch;
     }
     if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
-    if (strLine.size() > nMost) bTooLong = true;
     return bAny;
 }
 
